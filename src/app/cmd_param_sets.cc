@@ -1,0 +1,110 @@
+#include "cmd_param_sets.h"
+
+SendCmdParams::SendCmdParams() {
+  cmdName = "send";
+  InitLongValueCmdParam(testid, "testid", "tid", 1, 0, 2000000000);
+  InitStrValueCmdParam(localaddr, "localaddr", "la", "127.0.0.1");
+  InitLongValueCmdParam(localport, "localport", "lp", 49999, 10000, 65535);
+  InitStrValueCmdParam(remoteaddr, "remoteaddr", "ra", "127.0.0.1");
+  InitLongValueCmdParam(remoteport, "remoteport", "rp", 50000, 10000, 65535);
+  InitLongValueCmdParam(testduration, "testduration", "td", 12, 10, 600);
+  InitLongValueCmdParam(sampleinterval, "sampleinterval", "sai", 5, 1, 10);
+  InitLongValueCmdParam(streaminterval, "streaminterval", "sti", 20, 20, 30);
+  // Given as names; the initial text "0" reads as G711 and as no FEC.
+  InitLongValueCmdParam(codec, "codec", "co", 0, 0, 1);
+  InitLongValueCmdParam(fec, "fec", "fe", 0, 0, 3);
+}
+
+unsigned long SendCmdParams::GetTestDuration() { return LongToULong(GetValueAsMilli(testduration)); }
+
+unsigned char SendCmdParams::GetCodec() {
+  Find(codec.GetLongName(), codec);
+  return static_cast<unsigned char>(codec.GetValueAsLong());
+}
+
+unsigned char SendCmdParams::GetFec() {
+  Find(fec.GetLongName(), fec);
+  const std::string name = fec.GetValueAsString();
+  if (name == "gsmpiggyback1") return 1;
+  if (name == "gsmpiggyback2") return 2;
+  if (name == "gsmpiggyback3") return 3;
+  return 0;  // "none" and anything unknown
+}
+
+unsigned long SendCmdParams::GetStreamInterval() {
+  Find(streaminterval.GetLongName(), streaminterval);
+  return LongToULong(streaminterval.GetValueAsLong());
+}
+
+unsigned short SendCmdParams::GetPacketSize() {
+  Find(codec.GetLongName(), codec);
+  return codec.GetValueAsType() == 1 ? 48 : 188;
+}
+
+unsigned long SendCmdParams::GetSampleInterval() {
+  return LongToULong(GetValueAsMilli(sampleinterval));
+}
+
+std::string SendCmdParams::GetLocalAddr() {
+  Find(localaddr.GetLongName(), localaddr);
+  return localaddr.GetValueAsString();
+}
+
+unsigned long SendCmdParams::GetLocalPort() {
+  Find(localport.GetLongName(), localport);
+  return LongToULong(localport.GetValueAsLong());
+}
+
+std::string SendCmdParams::GetRemoteAddr() {
+  Find(remoteaddr.GetLongName(), remoteaddr);
+  return remoteaddr.GetValueAsString();
+}
+
+unsigned long SendCmdParams::GetRemotePort() {
+  Find(remoteport.GetLongName(), remoteport);
+  return LongToULong(remoteport.GetValueAsLong());
+}
+
+unsigned long SendCmdParams::GetTestId() {
+  Find(testid.GetLongName(), testid);
+  return LongToULong(testid.GetValueAsLong());
+}
+
+ReceiveCmdParams::ReceiveCmdParams() {
+  cmdName = "recv";
+  InitLongValueCmdParam(testid, "testid", "tid", 1, 0, 2000000000);
+  InitStrValueCmdParam(localaddr, "localaddr", "la", "127.0.0.1");
+  InitLongValueCmdParam(localport, "localport", "lp", 50000, 50000, 50000);
+  InitLongValueCmdParam(timeout, "timeout", "to", 30, 1, 60);
+  InitLongValueCmdParam(windowsize, "windowsize", "ws", 4, 2, 20);
+  InitLongValueCmdParam(sampleinterval, "sampleinterval", "sai", 1, 1, 10);
+  InitLongValueCmdParam(dejitterlength, "dejitterlength", "dj", 120, 10, 200);
+}
+
+long ReceiveCmdParams::GetTestId() {
+  Find(testid.GetLongName(), testid);
+  return testid.GetValueAsLong();
+}
+
+std::string ReceiveCmdParams::GetLocalAddr() {
+  Find(localaddr.GetLongName(), localaddr);
+  return localaddr.GetValueAsString();
+}
+
+unsigned long ReceiveCmdParams::GetLocalPort() {
+  Find(localport.GetLongName(), localport);
+  return LongToULong(localport.GetValueAsLong());
+}
+
+unsigned long ReceiveCmdParams::GetTimeout() { return LongToULong(GetValueAsMilli(timeout)); }
+
+unsigned long ReceiveCmdParams::GetWindowSize() { return LongToULong(GetValueAsMilli(windowsize)); }
+
+unsigned long ReceiveCmdParams::GetSampleInterval() {
+  return LongToULong(GetValueAsMilli(sampleinterval));
+}
+
+unsigned long ReceiveCmdParams::GetDejitterlength() {
+  Find(dejitterlength.GetLongName(), dejitterlength);
+  return LongToULong(dejitterlength.GetValueAsLong());
+}

@@ -1,0 +1,97 @@
+#ifndef PULVO_CMD_PARAM_SETS_H
+#define PULVO_CMD_PARAM_SETS_H
+
+// The parameter sets of the two commands and of the general options, with
+// the getters that convert the value texts to the units the runners take
+// (seconds become milliseconds; milliseconds stay as given).
+
+#include <string>
+
+#include "cmd_param.h"
+
+// The codec parameter: its value text is a codec name.
+class CodecCmdParam : public CmdParam {
+ public:
+  // 1 for "GSM0610" exactly, 0 for anything else.
+  long GetValueAsLong() const override { return GetValueAsType(); }
+  unsigned char GetValueAsType() const { return GetValueAsString() == codec1Name ? 1 : 0; }
+
+ private:
+  std::string codec0Name = "G711";
+  std::string codec1Name = "GSM0610";
+};
+
+class SendCmdParams : public virtual CmdParamSetBase {
+ public:
+  SendCmdParams();
+
+  unsigned long GetTestDuration();  // ms
+  unsigned char GetCodec();         // 0 G711, 1 GSM0610
+  unsigned char GetFec();           // 0 none, 1-3 gsmpiggyback1-3
+  unsigned long GetStreamInterval();  // ms
+  unsigned short GetPacketSize();   // bytes of the IP datagram
+  unsigned long GetSampleInterval();  // ms
+  std::string GetLocalAddr();
+  unsigned long GetLocalPort();
+  std::string GetRemoteAddr();
+  unsigned long GetRemotePort();
+  unsigned long GetTestId();
+
+ private:
+  CmdParam testid, localaddr, localport, remoteaddr, remoteport, testduration, sampleinterval,
+      streaminterval;
+  CodecCmdParam codec;
+  CmdParam fec;
+};
+
+class ReceiveCmdParams : public CmdParamSetBase {
+ public:
+  ReceiveCmdParams();
+
+  long GetTestId();  // not clamped: a negative value wraps when narrowed
+  std::string GetLocalAddr();
+  unsigned long GetLocalPort();
+  unsigned long GetTimeout();         // ms
+  unsigned long GetWindowSize();      // ms
+  unsigned long GetSampleInterval();  // ms
+  unsigned long GetDejitterlength();  // ms
+
+ private:
+  CmdParam testid, localaddr, localport, timeout, windowsize, sampleinterval, dejitterlength;
+};
+
+// A general option: a flag only.
+class OnOffOption : public CmdParamBase {
+ public:
+  void SetOn() { on = true; }
+  void SetOff() { on = false; }
+  bool IsOn() const { return on; }
+
+ private:
+  bool on = false;
+};
+
+class OnOffOptionSet : public CmdParamSetBase {
+ public:
+  OnOffOptionSet() { resultsAsText.SetOn(); }
+
+  void setLog(bool enabled) { Set(log, enabled); }
+  bool IsLogEnabled() const { return log.IsOn(); }
+  void SetVerboseDisplay(bool enabled) { Set(verboseDisplay, enabled); }
+  bool IsVerboseDisplayOn() const { return verboseDisplay.IsOn(); }
+  void SetResultsAsText(bool enabled) { Set(resultsAsText, enabled); }
+  bool IsResultsAsTextOn() const { return resultsAsText.IsOn(); }
+
+ private:
+  static void Set(OnOffOption& option, bool enabled) {
+    if (enabled) {
+      option.SetOn();
+    } else {
+      option.SetOff();
+    }
+  }
+
+  OnOffOption log, verboseDisplay, resultsAsText;
+};
+
+#endif  // PULVO_CMD_PARAM_SETS_H

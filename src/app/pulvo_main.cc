@@ -1,0 +1,201 @@
+#include "pulvo_main.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "plv_exception.h"
+#include "pulvo_runners.h"
+#include "tesk.h"
+
+namespace {
+constexpr size_t kCommandBufferSize = 256;
+}  // namespace
+
+char* NextToken(char*& cursor, const char* delimiters) {
+  if (cursor == nullptr) return nullptr;
+  char* start = cursor + std::strspn(cursor, delimiters);
+  if (*start == '\0') {
+    cursor = start;
+    return nullptr;
+  }
+  char* end = start + std::strcspn(start, delimiters);
+  if (*end != '\0') {
+    *end = '\0';
+    cursor = end + 1;
+  } else {
+    cursor = end;
+  }
+  return start;
+}
+
+void PulvoMain::display_usage() const {
+  // Line by line, each flushed, like every other front-end line.
+  std::istringstream text(UsageText());
+  std::string line;
+  while (std::getline(text, line)) std::cout << line << std::endl;
+}
+
+void PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& options,
+                                        int& commandIndex) {
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] != '-') {
+      commandIndex = i;
+      continue;
+    }
+    char* cursor = argv[i] + 1;
+    char* token = NextToken(cursor, " ");
+    if (token == nullptr) continue;
+    switch (token[0]) {
+      case 'V':
+        std::cout << "MOS Library Version: " << TeskControl::GetMosVersion() << std::endl;
+        if (argc == 2) std::exit(0);
+        break;
+      case 'h':
+        display_usage();
+        std::exit(0);
+      case 'j':
+        options.SetResultsAsText(false);
+        break;
+      case 'l': {
+        options.setLog(true);
+        TeskControl control;
+        control.SetEnableLog(true);
+        break;
+      }
+      case 'v':
+        options.SetVerboseDisplay(true);
+        break;
+      default:
+        std::cerr << "Invalid option " << "[" << token << "]" << ", ignored" << std::endl;
+        break;
+    }
+  }
+}
+
+void PulvoMain::ParseCommandParameters(CmdParamSetBase* params, char* parameterText) {
+  char* cursor = parameterText;
+  char* name = NextToken(cursor, "=");
+  while (name != nullptr) {
+    char* value = NextToken(cursor, ",");
+    if (value == nullptr) break;  // a trailing name without a value is dropped
+    std::string nameText(name);
+    if (params->Find(nameText)) {
+      params->SetCmdParamInputValue(nameText, value);
+    } else {
+      std::cerr << "Invalid " << params->CmdName() << " parameter [" << nameText << "]"
+                << std::endl;
+    }
+    name = NextToken(cursor, "=");
+  }
+}
+
+int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams* params,
+                                   char* parameterText) {
+  ParseCommandParameters(params, parameterText);
+  if (options.IsVerboseDisplayOn()) {
+    std::cout << std::endl
+              << "Beginning Send test, using the following parameters: " << std::endl
+              << params->PrintAllParams() << std::endl;
+  }
+  // The runner takes narrower types: the low-order bits are kept.
+  const auto testDuration = static_cast<unsigned int>(params->GetTestDuration());
+  const unsigned char codec = params->GetCodec();
+  const unsigned char fec = params->GetFec();
+  const auto streamInterval = static_cast<unsigned char>(params->GetStreamInterval());
+  const unsigned short packetSize = params->GetPacketSize();
+  const auto sampleInterval = static_cast<unsigned short>(params->GetSampleInterval());
+  const std::string localAddress = params->GetLocalAddr();
+  const auto localPort = static_cast<unsigned short>(params->GetLocalPort());
+  const std::string remoteAddress = params->GetRemoteAddr();
+  const auto remotePort = static_cast<unsigned short>(params->GetRemotePort());
+  const auto testId = static_cast<unsigned int>(params->GetTestId());
+
+  auto* sender = new PulvoSender(testDuration, codec, fec, streamInterval, packetSize,
+                                 sampleInterval, localPort, remotePort, remoteAddress,
+                                 localAddress, testId, options.IsResultsAsTextOn());
+  const int result = sender->RunSender();
+  if (sender->FinalizeResults()) {
+    std::string results;
+    sender->PrintResults(results);
+    std::cout << results << std::endl;
+  } else {
+    std::cerr << "Error finalizing results" << std::endl;
+  }
+  return normalizeErrorCode(result);
+}
+
+int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdParams* params,
+                                     char* parameterText) {
+  ParseCommandParameters(params, parameterText);
+  if (options.IsVerboseDisplayOn()) {
+    std::cout << std::endl
+              << "Beginning Receive test, using the following parameters: " << std::endl
+              << params->PrintAllParams() << std::endl;
+  }
+  const auto testId = static_cast<unsigned int>(params->GetTestId());
+  const std::string localAddress = params->GetLocalAddr();
+  const auto localPort = static_cast<unsigned short>(params->GetLocalPort());
+  const auto timeout = static_cast<unsigned int>(params->GetTimeout());
+  const auto windowSize = static_cast<unsigned short>(params->GetWindowSize());
+  const auto sampleInterval = static_cast<unsigned short>(params->GetSampleInterval());
+  const auto dejitterLength = static_cast<unsigned short>(params->GetDejitterlength());
+
+  auto* receiver = new PulvoReceiver(localAddress, localPort, windowSize, sampleInterval,
+                                     dejitterLength, timeout, testId, options.IsResultsAsTextOn());
+  const int result = receiver->RunReceiver();
+  if (receiver->FinalizeResults()) {
+    std::string results;
+    receiver->PrintResults(results);
+    std::cout << results << std::endl;
+  } else {
+    std::cerr << "Error finalizing results" << std::endl;
+  }
+  return normalizeErrorCode(result);
+}
+
+int PulvoMain::Run(int argc, char** argv) {
+  if (argc <= 1) {
+    display_usage();
+    return 0;
+  }
+  int commandIndex = 1;
+  OnOffOptionSet options;
+  ParseCommandLineOptions(argc, argv, options, commandIndex);
+  if (options.IsVerboseDisplayOn()) {
+    std::cout << "Pulvo Command Tool" << std::endl;
+    if (options.IsLogEnabled()) std::cout << "log is enabled." << std::endl;
+  }
+
+  // At most 255 characters of the command argument are looked at.
+  char command[kCommandBufferSize] = {0};
+  std::strncpy(command, argv[commandIndex], kCommandBufferSize);
+  command[kCommandBufferSize - 1] = '\0';
+  char* cursor = command;
+  char* name = NextToken(cursor, ":");
+  if (name == nullptr) return 0;
+
+  try {
+    SendCmdParams sendParams;
+    ReceiveCmdParams receiveParams;
+    // The parameters start after the command name and its ':'.
+    const size_t textOffset = std::strlen(name) + 1;
+    char* parameterText = textOffset < kCommandBufferSize ? command + textOffset
+                                                          : command + kCommandBufferSize - 1;
+    if (name == sendParams.CmdName()) {
+      return ParseAndStartSender(options, &sendParams, parameterText);
+    }
+    if (name == receiveParams.CmdName()) {
+      return ParseAndStartReceiver(options, &receiveParams, parameterText);
+    }
+    std::cerr << "invalid commmand [" << name << "]" << std::endl;
+    std::exit(kExitInvalidCommand);
+  } catch (const PLV_exception& e) {
+    std::cerr << e.toString() << std::endl;
+    std::exit(kExitPulvoException);
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << std::endl;
+    std::exit(kExitStdException);
+  }
+}

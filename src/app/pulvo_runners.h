@@ -1,0 +1,76 @@
+#ifndef PULVO_RUNNERS_H
+#define PULVO_RUNNERS_H
+
+// The test runners: each creates the result callback for the output mode and
+// the library facade, runs one test and hands out the collected results.
+// Everything a runner creates lives until the process exits.
+
+#include <string>
+
+#include "tesk.h"
+
+// A sender callback that can close and hand out what it collected.
+class PulvoSenderCallback : public TeskSenderCallback {
+ public:
+  ~PulvoSenderCallback() override = default;
+  void doCallback(unsigned int, unsigned int) override {}
+  // True when the results are complete and can be read.
+  virtual bool finalizeResults() { return true; }
+  virtual void readResults(std::string&) {}
+};
+
+class PulvoReceiverCallback : public TeskReceiverCallback {
+ public:
+  ~PulvoReceiverCallback() override = default;
+  void doCallback(double, unsigned int, unsigned int, unsigned int, unsigned int, unsigned int,
+                  unsigned int, double, double, unsigned int, unsigned int) override {}
+  virtual bool finalizeResults() { return true; }
+  virtual void readResults(std::string&) {}
+};
+
+class PulvoSender {
+ public:
+  PulvoSender(unsigned int testDuration, unsigned char codec, unsigned char fec,
+              unsigned char streamInterval, unsigned short packetSize,
+              unsigned short sampleInterval, unsigned short localPort, unsigned short remotePort,
+              std::string remoteAddress, std::string localAddress, unsigned int testId,
+              bool resultsAsText);
+
+  // Blocks until the test has ended; 0 or a negative library code.
+  int RunSender();
+  bool FinalizeResults() { return callback->finalizeResults(); }
+  void PrintResults(std::string& out) { callback->readResults(out); }
+
+ private:
+  unsigned int testDuration;
+  unsigned char codec, fec, streamInterval;
+  unsigned short packetSize, sampleInterval, localPort, remotePort;
+  std::string remoteAddress, localAddress;
+  unsigned int testId;
+  bool resultsAsText;
+  TeskSender* sender = nullptr;
+  PulvoSenderCallback* callback = nullptr;
+};
+
+class PulvoReceiver {
+ public:
+  PulvoReceiver(std::string localAddress, unsigned short localPort, unsigned short windowSize,
+                unsigned short sampleInterval, unsigned short dejitterLength,
+                unsigned int timeout, unsigned int testId, bool resultsAsText);
+
+  // Blocks until the test has ended; the samples arrive meanwhile on a
+  // library thread. 0 or a negative library code.
+  int RunReceiver();
+  bool FinalizeResults() { return callback->finalizeResults(); }
+  void PrintResults(std::string& out) { callback->readResults(out); }
+
+ private:
+  std::string localAddress;
+  unsigned short localPort, windowSize, sampleInterval, dejitterLength;
+  unsigned int timeout, testId;
+  bool resultsAsText;
+  TeskReceiver* receiver = nullptr;
+  PulvoReceiverCallback* callback = nullptr;
+};
+
+#endif  // PULVO_RUNNERS_H

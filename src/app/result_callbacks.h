@@ -1,0 +1,83 @@
+#ifndef PULVO_RESULT_CALLBACKS_H
+#define PULVO_RESULT_CALLBACKS_H
+
+// The two output formats. Text callbacks print one line per sample as it
+// arrives; JSON callbacks collect one compact array that is printed after the
+// test. The library calls doCallback from one thread at a time and not after
+// the test has returned, so no lock is needed here.
+
+#include <ostream>
+#include <string>
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "pulvo_runners.h"
+
+// The text lines, apart from the stream they go to.
+std::string FormatSenderSampleLine(unsigned int sentPackets, unsigned int testId);
+std::string FormatReceiverSampleLine(double mos, unsigned int lostPackets,
+                                     unsigned int estimatedPackets, double lossRate,
+                                     double averageBurstSize, unsigned int avgJitter,
+                                     unsigned int testId);
+
+class TextSenderCallback : public PulvoSenderCallback {
+ public:
+  ~TextSenderCallback() override = default;
+  void doCallback(unsigned int sentPackets, unsigned int testId) override;
+  bool finalizeResults() override { return true; }
+  void readResults(std::string&) override {}
+};
+
+class TextReceiverCallback : public PulvoReceiverCallback {
+ public:
+  ~TextReceiverCallback() override = default;
+  void doCallback(double mos, unsigned int startSeconds, unsigned int startMicroseconds,
+                  unsigned int elapsedSeconds, unsigned int elapsedMicroseconds,
+                  unsigned int lostPackets, unsigned int estimatedPackets, double lossRate,
+                  double averageBurstSize, unsigned int avgJitter, unsigned int testId) override;
+  bool finalizeResults() override { return true; }
+  void readResults(std::string&) override {}
+};
+
+// A JSON array writer shared by both JSON callbacks.
+class JSONSampleArray {
+ public:
+  JSONSampleArray();
+  rapidjson::Writer<rapidjson::StringBuffer>& writer() { return jsonWriter; }
+  // Numbers that are not finite have no JSON form; they are written as null.
+  void Double(double value);
+  bool Finish() { return jsonWriter.EndArray(); }
+  std::string Text() const { return buffer.GetString(); }
+
+ private:
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> jsonWriter;
+};
+
+class JSONSenderCallback : public PulvoSenderCallback {
+ public:
+  ~JSONSenderCallback() override = default;
+  void doCallback(unsigned int sentPackets, unsigned int testId) override;
+  bool finalizeResults() override { return samples.Finish(); }
+  void readResults(std::string& out) override { out = samples.Text(); }
+
+ private:
+  JSONSampleArray samples;
+};
+
+class JSONReceiverCallback : public PulvoReceiverCallback {
+ public:
+  ~JSONReceiverCallback() override = default;
+  void doCallback(double mos, unsigned int startSeconds, unsigned int startMicroseconds,
+                  unsigned int elapsedSeconds, unsigned int elapsedMicroseconds,
+                  unsigned int lostPackets, unsigned int estimatedPackets, double lossRate,
+                  double averageBurstSize, unsigned int avgJitter, unsigned int testId) override;
+  bool finalizeResults() override { return samples.Finish(); }
+  void readResults(std::string& out) override { out = samples.Text(); }
+
+ private:
+  JSONSampleArray samples;
+};
+
+#endif  // PULVO_RESULT_CALLBACKS_H

@@ -1,0 +1,17 @@
+#ifndef TESK_NET_HEADERS_H
+#define TESK_NET_HEADERS_H
+
+// The system headers that define sockets, sockaddr_in and pollfd.
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+typedef SOCKET TeskSocket;
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+typedef int TeskSocket;
+#endif
+
+#endif  // TESK_NET_HEADERS_H

@@ -1,0 +1,180 @@
+#include "qos_calc.h"
+
+#include <set>
+#include <sstream>
+
+#include "mos_model.h"
+#include "qos_window.h"
+#include "sleep_utils.h"
+#include "tesk_log.h"
+
+namespace {
+
+constexpr unsigned int kWaitStepMicros = 10000;
+
+struct Elapsed {
+  int64_t sec;
+  int64_t usec;
+};
+
+Elapsed timeSince(const TimeOfDay& start, const TimeOfDay& now) {
+  Elapsed e{now.sec - start.sec, now.usec - start.usec};
+  while (e.usec < 0) {
+    e.usec += 1000000;
+    e.sec--;
+  }
+  while (e.usec >= 1000000) {
+    e.usec -= 1000000;
+    e.sec++;
+  }
+  return e;
+}
+
+class QosTask {
+ public:
+  explicit QosTask(const QosCalcParams& params) : p(params) {
+    std::ostringstream prefix;
+    prefix << "QoSCalc(" << getOwnThreadId() << ", " << p.serverThreadId << "): ";
+    config.logPrefix = prefix.str();
+    config.windowSize = p.windowSize;
+    config.dejitterLength = p.dejitterLength;
+  }
+
+  void run() {
+    if (p.serverRunning->load() == 0) {
+      TESK_LOG(7, "QoSCalc(" << getOwnThreadId() << ", 0): Error in server thread");
+      return finish();
+    }
+    TESK_LOG(7, config.logPrefix << "Wait for packets (" << p.localAddress << ":" << p.localPort
+                                 << ")");
+    if (!waitForFirstPacket()) return finish();
+
+    const TimeOfDay start = timeOfDay();
+    { std::lock_guard<std::mutex> lock(*p.mapMutex); }
+    double previousTickStart = timeOfDay().seconds();
+    TESK_LOG(7, config.logPrefix << "Thread starting up");
+
+    const uint32_t warmUpTicks = p.windowSize / p.sampleInterval;
+    uint32_t ticks = 0;
+    for (;;) {
+      if (p.serverRunning->load() == 0) {
+        TESK_LOG(7, config.logPrefix << "Error in server thread, exiting(2)");
+        return finish();
+      }
+      const TimeOfDay now = timeOfDay();
+      const double tickStart = now.seconds();
+      const Elapsed elapsed = timeSince(start, now);
+      if (elapsed.sec < 0) TESK_LOG(7, config.logPrefix << "timevalSubtract result is negative!");
+      windowMarks.insert(previousTickStart);
+
+      if (ticks < warmUpTicks) {
+        ticks++;
+      } else if (!sample(start, elapsed)) {
+        return finish();
+      }
+
+      const int32_t remaining = static_cast<int32_t>(
+          p.sampleInterval * 1000.0 - (timeOfDay().seconds() - tickStart) * 1e6);
+      if (remaining > 0) {
+        nap(static_cast<unsigned int>(remaining));
+      } else {
+        TESK_LOG(7, config.logPrefix << "Not going to sleep negative number of msecs (" << remaining
+                                     << ")");
+      }
+      previousTickStart = tickStart;
+    }
+  }
+
+ private:
+  // False when the task must end: the server stopped or no packet came.
+  bool waitForFirstPacket() {
+    uint32_t naps = 0;
+    for (;;) {
+      size_t packets;
+      {
+        std::lock_guard<std::mutex> lock(*p.mapMutex);
+        packets = p.payloadMap->size();
+      }
+      if (packets != 0) return true;
+      if (p.serverRunning->load() == 0) {
+        TESK_LOG(7, config.logPrefix << "Error in server thread, terminating");
+        return false;
+      }
+      nap(kWaitStepMicros);
+      if (++naps > p.timeout / 10) {
+        TESK_LOG(7, config.logPrefix << "Timeout! Exiting!\n");
+        p.qosStatus->store(-1);
+        return false;
+      }
+    }
+  }
+
+  // One sample over the window. False when the task must end.
+  bool sample(const TimeOfDay& start, const Elapsed& elapsed) {
+    QosSampleCounts counts;
+    {
+      std::unique_lock<std::mutex> lock(*p.mapMutex);
+      if (qosSamplePass(*p.payloadMap, *windowMarks.begin(), config, state, counts) ==
+          QosPassResult::EndOfStream) {
+        lock.unlock();
+        TESK_LOG(7, config.logPrefix << "Received stream end control packet: End of measurement!\n");
+        TESK_LOG(7, config.logPrefix << "tot_packets: " << state.totPackets);
+        p.qosStatus->store(0);
+        return false;
+      }
+      if (p.payloadMap->empty()) {
+        const uint32_t allowedEmpty = p.timeout / p.sampleInterval;
+        TESK_LOG(7, config.logPrefix << "Map empty (" << emptyCount << "/" << allowedEmpty << ")");
+        if (++emptyCount > allowedEmpty) {
+          lock.unlock();
+          TESK_LOG(7, config.logPrefix << "No packets received before timeout! Exiting!\n");
+          p.qosStatus->store(-1);
+          return false;
+        }
+      }
+    }
+
+    uint32_t jitterMillis = 0;
+    const bool jitterValid = qosAverageJitterMillis(counts.jitterSum, counts.received, &jitterMillis);
+    windowMarks.erase(windowMarks.begin());
+    const double lossRate = qosLossRate(counts.received, counts.lost, state.estimatedPackets);
+    const double burstSize = qosAverageBurstSize(counts.lost, counts.bursts);
+    double mos = estimateMos(state.codec, state.fec != 0 ? 1.0 : 0.0, state.fec, lossRate,
+                             burstSize, state.packetInterval / 80.0);
+    TESK_LOG(7, config.logPrefix << "MOS: " << mos);
+    TESK_LOG(7, config.logPrefix << "Avg jitter: " << jitterMillis);
+    TESK_LOG(7, config.logPrefix << "Lost packets: " << counts.lost);
+    TESK_LOG(7, config.logPrefix << "Number of pl bursts: " << counts.bursts);
+    TESK_LOG(7, config.logPrefix << "Average PL burst size: " << burstSize << " packets");
+    TESK_LOG(7, config.logPrefix << "Number of disordered packets: " << counts.disordered);
+
+    if (!jitterValid) {
+      TESK_LOG(7, config.logPrefix << "Average jitter > 60 seconds, drop sample");
+      return true;
+    }
+    if (mos >= kImplausibleMosWithLoss && counts.lost > 0) {
+      TESK_LOG(7, config.logPrefix << "MOS value " << mos << " too high");
+      mos = 0.0;
+    }
+    p.callback(p.context, mos, static_cast<uint32_t>(start.sec), static_cast<uint32_t>(start.usec),
+               static_cast<uint32_t>(elapsed.sec), static_cast<uint32_t>(elapsed.usec), counts.lost,
+               state.estimatedPackets, lossRate, burstSize, jitterMillis, p.testId);
+    return true;
+  }
+
+  void finish() { p.qosState->store(kQosEnded); }
+
+  const QosCalcParams p;
+  QosWindowConfig config;
+  QosRunningState state;
+  std::set<double> windowMarks;
+  uint32_t emptyCount = 0;
+};
+
+}  // namespace
+
+unsigned long qosCalc(void* params) {
+  QosTask task(*static_cast<const QosCalcParams*>(params));
+  task.run();
+  return 0;
+}

@@ -1,0 +1,70 @@
+#include "send_start.h"
+
+#include "packet.h"
+#include "tesk_errors.h"
+#include "tesk_log.h"
+#include "udp_socket.h"
+
+std::vector<std::string> senderParameterErrors(const SenderSettings& s) {
+  const std::string prefix = "Error in sender parameter: ";
+  std::vector<std::string> errors;
+  if (!isUsableIPv4Text(s.remoteAddress, kMaxAddressText)) {
+    errors.push_back(prefix + "remote_address " + s.remoteAddress + " is not a valid IP address");
+  }
+  if (!isUsableIPv4Text(s.localAddress, kMaxAddressText)) {
+    errors.push_back(prefix + "local_address " + s.localAddress + " is not a valid IP address");
+  }
+  if (s.remotePort == 0) errors.push_back(prefix + "invalid port settings");
+  if (s.testDuration <= 1000 || s.sampleInterval == 0) {
+    errors.push_back(prefix + "invalid duration settings");
+  }
+  if (s.testDuration < s.sampleInterval) errors.push_back(prefix + "invalid duration settings");
+  if (s.codec > 1) errors.push_back(prefix + "invalid codec setting");
+  if (s.fec > 3) errors.push_back(prefix + "invalid FEC setting");
+  if (s.streamInterval == 0 || s.streamInterval > 150) {
+    errors.push_back(prefix + "invalid packetization interval settings");
+  }
+  // The packet must hold the header and fit the generator's buffer. A size
+  // error ends the checks; the callback is still named if it is missing too.
+  if (s.packetSize < kMinPacketSize || s.packetSize > kMaxPacketSize) {
+    errors.push_back(prefix + (s.packetSize < kMinPacketSize
+                                   ? "invalid packet size (minimum packet size is 43B)"
+                                   : "invalid packet size (maximum packet size is 1528B)"));
+    if (!s.hasCallback) errors.push_back(prefix + "invalid callback");
+    return errors;
+  }
+  if (!s.hasCallback) errors.push_back(prefix + "invalid callback");
+  return errors;
+}
+
+int runSender(unsigned int testDuration, unsigned char codec, unsigned char fec,
+              unsigned char streamInterval, unsigned short packetSize,
+              unsigned short sampleInterval, unsigned short localPort, unsigned short remotePort,
+              std::string remoteAddress, std::string localAddress, unsigned int testId,
+              int generatorOption, SenderSampleCallback callback, void* context) {
+  SenderSettings settings{testDuration, codec,      fec,           streamInterval,
+                          packetSize,   sampleInterval, localPort, remotePort,
+                          remoteAddress, localAddress,  callback != nullptr && context != nullptr};
+  std::vector<std::string> errors = senderParameterErrors(settings);
+  if (!errors.empty()) {
+    for (const std::string& message : errors) TESK_LOG(7, message);
+    return PARAMETER_ERROR;
+  }
+
+  GeneratorParams params;
+  params.testDuration = testDuration;
+  params.codec = codec;
+  params.fec = fec;
+  params.streamInterval = streamInterval;
+  params.packetSize = packetSize;
+  params.sampleInterval = sampleInterval;
+  params.localPort = localPort;
+  params.remotePort = remotePort;
+  params.localAddress = localAddress.c_str();
+  params.remoteAddress = remoteAddress.c_str();
+  params.testId = testId;
+  params.callback = callback;
+  params.context = context;
+  params.generatorOption = generatorOption;
+  return startGenerator(params);
+}

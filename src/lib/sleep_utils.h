@@ -1,0 +1,49 @@
+#ifndef TESK_SLEEP_UTILS_H
+#define TESK_SLEEP_UTILS_H
+
+// Time and sleeping for the engine. The generator, the server and the QoS
+// calculation read the clock and sleep only through these functions, so a
+// test can replace both with a virtual clock (setClockHooksForTesting).
+//
+// The clock is the wall clock (time of day): send times cross hosts, and the
+// receiver compares them with its own receive times.
+
+#include <cstdint>
+#include <ctime>
+
+struct TimeOfDay {
+  int64_t sec = 0;   // seconds since the Unix epoch
+  int64_t usec = 0;  // 0 to 999999
+
+  // Seconds as a double: the seconds taken as an unsigned 32-bit value plus
+  // the microseconds / 1000000.
+  double seconds() const {
+    return static_cast<double>(static_cast<uint32_t>(sec)) + static_cast<double>(usec) / 1000000.0;
+  }
+};
+
+TimeOfDay timeOfDay();
+
+// Sleeps at least about `microseconds`.
+void nap(unsigned int microseconds);
+
+// A label for the calling thread, used only in log lines.
+unsigned long getOwnThreadId();
+
+// The current local time, for the log's time stamps and file name.
+void localTimeNow(std::tm* t);
+
+// Test seam: while set, timeOfDay() and nap() call these instead of the
+// system. The hooks may be called from several threads at once.
+struct TeskClockHooks {
+  TimeOfDay (*now)(void* context);
+  void (*sleep)(void* context, unsigned int microseconds);
+  void* context;
+};
+void setClockHooksForTesting(const TeskClockHooks* hooks);  // nullptr restores the system clock
+
+// The system's own clock and sleep, one implementation per platform.
+TimeOfDay platformTimeOfDay();
+void platformNap(unsigned int microseconds);
+
+#endif  // TESK_SLEEP_UTILS_H

@@ -1,0 +1,121 @@
+#ifndef TESK_H
+#define TESK_H
+
+// The public interface of the MOS library: two test facades, their callback
+// interfaces and a control object. Nothing else is meant for callers.
+
+#include <string>
+
+#include "tesk_errors.h"
+#include "tesk_export.h"
+
+// Receives one sample per sampling interval of a send test, on the thread
+// that called TeskSender::startSender.
+class TESK_EXPORT TeskSenderCallback {
+ public:
+  virtual ~TeskSenderCallback() = default;
+  virtual void doCallback(unsigned int sentPackets, unsigned int testId) = 0;
+};
+
+// Receives one sample per sampling interval of a receive test. It is called
+// on the library's calculation thread, never on the thread that called
+// TeskReceiver::startReceiver; the last call happens before startReceiver
+// returns.
+class TESK_EXPORT TeskReceiverCallback {
+ public:
+  virtual ~TeskReceiverCallback() = default;
+  virtual void doCallback(double mos, unsigned int startSeconds, unsigned int startMicroseconds,
+                          unsigned int elapsedSeconds, unsigned int elapsedMicroseconds,
+                          unsigned int lostPackets, unsigned int estimatedPackets, double lossRate,
+                          double averageBurstSize, unsigned int avgJitter, unsigned int testId) = 0;
+};
+
+// One send test. Durations are in milliseconds, the packet size in bytes of
+// the whole IP datagram (28 header bytes included). The callback is not
+// owned and must outlive startSender.
+class TESK_EXPORT TeskSender {
+ public:
+  TeskSender(unsigned int testDuration, unsigned char codec, unsigned char fec,
+             unsigned char streamInterval, unsigned short packetSize, unsigned short sampleInterval,
+             unsigned short localPort, unsigned short remotePort, std::string remoteAddress,
+             std::string localAddress, unsigned int testId, TeskSenderCallback* callback);
+  TeskSender(unsigned int testDuration, unsigned char codec, unsigned char fec,
+             unsigned char streamInterval, unsigned short packetSize, unsigned short sampleInterval,
+             unsigned short localPort, unsigned short remotePort, std::string remoteAddress,
+             std::string localAddress, unsigned int testId, int generatorOption,
+             TeskSenderCallback* callback);
+  virtual ~TeskSender() = default;
+
+  // Runs the whole test on the calling thread; returns 0 or a TeskError.
+  virtual int startSender();
+
+  TeskSenderCallback* getCallbackHandler() { return callback; }
+  int getGeneratorOption() const { return generatorOption; }
+
+  static void senderCallbackWrapper(void* context, unsigned int sentPackets, unsigned int testId);
+
+ private:
+  int hasCallback() { return callback != nullptr ? 1 : 0; }
+
+  unsigned int testDuration;
+  unsigned int testId;
+  unsigned short packetSize, sampleInterval, localPort, remotePort;
+  unsigned char codec, fec, streamInterval;
+  std::string remoteAddress;
+  std::string localAddress;
+  TeskSenderCallback* callback;
+  int generatorOption;
+};
+
+// One receive test. Window, sampling interval, time-out and dejitter length
+// are in milliseconds. threadCount sizes the library's worker pool the first
+// time it is created.
+class TESK_EXPORT TeskReceiver {
+ public:
+  TeskReceiver(std::string localAddress, unsigned short localPort, unsigned short windowSize,
+               unsigned short sampleInterval, unsigned short dejitterLength, unsigned int timeout,
+               unsigned int testId, TeskReceiverCallback* callback);
+  TeskReceiver(std::string localAddress, unsigned short localPort, unsigned short windowSize,
+               unsigned short sampleInterval, unsigned short dejitterLength, unsigned int timeout,
+               unsigned int testId, TeskReceiverCallback* callback, unsigned short threadCount);
+  virtual ~TeskReceiver() = default;
+
+  // Runs the whole test; blocks until the calculation has ended. Returns 0 or
+  // a TeskError.
+  virtual int startReceiver();
+
+  TeskReceiverCallback* getCallbackHandler() { return callback; }
+  unsigned short getThreadCount() const { return threadCount; }
+
+  static void receiverCallbackWrapper(void* context, double mos, unsigned int startSeconds,
+                                      unsigned int startMicroseconds, unsigned int elapsedSeconds,
+                                      unsigned int elapsedMicroseconds, unsigned int lostPackets,
+                                      unsigned int estimatedPackets, double lossRate,
+                                      double averageBurstSize, unsigned int avgJitter,
+                                      unsigned int testId);
+
+ private:
+  int hasCallback() { return callback != nullptr ? 1 : 0; }
+
+  std::string localAddress;
+  unsigned short localPort, windowSize, sampleInterval, dejitterLength;
+  unsigned int testId;
+  unsigned int timeout;
+  TeskReceiverCallback* callback;
+  unsigned short threadCount;
+};
+
+// Switches the process-wide library log and reports the library version.
+class TESK_EXPORT TeskControl {
+ public:
+  TeskControl() = default;
+  void SetEnableLog(bool on);
+  // The value last set; it does not tell whether the log file could be opened.
+  bool GetEnableLog() const { return enableLog; }
+  static const char* GetMosVersion();
+
+ private:
+  bool enableLog = false;
+};
+
+#endif  // TESK_H

@@ -1,0 +1,16 @@
+#ifndef TESK_ERRORS_H
+#define TESK_ERRORS_H
+
+// Result codes of every library operation: 0 is success, the rest are
+// negative and are passed up unchanged to the caller of startSender or
+// startReceiver.
+enum TeskError {
+  TESK_OK = 0,
+  TIMEOUT_ERROR = -1,    // the receive test saw no test packet within its time-out
+  SOCKET_ERROR = -2,     // a UDP socket could not be opened, bound or used
+  TIME_ERROR = -3,       // reserved; no operation returns it
+  PARAMETER_ERROR = -4,  // parameter validation failed
+  THREAD_ERROR = -5,     // the calculation task could not be started or did not end
+};
+
+#endif  // TESK_ERRORS_H

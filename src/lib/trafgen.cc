@@ -1,0 +1,118 @@
+#include "trafgen.h"
+
+#include <cstring>
+
+#include "packet.h"
+#include "sleep_utils.h"
+#include "tesk_errors.h"
+#include "tesk_log.h"
+#include "trafgen_pacing.h"
+#include "udp_socket.h"
+
+namespace {
+
+constexpr double kEndOfStreamMillis = 2000.0;
+
+void copyAddress(char (&target)[kMaxAddressText + 1], const char* source) {
+  std::strncpy(target, source != nullptr ? source : "", kMaxAddressText);
+  target[kMaxAddressText] = '\0';
+}
+
+int trafgen(const GeneratorParams* params) {
+  char remoteAddress[kMaxAddressText + 1];
+  char localAddress[kMaxAddressText + 1];
+  copyAddress(remoteAddress, params->remoteAddress);
+  copyAddress(localAddress, params->localAddress);
+  // The filler is zeroed once here; only the 15 header bytes change per packet.
+  uint8_t packet[kPacketBufferSize] = {0};
+
+  sockaddr_in destination;
+  std::memset(&destination, 0, sizeof destination);
+  destination.sin_family = AF_INET;
+  destination.sin_port = htons(params->remotePort);
+  uint32_t remote;
+  if (!parseIPv4Address(remoteAddress, &remote)) {
+    TESK_LOG(7, "Trafgen: Erroneous remote IP address " << remoteAddress);
+    return SOCKET_ERROR;
+  }
+  destination.sin_addr.s_addr = remote;
+
+  int socketFd = -1;
+  if (startUdpSocketComm(getOwnThreadId(), localAddress, params->localPort, socketFd) != 0) {
+    TESK_LOG(7, "TrafGen: Error starting up client socket, using "
+                    << "client address " << localAddress << ":" << params->localPort);
+    return SOCKET_ERROR;
+  }
+  TESK_LOG(7, "TrafGen: UDP client socket communications started, "
+                  << "client address " << localAddress << ":" << params->localPort);
+
+  const uint32_t packetsPerCallback =
+      trafgenPacketsPerCallback(params->sampleInterval, params->streamInterval);
+  TimeOfDay reading = timeOfDay();
+  const double start = reading.seconds();
+  double last = start;
+  TESK_LOG(7, "Starting traffic generator: " << reading.sec << ":" << reading.usec);
+
+  const size_t payloadLength = params->packetSize - kIpUdpHeaderSize;
+  const uint32_t intervalMicros = params->streamInterval * 1000u;
+  const uint8_t codecFec = makeCodecFec(params->codec, params->fec);
+  const uint8_t intervalCode = makeIntervalCode(params->streamInterval);
+  uint32_t count = 0;
+  bool eosMode = false;
+
+  for (;;) {
+    if (eosMode) {
+      encodePacketHeader(packet, count, 0, 0, codecFec, intervalCode);
+    } else {
+      encodePacketHeader(packet, count, static_cast<uint32_t>(reading.sec),
+                         static_cast<uint32_t>(reading.usec), codecFec, intervalCode);
+    }
+    if (sendDatagram(socketFd, packet, payloadLength, destination) < 0) {
+      TESK_LOG(7, "TrafGen: Error sending packet");
+      closeSocket(socketFd);
+      return SOCKET_ERROR;
+    }
+    if (!eosMode) count++;
+
+    // The period runs from the end of one pause to the end of the next, so
+    // the time spent building and sending shortens the pause. An oversleep is
+    // not made up later.
+    const double afterSend = timeOfDay().seconds();
+    const double runTime = afterSend - last;
+    const int64_t sleepMicros = trafgenSleepMicros(intervalMicros, runTime);
+    if (sleepMicros > 0) {
+      nap(static_cast<unsigned int>(sleepMicros));
+    } else {
+      TESK_LOG(7, "trafgen: not going to sleep negative seconds");
+    }
+    reading = timeOfDay();
+    last = reading.seconds();
+
+    // The count no longer moves once the end-of-stream packets go out, so
+    // there is nothing new to report then.
+    if (!eosMode && count % packetsPerCallback == 0) {
+      params->callback(params->context, count, params->testId);
+      TESK_LOG(7, "TrafGen: Callback, run time = " << runTime << ", slept = " << (last - afterSend)
+                                                   << ", sleep time = " << sleepMicros);
+    }
+
+    const double elapsedMillis = (last - start) * 1000.0;
+    if (elapsedMillis > params->testDuration) {
+      if (elapsedMillis > params->testDuration + kEndOfStreamMillis) break;
+      eosMode = true;
+    }
+  }
+
+  TESK_LOG(7, "TrafGen: Traffic generator thread ending, sent packets " << count);
+  closeSocket(socketFd);
+  return 0;
+}
+
+}  // namespace
+
+int startGenerator(GeneratorParams params) {
+  TESK_LOG(7, "Invoking the traffic generator thread");
+  int result = trafgen(&params);
+  TESK_LOG(7, "Tesk trafgen Error code: " << result);
+  return result;
+}

@@ -1,0 +1,137 @@
+// Linux and macOS sockets. The Linux build also honours TESK_TEST_INTERFACE
+// (bind the socket to a network interface) and TESK_TEST_TOS (the IP
+// type-of-service byte).
+#include <errno.h>
+#include <net/if.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "tesk_errors.h"
+#include "tesk_log.h"
+#include "udp_socket.h"
+
+#define SERVER_LOG(threadId, parts) TESK_LOG(7, "Server(" << (threadId) << "): " << parts)
+
+namespace {
+
+#if defined(__linux__)
+void applyTestEnvironment(unsigned long threadId, int socketFd) {
+  if (const char* interface = getenv("TESK_TEST_INTERFACE")) {
+    SERVER_LOG(threadId, "Forcing interface to " << interface);
+    ifreq request;
+    memset(&request, 0, sizeof request);
+    strncpy(request.ifr_name, interface, sizeof request.ifr_name);
+    if (setsockopt(socketFd, SOL_SOCKET, SO_BINDTODEVICE, &request, sizeof request) < 0) {
+      SERVER_LOG(threadId, "Failed to bind socket to interface");
+    }
+  }
+  if (const char* tosText = getenv("TESK_TEST_TOS")) {
+    unsigned char tos = static_cast<unsigned char>(strtol(tosText, nullptr, 10));
+    SERVER_LOG(threadId, "Setting TOS to " << static_cast<unsigned>(tos));
+    if (setsockopt(socketFd, IPPROTO_IP, IP_TOS, &tos, 1) < 0) {
+      int savedErrno = errno;
+      SERVER_LOG(threadId, "Failed to set TOS: " << strerror(savedErrno));
+    }
+  }
+}
+#else
+void applyTestEnvironment(unsigned long, int) {}
+#endif
+
+}  // namespace
+
+bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
+  in_addr parsed;
+  if (text == nullptr || inet_aton(text, &parsed) == 0) return false;
+  *addressNetworkOrder = parsed.s_addr;
+  return true;
+}
+
+bool isUsableIPv4Text(const std::string& text, size_t maxLength) {
+  uint32_t ignored;
+  return text.size() <= maxLength && text.find('\0') == std::string::npos &&
+         parseIPv4Address(text.c_str(), &ignored);
+}
+
+int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
+                       int& socketFd) {
+  if (address == nullptr) {
+    SERVER_LOG(threadId, "startUdpSocketComm, IP address param not valid");
+    return PARAMETER_ERROR;
+  }
+  if (port == 0) {
+    SERVER_LOG(threadId, "startUdpSocketComm, port param not valid");
+    return PARAMETER_ERROR;
+  }
+  sockaddr_in local;
+  memset(&local, 0, sizeof local);
+  local.sin_family = AF_INET;
+  local.sin_port = htons(port);
+  uint32_t parsed;
+  if (strlen(address) > kMaxAddressText || !parseIPv4Address(address, &parsed)) {
+    SERVER_LOG(threadId, "startUdpSocketComm: Erroneous IP address " << address);
+    return SOCKET_ERROR;
+  }
+  local.sin_addr.s_addr = parsed;
+
+  socketFd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (socketFd == -1) {
+    int savedErrno = errno;
+    SERVER_LOG(threadId, "Error opening server socket, " << strerror(savedErrno));
+    return SOCKET_ERROR;
+  }
+  applyTestEnvironment(threadId, socketFd);
+
+  if (bind(socketFd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    int savedErrno = errno;
+    SERVER_LOG(threadId, "Error binding to the socket (ip=" << address << ", port=" << port
+                                                             << "): " << strerror(savedErrno)
+                                                             << " ");
+    close(socketFd);
+    socketFd = -1;
+    return SOCKET_ERROR;
+  }
+  return 0;
+}
+
+int pollSocketFds(pollfd* fds, unsigned long count, int timeoutMs) {
+  return poll(fds, static_cast<nfds_t>(count), timeoutMs);
+}
+
+long sendDatagram(int socketFd, const uint8_t* data, size_t length, const sockaddr_in& to) {
+  for (;;) {
+    ssize_t sent = sendto(socketFd, data, length, 0, reinterpret_cast<const sockaddr*>(&to),
+                          sizeof to);
+    if (sent >= 0 || errno != EINTR) return static_cast<long>(sent);
+  }
+}
+
+long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, sockaddr_in* from) {
+  for (;;) {
+    socklen_t fromLength = sizeof *from;
+    ssize_t received =
+        recvfrom(socketFd, buffer, capacity, 0, reinterpret_cast<sockaddr*>(from), &fromLength);
+    if (received >= 0 || errno != EINTR) return static_cast<long>(received);
+  }
+}
+
+int waitReadable(int socketFd, int timeoutMs) {
+  pollfd fd;
+  fd.fd = socketFd;
+  fd.events = POLLIN;
+  fd.revents = 0;
+  for (;;) {
+    int ready = pollSocketFds(&fd, 1, timeoutMs);
+    if (ready >= 0 || errno != EINTR) return ready;
+  }
+}
+
+void closeSocket(int socketFd) { close(socketFd); }
+
+std::string formatIPv4Address(const sockaddr_in& address) {
+  char text[INET_ADDRSTRLEN] = {0};
+  inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+  return text;
+}
