@@ -51,17 +51,24 @@ class QosTask {
 
     const TimeOfDay start = timeOfDay();
     { std::lock_guard<std::mutex> lock(*p.mapMutex); }
-    double previousTickStart = timeOfDay().seconds();
+    // The first window mark is also the start of the first tick. Were the
+    // first tick to read the clock again, the two marks would differ by
+    // microseconds and every window after the first would span one sampling
+    // interval more than the window size.
+    TimeOfDay firstTickStart = timeOfDay();
+    double previousTickStart = firstTickStart.seconds();
     TESK_LOG(7, config.logPrefix << "Thread starting up");
 
     const uint32_t warmUpTicks = p.windowSize / p.sampleInterval;
     uint32_t ticks = 0;
+    bool firstTick = true;
     for (;;) {
       if (p.serverRunning->load() == 0) {
         TESK_LOG(7, config.logPrefix << "Error in server thread, exiting(2)");
         return finish();
       }
-      const TimeOfDay now = timeOfDay();
+      const TimeOfDay now = firstTick ? firstTickStart : timeOfDay();
+      firstTick = false;
       const double tickStart = now.seconds();
       const Elapsed elapsed = timeSince(start, now);
       if (elapsed.sec < 0) TESK_LOG(7, config.logPrefix << "timevalSubtract result is negative!");
@@ -152,10 +159,9 @@ class QosTask {
       TESK_LOG(7, config.logPrefix << "Average jitter > 60 seconds, drop sample");
       return true;
     }
-    if (mos >= kImplausibleMosWithLoss && counts.lost > 0) {
-      TESK_LOG(7, config.logPrefix << "MOS value " << mos << " too high");
-      mos = 0.0;
-    }
+    const double plausibleMos = qosPlausibleMos(mos, counts.lost);
+    if (plausibleMos != mos) TESK_LOG(7, config.logPrefix << "MOS value " << mos << " too high");
+    mos = plausibleMos;
     p.callback(p.context, mos, static_cast<uint32_t>(start.sec), static_cast<uint32_t>(start.usec),
                static_cast<uint32_t>(elapsed.sec), static_cast<uint32_t>(elapsed.usec), counts.lost,
                state.estimatedPackets, lossRate, burstSize, jitterMillis, p.testId);

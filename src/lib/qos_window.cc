@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mos_model.h"
 #include "tesk_log.h"
 
 namespace {
@@ -148,4 +149,8 @@ bool qosAverageJitterMillis(double jitterSumSeconds, uint32_t received, uint32_t
   if (!(average <= kMaxAverageJitterMillis)) return false;
   *jitterMillis = static_cast<uint32_t>(average);
   return true;
+}
+
+double qosPlausibleMos(double mos, uint32_t lostPackets) {
+  return mos >= kImplausibleMosWithLoss && lostPackets > 0 ? 0.0 : mos;
 }

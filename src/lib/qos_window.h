@@ -66,4 +66,8 @@ double qosAverageBurstSize(uint32_t lost, int32_t bursts);
 // packet received, or an average above 60 seconds.
 bool qosAverageJitterMillis(double jitterSumSeconds, uint32_t received, uint32_t* jitterMillis);
 
+// A score of 4.05 or more is not believable for a window that lost packets;
+// such a sample is reported with 0.0.
+double qosPlausibleMos(double mos, uint32_t lostPackets);
+
 #endif  // TESK_QOS_WINDOW_H

@@ -1,0 +1,91 @@
+#include "pulvo_main.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "test_util.h"
+
+namespace {
+
+std::vector<std::string> Tokens(std::string text, const std::vector<const char*>& delimiters) {
+  std::vector<char> buffer(text.begin(), text.end());
+  buffer.push_back('\0');
+  char* cursor = buffer.data();
+  std::vector<std::string> tokens;
+  for (const char* d : delimiters) {
+    char* token = NextToken(cursor, d);
+    tokens.push_back(token != nullptr ? token : "<none>");
+  }
+  return tokens;
+}
+
+TEST(NextTokenTest, FollowsTheStrtokRule) {
+  EXPECT_EQ(Tokens("::send:td=1", {":", ":"}), (std::vector<std::string>{"send", "td=1"}));
+  EXPECT_EQ(Tokens("a=1=2,b=3", {"=", ",", "=", ","}),
+            (std::vector<std::string>{"a", "1=2", "b", "3"}));
+  EXPECT_EQ(Tokens("td==20", {"=", ","}), (std::vector<std::string>{"td", "=20"}));
+  EXPECT_EQ(Tokens("td=20,,lp=5", {"=", ",", "=", ","}),
+            (std::vector<std::string>{"td", "20", ",lp", "5"}));
+  EXPECT_EQ(Tokens(":::", {":"}), (std::vector<std::string>{"<none>"}));
+  EXPECT_EQ(Tokens("", {":"}), (std::vector<std::string>{"<none>"}));
+}
+
+TEST(ParseCommandParametersTest, StoresPairsAndNamesUnknownOnes) {
+  SendCmdParams params;
+  char text[] = "foo=1,td=20,testduration=30,td=25,lp";
+  testing::internal::CaptureStderr();
+  PulvoMain().ParseCommandParameters(&params, text);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid send parameter [foo]\n");
+  EXPECT_EQ(params.GetTestDuration(), 25000u);
+  EXPECT_EQ(params.GetLocalPort(), 49999u);  // the trailing name has no value
+}
+
+TEST(ParseCommandParametersTest, ValuesMayHoldEqualsAndNamesCommas) {
+  ReceiveCmdParams params;
+  char text[] = "ws==20,,to=5";
+  testing::internal::CaptureStderr();
+  PulvoMain().ParseCommandParameters(&params, text);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid recv parameter [,to]\n");
+  EXPECT_EQ(params.GetWindowSize(), 0u);
+  EXPECT_EQ(params.GetTimeout(), 30000u);
+}
+
+TEST(UsageTextTest, HasItsFixedRowsAndColumns) {
+  std::vector<std::string> lines = Lines(UsageText());
+  ASSERT_EQ(lines.size(), 59u);
+  EXPECT_EQ(lines[0], "Pulvo Command Tool - MOS Library version 1.4.2");
+  EXPECT_EQ(lines[10],
+            "  testid         | tid (1)        Test Id                                       "
+            "range limit: 0 - 2000000000");
+  EXPECT_EQ(lines[18], "  codec          | co (G711)      Stream codec. Possible values: G711, GSM0610");
+  EXPECT_EQ(lines[19],
+            "  fec            | fe (none)      Stream fec.   Possible values: none, gsmpiggyback1, "
+            "gsmpiggyback2, gsmpiggyback3");
+  EXPECT_EQ(lines[22], lines[10]);
+  EXPECT_EQ(lines[25],
+            "  timeout        | to (3)         Receive timeout value in seconds.             "
+            "range limit: 1 - 60");
+  EXPECT_EQ(lines[53], "Examples: ");
+  EXPECT_EQ(lines[56],
+            "pulvo recv:la=198.51.100.3,lp=50000,timeout=3,ws=10,sampleinterval=5,dj=120 -t -v");
+  EXPECT_EQ(lines[57], "");
+  EXPECT_EQ(lines[58], "");
+  for (int row = 10; row < 29; ++row) {
+    if (lines[row].empty() || lines[row][0] != ' ') continue;
+    EXPECT_EQ(lines[row].substr(17, 2), "| ") << row;
+    if (lines[row].size() > 80 && row != 19) {
+      EXPECT_EQ(lines[row].substr(80, 12), "range limit:");
+    }
+  }
+}
+
+TEST(NormalizeErrorCodeTest, MakesLibraryResultsPositive) {
+  PulvoMain m;
+  EXPECT_EQ(m.normalizeErrorCode(-4), 4);
+  EXPECT_EQ(m.normalizeErrorCode(0), 0);
+  EXPECT_EQ(m.normalizeErrorCode(3), 3);
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+#include "result_callbacks.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace {
+
+TEST(TextResultsTest, LinesHaveTheirFixedShape) {
+  EXPECT_EQ(FormatSenderSampleLine(250, 1), "test id = 1 sent_packets = 250 ");
+  EXPECT_EQ(FormatReceiverSampleLine(4.4, 0, 250, 0.0, 1.0, 3, 7),
+            "test id = 7   mos = 4.4  lost packets = 0  estimated packets = 250  loss rate = 0  "
+            "average burst size = 1  avg jitter = 3  ");
+  EXPECT_EQ(FormatReceiverSampleLine(4.050403123, 2, 100, 0.5, 1234567.0, 0, 1),
+            "test id = 1   mos = 4.0504  lost packets = 2  estimated packets = 100  loss rate = 0.5  "
+            "average burst size = 1.23457e+06  avg jitter = 0  ");
+}
+
+TEST(TextResultsTest, PrintAnEmptyResultText) {
+  TextSenderCallback sender;
+  TextReceiverCallback receiver;
+  std::string out = "x";
+  EXPECT_TRUE(sender.finalizeResults());
+  sender.readResults(out);
+  EXPECT_EQ(out, "x");
+  EXPECT_TRUE(receiver.finalizeResults());
+  receiver.readResults(out);
+  EXPECT_EQ(out, "x");
+}
+
+TEST(JsonResultsTest, SenderSamplesFormOneCompactArray) {
+  JSONSenderCallback callback;
+  callback.doCallback(250, 1);
+  callback.doCallback(500, 1);
+  ASSERT_TRUE(callback.finalizeResults());
+  std::string out;
+  callback.readResults(out);
+  EXPECT_EQ(out, R"([{"TestId":1,"SentPackets":250},{"TestId":1,"SentPackets":500}])");
+}
+
+TEST(JsonResultsTest, NoSampleIsAnEmptyArray) {
+  JSONReceiverCallback callback;
+  ASSERT_TRUE(callback.finalizeResults());
+  std::string out;
+  callback.readResults(out);
+  EXPECT_EQ(out, "[]");
+}
+
+TEST(JsonResultsTest, ReceiverSampleMembersInOrder) {
+  JSONReceiverCallback callback;
+  callback.doCallback(4.4, 1, 2, 3, 4, 0, 250, 0.0, 1.0, 3, 7);
+  callback.doCallback(4.4, 1, 2, 3, 4, 0, 250, 0.0, 1.0, 3, 7);  // repeats are kept
+  ASSERT_TRUE(callback.finalizeResults());
+  std::string out;
+  callback.readResults(out);
+  const std::string one =
+      R"({"TestId":7,"MOS":4.4,"LostPackets":0,"EstimatedPackets":250,"LossRate":0.0,)"
+      R"("AverageBurstSize":1.0,"AvgJitter":3})";
+  EXPECT_EQ(out, "[" + one + "," + one + "]");
+}
+
+TEST(JsonResultsTest, NumbersThatAreNotFiniteBecomeNull) {
+  JSONReceiverCallback callback;
+  callback.doCallback(std::numeric_limits<double>::quiet_NaN(), 0, 0, 0, 0, 1, 100,
+                      std::numeric_limits<double>::infinity(), 0.25, 0, 1);
+  ASSERT_TRUE(callback.finalizeResults());
+  std::string out;
+  callback.readResults(out);
+  EXPECT_EQ(out, R"([{"TestId":1,"MOS":null,"LostPackets":1,"EstimatedPackets":100,)"
+                 R"("LossRate":null,"AverageBurstSize":0.25,"AvgJitter":0}])");
+}
+
+}  // namespace

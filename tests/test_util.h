@@ -1,0 +1,112 @@
+#ifndef PULVO_TEST_UTIL_H
+#define PULVO_TEST_UTIL_H
+
+// Shared fakes and helpers: a virtual clock for the engine's time seam, a
+// temporary directory, UDP sockets on loopback and a child-process runner.
+
+#include <netinet/in.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "packet.h"
+#include "sleep_utils.h"
+
+// A clock that only moves when the engine naps: nap(n) advances it by n µs
+// at once. Installed for the lifetime of the object.
+class FakeClock {
+ public:
+  explicit FakeClock(int64_t startSec = 1700000000, int64_t startUsec = 0);
+  ~FakeClock();
+
+  TimeOfDay Now();
+  double NowSeconds() { return Now().seconds(); }
+  void Advance(int64_t micros);
+  // Called after every nap with the new time; runs on the napping thread.
+  void OnNap(std::function<void(FakeClock&)> hook) { napHook = std::move(hook); }
+  int64_t TotalNappedMicros() const { return napped; }
+
+ private:
+  static TimeOfDay HookNow(void* self);
+  static void HookSleep(void* self, unsigned int micros);
+
+  std::mutex mutex;
+  int64_t nowMicros;
+  int64_t napped = 0;
+  std::function<void(FakeClock&)> napHook;
+  TeskClockHooks hooks;
+};
+
+// A fresh directory under /tmp, removed with its contents at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return dir; }
+  std::vector<std::string> Files() const;
+  std::string ReadFile(const std::string& name) const;
+
+ private:
+  std::string dir;
+};
+
+// A UDP socket bound to 127.0.0.1 on a port the system picked.
+class UdpPeer {
+ public:
+  UdpPeer();
+  ~UdpPeer();
+  uint16_t port() const { return localPort; }
+  int fd() const { return socketFd; }
+  // Waits up to `timeoutMs` for one datagram; empty when none came.
+  std::vector<uint8_t> Receive(int timeoutMs);
+  void SendTo(uint16_t port, const std::vector<uint8_t>& datagram);
+
+ private:
+  int socketFd;
+  uint16_t localPort;
+};
+
+// A port on 127.0.0.1 that was free a moment ago.
+uint16_t FreeUdpPort();
+
+// A test packet as the generator builds it, payload only.
+std::vector<uint8_t> MakePacket(uint32_t seq, uint32_t sendSec, uint32_t sendUsec,
+                                size_t payloadLength = 160, uint8_t codecFec = 0x00,
+                                uint8_t intervalCode = 0x20);
+
+struct ProcessResult {
+  int exitCode = -1;  // -1 when it was killed for overrunning
+  std::string out;
+  std::string err;
+  double seconds = 0.0;
+};
+
+// Runs a program to its end (killing it after `timeoutSeconds`).
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir = "",
+                         double timeoutSeconds = 60.0);
+
+// A program running in the background with its output collected.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(const std::vector<std::string>& argv, const std::string& workDir = "");
+  ~BackgroundProcess();
+  ProcessResult Wait(double timeoutSeconds = 60.0);
+  void Signal(int signal);
+
+ private:
+  pid_t pid = -1;
+  int outFd = -1, errFd = -1;
+  double startedAt;
+};
+
+// The pulvo program under test.
+std::string PulvoBinary();
+
+// Splits text into lines (without their newlines).
+std::vector<std::string> Lines(const std::string& text);
+
+#endif  // PULVO_TEST_UTIL_H
