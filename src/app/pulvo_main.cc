@@ -11,6 +11,11 @@
 
 namespace {
 constexpr size_t kCommandBufferSize = 256;
+
+// The runner of the test lives until the process exits: a calculation
+// thread may still hold its callback while main() ends.
+PulvoSender* sender = nullptr;
+PulvoReceiver* receiver = nullptr;
 }  // namespace
 
 char* NextToken(char*& cursor, const char* delimiters) {
@@ -112,7 +117,7 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
   const auto remotePort = static_cast<unsigned short>(params->GetRemotePort());
   const auto testId = static_cast<unsigned int>(params->GetTestId());
 
-  auto* sender = new PulvoSender(testDuration, codec, fec, streamInterval, packetSize,
+  sender = new PulvoSender(testDuration, codec, fec, streamInterval, packetSize,
                                  sampleInterval, localPort, remotePort, remoteAddress,
                                  localAddress, testId, options.IsResultsAsTextOn());
   const int result = sender->RunSender();
@@ -142,7 +147,7 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
   const auto sampleInterval = static_cast<unsigned short>(params->GetSampleInterval());
   const auto dejitterLength = static_cast<unsigned short>(params->GetDejitterlength());
 
-  auto* receiver = new PulvoReceiver(localAddress, localPort, windowSize, sampleInterval,
+  receiver = new PulvoReceiver(localAddress, localPort, windowSize, sampleInterval,
                                      dejitterLength, timeout, testId, options.IsResultsAsTextOn());
   const int result = receiver->RunReceiver();
   if (receiver->FinalizeResults()) {
