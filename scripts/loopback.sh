@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" "$root/build" -DPULVO_BUILD_TESTS=OFF
+PULVO_TARGET=pulvo "$root/scripts/build.sh" "$root/build"
 pulvo="$root/build/src/app/pulvo"
 port=${PULVO_PORT:-50000}
 echo "== pulvo recv:ws=2,sai=1,to=5,lp=$port   (and pulvo send:td=10,rp=$port) =="

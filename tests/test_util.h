@@ -96,6 +96,7 @@ class BackgroundProcess {
   ~BackgroundProcess();
   ProcessResult Wait(double timeoutSeconds = 60.0);
   void Signal(int signal);
+  pid_t Pid() const { return pid; }
 
  private:
   pid_t pid = -1;

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "interrupt.h"
 #include "plv_exception.h"
 #include "pulvo_runners.h"
 #include "tesk.h"
@@ -35,6 +36,36 @@ char* NextToken(char*& cursor, const char* delimiters) {
   return start;
 }
 
+// The runners take narrower types than the getters give: the low-order bits
+// are kept.
+SenderValues ReadSenderValues(SendCmdParams& params) {
+  SenderValues v;
+  v.testDuration = static_cast<unsigned int>(params.GetTestDuration());
+  v.codec = params.GetCodec();
+  v.fec = params.GetFec();
+  v.streamInterval = static_cast<unsigned char>(params.GetStreamInterval());
+  v.packetSize = params.GetPacketSize();
+  v.sampleInterval = static_cast<unsigned short>(params.GetSampleInterval());
+  v.localAddress = params.GetLocalAddr();
+  v.localPort = static_cast<unsigned short>(params.GetLocalPort());
+  v.remoteAddress = params.GetRemoteAddr();
+  v.remotePort = static_cast<unsigned short>(params.GetRemotePort());
+  v.testId = static_cast<unsigned int>(params.GetTestId());
+  return v;
+}
+
+ReceiverValues ReadReceiverValues(ReceiveCmdParams& params) {
+  ReceiverValues v;
+  v.testId = static_cast<unsigned int>(params.GetTestId());
+  v.localAddress = params.GetLocalAddr();
+  v.localPort = static_cast<unsigned short>(params.GetLocalPort());
+  v.timeout = static_cast<unsigned int>(params.GetTimeout());
+  v.windowSize = static_cast<unsigned short>(params.GetWindowSize());
+  v.sampleInterval = static_cast<unsigned short>(params.GetSampleInterval());
+  v.dejitterLength = static_cast<unsigned short>(params.GetDejitterlength());
+  return v;
+}
+
 void PulvoMain::display_usage() const {
   // Line by line, each flushed, like every other front-end line.
   std::istringstream text(UsageText());
@@ -42,8 +73,8 @@ void PulvoMain::display_usage() const {
   while (std::getline(text, line)) std::cout << line << std::endl;
 }
 
-void PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& options,
-                                        int& commandIndex) {
+int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& options,
+                                       int& commandIndex) {
   for (int i = 1; i < argc; ++i) {
     if (argv[i][0] != '-') {
       commandIndex = i;
@@ -55,11 +86,11 @@ void PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& o
     switch (token[0]) {
       case 'V':
         std::cout << "MOS Library Version: " << TeskControl::GetMosVersion() << std::endl;
-        if (argc == 2) std::exit(0);
+        if (argc == 2) return 0;
         break;
       case 'h':
         display_usage();
-        std::exit(0);
+        return 0;
       case 'j':
         options.SetResultsAsText(false);
         break;
@@ -77,6 +108,7 @@ void PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& o
         break;
     }
   }
+  return kContinue;
 }
 
 void PulvoMain::ParseCommandParameters(CmdParamSetBase* params, char* parameterText) {
@@ -104,22 +136,10 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
               << "Beginning Send test, using the following parameters: " << std::endl
               << params->PrintAllParams() << std::endl;
   }
-  // The runner takes narrower types: the low-order bits are kept.
-  const auto testDuration = static_cast<unsigned int>(params->GetTestDuration());
-  const unsigned char codec = params->GetCodec();
-  const unsigned char fec = params->GetFec();
-  const auto streamInterval = static_cast<unsigned char>(params->GetStreamInterval());
-  const unsigned short packetSize = params->GetPacketSize();
-  const auto sampleInterval = static_cast<unsigned short>(params->GetSampleInterval());
-  const std::string localAddress = params->GetLocalAddr();
-  const auto localPort = static_cast<unsigned short>(params->GetLocalPort());
-  const std::string remoteAddress = params->GetRemoteAddr();
-  const auto remotePort = static_cast<unsigned short>(params->GetRemotePort());
-  const auto testId = static_cast<unsigned int>(params->GetTestId());
-
-  sender = new PulvoSender(testDuration, codec, fec, streamInterval, packetSize,
-                                 sampleInterval, localPort, remotePort, remoteAddress,
-                                 localAddress, testId, options.IsResultsAsTextOn());
+  const SenderValues v = ReadSenderValues(*params);
+  sender = new PulvoSender(v.testDuration, v.codec, v.fec, v.streamInterval, v.packetSize,
+                           v.sampleInterval, v.localPort, v.remotePort, v.remoteAddress,
+                           v.localAddress, v.testId, options.IsResultsAsTextOn());
   const int result = sender->RunSender();
   if (sender->FinalizeResults()) {
     std::string results;
@@ -128,7 +148,7 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
   } else {
     std::cerr << "Error finalizing results" << std::endl;
   }
-  return normalizeErrorCode(result);
+  return ExitCodeOf(result);
 }
 
 int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdParams* params,
@@ -139,16 +159,9 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
               << "Beginning Receive test, using the following parameters: " << std::endl
               << params->PrintAllParams() << std::endl;
   }
-  const auto testId = static_cast<unsigned int>(params->GetTestId());
-  const std::string localAddress = params->GetLocalAddr();
-  const auto localPort = static_cast<unsigned short>(params->GetLocalPort());
-  const auto timeout = static_cast<unsigned int>(params->GetTimeout());
-  const auto windowSize = static_cast<unsigned short>(params->GetWindowSize());
-  const auto sampleInterval = static_cast<unsigned short>(params->GetSampleInterval());
-  const auto dejitterLength = static_cast<unsigned short>(params->GetDejitterlength());
-
-  receiver = new PulvoReceiver(localAddress, localPort, windowSize, sampleInterval,
-                                     dejitterLength, timeout, testId, options.IsResultsAsTextOn());
+  const ReceiverValues v = ReadReceiverValues(*params);
+  receiver = new PulvoReceiver(v.localAddress, v.localPort, v.windowSize, v.sampleInterval,
+                               v.dejitterLength, v.timeout, v.testId, options.IsResultsAsTextOn());
   const int result = receiver->RunReceiver();
   if (receiver->FinalizeResults()) {
     std::string results;
@@ -157,7 +170,12 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
   } else {
     std::cerr << "Error finalizing results" << std::endl;
   }
-  return normalizeErrorCode(result);
+  return ExitCodeOf(result);
+}
+
+int PulvoMain::ExitCodeOf(int libraryResult) {
+  const int signal = InterruptSignal();
+  return signal != 0 ? InterruptExitCode(signal) : normalizeErrorCode(libraryResult);
 }
 
 int PulvoMain::Run(int argc, char** argv) {
@@ -167,7 +185,8 @@ int PulvoMain::Run(int argc, char** argv) {
   }
   int commandIndex = 1;
   OnOffOptionSet options;
-  ParseCommandLineOptions(argc, argv, options, commandIndex);
+  const int exitNow = ParseCommandLineOptions(argc, argv, options, commandIndex);
+  if (exitNow != kContinue) return exitNow;
   if (options.IsVerboseDisplayOn()) {
     std::cout << "Pulvo Command Tool" << std::endl;
     if (options.IsLogEnabled()) std::cout << "log is enabled." << std::endl;
@@ -188,6 +207,7 @@ int PulvoMain::Run(int argc, char** argv) {
     const size_t textOffset = std::strlen(name) + 1;
     char* parameterText = textOffset < kCommandBufferSize ? command + textOffset
                                                           : command + kCommandBufferSize - 1;
+    InstallInterruptHandlers();
     if (name == sendParams.CmdName()) {
       return ParseAndStartSender(options, &sendParams, parameterText);
     }

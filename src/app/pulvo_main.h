@@ -22,11 +22,34 @@ std::string UsageText();
 // Null when nothing but delimiters is left.
 char* NextToken(char*& cursor, const char* delimiters);
 
+// The values a runner is built from, read from a parameter set in the
+// order and with the conversions the runners expect.
+struct SenderValues {
+  unsigned int testDuration;  // ms
+  unsigned char codec, fec, streamInterval;
+  unsigned short packetSize, sampleInterval, localPort, remotePort;
+  std::string remoteAddress, localAddress;
+  unsigned int testId;
+};
+SenderValues ReadSenderValues(SendCmdParams& params);
+
+struct ReceiverValues {
+  unsigned int testId;
+  std::string localAddress;
+  unsigned short localPort;
+  unsigned int timeout;  // ms
+  unsigned short windowSize, sampleInterval, dejitterLength;
+};
+ReceiverValues ReadReceiverValues(ReceiveCmdParams& params);
+
 class PulvoMain {
  public:
+  static constexpr int kContinue = -1;
+
   // Applies the options; `commandIndex` becomes the last argument that does
-  // not start with '-'. -h and a lone -V end the process here.
-  void ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& options, int& commandIndex);
+  // not start with '-'. Returns the exit code when the process must end now
+  // (-h, or -V alone), kContinue otherwise.
+  int ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& options, int& commandIndex);
   int ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams* params,
                           char* parameterText);
   int ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdParams* params,
@@ -35,6 +58,10 @@ class PulvoMain {
   void ParseCommandParameters(CmdParamSetBase* params, char* parameterText);
   int normalizeErrorCode(int code) { return code < 0 ? -code : code; }
   void display_usage() const;
+
+  // The library result made positive, or 128 + the signal that interrupted
+  // the test.
+  int ExitCodeOf(int libraryResult);
 
   // Everything main does after the options; returns the exit code.
   int Run(int argc, char** argv);

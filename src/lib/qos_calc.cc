@@ -1,5 +1,6 @@
 #include "qos_calc.h"
 
+#include <algorithm>
 #include <set>
 #include <sstream>
 
@@ -11,6 +12,7 @@
 namespace {
 
 constexpr unsigned int kWaitStepMicros = 10000;
+constexpr uint32_t kStopCheckMicros = 100000;
 
 struct Elapsed {
   int64_t sec;
@@ -83,7 +85,7 @@ class QosTask {
       const int32_t remaining = static_cast<int32_t>(
           p.sampleInterval * 1000.0 - (timeOfDay().seconds() - tickStart) * 1e6);
       if (remaining > 0) {
-        nap(static_cast<unsigned int>(remaining));
+        napWhileServerRuns(static_cast<uint32_t>(remaining));
       } else {
         TESK_LOG(7, config.logPrefix << "Not going to sleep negative number of msecs (" << remaining
                                      << ")");
@@ -93,6 +95,16 @@ class QosTask {
   }
 
  private:
+  // Sleeps in steps, so that a server that stops is noticed within one step
+  // rather than one sampling interval.
+  void napWhileServerRuns(uint32_t micros) {
+    while (micros > 0 && p.serverRunning->load() != 0) {
+      const uint32_t step = std::min(micros, kStopCheckMicros);
+      nap(step);
+      micros -= step;
+    }
+  }
+
   // False when the task must end: the server stopped or no packet came.
   bool waitForFirstPacket() {
     uint32_t naps = 0;

@@ -1,10 +1,12 @@
 #include "server.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
 #include "packet.h"
 #include "sleep_utils.h"
+#include "stop_request.h"
 #include "task_pool.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
@@ -18,6 +20,9 @@ constexpr unsigned int kPollStepMicros = 10000;
 constexpr int kEndOfStreamWaitMillis = 1000;
 constexpr double kEndOfStreamDrainSeconds = 3.0;
 constexpr uint32_t kStopWaitSlackMillis = 3000;
+// How often a wait for datagrams looks for a stop request.
+constexpr int kStopCheckMillis = 100;
+constexpr int kStopRequested = -2;
 
 // What the server and the calculation share. It is reference-counted so that
 // it stays valid for a calculation task that starts or ends after the server
@@ -105,7 +110,12 @@ class Server {
       }
       const bool draining = eosStart != 0.0;
       const int timeoutMs = draining ? kEndOfStreamWaitMillis : static_cast<int>(p.timeout);
-      const int ready = waitReadable(socketFd, timeoutMs);
+      const int ready = waitForDatagram(socketFd, timeoutMs);
+      if (ready == kStopRequested) {
+        SERVER_LOG("Stop requested, waiting QosCalc to terminate");
+        if (!draining && !stopCalculation()) return THREAD_ERROR;
+        return 0;
+      }
       if (ready <= 0) {
         if (!draining) {
           SERVER_LOG("read timeout or error, waiting QosCalc to terminate. Return val " << ready);
@@ -157,6 +167,19 @@ class Server {
         return shared->qosStatus.load();
       }
       clientFound = true;
+    }
+  }
+
+  // Waits up to `timeoutMs` for a datagram, as waitReadable does, but looks
+  // for a stop request in between: kStopRequested when one came.
+  int waitForDatagram(int socketFd, int timeoutMs) {
+    const double deadline = timeOfDay().seconds() + timeoutMs / 1000.0;
+    for (;;) {
+      if (testStopRequested()) return kStopRequested;
+      const int remaining = static_cast<int>((deadline - timeOfDay().seconds()) * 1000.0 + 0.5);
+      if (remaining <= 0) return 0;
+      const int ready = waitReadable(socketFd, std::min(remaining, kStopCheckMillis));
+      if (ready != 0) return ready;
     }
   }
 

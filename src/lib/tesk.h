@@ -113,6 +113,11 @@ class TESK_EXPORT TeskControl {
   // The value last set; it does not tell whether the log file could be opened.
   bool GetEnableLog() const { return enableLog; }
   static const char* GetMosVersion();
+  // Ends the tests of this process early: a running send test sends its
+  // end-of-stream packets and returns, a running receive test stops its
+  // calculation and returns; tests started later end at once. Safe to call
+  // from a signal handler.
+  static void StopRunningTests();
 
  private:
   bool enableLog = false;

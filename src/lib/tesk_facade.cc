@@ -1,5 +1,6 @@
 #include "recv_start.h"
 #include "send_start.h"
+#include "stop_request.h"
 #include "tesk.h"
 #include "tesk_log.h"
 
@@ -103,3 +104,5 @@ void TeskControl::SetEnableLog(bool on) {
 }
 
 const char* TeskControl::GetMosVersion() { return "1.4.2"; }
+
+void TeskControl::StopRunningTests() { requestTestStop(); }

@@ -4,6 +4,7 @@
 
 #include "packet.h"
 #include "sleep_utils.h"
+#include "stop_request.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
 #include "trafgen_pacing.h"
@@ -59,6 +60,7 @@ int trafgen(const GeneratorParams* params) {
   const uint8_t intervalCode = makeIntervalCode(params->streamInterval);
   uint32_t count = 0;
   bool eosMode = false;
+  double dataMillis = params->testDuration;
 
   for (;;) {
     if (eosMode) {
@@ -97,8 +99,11 @@ int trafgen(const GeneratorParams* params) {
     }
 
     const double elapsedMillis = (last - start) * 1000.0;
-    if (elapsedMillis > params->testDuration) {
-      if (elapsedMillis > params->testDuration + kEndOfStreamMillis) break;
+    // A stop request ends the data phase now; the end-of-stream phase still
+    // runs its full length so that the receiver ends cleanly.
+    if (!eosMode && testStopRequested()) dataMillis = elapsedMillis - 1.0;
+    if (elapsedMillis > dataMillis) {
+      if (elapsedMillis > dataMillis + kEndOfStreamMillis) break;
       eosMode = true;
     }
   }

@@ -1,0 +1,215 @@
+// Faults a measurement host meets: interrupted and killed programs, late
+// starts, foreign datagrams on the test port and a flood of packets. Every
+// run is short and bounded in time.
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <signal.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "packet.h"
+#include "sleep_utils.h"
+#include "test_util.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+std::unique_ptr<BackgroundProcess> StartPulvo(std::vector<std::string> args,
+                                              const std::string& dir = "") {
+  args.insert(args.begin(), PulvoBinary());
+  return std::make_unique<BackgroundProcess>(args, dir);
+}
+
+std::string Port(uint16_t port) { return std::to_string(port); }
+
+// The number of samples in a JSON result; -1 when it is not a valid array.
+int JsonSampleCount(const std::string& out) {
+  rapidjson::Document doc;
+  doc.Parse(out.c_str());
+  if (doc.HasParseError() || !doc.IsArray()) return -1;
+  for (const auto& s : doc.GetArray()) {
+    if (!s.IsObject() || !s.HasMember("MOS") || !s["MOS"].IsNumber()) return -1;
+  }
+  return static_cast<int>(doc.Size());
+}
+
+double Seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+TEST(FaultTest, InterruptedSenderStillEndsTheStreamCleanly) {
+  const uint16_t port = FreeUdpPort();
+  auto receiver = StartPulvo({"-j", "recv:ws=2,sai=1,to=5,lp=" + Port(port)});
+  std::this_thread::sleep_for(milliseconds(200));
+  auto sender = StartPulvo({"send:td=30,rp=" + Port(port) + ",lp=" + Port(FreeUdpPort())});
+  std::this_thread::sleep_for(milliseconds(3500));
+  const double interruptedAt = Seconds();
+  sender->Signal(SIGINT);
+  ProcessResult s = sender->Wait(20);
+  // The end-of-stream packets still go out for two seconds.
+  EXPECT_EQ(s.exitCode, 130);
+  EXPECT_GT(Seconds() - interruptedAt, 1.8);
+  EXPECT_LT(Seconds() - interruptedAt, 4.0);
+  ProcessResult r = receiver->Wait(20);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_GE(JsonSampleCount(r.out), 1);
+}
+
+TEST(FaultTest, InterruptedReceiverPrintsWhatItMeasured) {
+  TempDir dir;
+  const uint16_t port = FreeUdpPort();
+  auto receiver = StartPulvo({"-j", "recv:ws=2,sai=1,to=5,lp=" + Port(port)}, dir.path());
+  std::this_thread::sleep_for(milliseconds(200));
+  auto sender = StartPulvo({"send:td=30,rp=" + Port(port) + ",lp=" + Port(FreeUdpPort())});
+  std::this_thread::sleep_for(milliseconds(4500));
+  receiver->Signal(SIGTERM);
+  ProcessResult r = receiver->Wait(5);
+  EXPECT_EQ(r.exitCode, 143);
+  EXPECT_GE(JsonSampleCount(r.out), 1) << r.out;
+  EXPECT_TRUE(dir.Files().empty()) << "the unused log file is removed";
+
+  // A second interrupt ends the sender at once, without its end-of-stream phase.
+  sender->Signal(SIGINT);
+  std::this_thread::sleep_for(milliseconds(100));
+  const double secondAt = Seconds();
+  sender->Signal(SIGINT);
+  ProcessResult s = sender->Wait(20);
+  EXPECT_EQ(s.exitCode, 130);
+  EXPECT_LT(Seconds() - secondAt, 1.0);
+}
+
+TEST(FaultTest, InterruptBeforeTheFirstPacket) {
+  auto receiver = StartPulvo({"-j", "recv:to=30,lp=" + Port(FreeUdpPort())});
+  std::this_thread::sleep_for(milliseconds(300));
+  receiver->Signal(SIGINT);
+  ProcessResult r = receiver->Wait(5);
+  EXPECT_EQ(r.exitCode, 130);
+  EXPECT_EQ(r.out, "[]\n");
+}
+
+TEST(FaultTest, KilledSenderEndsTheReceiverAfterItsTimeout) {
+  const uint16_t port = FreeUdpPort();
+  auto receiver = StartPulvo({"-j", "recv:ws=2,sai=1,to=2,lp=" + Port(port)});
+  std::this_thread::sleep_for(milliseconds(200));
+  auto sender = StartPulvo({"send:td=30,rp=" + Port(port) + ",lp=" + Port(FreeUdpPort())});
+  std::this_thread::sleep_for(milliseconds(4000));
+  sender->Signal(SIGKILL);
+  const double killedAt = Seconds();
+  sender->Wait(5);
+  ProcessResult r = receiver->Wait(20);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_LT(Seconds() - killedAt, 3.0);  // time-out plus a second
+  EXPECT_GE(JsonSampleCount(r.out), 1) << r.out;
+}
+
+TEST(FaultTest, ReceiverStartingAfterTheSender) {
+  const uint16_t port = FreeUdpPort();
+  auto sender = StartPulvo({"send:td=5,rp=" + Port(port) + ",lp=" + Port(FreeUdpPort())});
+  std::this_thread::sleep_for(milliseconds(1500));
+  auto receiver = StartPulvo({"-j", "recv:ws=2,sai=1,to=5,lp=" + Port(port)});
+  EXPECT_EQ(sender->Wait(20).exitCode, 0);
+  ProcessResult r = receiver->Wait(20);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_GE(JsonSampleCount(r.out), 1);
+}
+
+// Random datagrams of every kind on the test port for a while during a test.
+// Foreign datagrams of full length are measured like test packets, so the
+// windows that hold them are dropped (their jitter is absurd); the receiver
+// must come through and go on sampling once they have left the window.
+TEST(FaultTest, ForeignDatagramsDoNotDisturbTheTest) {
+  const uint16_t port = FreeUdpPort();
+  auto receiver = StartPulvo({"-j", "recv:ws=2,sai=1,to=5,lp=" + Port(port)});
+  std::this_thread::sleep_for(milliseconds(200));
+  auto sender = StartPulvo({"send:td=8,rp=" + Port(port) + ",lp=" + Port(FreeUdpPort())});
+  std::this_thread::sleep_for(milliseconds(500));
+  {
+    UdpPeer peer;
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const double until = Seconds() + 1.5;
+    while (Seconds() < until) {
+      std::vector<uint8_t> d;
+      const unsigned kind = random() % 4;
+      if (kind == 0) {  // shorter than a header
+        d.resize(random() % kPacketHeaderSize);
+      } else if (kind == 1) {  // longer than the receive buffer
+        d.resize(1500 + random() % 2000);
+      } else {  // full-length garbage
+        d.resize(160);
+      }
+      for (auto& b : d) b = static_cast<uint8_t>(byte(random));
+      if (kind == 3) {  // a test packet with a sequence number of its own
+        TimeOfDay t = platformTimeOfDay();
+        d = MakePacket(random(), static_cast<uint32_t>(t.sec), static_cast<uint32_t>(t.usec));
+      }
+      // A zero send time would mark the end of the stream.
+      if (d.size() >= kPacketHeaderSize) d[12] |= 1;
+      peer.SendTo(port, d);
+      std::this_thread::sleep_for(milliseconds(2));
+    }
+  }
+  EXPECT_EQ(sender->Wait(30).exitCode, 0);
+  ProcessResult r = receiver->Wait(30);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_GE(JsonSampleCount(r.out), 2) << r.out;
+}
+
+long PeakResidentKb(pid_t pid) {
+  if (pid <= 0) return -1;
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// A local sender floods the receiver with valid packets as fast as one core
+// allows. The receiver must go on delivering samples, keep its memory to what
+// a window holds, and end at the end-of-stream packets.
+TEST(FaultTest, FloodOfValidPackets) {
+  const uint16_t port = FreeUdpPort();
+  auto receiver = StartPulvo({"-j", "recv:ws=2,sai=1,to=5,lp=" + Port(port)});
+  std::this_thread::sleep_for(milliseconds(200));
+  UdpPeer peer;
+  std::vector<uint8_t> packet(160, 0);
+  uint32_t seq = 0;
+  long peakKb = 0;
+  const double start = Seconds();
+  double nextCheck = start;
+  while (Seconds() - start < 10.0) {
+    for (int burst = 0; burst < 256; ++burst) {
+      TimeOfDay t = platformTimeOfDay();
+      encodePacketHeader(packet.data(), seq++, static_cast<uint32_t>(t.sec),
+                         static_cast<uint32_t>(t.usec), 0x00, 0x20);
+      peer.SendTo(port, packet);
+    }
+    if (Seconds() > nextCheck) {
+      peakKb = std::max(peakKb, PeakResidentKb(receiver->Pid()));
+      nextCheck += 0.5;
+    }
+  }
+  const double rate = seq / (Seconds() - start);
+  for (int i = 0; i < 25; ++i) {
+    peer.SendTo(port, MakePacket(seq, 0, 0));
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  peakKb = std::max(peakKb, PeakResidentKb(receiver->Pid()));
+  ProcessResult r = receiver->Wait(30);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const int samples = JsonSampleCount(r.out);
+  std::cout << "flood: " << static_cast<long>(rate) << " packets/s offered, " << samples
+            << " samples in 10 s, receiver peak RSS " << peakKb << " kB" << std::endl;
+  EXPECT_GE(samples, 6);
+  // Two seconds of packets at 200 bytes a map entry, with room to spare.
+  EXPECT_LT(peakKb, static_cast<long>(64 * 1024 + rate * 2 * 200 / 1024));
+}
+
+}  // namespace
