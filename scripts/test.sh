@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Builds pulvo with its tests and runs the whole suite.
+# Usage: scripts/test.sh [build-dir] [extra cmake arguments...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+dir=${1:-$root/build}
+shift || true
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" "$root/build"
-cd "$root/build"
-ctest --output-on-failure
+"$root/scripts/build.sh" "$dir" "$@"
+cd "$dir"
+# Most end-to-end tests wait on the wall clock; four at a time is plenty on
+# two cores.
+ctest --output-on-failure -j 4

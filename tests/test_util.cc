@@ -221,7 +221,10 @@ BackgroundProcess::~BackgroundProcess() {
 }
 
 ProcessResult BackgroundProcess::Wait(double timeoutSeconds) {
-  ProcessResult result = finish(pid, outFd, errFd, startedAt, timeoutSeconds);
+  // The limit counts from now; the run time reported counts from the start.
+  const double waitFrom = monotonicSeconds();
+  ProcessResult result =
+      finish(pid, outFd, errFd, startedAt, waitFrom - startedAt + timeoutSeconds);
   pid = -1;
   return result;
 }

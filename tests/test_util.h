@@ -94,6 +94,7 @@ class BackgroundProcess {
  public:
   BackgroundProcess(const std::vector<std::string>& argv, const std::string& workDir = "");
   ~BackgroundProcess();
+  // Waits at most `timeoutSeconds` from now; kills the program after that.
   ProcessResult Wait(double timeoutSeconds = 60.0);
   void Signal(int signal);
   pid_t Pid() const { return pid; }
@@ -103,6 +104,14 @@ class BackgroundProcess {
   int outFd = -1, errFd = -1;
   double startedAt;
 };
+
+// Sanitizer builds run several times slower; time limits that are tight on
+// purpose are stretched by this factor.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double kSlowBuildFactor = 3.0;
+#else
+constexpr double kSlowBuildFactor = 1.0;
+#endif
 
 // The pulvo program under test.
 std::string PulvoBinary();

@@ -11,7 +11,6 @@
 #include "tesk.h"
 
 namespace {
-constexpr size_t kCommandBufferSize = 256;
 
 // The runner of the test lives until the process exits: a calculation
 // thread may still hold its callback while main() ends.
@@ -64,6 +63,21 @@ ReceiverValues ReadReceiverValues(ReceiveCmdParams& params) {
   v.sampleInterval = static_cast<unsigned short>(params.GetSampleInterval());
   v.dejitterLength = static_cast<unsigned short>(params.GetDejitterlength());
   return v;
+}
+
+char* SplitCommandArgument(const char* argument, CommandBuffer& buffer, char** parameterText) {
+  // At most 255 characters of the argument are looked at.
+  std::memset(buffer, 0, sizeof buffer);
+  std::strncpy(buffer, argument, sizeof buffer);
+  buffer[sizeof buffer - 1] = '\0';
+  char* cursor = buffer;
+  char* name = NextToken(cursor, ":");
+  if (name == nullptr) return nullptr;
+  // The parameters start one past the length of the name, counted from the
+  // start of the buffer: after "send:" when the argument starts with the name.
+  const size_t textOffset = std::strlen(name) + 1;
+  *parameterText = textOffset < sizeof buffer ? buffer + textOffset : buffer + sizeof buffer - 1;
+  return name;
 }
 
 void PulvoMain::display_usage() const {
@@ -192,21 +206,14 @@ int PulvoMain::Run(int argc, char** argv) {
     if (options.IsLogEnabled()) std::cout << "log is enabled." << std::endl;
   }
 
-  // At most 255 characters of the command argument are looked at.
-  char command[kCommandBufferSize] = {0};
-  std::strncpy(command, argv[commandIndex], kCommandBufferSize);
-  command[kCommandBufferSize - 1] = '\0';
-  char* cursor = command;
-  char* name = NextToken(cursor, ":");
+  CommandBuffer command;
+  char* parameterText = nullptr;
+  char* name = SplitCommandArgument(argv[commandIndex], command, &parameterText);
   if (name == nullptr) return 0;
 
   try {
     SendCmdParams sendParams;
     ReceiveCmdParams receiveParams;
-    // The parameters start after the command name and its ':'.
-    const size_t textOffset = std::strlen(name) + 1;
-    char* parameterText = textOffset < kCommandBufferSize ? command + textOffset
-                                                          : command + kCommandBufferSize - 1;
     InstallInterruptHandlers();
     if (name == sendParams.CmdName()) {
       return ParseAndStartSender(options, &sendParams, parameterText);

@@ -22,6 +22,11 @@ std::string UsageText();
 // Null when nothing but delimiters is left.
 char* NextToken(char*& cursor, const char* delimiters);
 
+// Splits a command argument into the command name and its parameter text,
+// both pointing into `buffer`. Null when the argument holds no name.
+typedef char CommandBuffer[256];
+char* SplitCommandArgument(const char* argument, CommandBuffer& buffer, char** parameterText);
+
 // The values a runner is built from, read from a parameter set in the
 // order and with the conversions the runners expect.
 struct SenderValues {

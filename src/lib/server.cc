@@ -91,6 +91,7 @@ class Server {
       SERVER_LOG("QoSCalc thread terminated");
       return socketResult;
     }
+    enableArrivalTimestamps(socketFd);
     SERVER_LOG("UDP socket communications started.");
     SERVER_LOG("Timeout is " << p.timeout);
     int result = receiveLoop(socketFd);
@@ -134,7 +135,8 @@ class Server {
 
       sockaddr_in sender;
       std::memset(&sender, 0, sizeof sender);
-      const long length = receiveDatagram(socketFd, buffer, sizeof buffer, &sender);
+      TimeOfDay arrival;
+      const long length = receiveDatagram(socketFd, buffer, sizeof buffer, &sender, &arrival);
       if (length < 0) {
         SERVER_LOG("Error receiving, wait QoSCalc to terminate..");
         if (!stopCalculation()) return THREAD_ERROR;
@@ -145,7 +147,7 @@ class Server {
         SERVER_LOG("Initial client found: " << formatIPv4Address(sender) << ":"
                                             << ntohs(sender.sin_port));
       }
-      const double receiveTime = timeOfDay().seconds();
+      const double receiveTime = arrival.seconds();
 
       if (draining) {
         if (timeOfDay().seconds() - eosStart >= kEndOfStreamDrainSeconds) {

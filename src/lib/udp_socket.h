@@ -9,6 +9,7 @@
 #include <string>
 
 #include "net_headers.h"
+#include "sleep_utils.h"
 
 // Longest dotted IPv4 text the engine copies (16-byte buffers).
 constexpr size_t kMaxAddressText = 15;
@@ -36,8 +37,15 @@ bool isUsableIPv4Text(const std::string& text, size_t maxLength);
 // Sends one datagram, retrying when interrupted. Returns the bytes sent or -1.
 long sendDatagram(int socketFd, const uint8_t* data, size_t length, const sockaddr_in& to);
 
+// Asks the system to stamp every datagram of the socket with its arrival
+// time of day. Where it cannot, receiveDatagram reads the clock instead.
+void enableArrivalTimestamps(int socketFd);
+
 // Receives one datagram, retrying when interrupted. Returns its length or -1.
-long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, sockaddr_in* from);
+// `arrival` gets the time of day at which the datagram reached the socket
+// (the system's stamp), or, without one, the time right after receiving.
+long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, sockaddr_in* from,
+                     TimeOfDay* arrival);
 
 // Waits until `socketFd` is readable, retrying when interrupted. Returns as
 // pollSocketFds.

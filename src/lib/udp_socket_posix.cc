@@ -3,6 +3,7 @@
 // type-of-service byte).
 #include <errno.h>
 #include <net/if.h>
+#include <sys/uio.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -108,13 +109,43 @@ long sendDatagram(int socketFd, const uint8_t* data, size_t length, const sockad
   }
 }
 
-long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, sockaddr_in* from) {
+void enableArrivalTimestamps(int socketFd) {
+  int on = 1;
+  setsockopt(socketFd, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
+}
+
+long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, sockaddr_in* from,
+                     TimeOfDay* arrival) {
+  iovec data = {buffer, capacity};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timeval))];
+  msghdr message;
+  ssize_t received;
   for (;;) {
-    socklen_t fromLength = sizeof *from;
-    ssize_t received =
-        recvfrom(socketFd, buffer, capacity, 0, reinterpret_cast<sockaddr*>(from), &fromLength);
-    if (received >= 0 || errno != EINTR) return static_cast<long>(received);
+    memset(&message, 0, sizeof message);
+    message.msg_name = from;
+    message.msg_namelen = sizeof *from;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    received = recvmsg(socketFd, &message, 0);
+    if (received >= 0 || errno != EINTR) break;
   }
+  if (received < 0) return -1;
+  // The stamp is taken when the datagram reaches the socket, so the time
+  // this process needs to get to it (under load, or while the calculation
+  // holds the map) does not show up as transit time.
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMP) {
+      timeval stamp;
+      memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+      arrival->sec = stamp.tv_sec;
+      arrival->usec = stamp.tv_usec;
+      return static_cast<long>(received);
+    }
+  }
+  *arrival = timeOfDay();
+  return static_cast<long>(received);
 }
 
 int waitReadable(int socketFd, int timeoutMs) {

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (AddressSanitizer and
+# UndefinedBehaviorSanitizer on) and runs each for a bounded time, starting
+# from the seed corpus in fuzz/corpus/. New inputs go to a scratch folder;
+# the seeds in the tree are only read.
+# Usage: scripts/fuzz.sh [seconds per target, default 60] [target...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-60}
+shift || true
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=(packets_fuzzer cmdline_fuzzer)
+"$root/scripts/install-deps.sh" clang libclang-rt-14-dev
+CC=clang CXX=clang++ "$root/scripts/build.sh" "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DPULVO_FUZZ=ON -DPULVO_BUILD_TESTS=OFF -DPULVO_SANITIZE=address,undefined \
+  -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=undefined >/dev/null
+for target in "${targets[@]}"; do
+  work=$(mktemp -d)
+  corpus="$root/fuzz/corpus/${target%_fuzzer}"
+  echo "== $target for ${seconds}s (seed corpus $corpus) =="
+  (cd "$work" && "$root/build-fuzz/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+     -artifact_prefix="$work/" "$work" "$corpus" 2>&1 | grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|==|SUMMARY|Done)' || true)
+  if ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* >/dev/null 2>&1; then
+    echo "$target found a failing input:"; ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* 2>/dev/null
+    exit 1
+  fi
+  rm -rf "$work"
+done
