@@ -235,6 +235,8 @@ void BackgroundProcess::Signal(int signal) {
 
 std::string PulvoBinary() { return PULVO_BINARY; }
 
+std::string RelayBinary() { return RELAY_BINARY; }
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);

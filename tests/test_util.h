@@ -115,6 +115,8 @@ constexpr double kSlowBuildFactor = 1.0;
 
 // The pulvo program under test.
 std::string PulvoBinary();
+// The impairment relay.
+std::string RelayBinary();
 
 // Splits text into lines (without their newlines).
 std::vector<std::string> Lines(const std::string& text);

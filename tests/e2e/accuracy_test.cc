@@ -1,0 +1,257 @@
+// Ground truth: pulvo recv <- pulvo-relay <- pulvo send on loopback, the
+// relay impairing the stream in a known way. What the receiver reports is
+// compared with what the relay did, under the receiver's definitions:
+// a 2 s window at 20 ms holds 100 packets, and every sample is a window.
+// Scenarios run side by side, each on its own ports.
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "test_util.h"
+
+namespace {
+
+struct Sample {
+  double mos, lossRate, burstSize;
+  unsigned lost, jitter;
+};
+
+struct TruthRecord {
+  int64_t arrival, departure;
+  int64_t seq;
+  std::string kind, action;
+};
+
+struct Outcome {
+  int receiverExit = -1, senderExit = -1, relayExit = -1;
+  std::vector<Sample> samples;
+  std::vector<TruthRecord> truth;
+};
+
+// Runs one scenario: receiver, relay with `relayArgs`, sender for `seconds`.
+class Scenario {
+ public:
+  Scenario(std::vector<std::string> relayArgs, int seconds) : dir(), relayArgs(relayArgs) {
+    const uint16_t recvPort = FreeUdpPort(), relayPort = FreeUdpPort();
+    receiver = std::make_unique<BackgroundProcess>(std::vector<std::string>{
+        PulvoBinary(), "-j", "recv:ws=2,sai=1,to=5,lp=" + std::to_string(recvPort)});
+    std::vector<std::string> relay = {RelayBinary(), "--listen", std::to_string(relayPort),
+                                      "--forward", std::to_string(recvPort), "--record",
+                                      dir.path() + "/truth.csv", "--idle-exit", "2"};
+    relay.insert(relay.end(), relayArgs.begin(), relayArgs.end());
+    this->relay = std::make_unique<BackgroundProcess>(relay);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sender = std::make_unique<BackgroundProcess>(std::vector<std::string>{
+        PulvoBinary(), "send:td=" + std::to_string(seconds) + ",rp=" + std::to_string(relayPort) +
+                           ",lp=" + std::to_string(FreeUdpPort())});
+  }
+
+  Outcome Finish() {
+    Outcome o;
+    o.senderExit = sender->Wait(120).exitCode;
+    ProcessResult r = receiver->Wait(60);
+    o.receiverExit = r.exitCode;
+    o.relayExit = relay->Wait(30).exitCode;
+    rapidjson::Document doc;
+    doc.Parse(r.out.c_str());
+    if (!doc.HasParseError() && doc.IsArray()) {
+      for (const auto& s : doc.GetArray()) {
+        o.samples.push_back({s["MOS"].GetDouble(), s["LossRate"].GetDouble(),
+                             s["AverageBurstSize"].GetDouble(), s["LostPackets"].GetUint(),
+                             s["AvgJitter"].GetUint()});
+      }
+    }
+    std::istringstream truth(dir.ReadFile("truth.csv"));
+    std::string line;
+    std::getline(truth, line);  // header
+    while (std::getline(truth, line)) {
+      std::vector<std::string> f;
+      std::stringstream fields(line);
+      std::string field;
+      while (std::getline(fields, field, ',')) f.push_back(field);
+      if (f.size() != 8) continue;
+      o.truth.push_back({std::stoll(f[1]), std::stoll(f[7]), std::stoll(f[3]), f[4], f[5]});
+    }
+    return o;
+  }
+
+ private:
+  TempDir dir;
+  std::vector<std::string> relayArgs;
+  std::unique_ptr<BackgroundProcess> receiver, relay, sender;
+};
+
+void ExpectCleanRun(const Outcome& o) {
+  EXPECT_EQ(o.senderExit, 0);
+  EXPECT_EQ(o.receiverExit, 0);
+  EXPECT_EQ(o.relayExit, 0);
+  EXPECT_GE(o.samples.size(), 3u);
+  EXPECT_GT(o.truth.size(), 100u);
+}
+
+double TruthLossFraction(const Outcome& o) {
+  double data = 0, dropped = 0;
+  for (const auto& t : o.truth) {
+    if (t.kind != "data") continue;
+    data++;
+    dropped += t.action == "drop";
+  }
+  return data > 0 ? dropped / data : 0;
+}
+
+// Mean |difference of consecutive transit times| of the forwarded data
+// packets, in ms: the relay's own view of the jitter it made.
+double TruthJitterMillis(const Outcome& o) {
+  double sum = 0, count = 0, previous = 0;
+  bool first = true;
+  for (const auto& t : o.truth) {
+    if (t.kind != "data" || t.action == "drop") continue;
+    const double transit = (t.departure - t.arrival) / 1000.0;
+    if (!first) {
+      sum += std::fabs(transit - previous);
+      count++;
+    }
+    previous = transit;
+    first = false;
+  }
+  return count > 0 ? sum / count : 0;
+}
+
+// Mean length of the runs of consecutive sequence numbers the relay dropped.
+double TruthMeanBurst(const Outcome& o) {
+  double runs = 0, dropped = 0;
+  int64_t previousDropped = -2;
+  for (const auto& t : o.truth) {
+    if (t.kind != "data" || t.action != "drop") continue;
+    dropped++;
+    if (t.seq != previousDropped + 1) runs++;
+    previousDropped = t.seq;
+  }
+  return runs > 0 ? dropped / runs : 0;
+}
+
+template <typename F>
+double Mean(const std::vector<Sample>& samples, F value) {
+  double sum = 0;
+  for (const Sample& s : samples) sum += value(s);
+  return samples.empty() ? 0 : sum / samples.size();
+}
+
+// Deterministic impairments: exact where timing cannot move a result,
+// bounded by one packet where a window edge can.
+TEST(AccuracyTest, DeterministicImpairments) {
+  Scenario everyFiftieth({"--drop-every", "50"}, 8);
+  Scenario runsOfThree({"--drop-every", "50:3"}, 8);
+  Scenario alternating({"--alternate", "0,10"}, 8);
+  Scenario delayStep({"--step", "200:200"}, 8);
+  Scenario swappedPairs({"--swap-every", "10"}, 8);
+
+  Outcome o = everyFiftieth.Finish();
+  ExpectCleanRun(o);
+  for (const Sample& s : o.samples) {
+    // Two lost packets in two bursts; an edge moves one in or out.
+    EXPECT_GE(s.lost, 1u);
+    EXPECT_LE(s.lost, 3u);
+    EXPECT_EQ(s.burstSize, 1.0);  // exact: no two drops are neighbours
+    // lost / (received + lost), the window holding 100 packets give or take one
+    EXPECT_NEAR(s.lossRate, s.lost / 100.0, s.lost / 100.0 * 0.03);
+  }
+
+  o = runsOfThree.Finish();
+  ExpectCleanRun(o);
+  unsigned wholeRuns = 0;
+  for (const Sample& s : o.samples) {
+    EXPECT_GE(s.lost, 3u);
+    EXPECT_LE(s.lost, 8u);
+    EXPECT_GE(s.burstSize, 1.0);
+    EXPECT_LE(s.burstSize, 3.0);
+    wholeRuns += s.burstSize == 3.0;
+  }
+  EXPECT_GE(wholeRuns, 1u);  // a window that cuts no run sees exactly 3
+
+  o = alternating.Finish();
+  ExpectCleanRun(o);
+  for (const Sample& s : o.samples) {
+    EXPECT_EQ(s.lost, 0u);
+    EXPECT_NEAR(s.jitter, 10.0, 1.0);  // every transit step is 10 ms
+  }
+
+  // From packet 200 on the path is 200 ms longer, more than the 120 ms
+  // de-jitter buffer: packet 200 counts as lost ("late") while in the window.
+  o = delayStep.Finish();
+  ExpectCleanRun(o);
+  unsigned late = 0;
+  for (const Sample& s : o.samples) {
+    EXPECT_LE(s.lost, 1u);
+    late += s.lost;
+  }
+  EXPECT_GE(late, 1u);
+  EXPECT_LE(late, 3u);  // a 2 s window holds packet 200 in two or three samples
+
+  // Disordered packets undo the loss their gap counted. The one exception is
+  // a window that starts between the two packets of a pair: the later one
+  // opens it, so the earlier one is older than the window's first packet and
+  // takes back a received packet instead of the loss (disorder case C). The
+  // windows move by 50 packets, a multiple of the 10-packet swap period, so
+  // either every sample sees that edge or none does.
+  o = swappedPairs.Finish();
+  ExpectCleanRun(o);
+  for (const Sample& s : o.samples) {
+    EXPECT_LE(s.lost, 1u);
+  }
+}
+
+// Random impairments against the relay's record of the same run. The
+// tolerances allow for window edges (a loss counted in every window that
+// holds it, and cut at the ends), not for miscounting.
+TEST(AccuracyTest, RandomImpairments) {
+  Scenario randomLoss({"--seed", "11", "--loss", "0.03"}, 20);
+  Scenario bursty({"--seed", "12", "--ge", "0.02,0.3333"}, 20);
+  Scenario jitter({"--seed", "13", "--jitter", "15"}, 20);
+  Scenario reorder({"--seed", "14", "--reorder", "0.05:45"}, 20);
+  Scenario duplicates({"--seed", "15", "--duplicate", "0.05"}, 20);
+
+  Outcome o = randomLoss.Finish();
+  ExpectCleanRun(o);
+  const double truthLoss = TruthLossFraction(o);
+  EXPECT_GT(truthLoss, 0.01);
+  EXPECT_NEAR(Mean(o.samples, [](const Sample& s) { return s.lossRate; }), truthLoss,
+              0.3 * truthLoss);
+
+  o = bursty.Finish();
+  ExpectCleanRun(o);
+  std::vector<Sample> withLoss;
+  for (const Sample& s : o.samples) {
+    if (s.lost > 0) withLoss.push_back(s);
+  }
+  ASSERT_FALSE(withLoss.empty());
+  const double truthBurst = TruthMeanBurst(o);
+  EXPECT_GT(truthBurst, 1.5);
+  EXPECT_NEAR(Mean(withLoss, [](const Sample& s) { return s.burstSize; }), truthBurst,
+              0.35 * truthBurst);
+  EXPECT_NEAR(Mean(o.samples, [](const Sample& s) { return s.lossRate; }), TruthLossFraction(o),
+              0.4 * TruthLossFraction(o) + 0.005);
+
+  o = jitter.Finish();
+  ExpectCleanRun(o);
+  const double truthJitter = TruthJitterMillis(o);
+  EXPECT_GT(truthJitter, 3.0);
+  EXPECT_NEAR(Mean(o.samples, [](const Sample& s) { return s.jitter; }), truthJitter, 1.5);
+
+  o = reorder.Finish();
+  ExpectCleanRun(o);
+  EXPECT_EQ(TruthLossFraction(o), 0.0);
+  EXPECT_LT(Mean(o.samples, [](const Sample& s) { return s.lossRate; }), 0.01);
+
+  o = duplicates.Finish();
+  ExpectCleanRun(o);
+  for (const Sample& s : o.samples) EXPECT_EQ(s.lost, 0u);
+}
+
+}  // namespace

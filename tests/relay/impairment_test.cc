@@ -1,0 +1,186 @@
+#include "impairment.h"
+
+#include <gtest/gtest.h>
+
+#include "relay_options.h"
+#include "test_util.h"
+#include "truth_log.h"
+
+namespace {
+
+std::vector<uint8_t> Data(uint32_t seq) { return MakePacket(seq, 1700000000, seq * 20000 % 1000000 + 1); }
+
+// Runs `count` data packets 20 ms apart through the engine.
+std::vector<Decision> Feed(Impairment& engine, uint32_t count) {
+  std::vector<Decision> decisions;
+  for (uint32_t seq = 0; seq < count; ++seq) {
+    std::vector<uint8_t> d = Data(seq);
+    decisions.push_back(engine.Decide(d.data(), d.size(), seq * 20000));
+  }
+  return decisions;
+}
+
+TEST(ImpairmentTest, DeterministicLossPatterns) {
+  ImpairmentSettings s;
+  s.dropEvery = 50;
+  s.dropRun = 3;
+  s.dropSequences = {5};
+  Impairment engine(s);
+  std::vector<Decision> d = Feed(engine, 150);
+  std::vector<uint32_t> dropped;
+  for (const Decision& x : d) {
+    if (x.dropped) dropped.push_back(static_cast<uint32_t>(x.sequence));
+  }
+  EXPECT_EQ(dropped, (std::vector<uint32_t>{5, 47, 48, 49, 97, 98, 99, 147, 148, 149}));
+}
+
+TEST(ImpairmentTest, SameSeedSameFate) {
+  ImpairmentSettings s;
+  s.seed = 42;
+  s.lossProbability = 0.1;
+  s.jitterMicros = 15000;
+  s.duplicateProbability = 0.05;
+  Impairment a(s), b(s);
+  std::vector<Decision> x = Feed(a, 500), y = Feed(b, 500);
+  size_t drops = 0;
+  for (size_t i = 0; i < x.size(); ++i) {
+    ASSERT_EQ(x[i].dropped, y[i].dropped);
+    ASSERT_EQ(x[i].departures.size(), y[i].departures.size());
+    for (size_t k = 0; k < x[i].departures.size(); ++k) {
+      ASSERT_EQ(x[i].departures[k].atMicros, y[i].departures[k].atMicros);
+    }
+    drops += x[i].dropped;
+  }
+  EXPECT_GT(drops, 25u);
+  EXPECT_LT(drops, 80u);
+}
+
+TEST(ImpairmentTest, GilbertElliottLossComesInBursts) {
+  ImpairmentSettings s;
+  s.gilbertElliott = true;
+  s.geGoodToBad = 0.01;
+  s.geBadToGood = 1.0 / 3;
+  Impairment engine(s);
+  std::vector<Decision> d = Feed(engine, 50000);
+  size_t lost = 0, bursts = 0;
+  for (size_t i = 0; i < d.size(); ++i) {
+    if (!d[i].dropped) continue;
+    lost++;
+    if (i == 0 || !d[i - 1].dropped) bursts++;
+  }
+  ASSERT_GT(bursts, 0u);
+  EXPECT_NEAR(static_cast<double>(lost) / bursts, 3.0, 0.3);
+  EXPECT_NEAR(static_cast<double>(lost) / d.size(), 0.01 / (0.01 + 1.0 / 3), 0.005);
+}
+
+TEST(ImpairmentTest, DelaysKeepOrderUnlessReorderingIsAllowed) {
+  ImpairmentSettings s;
+  s.jitterMicros = 30000;  // more than the packet spacing
+  Impairment ordered(s);
+  int64_t last = 0;
+  for (const Decision& d : Feed(ordered, 300)) {
+    ASSERT_EQ(d.departures.size(), 1u);
+    EXPECT_GE(d.departures[0].atMicros, last);
+    last = d.departures[0].atMicros;
+  }
+  s.allowReorder = true;
+  Impairment free(s);
+  last = 0;
+  int overtaken = 0;
+  for (const Decision& d : Feed(free, 300)) {
+    overtaken += d.departures[0].atMicros < last;
+    last = std::max(last, d.departures[0].atMicros);
+  }
+  EXPECT_GT(overtaken, 10);
+}
+
+TEST(ImpairmentTest, AlternatingDelayAndStep) {
+  ImpairmentSettings s;
+  s.alternatingMicros = {0, 10000};
+  s.stepFromSequence = 3;
+  s.stepMicros = 200000;
+  Impairment engine(s);
+  std::vector<Decision> d = Feed(engine, 5);
+  std::vector<int64_t> delays;
+  for (uint32_t i = 0; i < d.size(); ++i) delays.push_back(d[i].departures[0].atMicros - i * 20000);
+  EXPECT_EQ(delays, (std::vector<int64_t>{0, 10000, 0, 210000, 200000}));
+}
+
+TEST(ImpairmentTest, SwapDuplicateTruncateAndSparedDatagrams) {
+  ImpairmentSettings s;
+  s.swapEvery = 10;
+  s.truncateLength = 20;
+  Impairment engine(s);
+  std::vector<Decision> d = Feed(engine, 12);
+  EXPECT_TRUE(d[0].held);
+  EXPECT_TRUE(d[0].departures.empty());
+  ASSERT_EQ(d[1].departures.size(), 2u);
+  EXPECT_EQ(d[1].departures[1].action, "swap");
+  EXPECT_EQ(d[2].departures[0].action, "truncate");
+  EXPECT_EQ(d[2].departures[0].length, 20u);
+
+  // End-of-stream and foreign datagrams pass untouched by default.
+  std::vector<uint8_t> eos = MakePacket(12, 0, 0);
+  Decision e = engine.Decide(eos.data(), eos.size(), 300000);
+  EXPECT_TRUE(e.endOfStream);
+  ASSERT_EQ(e.departures.size(), 1u);
+  EXPECT_EQ(e.departures[0].length, eos.size());
+  uint8_t junk[3] = {1, 2, 3};
+  Decision j = engine.Decide(junk, sizeof junk, 310000);
+  EXPECT_EQ(j.sequence, -1);
+  EXPECT_EQ(j.departures[0].action, "forward");
+
+  ImpairmentSettings dup;
+  dup.duplicateProbability = 1.0;
+  Impairment twice(dup);
+  EXPECT_EQ(Feed(twice, 1)[0].departures.size(), 2u);
+}
+
+TEST(RelayOptionsTest, ParsesEveryImpairment) {
+  const char* argv[] = {"pulvo-relay", "--listen", "5000", "--forward", "5001", "--seed", "7",
+                        "--loss", "0.01", "--ge", "0.01,0.33,0,1", "--drop-every", "50:3",
+                        "--drop-seq", "1,2", "--delay", "5", "--jitter", "15", "--alternate",
+                        "0,10", "--step", "150:200", "--allow-reorder", "--swap-every", "10",
+                        "--reorder", "0.05:40", "--duplicate", "0.01", "--truncate", "20",
+                        "--impair-all", "16", "--record", "x.jsonl", "--format", "jsonl",
+                        "--idle-exit", "2"};
+  RelayOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseRelayOptions(sizeof argv / sizeof *argv, argv, o, error)) << error;
+  EXPECT_EQ(o.listenPort, 5000);
+  EXPECT_EQ(o.impairment.dropRun, 3u);
+  EXPECT_EQ(o.impairment.stepMicros, 200000);
+  EXPECT_EQ(o.impairment.reorderHoldMicros, 40000);
+  EXPECT_EQ(o.impairment.alternatingMicros, (std::vector<int64_t>{0, 10000}));
+  EXPECT_EQ(o.impairment.impairMinLength, 16u);
+  EXPECT_TRUE(o.recordJson);
+}
+
+TEST(RelayOptionsTest, RefusesBadArguments) {
+  const std::vector<std::vector<const char*>> bad = {
+      {"r", "--listen", "5000"},
+      {"r", "--listen", "0", "--forward", "1"},
+      {"r", "--listen", "1", "--forward", "2", "--loss", "1.5"},
+      {"r", "--listen", "1", "--forward", "2", "--loss"},
+      {"r", "--listen", "1", "--forward", "2", "--drop-every", "5:9"},
+      {"r", "--listen", "1", "--forward", "2", "--ge", "0.1"},
+      {"r", "--listen", "1", "--forward", "2", "--format", "xml"},
+      {"r", "--listen", "1", "--forward", "2", "--bogus", "1"},
+  };
+  for (const auto& args : bad) {
+    RelayOptions o;
+    std::string error;
+    EXPECT_FALSE(ParseRelayOptions(static_cast<int>(args.size()), args.data(), o, error));
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(TruthLogTest, RowFormats) {
+  TruthRow row{3, 1700000000123456, 160, 42, "data", "forward", 160, 1700000000133456};
+  EXPECT_EQ(FormatTruthCsv(row), "3,1700000000123456,160,42,data,forward,160,1700000000133456");
+  EXPECT_EQ(FormatTruthJson(row),
+            R"({"index":3,"arrival_us":1700000000123456,"length":160,"seq":42,"kind":"data",)"
+            R"("action":"forward","out_length":160,"departure_us":1700000000133456})");
+}
+
+}  // namespace

@@ -1,0 +1,182 @@
+#include "relay_options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+const char* const kRelayUsage =
+    "usage: pulvo-relay --listen PORT --forward PORT [options]\n"
+    "Forwards UDP datagrams from 127.0.0.1:LISTEN to 127.0.0.1:FORWARD and impairs the\n"
+    "pulvo test packets among them, reproducibly for a given seed.\n"
+    "  --listen-addr A, --forward-addr A   addresses (default 127.0.0.1)\n"
+    "  --seed N                 random seed (default 1)\n"
+    "  --loss P                 drop each packet with probability P\n"
+    "  --ge PGB,PBG[,LG,LB]     Gilbert-Elliott loss: good->bad and bad->good transition\n"
+    "                           probabilities, loss probability in the good and bad state\n"
+    "                           (default 0 and 1)\n"
+    "  --drop-every N[:K]       drop the last K (default 1) of every N sequence numbers\n"
+    "  --drop-seq A,B,...       drop these sequence numbers\n"
+    "  --delay MS               fixed extra delay\n"
+    "  --jitter MS              uniform random delay in [-MS, +MS] around the delay\n"
+    "  --alternate MS,MS,...    extra delay by sequence number, in turn\n"
+    "  --step SEQ:MS            extra delay from sequence number SEQ on\n"
+    "  --allow-reorder          let jittered packets overtake each other\n"
+    "  --swap-every N           packets kN and kN+1 trade places\n"
+    "  --reorder P[:MS]         hold a packet back MS (default 50) with probability P\n"
+    "  --duplicate P            send a packet twice with probability P\n"
+    "  --truncate LEN           cut impaired datagrams to LEN bytes\n"
+    "  --impair-all [MIN]       impair end-of-stream and foreign datagrams too (those of at\n"
+    "                           least MIN bytes when MIN is given)\n"
+    "  --record FILE            ground truth, one row per datagram and action\n"
+    "  --format csv|jsonl       record format (default csv)\n"
+    "  --duration S             stop after S seconds\n"
+    "  --idle-exit S            stop S seconds after the last datagram\n"
+    "Datagrams coming back from the forward address go to the last sender, untouched.\n";
+
+namespace {
+
+bool toDouble(const std::string& text, double& out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  out = std::strtod(text.c_str(), &end);
+  return errno == 0 && *end == '\0' && out == out;
+}
+
+bool toInt(const std::string& text, long long low, long long high, long long& out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  out = std::strtoll(text.c_str(), &end, 10);
+  return errno == 0 && *end == '\0' && out >= low && out <= high;
+}
+
+bool probability(const std::string& text, double& out) {
+  return toDouble(text, out) && out >= 0.0 && out <= 1.0;
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::stringstream in(text);
+  std::string part;
+  while (std::getline(in, part, separator)) parts.push_back(part);
+  if (!text.empty() && text.back() == separator) parts.push_back("");
+  return parts;
+}
+
+bool millis(const std::string& text, long long low, int64_t& micros) {
+  double ms;
+  if (!toDouble(text, ms) || ms < low || ms > 3600000) return false;
+  micros = static_cast<int64_t>(ms * 1000.0);
+  return true;
+}
+
+}  // namespace
+
+bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::string& error) {
+  ImpairmentSettings& s = o.impairment;
+  for (int i = 1; i < argc; ++i) {
+    const std::string name = argv[i];
+    auto flag = [&](const char* n) { return name == n; };
+    if (flag("--allow-reorder")) {
+      s.allowReorder = true;
+      continue;
+    }
+    if (flag("--impair-all")) {
+      s.impairAll = true;
+      long long minimum = 0;
+      if (i + 1 < argc && toInt(argv[i + 1], 0, 65535, minimum)) {
+        s.impairMinLength = static_cast<size_t>(minimum);
+        ++i;
+      }
+      continue;
+    }
+    if (i + 1 >= argc) {
+      error = "missing value for " + name;
+      return false;
+    }
+    const std::string value = argv[++i];
+    const std::string bad = "invalid value for " + name + ": " + value;
+    long long n = 0;
+    bool ok = true;
+    if (flag("--listen") || flag("--forward")) {
+      ok = toInt(value, 1, 65535, n);
+      (flag("--listen") ? o.listenPort : o.forwardPort) = static_cast<int>(n);
+    } else if (flag("--listen-addr")) {
+      o.listenAddress = value;
+    } else if (flag("--forward-addr")) {
+      o.forwardAddress = value;
+    } else if (flag("--seed")) {
+      ok = toInt(value, 0, INT64_MAX, n);
+      s.seed = static_cast<uint64_t>(n);
+    } else if (flag("--loss")) {
+      ok = probability(value, s.lossProbability);
+    } else if (flag("--ge")) {
+      std::vector<std::string> p = split(value, ',');
+      ok = (p.size() == 2 || p.size() == 4) && probability(p[0], s.geGoodToBad) &&
+           probability(p[1], s.geBadToGood) &&
+           (p.size() == 2 || (probability(p[2], s.geLossGood) && probability(p[3], s.geLossBad)));
+      s.gilbertElliott = ok;
+    } else if (flag("--drop-every")) {
+      std::vector<std::string> p = split(value, ':');
+      long long run = 1;
+      ok = (p.size() == 1 || p.size() == 2) && toInt(p[0], 1, UINT32_MAX, n) &&
+           (p.size() == 1 || toInt(p[1], 1, n, run));
+      s.dropEvery = static_cast<uint32_t>(n);
+      s.dropRun = static_cast<uint32_t>(run);
+    } else if (flag("--drop-seq")) {
+      for (const std::string& part : split(value, ',')) {
+        ok = ok && toInt(part, 0, UINT32_MAX, n);
+        s.dropSequences.push_back(static_cast<uint32_t>(n));
+      }
+    } else if (flag("--delay")) {
+      ok = millis(value, 0, s.delayMicros);
+    } else if (flag("--jitter")) {
+      ok = millis(value, 0, s.jitterMicros);
+    } else if (flag("--alternate")) {
+      for (const std::string& part : split(value, ',')) {
+        int64_t micros = 0;
+        ok = ok && millis(part, 0, micros);
+        s.alternatingMicros.push_back(micros);
+      }
+    } else if (flag("--step")) {
+      std::vector<std::string> p = split(value, ':');
+      ok = p.size() == 2 && toInt(p[0], 0, UINT32_MAX, n) && millis(p[1], 0, s.stepMicros);
+      s.stepFromSequence = static_cast<uint32_t>(n);
+    } else if (flag("--swap-every")) {
+      ok = toInt(value, 2, UINT32_MAX, n);
+      s.swapEvery = static_cast<uint32_t>(n);
+    } else if (flag("--reorder")) {
+      std::vector<std::string> p = split(value, ':');
+      ok = (p.size() == 1 || p.size() == 2) && probability(p[0], s.reorderProbability) &&
+           (p.size() == 1 || millis(p[1], 0, s.reorderHoldMicros));
+    } else if (flag("--duplicate")) {
+      ok = probability(value, s.duplicateProbability);
+    } else if (flag("--truncate")) {
+      ok = toInt(value, 0, 65535, n);
+      s.truncateLength = static_cast<int>(n);
+    } else if (flag("--record")) {
+      o.recordPath = value;
+    } else if (flag("--format")) {
+      ok = value == "csv" || value == "jsonl";
+      o.recordJson = value == "jsonl";
+    } else if (flag("--duration")) {
+      ok = toDouble(value, o.durationSeconds) && o.durationSeconds > 0;
+    } else if (flag("--idle-exit")) {
+      ok = toDouble(value, o.idleExitSeconds) && o.idleExitSeconds > 0;
+    } else {
+      error = "unknown option " + name;
+      return false;
+    }
+    if (!ok) {
+      error = bad;
+      return false;
+    }
+  }
+  if (o.listenPort == 0 || o.forwardPort == 0) {
+    error = "--listen and --forward are required";
+    return false;
+  }
+  return true;
+}
