@@ -1,5 +1,8 @@
 // Linux and macOS: gettimeofday, pthread_self and the two ways of napping.
 #include <pthread.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -28,7 +31,18 @@ void platformNap(unsigned int microseconds) {
   while (nowUs() - start <= static_cast<int64_t>(microseconds)) nanosleep(&step, nullptr);
 }
 #else
-void platformNap(unsigned int microseconds) { usleep(microseconds); }
+// Linux lets a sleeping thread wake up to 50 µs late by default (the timer
+// slack) so that wake-ups can be batched. For a stream paced by sleeping,
+// that lateness adds up: about 0.5 % too few packets at 20 ms and 9 % at
+// 1 ms. A slack of 1 ns makes each pause end when it should.
+void platformNap(unsigned int microseconds) {
+  static thread_local bool slackSet = false;
+  if (!slackSet) {
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    slackSet = true;
+  }
+  usleep(microseconds);
+}
 #endif
 
 unsigned long getOwnThreadId() { return (unsigned long)pthread_self(); }

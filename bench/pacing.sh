@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Pacing and cost of pulvo against iperf3 at the same packet rate (20 ms for
+# 60 s, 1 ms for 10 s), observed through pulvo-relay's kernel arrival stamps.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh" iperf3 socat python3 time
+"$root/scripts/build.sh" "$root/build" >/dev/null
+python3 "$root/bench/pacing.py" "$root/build"
