@@ -4,7 +4,6 @@
 // Shared fakes and helpers: a virtual clock for the engine's time seam, a
 // temporary directory, UDP sockets on loopback and a child-process runner.
 
-#include <netinet/in.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -40,6 +39,9 @@ class FakeClock {
   std::function<void(FakeClock&)> napHook;
   TeskClockHooks hooks;
 };
+
+// The rest needs POSIX (test_util_posix.cc); tests that use it are not built
+// for Windows.
 
 // A fresh directory under /tmp, removed with its contents at the end.
 class TempDir {

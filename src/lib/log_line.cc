@@ -4,7 +4,8 @@
 
 std::string formatLogTimestamp(const std::tm& t) {
   char buffer[80];
-  size_t n = std::strftime(buffer, sizeof buffer, "%D %T - ", &t);
+  // "%D %T - " spelt out: older C runtimes (msvcrt) know neither %D nor %T.
+  size_t n = std::strftime(buffer, sizeof buffer, "%m/%d/%y %H:%M:%S - ", &t);
   return std::string(buffer, n);
 }
 

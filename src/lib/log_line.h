@@ -15,8 +15,12 @@ std::string formatLogTimestamp(const std::tm& t);
 std::string formatLogBody(int level, const std::string& message, const char* sourceFile,
                           int sourceLine);
 
-// The name a log line shows for a source file: the bare file name.
+// The name a log line shows for a source file: the bare file name, or on
+// Windows the path as the compiler was given it.
 constexpr const char* logSourceName(const char* path) {
+#if defined(_WIN32)
+  return path;
+#endif
   const char* name = path;
   for (const char* p = path; *p != '\0'; ++p) {
     if (*p == '/') name = p + 1;

@@ -13,7 +13,7 @@ constexpr size_t kMaxReceiverAddressText = 19;
 std::vector<std::string> receiverParameterErrors(const ReceiverSettings& s) {
   const std::string prefix = "Error in receiver parameter: ";
   std::vector<std::string> errors;
-  if (!isUsableIPv4Text(s.localAddress, kMaxReceiverAddressText)) {
+  if (platformChecksAddressText() && !isUsableIPv4Text(s.localAddress, kMaxReceiverAddressText)) {
     errors.push_back(prefix + "ip_address " + s.localAddress + " is not a valid IP address");
   }
   if (s.localPort == 0) errors.push_back(prefix + "port = " + std::to_string(s.localPort));

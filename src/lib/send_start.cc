@@ -8,11 +8,13 @@
 std::vector<std::string> senderParameterErrors(const SenderSettings& s) {
   const std::string prefix = "Error in sender parameter: ";
   std::vector<std::string> errors;
-  if (!isUsableIPv4Text(s.remoteAddress, kMaxAddressText)) {
-    errors.push_back(prefix + "remote_address " + s.remoteAddress + " is not a valid IP address");
-  }
-  if (!isUsableIPv4Text(s.localAddress, kMaxAddressText)) {
-    errors.push_back(prefix + "local_address " + s.localAddress + " is not a valid IP address");
+  if (platformChecksAddressText()) {
+    if (!isUsableIPv4Text(s.remoteAddress, kMaxAddressText)) {
+      errors.push_back(prefix + "remote_address " + s.remoteAddress + " is not a valid IP address");
+    }
+    if (!isUsableIPv4Text(s.localAddress, kMaxAddressText)) {
+      errors.push_back(prefix + "local_address " + s.localAddress + " is not a valid IP address");
+    }
   }
   if (s.remotePort == 0) errors.push_back(prefix + "invalid port settings");
   if (s.testDuration <= 1000 || s.sampleInterval == 0) {

@@ -46,4 +46,9 @@ void setClockHooksForTesting(const TeskClockHooks* hooks);  // nullptr restores 
 TimeOfDay platformTimeOfDay();
 void platformNap(unsigned int microseconds);
 
+// Whether the generator makes up for late and skipped pauses (Windows, whose
+// sleeps are coarse) or lets each period start after the previous pause
+// (Linux, macOS).
+bool platformCarriesPacingDebt();
+
 #endif  // TESK_SLEEP_UTILS_H

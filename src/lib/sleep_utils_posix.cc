@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "sleep_math.h"
 #include "sleep_utils.h"
 
 TimeOfDay platformTimeOfDay() {
@@ -22,13 +23,17 @@ TimeOfDay platformTimeOfDay() {
 // macOS sleeps in 100 µs steps until strictly more than the requested time
 // has passed, measured with the time of day.
 void platformNap(unsigned int microseconds) {
-  auto nowUs = [] {
-    TimeOfDay t = platformTimeOfDay();
-    return t.sec * 1000000 + t.usec;
-  };
-  const int64_t start = nowUs();
-  const timespec step = {0, 100000};
-  while (nowUs() - start <= static_cast<int64_t>(microseconds)) nanosleep(&step, nullptr);
+  napByPolling(
+      microseconds,
+      [](void*) {
+        TimeOfDay t = platformTimeOfDay();
+        return t.sec * 1000000 + t.usec;
+      },
+      [](void*) {
+        const timespec step = {0, 100000};
+        nanosleep(&step, nullptr);
+      },
+      nullptr);
 }
 #else
 // Linux lets a sleeping thread wake up to 50 µs late by default (the timer
@@ -51,3 +56,5 @@ void localTimeNow(std::tm* t) {
   time_t now = time(nullptr);
   localtime_r(&now, t);
 }
+
+bool platformCarriesPacingDebt() { return false; }

@@ -61,6 +61,8 @@ int trafgen(const GeneratorParams* params) {
   uint32_t count = 0;
   bool eosMode = false;
   double dataMillis = params->testDuration;
+  const bool carryDebt = platformCarriesPacingDebt();
+  double debt = 0.0;
 
   for (;;) {
     if (eosMode) {
@@ -81,7 +83,9 @@ int trafgen(const GeneratorParams* params) {
     // not made up later.
     const double afterSend = timeOfDay().seconds();
     const double runTime = afterSend - last;
-    const int64_t sleepMicros = trafgenSleepMicros(intervalMicros, runTime);
+    const int64_t sleepMicros =
+        carryDebt ? trafgenSleepMicrosWithDebt(intervalMicros, runTime, debt)
+                  : trafgenSleepMicros(intervalMicros, runTime);
     if (sleepMicros > 0) {
       nap(static_cast<unsigned int>(sleepMicros));
     } else {
@@ -89,6 +93,7 @@ int trafgen(const GeneratorParams* params) {
     }
     reading = timeOfDay();
     last = reading.seconds();
+    if (carryDebt) debt = trafgenNextDebt(last - afterSend, sleepMicros);
 
     // The count no longer moves once the end-of-stream packets go out, so
     // there is nothing new to report then.

@@ -30,6 +30,10 @@ int pollSocketFds(pollfd* fds, unsigned long count, int timeoutMs);
 // comes back in network byte order.
 bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder);
 
+// Whether the send and receive starts check address texts before the test
+// (not on Windows, where the socket layer is the first to look at them).
+bool platformChecksAddressText();
+
 // Whether `text` is a dotted IPv4 address the engine can use: it parses and
 // fits the engine's 15-character copies.
 bool isUsableIPv4Text(const std::string& text, size_t maxLength);

@@ -43,6 +43,8 @@ void applyTestEnvironment(unsigned long, int) {}
 
 }  // namespace
 
+bool platformChecksAddressText() { return true; }
+
 bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
   in_addr parsed;
   if (text == nullptr || inet_aton(text, &parsed) == 0) return false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tesk_errors.h"
+#include "udp_socket.h"
 
 namespace {
 
@@ -30,14 +31,19 @@ TEST(RecvStartTest, WindowAndIntervalRules) {
 
 TEST(RecvStartTest, EveryBrokenRuleIsNamedInOrder) {
   ReceiverSettings s{"300.1.1.1", 0, 900, 2000, 0, false};
-  EXPECT_EQ(receiverParameterErrors(s),
-            (Messages{E("ip_address 300.1.1.1 is not a valid IP address"), E("port = 0"),
-                      E("invalid window size or sampling interval size"), E("null timeout value"),
-                      E("sampling window cannot be shorter than sampling interval"),
-                      E("invalid callback")}));
+  Messages expected = {E("port = 0"), E("invalid window size or sampling interval size"),
+                       E("null timeout value"),
+                       E("sampling window cannot be shorter than sampling interval"),
+                       E("invalid callback")};
+  // Windows leaves the address text to the socket layer.
+  if (platformChecksAddressText()) {
+    expected.insert(expected.begin(), E("ip_address 300.1.1.1 is not a valid IP address"));
+  }
+  EXPECT_EQ(receiverParameterErrors(s), expected);
 }
 
 TEST(RecvStartTest, AddressesLongerThanNineteenCharactersAreRefused) {
+  if (!platformChecksAddressText()) GTEST_SKIP() << "the socket layer checks them here";
   ReceiverSettings s = Valid();
   s.localAddress = "0127.0000.0000.0001";  // 19 characters
   EXPECT_TRUE(receiverParameterErrors(s).empty());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tesk_errors.h"
+#include "udp_socket.h"
 
 namespace {
 
@@ -56,10 +57,13 @@ TEST(SendStartTest, EveryBrokenRuleIsNamedInOrder) {
   s.localAddress = "1.2.3.256";
   s.remotePort = 0;
   s.streamInterval = 151;
-  EXPECT_EQ(senderParameterErrors(s),
-            (Messages{E("remote_address abc is not a valid IP address"),
-                      E("local_address 1.2.3.256 is not a valid IP address"),
-                      E("invalid port settings"), E("invalid packetization interval settings")}));
+  Messages expected = {E("invalid port settings"), E("invalid packetization interval settings")};
+  // Windows leaves the address texts to the socket layer.
+  if (platformChecksAddressText()) {
+    expected.insert(expected.begin(), {E("remote_address abc is not a valid IP address"),
+                                       E("local_address 1.2.3.256 is not a valid IP address")});
+  }
+  EXPECT_EQ(senderParameterErrors(s), expected);
 }
 
 TEST(SendStartTest, PacketSizeEndsTheChecks) {
@@ -79,6 +83,7 @@ TEST(SendStartTest, PacketSizeEndsTheChecks) {
 }
 
 TEST(SendStartTest, AddressesMustFitFifteenCharacters) {
+  if (!platformChecksAddressText()) GTEST_SKIP() << "the socket layer checks them here";
   SenderSettings s = Valid();
   s.remoteAddress = "127.000.000.001";  // 15 characters, accepted
   EXPECT_TRUE(senderParameterErrors(s).empty());

@@ -7,7 +7,6 @@
 #include "packet.h"
 #include "tesk_errors.h"
 #include "test_util.h"
-#include "trafgen_pacing.h"
 
 namespace {
 
@@ -48,19 +47,6 @@ std::vector<std::vector<uint8_t>> Drain(UdpPeer& peer) {
     if (d.empty()) return datagrams;
     datagrams.push_back(d);
   }
-}
-
-TEST(TrafgenPacingTest, PauseIsTheIntervalLessTheTurnsRunTime) {
-  EXPECT_EQ(trafgenSleepMicros(20000, 0.0), 20000);
-  EXPECT_EQ(trafgenSleepMicros(20000, 0.0123456), 7655);
-  EXPECT_EQ(trafgenSleepMicros(20000, 0.02), 0);
-  EXPECT_EQ(trafgenSleepMicros(20000, 0.025), -5000);
-}
-
-TEST(TrafgenPacingTest, CallbackEverySampleIntervalOrEveryTenPackets) {
-  EXPECT_EQ(trafgenPacketsPerCallback(5000, 20), 250u);
-  EXPECT_EQ(trafgenPacketsPerCallback(20, 30), 10u);
-  EXPECT_EQ(trafgenPacketsPerCallback(1000, 0), 10u);
 }
 
 // With a clock that moves only when the generator naps, the stream is exact:

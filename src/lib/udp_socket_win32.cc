@@ -1,0 +1,110 @@
+// Windows sockets: Winsock 2, inet_addr (which refuses 255.255.255.255),
+// WSAPoll and closesocket. No interface or TOS environment variables.
+#include <cstring>
+
+#include "tesk_errors.h"
+#include "tesk_log.h"
+#include "udp_socket.h"
+
+#define SERVER_LOG(threadId, parts) TESK_LOG(7, "Server(" << (threadId) << "): " << parts)
+
+namespace {
+
+bool startWinsock() {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+}  // namespace
+
+bool platformChecksAddressText() { return false; }
+
+bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
+  if (text == nullptr) return false;
+  startWinsock();
+  const unsigned long parsed = inet_addr(text);
+  if (parsed == INADDR_NONE) return false;
+  *addressNetworkOrder = static_cast<uint32_t>(parsed);
+  return true;
+}
+
+bool isUsableIPv4Text(const std::string& text, size_t maxLength) {
+  uint32_t ignored;
+  return text.size() <= maxLength && text.find('\0') == std::string::npos &&
+         parseIPv4Address(text.c_str(), &ignored);
+}
+
+int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
+                       int& socketFd) {
+  if (address == nullptr) {
+    SERVER_LOG(threadId, "startUdpSocketComm, IP address param not valid");
+    return PARAMETER_ERROR;
+  }
+  if (port == 0) {
+    SERVER_LOG(threadId, "startUdpSocketComm, port param not valid");
+    return PARAMETER_ERROR;
+  }
+  sockaddr_in local;
+  std::memset(&local, 0, sizeof local);
+  local.sin_family = AF_INET;
+  local.sin_port = htons(port);
+  uint32_t parsed;
+  if (std::strlen(address) > kMaxAddressText || !parseIPv4Address(address, &parsed)) {
+    SERVER_LOG(threadId, "startUdpSocketComm: Erroneous IP address " << address);
+    return SOCKET_ERROR;
+  }
+  local.sin_addr.s_addr = parsed;
+  if (!startWinsock()) {
+    SERVER_LOG(threadId, "Error on WSAStartup");
+    return SOCKET_ERROR;
+  }
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == INVALID_SOCKET) {
+    SERVER_LOG(threadId, "Error opening server socket, " << WSAGetLastError());
+    return SOCKET_ERROR;
+  }
+  socketFd = static_cast<int>(s);
+  if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    SERVER_LOG(threadId, "Error binding to the socket (ip=" << address << ", port=" << port
+                                                             << "): " << WSAGetLastError() << " ");
+    closesocket(s);
+    socketFd = -1;
+    return SOCKET_ERROR;
+  }
+  return 0;
+}
+
+int pollSocketFds(pollfd* fds, unsigned long count, int timeoutMs) {
+  return WSAPoll(fds, count, timeoutMs);
+}
+
+long sendDatagram(int socketFd, const uint8_t* data, size_t length, const sockaddr_in& to) {
+  return sendto(static_cast<SOCKET>(socketFd), reinterpret_cast<const char*>(data),
+                static_cast<int>(length), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+void enableArrivalTimestamps(int) {}
+
+long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, sockaddr_in* from,
+                     TimeOfDay* arrival) {
+  int fromLength = sizeof *from;
+  const int received = recvfrom(static_cast<SOCKET>(socketFd), reinterpret_cast<char*>(buffer),
+                                static_cast<int>(capacity), 0, reinterpret_cast<sockaddr*>(from),
+                                &fromLength);
+  *arrival = timeOfDay();
+  // A datagram larger than the buffer arrives cut, as elsewhere.
+  if (received < 0 && WSAGetLastError() == WSAEMSGSIZE) return static_cast<long>(capacity);
+  return received;
+}
+
+int waitReadable(int socketFd, int timeoutMs) {
+  pollfd fd;
+  fd.fd = static_cast<SOCKET>(socketFd);
+  fd.events = POLLRDNORM;
+  fd.revents = 0;
+  return pollSocketFds(&fd, 1, timeoutMs);
+}
+
+void closeSocket(int socketFd) { closesocket(static_cast<SOCKET>(socketFd)); }
+
+std::string formatIPv4Address(const sockaddr_in& address) { return inet_ntoa(address.sin_addr); }

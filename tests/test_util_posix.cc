@@ -1,0 +1,193 @@
+// The helpers that need POSIX: scratch folders, sockets and child processes.
+#include "test_util.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+double monotonicSeconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Reads whatever the two pipes hold until both are closed or the deadline.
+bool drainPipes(int outFd, int errFd, std::string& out, std::string& err, double deadline) {
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  int open = 2;
+  while (open > 0) {
+    int waitMs = static_cast<int>((deadline - monotonicSeconds()) * 1000);
+    if (waitMs <= 0) return false;
+    if (poll(fds, 2, waitMs) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (i == 0 ? out : err).append(buffer, static_cast<size_t>(n));
+      } else {
+        fds[i].fd = -1;
+        open--;
+      }
+    }
+  }
+  return true;
+}
+
+pid_t spawn(const std::vector<std::string>& argv, const std::string& workDir, int* outFd,
+            int* errFd) {
+  int outPipe[2], errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    close(outPipe[0]);
+    close(errPipe[0]);
+    if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(127);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  *outFd = outPipe[0];
+  *errFd = errPipe[0];
+  return pid;
+}
+
+ProcessResult finish(pid_t pid, int outFd, int errFd, double startedAt, double timeoutSeconds) {
+  ProcessResult result;
+  const bool ended = drainPipes(outFd, errFd, result.out, result.err, startedAt + timeoutSeconds);
+  if (!ended) kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(outFd);
+  close(errFd);
+  result.seconds = monotonicSeconds() - startedAt;
+  result.exitCode = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/pulvo-test-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  dir = pattern;
+}
+
+TempDir::~TempDir() {
+  for (const auto& name : Files()) std::remove((dir + "/" + name).c_str());
+  chmod(dir.c_str(), 0700);
+  rmdir(dir.c_str());
+}
+
+std::vector<std::string> TempDir::Files() const {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+std::string TempDir::ReadFile(const std::string& name) const {
+  std::ifstream in(dir + "/" + name);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+UdpPeer::UdpPeer() {
+  socketFd = socket(AF_INET, SOCK_DGRAM, 0);
+  int bufferBytes = 4 << 20;
+  setsockopt(socketFd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  if (bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    throw std::runtime_error("bind failed");
+  }
+  socklen_t length = sizeof address;
+  getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length);
+  localPort = ntohs(address.sin_port);
+}
+
+UdpPeer::~UdpPeer() { close(socketFd); }
+
+std::vector<uint8_t> UdpPeer::Receive(int timeoutMs) {
+  pollfd fd{socketFd, POLLIN, 0};
+  if (poll(&fd, 1, timeoutMs) <= 0) return {};
+  std::vector<uint8_t> datagram(65536);
+  ssize_t n = recv(socketFd, datagram.data(), datagram.size(), 0);
+  datagram.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return datagram;
+}
+
+void UdpPeer::SendTo(uint16_t port, const std::vector<uint8_t>& datagram) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(port);
+  sendto(socketFd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
+         sizeof to);
+}
+
+uint16_t FreeUdpPort() {
+  UdpPeer probe;
+  return probe.port();
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir,
+                         double timeoutSeconds) {
+  BackgroundProcess process(argv, workDir);
+  return process.Wait(timeoutSeconds);
+}
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
+                                     const std::string& workDir)
+    : startedAt(monotonicSeconds()) {
+  pid = spawn(argv, workDir, &outFd, &errFd);
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (pid > 0) {
+    kill(pid, SIGKILL);
+    Wait(5.0);
+  }
+}
+
+ProcessResult BackgroundProcess::Wait(double timeoutSeconds) {
+  // The limit counts from now; the run time reported counts from the start.
+  const double waitFrom = monotonicSeconds();
+  ProcessResult result =
+      finish(pid, outFd, errFd, startedAt, waitFrom - startedAt + timeoutSeconds);
+  pid = -1;
+  return result;
+}
+
+void BackgroundProcess::Signal(int signal) {
+  if (pid > 0) kill(pid, signal);
+}
+
