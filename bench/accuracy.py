@@ -8,6 +8,7 @@ truth for both. Prints a Markdown table.
 
 Usage: bench/accuracy.py BUILD_DIR [SECONDS]
 """
+from bench_common import free_port
 import csv, json, os, socket, subprocess, sys, tempfile, time
 
 build = sys.argv[1]
@@ -24,12 +25,6 @@ SCENARIOS = [
 ]
 
 
-def free_port():
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def truth(path, kind):

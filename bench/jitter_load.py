@@ -5,6 +5,7 @@ cores busy. Prints what the receiver reports against the relay's truth.
 
 Usage: bench/jitter_load.py PULVO [RELAY] [SECONDS]
 """
+from bench_common import free_port
 import csv, json, multiprocessing, os, socket, subprocess, sys, tempfile, time
 
 pulvo = sys.argv[1]
@@ -12,12 +13,6 @@ relay = sys.argv[2] if len(sys.argv) > 2 else os.path.join(os.path.dirname(pulvo
 seconds = int(sys.argv[3]) if len(sys.argv) > 3 else 20
 
 
-def free_port():
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def hog(stop):

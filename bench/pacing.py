@@ -8,6 +8,7 @@ CPU time and peak resident memory of each program (GNU time).
 
 Usage: bench/pacing.py BUILD_DIR
 """
+from bench_common import free_port
 import csv, os, re, socket, subprocess, sys, tempfile, time
 
 build = sys.argv[1]
@@ -16,12 +17,6 @@ relay = os.path.join(build, "tools/relay/pulvo-relay")
 RUNS = [(20, 60), (1, 10)]  # (interval ms, seconds)
 
 
-def free_port():
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def timed(cmd, log, **kw):

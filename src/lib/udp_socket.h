@@ -22,6 +22,11 @@ constexpr size_t kMaxAddressText = 15;
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
                        int& socketFd);
 
+// Checks the address and port for startUdpSocketComm and fills `local`:
+// 0, PARAMETER_ERROR or SOCKET_ERROR, with the socket layer's log lines.
+int localSocketAddress(unsigned long threadId, const char* address, unsigned short port,
+                       sockaddr_in* local);
+
 // poll() (WSAPoll on Windows), result unchanged: ready count, 0 on time-out,
 // -1 on error.
 int pollSocketFds(pollfd* fds, unsigned long count, int timeoutMs);

@@ -28,32 +28,11 @@ bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
   return true;
 }
 
-bool isUsableIPv4Text(const std::string& text, size_t maxLength) {
-  uint32_t ignored;
-  return text.size() <= maxLength && text.find('\0') == std::string::npos &&
-         parseIPv4Address(text.c_str(), &ignored);
-}
-
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
                        int& socketFd) {
-  if (address == nullptr) {
-    SERVER_LOG(threadId, "startUdpSocketComm, IP address param not valid");
-    return PARAMETER_ERROR;
-  }
-  if (port == 0) {
-    SERVER_LOG(threadId, "startUdpSocketComm, port param not valid");
-    return PARAMETER_ERROR;
-  }
   sockaddr_in local;
-  std::memset(&local, 0, sizeof local);
-  local.sin_family = AF_INET;
-  local.sin_port = htons(port);
-  uint32_t parsed;
-  if (std::strlen(address) > kMaxAddressText || !parseIPv4Address(address, &parsed)) {
-    SERVER_LOG(threadId, "startUdpSocketComm: Erroneous IP address " << address);
-    return SOCKET_ERROR;
-  }
-  local.sin_addr.s_addr = parsed;
+  const int checked = localSocketAddress(threadId, address, port, &local);
+  if (checked != 0) return checked;
   if (!startWinsock()) {
     SERVER_LOG(threadId, "Error on WSAStartup");
     return SOCKET_ERROR;
