@@ -57,7 +57,7 @@ class QosTask {
     // first tick to read the clock again, the two marks would differ by
     // microseconds and every window after the first would span one sampling
     // interval more than the window size.
-    TimeOfDay firstTickStart = timeOfDay();
+    const TimeOfDay firstTickStart = timeOfDay();
     double previousTickStart = firstTickStart.seconds();
     TESK_LOG(7, config.logPrefix << "Thread starting up");
 
