@@ -6,7 +6,7 @@ kernel's receive timestamps. Reports packets sent against nominal, the mean
 interval and the deviation of each interval from the nominal one, plus the
 CPU time and peak resident memory of each program (GNU time).
 
-Usage: bench/pacing.py BUILD_DIR
+Usage: bench/pacing.py BUILD_DIR [INTERVAL_MS:SECONDS ...]
 """
 from bench_common import free_port
 import csv, os, re, socket, subprocess, sys, tempfile, time
@@ -14,7 +14,7 @@ import csv, os, re, socket, subprocess, sys, tempfile, time
 build = sys.argv[1]
 pulvo = os.path.join(build, "src/app/pulvo")
 relay = os.path.join(build, "tools/relay/pulvo-relay")
-RUNS = [(20, 60), (1, 10)]  # (interval ms, seconds)
+RUNS = [tuple(int(x) for x in run.split(":")) for run in sys.argv[2:]] or [(20, 60), (1, 10)]
 
 
 
@@ -44,40 +44,53 @@ def pacing(record, interval_ms, seconds, pulvo_stream):
                pick(0.5), pick(0.99), dev[-1]))
 
 
+def run_pulvo(j, interval, seconds):
+    """pulvo send -> relay (records) -> pulvo recv"""
+    recv_port, relay_port = free_port(), free_port()
+    recv = timed([pulvo, "recv:ws=4,sai=1,to=10,lp=%d" % recv_port], j("precv"),
+                 stdout=subprocess.DEVNULL)
+    rl = subprocess.Popen([relay, "--listen", str(relay_port), "--forward", str(recv_port),
+                           "--record", j("pulvo.csv"), "--idle-exit", "2"])
+    time.sleep(0.5)
+    sender = timed([pulvo, "send:sti=%d,td=%d,sai=1,rp=%d,lp=%d"
+                    % (interval, seconds, relay_port, free_port())], j("psend"),
+                   stdout=subprocess.DEVNULL)
+    for p in (sender, recv, rl):
+        p.wait()
+
+
+def run_iperf3(j, interval, seconds):
+    """iperf3 client -> relay (records) -> server; the control connection through socat"""
+    server_port, irelay_port = free_port(), free_port()
+    server = timed(["iperf3", "-s", "-1", "-p", str(server_port)], j("iserver"),
+                   stdout=subprocess.DEVNULL)
+    control = subprocess.Popen(["socat", "TCP-LISTEN:%d,reuseaddr,bind=127.0.0.1" % irelay_port,
+                                "TCP:127.0.0.1:%d" % server_port])
+    irl = subprocess.Popen([relay, "--listen", str(irelay_port), "--forward", str(server_port),
+                            "--record", j("iperf3.csv"), "--idle-exit", "3"])
+    time.sleep(0.5)
+    rate = 160 * 8 * 1000 // interval
+    client = timed(["iperf3", "-c", "127.0.0.1", "-p", str(irelay_port), "-u", "-b", str(rate),
+                    "-l", "160", "-t", str(seconds)], j("iclient"), stdout=subprocess.DEVNULL)
+    for p in (client, irl):
+        p.wait()
+    control.kill()
+    server.wait(timeout=10)
+
+
 def main():
     print("| stream | tool | packets sent vs nominal, interval | sender cost | receiver cost |")
     print("|---|---|---|---|---|")
+    # One tool at a time, so that each paces on an otherwise idle machine.
     for interval, seconds in RUNS:
+        stream = "%d ms for %d s" % (interval, seconds)
         with tempfile.TemporaryDirectory() as work:
             j = lambda name: os.path.join(work, name)
-            # pulvo: send -> relay (records) -> recv
-            recv_port, relay_port = free_port(), free_port()
-            recv = timed([pulvo, "recv:ws=4,sai=1,to=10,lp=%d" % recv_port], j("precv"),
-                         stdout=subprocess.DEVNULL)
-            rl = subprocess.Popen([relay, "--listen", str(relay_port), "--forward", str(recv_port),
-                                   "--record", j("pulvo.csv"), "--idle-exit", "2"])
-            # iperf3: client -> relay (records) -> server; control through socat
-            server_port, irelay_port = free_port(), free_port()
-            server = timed(["iperf3", "-s", "-1", "-p", str(server_port)], j("iserver"),
-                           stdout=subprocess.DEVNULL)
-            control = subprocess.Popen(["socat", "TCP-LISTEN:%d,reuseaddr,bind=127.0.0.1" % irelay_port,
-                                        "TCP:127.0.0.1:%d" % server_port])
-            irl = subprocess.Popen([relay, "--listen", str(irelay_port), "--forward", str(server_port),
-                                    "--record", j("iperf3.csv"), "--idle-exit", "3"])
-            time.sleep(0.5)
-            sender = timed([pulvo, "send:sti=%d,td=%d,sai=1,rp=%d,lp=%d"
-                            % (interval, seconds, relay_port, free_port())], j("psend"),
-                           stdout=subprocess.DEVNULL)
-            rate = 160 * 8 * 1000 // interval
-            client = timed(["iperf3", "-c", "127.0.0.1", "-p", str(irelay_port), "-u", "-b", str(rate),
-                            "-l", "160", "-t", str(seconds)], j("iclient"), stdout=subprocess.DEVNULL)
-            for p in (sender, client, recv, rl, irl):
-                p.wait()
-            control.kill()
-            server.wait(timeout=10)
-            stream = "%d ms for %d s" % (interval, seconds)
+            run_pulvo(j, interval, seconds)
             print("| %s | pulvo | %s | %s | %s |" % (stream, pacing(j("pulvo.csv"), interval, seconds, True),
                                                   cost(j("psend")), cost(j("precv"))))
+            sys.stdout.flush()
+            run_iperf3(j, interval, seconds)
             print("| %s | iperf3 | %s | %s | %s |" % (stream, pacing(j("iperf3.csv"), interval, seconds, False),
                                                    cost(j("iclient")), cost(j("iserver"))))
             sys.stdout.flush()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Pacing and cost of pulvo against iperf3 at the same packet rate (20 ms for
 # 60 s, 1 ms for 10 s), observed through pulvo-relay's kernel arrival stamps.
+# The two tools run one after the other.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh" iperf3 socat python3 time
