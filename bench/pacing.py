@@ -78,6 +78,28 @@ def run_iperf3(j, interval, seconds):
     server.wait(timeout=10)
 
 
+def run_reference(j, interval, seconds):
+    """A sender that spins on an absolute schedule and never sleeps: its packets
+    leave on time to within microseconds, so what the relay sees of it is the
+    noise of the observation itself (the kernel's send path up to the stamp)."""
+    sink = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sink.bind(("127.0.0.1", 0))
+    relay_port = free_port()
+    rl = subprocess.Popen([relay, "--listen", str(relay_port), "--forward", str(sink.getsockname()[1]),
+                           "--record", j("reference.csv"), "--idle-exit", "1"])
+    time.sleep(0.5)
+    out = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    payload = bytes(160)
+    due = time.perf_counter_ns()
+    for _ in range(seconds * 1000 // interval):
+        while time.perf_counter_ns() < due:
+            pass
+        out.sendto(payload, ("127.0.0.1", relay_port))
+        due += interval * 1000000
+    rl.wait()
+    sink.close()
+
+
 def main():
     print("| stream | tool | packets sent vs nominal, interval | sender cost | receiver cost |")
     print("|---|---|---|---|---|")
@@ -93,6 +115,10 @@ def main():
             run_iperf3(j, interval, seconds)
             print("| %s | iperf3 | %s | %s | %s |" % (stream, pacing(j("iperf3.csv"), interval, seconds, False),
                                                    cost(j("iclient")), cost(j("iserver"))))
+            sys.stdout.flush()
+            run_reference(j, interval, seconds)
+            print("| %s | spinning reference | %s | one core busy | - |"
+                  % (stream, pacing(j("reference.csv"), interval, seconds, False)))
             sys.stdout.flush()
 
 

@@ -5,9 +5,9 @@
 
 namespace {
 
-// The fine margin is the mean lateness plus one mean deviation: a rare
+// The fine margin is the mean lateness plus two mean deviations: a rare
 // overshoot of a few microseconds is cheaper than spinning longer on every nap.
-constexpr double kFineDeviations = 1.0;
+constexpr double kFineDeviations = 2.0;
 constexpr double kMaxFineMarginNanos = 200e3;
 constexpr double kPercentileStepNanos = 20e3;
 

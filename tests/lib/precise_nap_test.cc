@@ -36,13 +36,13 @@ struct LateClock {
 TEST(PreciseNapTest, LearnsTheLatenessAndEndsOnTime) {
   LateClock c;
   PreciseNapState state;
-  for (int turn = 0; turn < 60; ++turn) {
+  for (int turn = 0; turn < 80; ++turn) {
     const int64_t start = c.now;
     c.sleeps.clear();
     preciseNap(20000, state, c.clock());
     const int64_t end = c.now - start;
     EXPECT_GE(end, 20000000) << "turn " << turn;
-    if (turn >= 40) {
+    if (turn >= 60) {
       EXPECT_LE(end, 20000000 + 200) << "turn " << turn;   // two clock readings
       EXPECT_LE(c.sleeps.size(), 2u);
       EXPECT_LE(c.readingsSinceSleep, 3);                   // no spin to speak of
