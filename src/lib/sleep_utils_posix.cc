@@ -6,7 +6,6 @@
 #endif
 #include <sys/time.h>
 #include <time.h>
-#include <unistd.h>
 
 #include "precise_nap.h"
 #include "sleep_math.h"
