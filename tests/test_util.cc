@@ -8,6 +8,7 @@ FakeClock::FakeClock(int64_t startSec, int64_t startUsec)
   hooks.now = &FakeClock::HookNow;
   hooks.sleep = &FakeClock::HookSleep;
   hooks.context = this;
+  hooks.monotonic = &FakeClock::HookMonotonic;
   setClockHooksForTesting(&hooks);
 }
 
@@ -24,6 +25,18 @@ TimeOfDay FakeClock::Now() {
 void FakeClock::Advance(int64_t micros) {
   std::lock_guard<std::mutex> lock(mutex);
   nowMicros += micros;
+}
+
+void FakeClock::StepTimeOfDay(int64_t micros) {
+  std::lock_guard<std::mutex> lock(mutex);
+  nowMicros += micros;
+  stepMicros += micros;
+}
+
+int64_t FakeClock::HookMonotonic(void* self) {
+  auto* clock = static_cast<FakeClock*>(self);
+  std::lock_guard<std::mutex> lock(clock->mutex);
+  return clock->nowMicros - clock->stepMicros;
 }
 
 TimeOfDay FakeClock::HookNow(void* self) { return static_cast<FakeClock*>(self)->Now(); }

@@ -16,7 +16,8 @@
 #include "sleep_utils.h"
 
 // A clock that only moves when the engine naps: nap(n) advances it by n µs
-// at once. Installed for the lifetime of the object.
+// at once. Installed for the lifetime of the object. The monotonic clock
+// moves with it, except for StepTimeOfDay, which moves the time of day alone.
 class FakeClock {
  public:
   explicit FakeClock(int64_t startSec = 1700000000, int64_t startUsec = 0);
@@ -25,6 +26,7 @@ class FakeClock {
   TimeOfDay Now();
   double NowSeconds() { return Now().seconds(); }
   void Advance(int64_t micros);
+  void StepTimeOfDay(int64_t micros);
   // Called after every nap with the new time; runs on the napping thread.
   void OnNap(std::function<void(FakeClock&)> hook) { napHook = std::move(hook); }
   int64_t TotalNappedMicros() const { return napped; }
@@ -32,9 +34,11 @@ class FakeClock {
  private:
   static TimeOfDay HookNow(void* self);
   static void HookSleep(void* self, unsigned int micros);
+  static int64_t HookMonotonic(void* self);
 
   std::mutex mutex;
   int64_t nowMicros;
+  int64_t stepMicros = 0;  // how far the time of day was stepped
   int64_t napped = 0;
   std::function<void(FakeClock&)> napHook;
   TeskClockHooks hooks;

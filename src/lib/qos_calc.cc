@@ -1,7 +1,6 @@
 #include "qos_calc.h"
 
 #include <algorithm>
-#include <set>
 #include <sstream>
 
 #include "mos_model.h"
@@ -53,15 +52,14 @@ class QosTask {
 
     const TimeOfDay start = timeOfDay();
     { std::lock_guard<std::mutex> lock(*p.mapMutex); }
-    // The first window mark is also the start of the first tick. Were the
-    // first tick to read the clock again, the two marks would differ by
-    // microseconds and every window after the first would span one sampling
-    // interval more than the window size.
+    // The first tick starts at once; the packets already in the map arrived
+    // before it and lie outside every window.
     const TimeOfDay firstTickStart = timeOfDay();
-    double previousTickStart = firstTickStart.seconds();
     TESK_LOG(7, config.logPrefix << "Thread starting up");
 
-    const uint32_t warmUpTicks = p.windowSize / p.sampleInterval;
+    // No sample before a whole window has passed since the first tick, also
+    // when the sampling interval does not divide the window.
+    const uint32_t warmUpTicks = (p.windowSize + p.sampleInterval - 1u) / p.sampleInterval;
     uint32_t ticks = 0;
     bool firstTick = true;
     for (;;) {
@@ -74,11 +72,10 @@ class QosTask {
       const double tickStart = now.seconds();
       const Elapsed elapsed = timeSince(start, now);
       if (elapsed.sec < 0) TESK_LOG(7, config.logPrefix << "timevalSubtract result is negative!");
-      windowMarks.insert(previousTickStart);
 
       if (ticks < warmUpTicks) {
         ticks++;
-      } else if (!sample(start, elapsed)) {
+      } else if (!sample(start, elapsed, tickStart - p.windowSize / 1000.0)) {
         return finish();
       }
 
@@ -90,7 +87,6 @@ class QosTask {
         TESK_LOG(7, config.logPrefix << "Not going to sleep negative number of msecs (" << remaining
                                      << ")");
       }
-      previousTickStart = tickStart;
     }
   }
 
@@ -128,12 +124,14 @@ class QosTask {
     }
   }
 
-  // One sample over the window. False when the task must end.
-  bool sample(const TimeOfDay& start, const Elapsed& elapsed) {
+  // One sample over the window: the packets received at or after
+  // `windowStart`, the tick's start less the window size. False when the task
+  // must end.
+  bool sample(const TimeOfDay& start, const Elapsed& elapsed, double windowStart) {
     QosSampleCounts counts;
     {
       std::unique_lock<std::mutex> lock(*p.mapMutex);
-      if (qosSamplePass(*p.payloadMap, *windowMarks.begin(), config, state, counts) ==
+      if (qosSamplePass(*p.payloadMap, windowStart, config, state, counts) ==
           QosPassResult::EndOfStream) {
         lock.unlock();
         TESK_LOG(7, config.logPrefix << "Received stream end control packet: End of measurement!\n");
@@ -155,7 +153,6 @@ class QosTask {
 
     uint32_t jitterMillis = 0;
     const bool jitterValid = qosAverageJitterMillis(counts.jitterSum, counts.received, &jitterMillis);
-    windowMarks.erase(windowMarks.begin());
     const double lossRate = qosLossRate(counts.received, counts.lost, state.estimatedPackets);
     const double burstSize = qosAverageBurstSize(counts.lost, counts.bursts);
     double mos = estimateMos(state.codec, state.fec != 0 ? 1.0 : 0.0, state.fec, lossRate,
@@ -185,7 +182,6 @@ class QosTask {
   const QosCalcParams p;
   QosWindowConfig config;
   QosRunningState state;
-  std::set<double> windowMarks;
   uint32_t emptyCount = 0;
 };
 

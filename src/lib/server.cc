@@ -17,8 +17,8 @@
 namespace {
 
 constexpr unsigned int kPollStepMicros = 10000;
-constexpr int kEndOfStreamWaitMillis = 1000;
-constexpr double kEndOfStreamDrainSeconds = 3.0;
+constexpr uint32_t kEndOfStreamWaitMillis = 1000;
+constexpr int64_t kEndOfStreamDrainMicros = 3000000;
 constexpr uint32_t kStopWaitSlackMillis = 3000;
 // How often a wait for datagrams looks for a stop request.
 constexpr int kStopCheckMillis = 100;
@@ -103,14 +103,15 @@ class Server {
   int receiveLoop(int socketFd) {
     uint8_t buffer[kPacketBufferSize];
     bool clientFound = false;
-    double eosStart = 0.0;
+    bool draining = false;
+    int64_t eosStartMicros = 0;  // monotonic
     for (;;) {
-      if (shared->qosState.load() == kQosEnded && eosStart == 0.0) {
+      if (shared->qosState.load() == kQosEnded && !draining) {
         SERVER_LOG("Qos thread exited, reading EOS packets");
-        eosStart = timeOfDay().seconds();
+        draining = true;
+        eosStartMicros = monotonicMicros();
       }
-      const bool draining = eosStart != 0.0;
-      const int timeoutMs = draining ? kEndOfStreamWaitMillis : static_cast<int>(p.timeout);
+      const uint32_t timeoutMs = draining ? kEndOfStreamWaitMillis : p.timeout;
       const int ready = waitForDatagram(socketFd, timeoutMs);
       if (ready == kStopRequested) {
         SERVER_LOG("Stop requested, waiting QosCalc to terminate");
@@ -124,10 +125,8 @@ class Server {
           SERVER_LOG("QoSCalc thread terminated\n");
           return TIMEOUT_ERROR;
         }
-        if (ready < 0) {
-          SERVER_LOG("Failed to read EOS packet! Wait QoSCalc to terminate");
-          SERVER_LOG("QoSCalc thread terminated\n");
-        }
+        if (ready < 0) SERVER_LOG("Failed to read EOS packet! Wait QoSCalc to terminate");
+        SERVER_LOG("QoSCalc thread terminated\n");
         // The calculation has ended; its status tells how (0 at the end of
         // the stream).
         return shared->qosStatus.load();
@@ -150,7 +149,7 @@ class Server {
       const double receiveTime = arrival.seconds();
 
       if (draining) {
-        if (timeOfDay().seconds() - eosStart >= kEndOfStreamDrainSeconds) {
+        if (monotonicMicros() - eosStartMicros >= kEndOfStreamDrainMicros) {
           return shared->qosStatus.load();
         }
         clientFound = true;
@@ -173,14 +172,17 @@ class Server {
   }
 
   // Waits up to `timeoutMs` for a datagram, as waitReadable does, but looks
-  // for a stop request in between: kStopRequested when one came.
-  int waitForDatagram(int socketFd, int timeoutMs) {
-    const double deadline = timeOfDay().seconds() + timeoutMs / 1000.0;
+  // for a stop request in between: kStopRequested when one came. Any 32-bit
+  // time-out is waited in full.
+  int waitForDatagram(int socketFd, uint32_t timeoutMs) {
+    const int64_t deadline = monotonicMicros() + static_cast<int64_t>(timeoutMs) * 1000;
     for (;;) {
       if (testStopRequested()) return kStopRequested;
-      const int remaining = static_cast<int>((deadline - timeOfDay().seconds()) * 1000.0 + 0.5);
-      if (remaining <= 0) return 0;
-      const int ready = waitReadable(socketFd, std::min(remaining, kStopCheckMillis));
+      const int64_t remainingMicros = deadline - monotonicMicros();
+      if (remainingMicros <= 0) return 0;
+      const int64_t remainingMillis = (remainingMicros + 999) / 1000;
+      const int ready =
+          waitReadable(socketFd, static_cast<int>(std::min<int64_t>(remainingMillis, kStopCheckMillis)));
       if (ready != 0) return ready;
     }
   }
@@ -194,9 +196,9 @@ class Server {
 
   bool waitForCalculationEnd() {
     const uint32_t limitMillis = serverStopWaitMillis(p.timeout, p.sampleInterval);
-    const double deadline = timeOfDay().seconds() + limitMillis / 1000.0;
+    const int64_t deadline = monotonicMicros() + static_cast<int64_t>(limitMillis) * 1000;
     while (shared->qosState.load() != kQosEnded) {
-      if (timeOfDay().seconds() > deadline) {
+      if (monotonicMicros() > deadline) {
         shared->serverRunning.store(0);
         SERVER_LOG("QoSCalc thread did not terminate within " << limitMillis << " ms");
         return false;
@@ -216,7 +218,8 @@ class Server {
 }  // namespace
 
 uint32_t serverStopWaitMillis(uint32_t timeoutMs, uint16_t sampleIntervalMs) {
-  return timeoutMs + 2u * sampleIntervalMs + kStopWaitSlackMillis;
+  const uint64_t millis = uint64_t{timeoutMs} + 2u * sampleIntervalMs + kStopWaitSlackMillis;
+  return static_cast<uint32_t>(std::min<uint64_t>(millis, UINT32_MAX));
 }
 
 int startServer(ServerParams params, unsigned short threadCount) {

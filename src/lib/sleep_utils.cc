@@ -1,6 +1,7 @@
 #include "sleep_utils.h"
 
 #include <atomic>
+#include <chrono>
 
 namespace {
 std::atomic<const TeskClockHooks*> clockHooks{nullptr};
@@ -11,6 +12,14 @@ void setClockHooksForTesting(const TeskClockHooks* hooks) { clockHooks.store(hoo
 TimeOfDay timeOfDay() {
   const TeskClockHooks* hooks = clockHooks.load(std::memory_order_acquire);
   return hooks != nullptr ? hooks->now(hooks->context) : platformTimeOfDay();
+}
+
+int64_t monotonicMicros() {
+  const TeskClockHooks* hooks = clockHooks.load(std::memory_order_acquire);
+  if (hooks != nullptr && hooks->monotonic != nullptr) return hooks->monotonic(hooks->context);
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 void nap(unsigned int microseconds) {

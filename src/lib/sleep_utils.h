@@ -5,8 +5,10 @@
 // calculation read the clock and sleep only through these functions, so a
 // test can replace both with a virtual clock (setClockHooksForTesting).
 //
-// The clock is the wall clock (time of day): send times cross hosts, and the
-// receiver compares them with its own receive times.
+// Two clocks: the time of day, for everything that goes into packets and
+// samples (send times cross hosts, and the receiver compares them with its
+// own receive times), and a monotonic clock for waits and time-outs, so that
+// a step of the time of day neither ends a wait early nor stretches it.
 
 #include <cstdint>
 #include <ctime>
@@ -24,6 +26,9 @@ struct TimeOfDay {
 
 TimeOfDay timeOfDay();
 
+// Microseconds on a clock that only moves forward, from an arbitrary origin.
+int64_t monotonicMicros();
+
 // Sleeps at least about `microseconds`.
 void nap(unsigned int microseconds);
 
@@ -33,12 +38,14 @@ unsigned long getOwnThreadId();
 // The current local time, for the log's time stamps and file name.
 void localTimeNow(std::tm* t);
 
-// Test seam: while set, timeOfDay() and nap() call these instead of the
-// system. The hooks may be called from several threads at once.
+// Test seam: while set, timeOfDay(), monotonicMicros() and nap() call these
+// instead of the system; a null `monotonic` falls back to the system's. The
+// hooks may be called from several threads at once.
 struct TeskClockHooks {
   TimeOfDay (*now)(void* context);
   void (*sleep)(void* context, unsigned int microseconds);
   void* context;
+  int64_t (*monotonic)(void* context);
 };
 void setClockHooksForTesting(const TeskClockHooks* hooks);  // nullptr restores the system clock
 

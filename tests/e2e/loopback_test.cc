@@ -147,6 +147,38 @@ TEST(LoopbackTest, ReceiverMeasuresPulvoSend) {
   }
 }
 
+// A sampling interval that does not divide the window: every window is
+// still 3 s long, so a clean stream reads clean. The log of a normal end
+// runs from the drain to the result in the designed order.
+TEST(LoopbackTest, WindowNotDividedByTheIntervalStaysWhole) {
+  TempDir dir;
+  const uint16_t port = FreeUdpPort();
+  BackgroundProcess receiver({PulvoBinary(), "-l", "recv:ws=3,sai=2,to=5,lp=" + std::to_string(port)},
+                             dir.path());
+  std::this_thread::sleep_for(milliseconds(200));
+  EXPECT_EQ(Pulvo({"send:td=7,rp=" + std::to_string(port) + ",lp=" + std::to_string(FreeUdpPort())})
+                .exitCode,
+            0);
+  ProcessResult r = receiver.Wait(30);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::string> lines = Lines(r.out);
+  ASSERT_GE(lines.size(), 3u);
+  lines.pop_back();
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line,
+              "test id = 1   mos = 4.0504  lost packets = 0  estimated packets = 150  "
+              "loss rate = 0  average burst size = 1  avg jitter = 0  ");
+  }
+  ASSERT_EQ(dir.Files().size(), 1u);
+  const std::string log = dir.ReadFile(dir.Files()[0]);
+  const size_t exited = log.find("Qos thread exited, reading EOS packets");
+  const size_t terminated = log.find("QoSCalc thread terminated", exited);
+  const size_t result = log.find("Error code: 0", terminated);
+  EXPECT_NE(exited, std::string::npos);
+  EXPECT_NE(terminated, std::string::npos);
+  EXPECT_NE(result, std::string::npos);
+}
+
 // A sender of the test's own: 20 ms pacing, send times it chooses, and a
 // hook that may drop, hold back or add datagrams.
 class CraftedSender {

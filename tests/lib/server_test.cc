@@ -120,6 +120,36 @@ TEST(ServerTest, PortInUseIsASocketError) {
 TEST(ServerTest, StopWaitIsBoundedByTimeoutAndTwoIntervals) {
   EXPECT_EQ(serverStopWaitMillis(30000, 1000), 35000u);
   EXPECT_EQ(serverStopWaitMillis(1000, 10000), 24000u);
+  EXPECT_EQ(serverStopWaitMillis(UINT32_MAX - 10, 1000), UINT32_MAX);
+}
+
+// Time-outs count elapsed time: any 32-bit time-out is waited in full, and a
+// step of the time of day neither ends a wait early nor stretches it.
+TEST(ServerTest, TimeOutsMeasureElapsedTime) {
+  {
+    const uint16_t port = FreeUdpPort();
+    Receiver receiver(port, 1500, 500, 0x80000000u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    UdpPeer sender;
+    SendStream(sender, port, 100, 1000);
+    EXPECT_EQ(receiver.Result(), 0);
+    EXPECT_FALSE(receiver.samples.lost.empty());
+  }
+  // The time of day jumps an hour ahead 200 ms into a test without sender.
+  static const auto begin = std::chrono::steady_clock::now();
+  TeskClockHooks stepping = {
+      [](void*) {
+        TimeOfDay t = platformTimeOfDay();
+        if (std::chrono::steady_clock::now() - begin > std::chrono::milliseconds(200)) t.sec += 3600;
+        return t;
+      },
+      [](void*, unsigned int micros) { platformNap(micros); }, nullptr, nullptr};
+  setClockHooksForTesting(&stepping);
+  Receiver receiver(FreeUdpPort(), 1500, 500, 1000);
+  const int result = receiver.Result();
+  setClockHooksForTesting(nullptr);
+  EXPECT_EQ(result, TIMEOUT_ERROR);
+  EXPECT_GT(receiver.ended - receiver.started, 0.9);
 }
 
 }  // namespace
