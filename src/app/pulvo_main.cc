@@ -94,6 +94,15 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
       commandIndex = i;
       continue;
     }
+    // The GNU spellings that users try first.
+    if (std::strcmp(argv[i], "--help") == 0) {
+      display_usage();
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::cout << "MOS Library Version: " << TeskControl::GetMosVersion() << std::endl;
+      return 0;
+    }
     char* cursor = argv[i] + 1;
     char* token = NextToken(cursor, " ");
     if (token == nullptr) continue;
@@ -189,7 +198,16 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
 
 int PulvoMain::ExitCodeOf(int libraryResult) {
   const int signal = InterruptSignal();
-  return signal != 0 ? InterruptExitCode(signal) : normalizeErrorCode(libraryResult);
+  if (signal != 0) return InterruptExitCode(signal);
+  if (libraryResult < 0) std::cerr << FailureLine(libraryResult) << std::endl;
+  return normalizeErrorCode(libraryResult);
+}
+
+std::string FailureLine(int libraryResult) {
+  std::string line = std::string("pulvo: ") + teskErrorName(libraryResult);
+  const std::string reason = TeskControl::GetLastErrorMessage();
+  if (!reason.empty()) line += ": " + reason;
+  return line;
 }
 
 int PulvoMain::Run(int argc, char** argv) {

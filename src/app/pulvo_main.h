@@ -22,6 +22,10 @@ std::string UsageText();
 // Null when nothing but delimiters is left.
 char* NextToken(char*& cursor, const char* delimiters);
 
+// The line written to standard error when a test ends with a library
+// error: "pulvo: " + the code's name + ": " + the library's reason.
+std::string FailureLine(int libraryResult);
+
 // Splits a command argument into the command name and its parameter text,
 // both pointing into `buffer`. Null when the argument holds no name.
 typedef char CommandBuffer[256];

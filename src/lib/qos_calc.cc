@@ -7,6 +7,7 @@
 #include "qos_window.h"
 #include "sleep_utils.h"
 #include "tesk_log.h"
+#include "test_error.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ class QosTask {
       }
       nap(kWaitStepMicros);
       if (++naps > p.timeout / 10) {
-        TESK_LOG(7, config.logPrefix << "Timeout! Exiting!\n");
+        TESK_LOG_FAILURE(7, config.logPrefix, "Timeout! Exiting!\n");
         p.qosStatus->store(-1);
         return false;
       }
@@ -144,7 +145,7 @@ class QosTask {
         TESK_LOG(7, config.logPrefix << "Map empty (" << emptyCount << "/" << allowedEmpty << ")");
         if (++emptyCount > allowedEmpty) {
           lock.unlock();
-          TESK_LOG(7, config.logPrefix << "No packets received before timeout! Exiting!\n");
+          TESK_LOG_FAILURE(7, config.logPrefix, "No packets received before timeout! Exiting!\n");
           p.qosStatus->store(-1);
           return false;
         }

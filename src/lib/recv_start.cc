@@ -3,6 +3,7 @@
 #include "server.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
+#include "test_error.h"
 #include "udp_socket.h"
 
 namespace {
@@ -36,6 +37,7 @@ int runReceiver(std::string localAddress, unsigned short localPort, unsigned sho
                             callback != nullptr && context != nullptr};
   std::vector<std::string> errors = receiverParameterErrors(settings);
   if (!errors.empty()) {
+    noteTestError(errors.front());
     for (const std::string& message : errors) TESK_LOG(7, message);
     return PARAMETER_ERROR;
   }

@@ -3,6 +3,7 @@
 #include "packet.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
+#include "test_error.h"
 #include "udp_socket.h"
 
 std::vector<std::string> senderParameterErrors(const SenderSettings& s) {
@@ -49,6 +50,7 @@ int runSender(unsigned int testDuration, unsigned char codec, unsigned char fec,
                           remoteAddress, localAddress,  callback != nullptr && context != nullptr};
   std::vector<std::string> errors = senderParameterErrors(settings);
   if (!errors.empty()) {
+    noteTestError(errors.front());
     for (const std::string& message : errors) TESK_LOG(7, message);
     return PARAMETER_ERROR;
   }

@@ -10,9 +10,11 @@
 #include "task_pool.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
+#include "test_error.h"
 #include "udp_socket.h"
 
 #define SERVER_LOG(parts) TESK_LOG(7, "Server(" << serverThreadId << "): " << parts)
+#define SERVER_FAILURE(parts) TESK_LOG_FAILURE(7, "Server(" << serverThreadId << "): ", parts)
 
 namespace {
 
@@ -75,7 +77,7 @@ class Server {
     int queued = queueWorkTask(runCalcTask, task, threadCount);
     if (queued < 0) {
       delete task;
-      SERVER_LOG("Failed to add QoSCalc task, error " << queued);
+      SERVER_FAILURE("Failed to add QoSCalc task, error " << queued);
       return THREAD_ERROR;
     }
     SERVER_LOG("QoS calculation thread invoked");
@@ -122,6 +124,10 @@ class Server {
         if (!draining) {
           SERVER_LOG("read timeout or error, waiting QosCalc to terminate. Return val " << ready);
           if (!stopCalculation()) return THREAD_ERROR;
+          // Noted only now, so that a calculation that gave up first names
+          // its own reason.
+          noteTestError("read timeout or error, waiting QosCalc to terminate. Return val " +
+                        std::to_string(ready));
           SERVER_LOG("QoSCalc thread terminated\n");
           return TIMEOUT_ERROR;
         }
@@ -137,7 +143,7 @@ class Server {
       TimeOfDay arrival;
       const long length = receiveDatagram(socketFd, buffer, sizeof buffer, &sender, &arrival);
       if (length < 0) {
-        SERVER_LOG("Error receiving, wait QoSCalc to terminate..");
+        SERVER_FAILURE("Error receiving, wait QoSCalc to terminate..");
         if (!stopCalculation()) return THREAD_ERROR;
         SERVER_LOG("QoSCalc thread terminated");
         return SOCKET_ERROR;
@@ -200,7 +206,7 @@ class Server {
     while (shared->qosState.load() != kQosEnded) {
       if (monotonicMicros() > deadline) {
         shared->serverRunning.store(0);
-        SERVER_LOG("QoSCalc thread did not terminate within " << limitMillis << " ms");
+        SERVER_FAILURE("QoSCalc thread did not terminate within " << limitMillis << " ms");
         return false;
       }
       nap(kPollStepMicros);

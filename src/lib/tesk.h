@@ -118,6 +118,10 @@ class TESK_EXPORT TeskControl {
   // calculation and returns; tests started later end at once. Safe to call
   // from a signal handler.
   static void StopRunningTests();
+  // Why the latest test of this process failed, in the words its log line
+  // has (without the log's decoration); empty after a success. Noted whether
+  // or not the log is on.
+  static std::string GetLastErrorMessage();
 
  private:
   bool enableLog = false;

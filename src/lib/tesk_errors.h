@@ -13,4 +13,18 @@ enum TeskError {
   THREAD_ERROR = -5,     // the calculation task could not be started or did not end
 };
 
+// The code's name as written above ("TIMEOUT_ERROR"); "UNKNOWN_ERROR" for
+// any other value.
+inline const char* teskErrorName(int code) {
+  switch (code) {
+    case TESK_OK: return "TESK_OK";
+    case TIMEOUT_ERROR: return "TIMEOUT_ERROR";
+    case SOCKET_ERROR: return "SOCKET_ERROR";
+    case TIME_ERROR: return "TIME_ERROR";
+    case PARAMETER_ERROR: return "PARAMETER_ERROR";
+    case THREAD_ERROR: return "THREAD_ERROR";
+    default: return "UNKNOWN_ERROR";
+  }
+}
+
 #endif  // TESK_ERRORS_H

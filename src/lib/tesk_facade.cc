@@ -3,6 +3,7 @@
 #include "stop_request.h"
 #include "tesk.h"
 #include "tesk_log.h"
+#include "test_error.h"
 
 TeskSender::TeskSender(unsigned int testDuration, unsigned char codec, unsigned char fec,
                        unsigned char streamInterval, unsigned short packetSize,
@@ -37,8 +38,9 @@ TeskSender::TeskSender(unsigned int testDuration, unsigned char codec, unsigned 
 int TeskSender::startSender() {
   // The trampoline forwards to the callback object unchecked, so a missing
   // one is refused here rather than dereferenced mid-test.
+  clearTestError();
   if (!hasCallback()) {
-    TESK_LOG(7, "Error in sender parameter: invalid callback");
+    TESK_LOG_FAILURE(7, "", "Error in sender parameter: invalid callback");
     return PARAMETER_ERROR;
   }
   return runSender(testDuration, codec, fec, streamInterval, packetSize, sampleInterval, localPort,
@@ -74,8 +76,9 @@ TeskReceiver::TeskReceiver(std::string localAddress, unsigned short localPort,
       threadCount(threadCount) {}
 
 int TeskReceiver::startReceiver() {
+  clearTestError();
   if (!hasCallback()) {
-    TESK_LOG(7, "Error in receiver parameter: invalid callback");
+    TESK_LOG_FAILURE(7, "", "Error in receiver parameter: invalid callback");
     return PARAMETER_ERROR;
   }
   return runReceiver(localAddress, localPort, windowSize, sampleInterval, dejitterLength, timeout,
@@ -106,3 +109,5 @@ void TeskControl::SetEnableLog(bool on) {
 const char* TeskControl::GetMosVersion() { return "1.4.2"; }
 
 void TeskControl::StopRunningTests() { requestTestStop(); }
+
+std::string TeskControl::GetLastErrorMessage() { return testErrorMessage(); }

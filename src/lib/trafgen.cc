@@ -7,6 +7,7 @@
 #include "stop_request.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
+#include "test_error.h"
 #include "trafgen_pacing.h"
 #include "udp_socket.h"
 
@@ -33,14 +34,14 @@ int trafgen(const GeneratorParams* params) {
   destination.sin_port = htons(params->remotePort);
   uint32_t remote;
   if (!parseIPv4Address(remoteAddress, &remote)) {
-    TESK_LOG(7, "Trafgen: Erroneous remote IP address " << remoteAddress);
+    TESK_LOG_FAILURE(7, "", "Trafgen: Erroneous remote IP address " << remoteAddress);
     return SOCKET_ERROR;
   }
   destination.sin_addr.s_addr = remote;
 
   int socketFd = -1;
   if (startUdpSocketComm(getOwnThreadId(), localAddress, params->localPort, socketFd) != 0) {
-    TESK_LOG(7, "TrafGen: Error starting up client socket, using "
+    TESK_LOG_FAILURE(7, "", "TrafGen: Error starting up client socket, using "
                     << "client address " << localAddress << ":" << params->localPort);
     return SOCKET_ERROR;
   }
@@ -72,7 +73,7 @@ int trafgen(const GeneratorParams* params) {
                          static_cast<uint32_t>(reading.usec), codecFec, intervalCode);
     }
     if (sendDatagram(socketFd, packet, payloadLength, destination) < 0) {
-      TESK_LOG(7, "TrafGen: Error sending packet");
+      TESK_LOG_FAILURE(7, "", "TrafGen: Error sending packet");
       closeSocket(socketFd);
       return SOCKET_ERROR;
     }

@@ -3,6 +3,7 @@
 
 #include "tesk_errors.h"
 #include "tesk_log.h"
+#include "test_error.h"
 #include "udp_socket.h"
 
 bool isUsableIPv4Text(const std::string& text, size_t maxLength) {
@@ -14,11 +15,11 @@ bool isUsableIPv4Text(const std::string& text, size_t maxLength) {
 int localSocketAddress(unsigned long threadId, const char* address, unsigned short port,
                        sockaddr_in* local) {
   if (address == nullptr) {
-    TESK_LOG(7, "Server(" << threadId << "): startUdpSocketComm, IP address param not valid");
+    TESK_LOG_FAILURE(7, "Server(" << threadId << "): ", "startUdpSocketComm, IP address param not valid");
     return PARAMETER_ERROR;
   }
   if (port == 0) {
-    TESK_LOG(7, "Server(" << threadId << "): startUdpSocketComm, port param not valid");
+    TESK_LOG_FAILURE(7, "Server(" << threadId << "): ", "startUdpSocketComm, port param not valid");
     return PARAMETER_ERROR;
   }
   std::memset(local, 0, sizeof *local);
@@ -28,7 +29,8 @@ int localSocketAddress(unsigned long threadId, const char* address, unsigned sho
   // 16-byte copies.
   uint32_t parsed;
   if (std::strlen(address) > kMaxAddressText || !parseIPv4Address(address, &parsed)) {
-    TESK_LOG(7, "Server(" << threadId << "): startUdpSocketComm: Erroneous IP address " << address);
+    TESK_LOG_FAILURE(7, "Server(" << threadId << "): ",
+                     "startUdpSocketComm: Erroneous IP address " << address);
     return SOCKET_ERROR;
   }
   local->sin_addr.s_addr = parsed;

@@ -11,9 +11,12 @@
 
 #include "tesk_errors.h"
 #include "tesk_log.h"
+#include "test_error.h"
 #include "udp_socket.h"
 
 #define SERVER_LOG(threadId, parts) TESK_LOG(7, "Server(" << (threadId) << "): " << parts)
+#define SERVER_FAILURE(threadId, parts) \
+  TESK_LOG_FAILURE(7, "Server(" << (threadId) << "): ", parts)
 
 namespace {
 
@@ -61,14 +64,14 @@ int startUdpSocketComm(unsigned long threadId, const char* address, unsigned sho
   socketFd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (socketFd == -1) {
     int savedErrno = errno;
-    SERVER_LOG(threadId, "Error opening server socket, " << strerror(savedErrno));
+    SERVER_FAILURE(threadId, "Error opening server socket, " << strerror(savedErrno));
     return SOCKET_ERROR;
   }
   applyTestEnvironment(threadId, socketFd);
 
   if (bind(socketFd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
     int savedErrno = errno;
-    SERVER_LOG(threadId, "Error binding to the socket (ip=" << address << ", port=" << port
+    SERVER_FAILURE(threadId, "Error binding to the socket (ip=" << address << ", port=" << port
                                                              << "): " << strerror(savedErrno)
                                                              << " ");
     close(socketFd);

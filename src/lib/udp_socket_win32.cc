@@ -4,9 +4,12 @@
 
 #include "tesk_errors.h"
 #include "tesk_log.h"
+#include "test_error.h"
 #include "udp_socket.h"
 
 #define SERVER_LOG(threadId, parts) TESK_LOG(7, "Server(" << (threadId) << "): " << parts)
+#define SERVER_FAILURE(threadId, parts) \
+  TESK_LOG_FAILURE(7, "Server(" << (threadId) << "): ", parts)
 
 namespace {
 
@@ -34,17 +37,17 @@ int startUdpSocketComm(unsigned long threadId, const char* address, unsigned sho
   const int checked = localSocketAddress(threadId, address, port, &local);
   if (checked != 0) return checked;
   if (!startWinsock()) {
-    SERVER_LOG(threadId, "Error on WSAStartup");
+    SERVER_FAILURE(threadId, "Error on WSAStartup");
     return SOCKET_ERROR;
   }
   SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (s == INVALID_SOCKET) {
-    SERVER_LOG(threadId, "Error opening server socket, " << WSAGetLastError());
+    SERVER_FAILURE(threadId, "Error opening server socket, " << WSAGetLastError());
     return SOCKET_ERROR;
   }
   socketFd = static_cast<int>(s);
   if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-    SERVER_LOG(threadId, "Error binding to the socket (ip=" << address << ", port=" << port
+    SERVER_FAILURE(threadId, "Error binding to the socket (ip=" << address << ", port=" << port
                                                              << "): " << WSAGetLastError() << " ");
     closesocket(s);
     socketFd = -1;

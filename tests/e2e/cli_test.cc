@@ -31,6 +31,44 @@ TEST(CliTest, UsageAndVersion) {
   r = Pulvo({"-help"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, UsageText());
+
+  for (const char* help : {"--help", "recv:lp=1"}) {
+    r = Pulvo({"--help", help});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, UsageText());
+  }
+  r = Pulvo({"-v", "--version", "send:"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "MOS Library Version: 1.4.2\n");
+}
+
+// A test that ends with a library error says why on standard error, in one
+// line, whether or not the log is on; standard output stays as designed.
+TEST(CliTest, LibraryErrorsGiveTheirReason) {
+  UdpPeer occupant;
+  const std::string freePort = std::to_string(FreeUdpPort());
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string reason;  // the start of the line
+  } cases[] = {
+      {{"send:ra=1.2.3.4.5,td=2"}, 4,
+       "pulvo: PARAMETER_ERROR: Error in sender parameter: remote_address 1.2.3.4.5 is not a "
+       "valid IP address\n"},
+      {{"recv:lp=" + std::to_string(occupant.port())}, 2,
+       "pulvo: SOCKET_ERROR: Error binding to the socket (ip=127.0.0.1, port=" +
+           std::to_string(occupant.port()) + "): Address already in use"},
+      {{"-l", "recv:to=1,lp=" + freePort}, 1, "pulvo: TIMEOUT_ERROR: "},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    ProcessResult r = Pulvo(c.args, dir.path());
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.args.back();
+    const std::vector<std::string> errLines = Lines(r.err);
+    ASSERT_EQ(errLines.size(), 1u) << r.err;
+    EXPECT_EQ(r.err.compare(0, c.reason.size(), c.reason), 0) << r.err;
+    EXPECT_GT(errLines[0].size(), std::string("pulvo: TIMEOUT_ERROR: ").size()) << r.err;
+  }
 }
 
 TEST(CliTest, CommandNames) {
@@ -55,7 +93,9 @@ TEST(CliTest, CommandNames) {
 TEST(CliTest, InvalidValuesEndAtOnceWithExitFour) {
   ProcessResult r = Pulvo({"send:foo=1,td=1"});
   EXPECT_EQ(r.exitCode, 4);
-  EXPECT_EQ(r.err, "Invalid send parameter [foo]\n");
+  EXPECT_EQ(r.err,
+            "Invalid send parameter [foo]\n"
+            "pulvo: PARAMETER_ERROR: Error in sender parameter: invalid duration settings\n");
   EXPECT_EQ(r.out, "\n");
   EXPECT_LT(r.seconds, 2.0);
 
@@ -66,7 +106,9 @@ TEST(CliTest, InvalidValuesEndAtOnceWithExitFour) {
   // The last argument without '-' is the command.
   r = Pulvo({"send:la=1.2.3.4", "recv:ws=1", "-t"});
   EXPECT_EQ(r.exitCode, 4);
-  EXPECT_EQ(r.err, "Invalid option [t], ignored\n");
+  EXPECT_EQ(r.err,
+            "Invalid option [t], ignored\npulvo: PARAMETER_ERROR: Error in receiver parameter: "
+            "invalid window size or sampling interval size\n");
 
   r = Pulvo({"recv:la=1.2.3.4.5"});
   EXPECT_EQ(r.exitCode, 4);
@@ -138,7 +180,9 @@ TEST(CliTest, UnwritableDirectoryLeavesTheLogOff) {
   ProcessResult r = Pulvo({"-l", "send:sti=0"}, "/proc");
   EXPECT_EQ(r.exitCode, 4);
   EXPECT_EQ(r.out, "\n");
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err,
+            "pulvo: PARAMETER_ERROR: Error in sender parameter: invalid packetization interval "
+            "settings\n");
 }
 
 }  // namespace
