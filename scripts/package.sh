@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Builds the Debian package with CPack in build-deb/ and checks it: the man
+# pages format without a warning, lintian reports no error or warning.
+# With --install-check it then installs the package with dpkg, runs the
+# installed programs over loopback, finds the man page, verifies the systemd
+# units, builds and runs the example program against the installed library
+# (CMake package and pkg-config), and removes the package again.
+# Usage: scripts/package.sh [--install-check]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir=$root/build-deb
+"$root/scripts/install-deps.sh" dpkg-dev lintian groff-base man-db systemd pkg-config
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+
+for page in "$root"/man/*.1; do
+  warnings=$(groff -ww -z -man "$page" 2>&1)
+  if [ -n "$warnings" ]; then
+    echo "$page: $warnings" >&2
+    exit 1
+  fi
+done
+echo "man pages format without warnings"
+
+# Debian's hardening flags, all of them, as a Debian build would use them.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cmake -S "$root" -B "$dir" -DCMAKE_INSTALL_PREFIX=/usr -DPULVO_BUILD_TESTS=OFF \
+  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+cmake --build "$dir" -j "$(nproc)"
+(cd "$dir" && rm -f pulvo_*.deb && cpack -G DEB >/dev/null)
+deb=$(ls "$dir"/pulvo_*.deb)
+echo "built $deb"
+lintian --display-info --fail-on error,warning "$deb"
+echo "lintian: no error, no warning"
+
+[ "${1:-}" = "--install-check" ] || exit 0
+
+$sudo dpkg -i "$deb"
+trap '$sudo dpkg -r pulvo >/dev/null 2>&1 || true' EXIT
+pulvo -V
+pulvo --version
+man -w pulvo
+man -w pulvo-relay
+
+port=$(python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+work=$(mktemp -d)
+pulvo recv:lp=$port,ws=2,sai=1,to=5 >"$work/recv.out" &
+receiver=$!
+sleep 0.3
+pulvo send:rp=$port,lp=$((port + 1 > 65535 ? port - 1 : port + 1)),td=10,sai=5
+wait $receiver
+cat "$work/recv.out"
+grep -q "lost packets = 0  estimated packets = 100" "$work/recv.out"
+echo "installed pulvo measured a clean loopback stream"
+
+units=/lib/systemd/system
+[ -e /usr/lib/systemd/system/pulvo-recv@.service ] && units=/usr/lib/systemd/system
+(cd "$work" && systemd-analyze verify "$units/pulvo-recv@.service" "$units/pulvo-send@.service" \
+  "$units/pulvo-send@.timer")
+echo "systemd-analyze verify: units pass"
+
+cmake -S "$root/examples" -B "$work/example" >/dev/null
+cmake --build "$work/example" >/dev/null
+"$work/example/loopback_mos" $((port + 2 > 65535 ? port - 3 : port + 2))
+g++ -std=c++17 -o "$work/loopback_mos_pc" "$root/examples/loopback_mos.cc" $(pkg-config --cflags --libs pulvo)
+echo "example program built with find_package(Pulvo) and with pkg-config, and measured a clean stream"
+
+$sudo dpkg -r pulvo
+trap - EXIT
+[ ! -e /usr/bin/pulvo ]
+rm -rf "$work"
+echo "package removed"
