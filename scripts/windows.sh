@@ -21,17 +21,18 @@ windows="$root/build-win/src/app/pulvo.exe"
 echo "== Windows test suite under Wine =="
 wine "$root/build-win/tests/pulvo_unit_tests.exe"
 
-# recv_cmd send_cmd: runs one receive and one send test on loopback and
-# checks that both end with 0 and that the receiver measured a clean stream.
+# name receiver sender port [address]: runs one receive and one send test
+# on loopback (127.0.0.1 unless an address is given) and checks that both end
+# with 0 and that the receiver measured a clean stream.
 pair() {
-  local name=$1 receiver=$2 sender=$3 port=$4
+  local name=$1 receiver=$2 sender=$3 port=$4 address=${5:-127.0.0.1}
   echo "== $name =="
   local out
   out=$(mktemp)
-  $receiver -j "recv:ws=2,sai=1,to=10,lp=$port" > "$out" &
+  $receiver -j "recv:ws=2,sai=1,to=10,la=$address,lp=$port" > "$out" &
   local rpid=$!
   sleep 2
-  $sender "send:td=5,sai=1,rp=$port,lp=$((port + 1))" > /dev/null
+  $sender "send:td=5,sai=1,la=$address,ra=$address,rp=$port,lp=$((port + 1))" > /dev/null
   wait "$rpid"
   cat "$out"
   grep -q '"LostPackets":0,"EstimatedPackets":100' "$out"
@@ -41,4 +42,6 @@ pair() {
 pair "pulvo.exe recv <- pulvo.exe send" "wine $windows" "wine $windows" 47500
 pair "pulvo.exe recv <- Linux pulvo send" "wine $windows" "$linux" 47510
 pair "Linux pulvo recv <- pulvo.exe send" "$linux" "wine $windows" 47520
+pair "pulvo.exe recv <- pulvo.exe send over ::1" "wine $windows" "wine $windows" 47530 ::1
+pair "pulvo.exe recv <- Linux pulvo send over ::1" "wine $windows" "$linux" 47540 ::1
 echo "Windows build: all passed"

@@ -60,10 +60,10 @@ class TempDir {
   std::string dir;
 };
 
-// A UDP socket bound to 127.0.0.1 on a port the system picked.
+// A UDP socket bound to 127.0.0.1 (or ::1) on a port the system picked.
 class UdpPeer {
  public:
-  UdpPeer();
+  explicit UdpPeer(bool ipv6 = false);
   ~UdpPeer();
   uint16_t port() const { return localPort; }
   int fd() const { return socketFd; }
@@ -72,12 +72,13 @@ class UdpPeer {
   void SendTo(uint16_t port, const std::vector<uint8_t>& datagram);
 
  private:
+  bool ipv6;
   int socketFd;
   uint16_t localPort;
 };
 
-// A port on 127.0.0.1 that was free a moment ago.
-uint16_t FreeUdpPort();
+// A port on 127.0.0.1 (or ::1) that was free a moment ago.
+uint16_t FreeUdpPort(bool ipv6 = false);
 
 // A test packet as the generator builds it, payload only.
 std::vector<uint8_t> MakePacket(uint32_t seq, uint32_t sendSec, uint32_t sendUsec,

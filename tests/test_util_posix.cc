@@ -118,20 +118,41 @@ std::string TempDir::ReadFile(const std::string& name) const {
   return text.str();
 }
 
-UdpPeer::UdpPeer() {
-  socketFd = socket(AF_INET, SOCK_DGRAM, 0);
+namespace {
+
+// The loopback address of the family, with `port`.
+sockaddr_storage Loopback(bool ipv6, uint16_t port, socklen_t* length) {
+  sockaddr_storage storage{};
+  if (ipv6) {
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    v6->sin6_family = AF_INET6;
+    v6->sin6_addr = in6addr_loopback;
+    v6->sin6_port = htons(port);
+    *length = sizeof *v6;
+  } else {
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+    v4->sin_family = AF_INET;
+    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    v4->sin_port = htons(port);
+    *length = sizeof *v4;
+  }
+  return storage;
+}
+
+}  // namespace
+
+UdpPeer::UdpPeer(bool ipv6) : ipv6(ipv6) {
+  socketFd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
   int bufferBytes = 4 << 20;
   setsockopt(socketFd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  if (bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  socklen_t length;
+  sockaddr_storage address = Loopback(ipv6, 0, &length);
+  if (bind(socketFd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
     throw std::runtime_error("bind failed");
   }
-  socklen_t length = sizeof address;
   getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length);
-  localPort = ntohs(address.sin_port);
+  localPort = ipv6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
+                   : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
 UdpPeer::~UdpPeer() { close(socketFd); }
@@ -146,16 +167,14 @@ std::vector<uint8_t> UdpPeer::Receive(int timeoutMs) {
 }
 
 void UdpPeer::SendTo(uint16_t port, const std::vector<uint8_t>& datagram) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  to.sin_port = htons(port);
-  sendto(socketFd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
-         sizeof to);
+  socklen_t length;
+  const sockaddr_storage to = Loopback(ipv6, port, &length);
+  sendto(socketFd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+         length);
 }
 
-uint16_t FreeUdpPort() {
-  UdpPeer probe;
+uint16_t FreeUdpPort(bool ipv6) {
+  UdpPeer probe(ipv6);
   return probe.port();
 }
 

@@ -33,6 +33,7 @@ void CmdParamSetBase::SetCmdParamInputValue(std::string& name, std::string value
   auto found = params.find(name);
   if (found == params.end()) return;
   found->second.SetInputValue(value);
+  given.insert(found->second.GetLongName());
   const std::string otherName = found->second.GetLongName() == name
                                     ? found->second.GetShortName()
                                     : found->second.GetLongName();

@@ -6,6 +6,7 @@
 // they are read.
 
 #include <map>
+#include <set>
 #include <string>
 
 // The C library's atol, but saturating at the limits of long instead of
@@ -61,6 +62,8 @@ class CmdParamSetBase {
   // Stores a new value text under both names of the parameter called `name`;
   // an unknown name is ignored.
   virtual void SetCmdParamInputValue(std::string& name, std::string value);
+  // Whether the user gave a value for the parameter with this long name.
+  bool WasGiven(const std::string& longName) const { return given.count(longName) != 0; }
   // Whether a parameter has this long or short name (exact match).
   virtual bool Find(std::string name) const;
   // Copies the stored parameter into `out`; false (and `out` untouched) when
@@ -87,6 +90,7 @@ class CmdParamSetBase {
   void StoreUnderBothNames(CmdParam& param, const char* what);
 
   std::map<std::string, CmdParam> params;
+  std::set<std::string> given;  // long names
 };
 
 #endif  // PULVO_CMD_PARAM_H

@@ -154,6 +154,7 @@ void PulvoMain::ParseCommandParameters(CmdParamSetBase* params, char* parameterT
 int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams* params,
                                    char* parameterText) {
   ParseCommandParameters(params, parameterText);
+  UseIPv6LoopbackByDefault(*params);
   if (options.IsVerboseDisplayOn()) {
     std::cout << std::endl
               << "Beginning Send test, using the following parameters: " << std::endl
@@ -172,6 +173,17 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
     std::cerr << "Error finalizing results" << std::endl;
   }
   return ExitCodeOf(result);
+}
+
+// The sender binds to the loopback address unless told otherwise; towards
+// an IPv6 receiver that default is the IPv6 loopback, so that
+// "send:ra=::1" works as "send:ra=127.0.0.1" does.
+void UseIPv6LoopbackByDefault(SendCmdParams& params) {
+  if (params.WasGiven("localaddr")) return;
+  const std::string remote = params.GetRemoteAddr();
+  if (remote.find(':') == std::string::npos) return;
+  std::string name = "localaddr";
+  params.SetCmdParamInputValue(name, "::1");
 }
 
 int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdParams* params,

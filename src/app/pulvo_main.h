@@ -22,6 +22,10 @@ std::string UsageText();
 // Null when nothing but delimiters is left.
 char* NextToken(char*& cursor, const char* delimiters);
 
+// Leaves the sender's local address at 127.0.0.1 unless it was not given and
+// the remote address is IPv6: then it is ::1.
+void UseIPv6LoopbackByDefault(SendCmdParams& params);
+
 // The line written to standard error when a test ends with a library
 // error: "pulvo: " + the code's name + ": " + the library's reason.
 std::string FailureLine(int libraryResult);

@@ -41,7 +41,7 @@ struct QosCalcParams {
   std::atomic<uint8_t>* qosState;      // kQosRunning, then kQosEnded on every way out
   ReceiverSampleCallback callback;
   void* context;
-  char localAddress[20];  // only logged
+  char localAddress[64];  // only logged; holds any address text of either family
   uint16_t localPort;     // only logged
   uint64_t serverThreadId;
 };

@@ -7,14 +7,15 @@
 #include "udp_socket.h"
 
 namespace {
-// The server keeps a 20-byte copy of the address.
+// The longest IPv4 text the receive start lets through; the socket layer
+// takes at most 15 characters of dotted IPv4.
 constexpr size_t kMaxReceiverAddressText = 19;
 }  // namespace
 
 std::vector<std::string> receiverParameterErrors(const ReceiverSettings& s) {
   const std::string prefix = "Error in receiver parameter: ";
   std::vector<std::string> errors;
-  if (platformChecksAddressText() && !isUsableIPv4Text(s.localAddress, kMaxReceiverAddressText)) {
+  if (platformChecksAddressText() && !isUsableAddressText(s.localAddress, kMaxReceiverAddressText)) {
     errors.push_back(prefix + "ip_address " + s.localAddress + " is not a valid IP address");
   }
   if (s.localPort == 0) errors.push_back(prefix + "port = " + std::to_string(s.localPort));

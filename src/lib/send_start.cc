@@ -10,12 +10,18 @@ std::vector<std::string> senderParameterErrors(const SenderSettings& s) {
   const std::string prefix = "Error in sender parameter: ";
   std::vector<std::string> errors;
   if (platformChecksAddressText()) {
-    if (!isUsableIPv4Text(s.remoteAddress, kMaxAddressText)) {
+    if (!isUsableAddressText(s.remoteAddress, kMaxAddressText)) {
       errors.push_back(prefix + "remote_address " + s.remoteAddress + " is not a valid IP address");
     }
-    if (!isUsableIPv4Text(s.localAddress, kMaxAddressText)) {
+    if (!isUsableAddressText(s.localAddress, kMaxAddressText)) {
       errors.push_back(prefix + "local_address " + s.localAddress + " is not a valid IP address");
     }
+  }
+  // The socket is bound to the local address and sends to the remote one:
+  // both must be IPv4, or both IPv6.
+  if (isIPv6Text(s.localAddress.c_str()) != isIPv6Text(s.remoteAddress.c_str())) {
+    errors.push_back(prefix + "local_address " + s.localAddress + " and remote_address " +
+                     s.remoteAddress + " are not of the same address family");
   }
   if (s.remotePort == 0) errors.push_back(prefix + "invalid port settings");
   if (s.testDuration <= 1000 || s.sampleInterval == 0) {

@@ -66,7 +66,8 @@ class Server {
     c.qosState = &shared->qosState;
     c.callback = p.callback;
     c.context = p.context;
-    std::memcpy(c.localAddress, address, sizeof c.localAddress);
+    static_assert(sizeof c.localAddress >= sizeof address, "the calculation's copy must hold any address");
+    std::memcpy(c.localAddress, address, sizeof address);
     c.localPort = p.localPort;
     c.serverThreadId = serverThreadId;
   }
@@ -138,8 +139,8 @@ class Server {
         return shared->qosStatus.load();
       }
 
-      sockaddr_in sender;
-      std::memset(&sender, 0, sizeof sender);
+      SocketAddress sender;
+      std::memset(&sender.storage, 0, sizeof sender.storage);
       TimeOfDay arrival;
       const long length = receiveDatagram(socketFd, buffer, sizeof buffer, &sender, &arrival);
       if (length < 0) {
@@ -149,8 +150,7 @@ class Server {
         return SOCKET_ERROR;
       }
       if (!clientFound) {
-        SERVER_LOG("Initial client found: " << formatIPv4Address(sender) << ":"
-                                            << ntohs(sender.sin_port));
+        SERVER_LOG("Initial client found: " << formatAddressAndPort(sender));
       }
       const double receiveTime = arrival.seconds();
 
@@ -218,7 +218,7 @@ class Server {
   const unsigned short threadCount;
   std::shared_ptr<SharedRun> shared;
   unsigned long serverThreadId;
-  char address[20] = {0};
+  char address[kAddressTextBuffer] = {0};
 };
 
 }  // namespace

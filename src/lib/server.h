@@ -14,7 +14,7 @@
 struct ServerParams {
   uint16_t localPort;
   uint16_t windowSize;        // ms, more than 1000 and more than sampleInterval
-  const char* localAddress;   // dotted IPv4, at most 19 characters; caller's
+  const char* localAddress;   // dotted IPv4 or an IPv6 literal; caller's
   uint16_t sampleInterval;    // ms, not 0
   uint16_t dejitterLength;    // ms
   uint32_t timeout;           // ms, not 0

@@ -15,29 +15,26 @@ namespace {
 
 constexpr double kEndOfStreamMillis = 2000.0;
 
-void copyAddress(char (&target)[kMaxAddressText + 1], const char* source) {
-  std::strncpy(target, source != nullptr ? source : "", kMaxAddressText);
-  target[kMaxAddressText] = '\0';
+// Copies hold the longest address text of either family; a longer text is
+// cut and then refused as unparsable.
+void copyAddress(char (&target)[kAddressTextBuffer], const char* source) {
+  std::strncpy(target, source != nullptr ? source : "", kAddressTextBuffer - 1);
+  target[kAddressTextBuffer - 1] = '\0';
 }
 
 int trafgen(const GeneratorParams* params) {
-  char remoteAddress[kMaxAddressText + 1];
-  char localAddress[kMaxAddressText + 1];
+  char remoteAddress[kAddressTextBuffer];
+  char localAddress[kAddressTextBuffer];
   copyAddress(remoteAddress, params->remoteAddress);
   copyAddress(localAddress, params->localAddress);
   // The filler is zeroed once here; only the 15 header bytes change per packet.
   uint8_t packet[kPacketBufferSize] = {0};
 
-  sockaddr_in destination;
-  std::memset(&destination, 0, sizeof destination);
-  destination.sin_family = AF_INET;
-  destination.sin_port = htons(params->remotePort);
-  uint32_t remote;
-  if (!parseIPv4Address(remoteAddress, &remote)) {
+  SocketAddress destination;
+  if (!makeSocketAddress(remoteAddress, params->remotePort, &destination)) {
     TESK_LOG_FAILURE(7, "", "Trafgen: Erroneous remote IP address " << remoteAddress);
     return SOCKET_ERROR;
   }
-  destination.sin_addr.s_addr = remote;
 
   int socketFd = -1;
   if (startUdpSocketComm(getOwnThreadId(), localAddress, params->localPort, socketFd) != 0) {

@@ -1,19 +1,77 @@
 // The parts of the socket layer that are the same on every platform.
 #include <cstring>
+#include <string>
 
 #include "tesk_errors.h"
 #include "tesk_log.h"
 #include "test_error.h"
 #include "udp_socket.h"
 
-bool isUsableIPv4Text(const std::string& text, size_t maxLength) {
+uint16_t SocketAddress::port() const {
+  if (family() == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port);
+  return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
+}
+
+bool isIPv6Text(const char* text) { return text != nullptr && std::strchr(text, ':') != nullptr; }
+
+namespace {
+
+// A numeric IPv6 literal, its zone resolved the platform's way. Only the
+// plain form: some resolvers also take "[::1]", which is not an address.
+bool parseIPv6Address(const char* text, sockaddr_in6* out) {
+  const size_t addressLength = std::strcspn(text, "%");
+  if (std::strspn(text, "0123456789abcdefABCDEF:.") != addressLength) return false;
+  if (!startSocketLibrary()) return false;
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_INET6;
+  hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(text, nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  const bool fits = found->ai_addrlen <= sizeof *out;
+  if (fits) std::memcpy(out, found->ai_addr, found->ai_addrlen);
+  freeaddrinfo(found);
+  return fits;
+}
+
+}  // namespace
+
+bool makeSocketAddress(const char* text, uint16_t port, SocketAddress* out) {
+  if (text == nullptr) return false;
+  std::memset(&out->storage, 0, sizeof out->storage);
+  if (isIPv6Text(text)) {
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&out->storage);
+    if (std::strlen(text) > kMaxIPv6AddressText || !parseIPv6Address(text, v6)) return false;
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    out->length = sizeof *v6;
+    return true;
+  }
+  // Longer text never is a dotted address, and would not fit the engine's
+  // 16-byte copies.
+  uint32_t parsed;
+  if (std::strlen(text) > kMaxAddressText || !parseIPv4Address(text, &parsed)) return false;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&out->storage);
+  v4->sin_family = AF_INET;
+  v4->sin_port = htons(port);
+  v4->sin_addr.s_addr = parsed;
+  out->length = sizeof *v4;
+  return true;
+}
+
+bool isUsableAddressText(const std::string& text, size_t maxIPv4Length) {
+  if (text.find('\0') != std::string::npos) return false;
+  if (isIPv6Text(text.c_str())) {
+    SocketAddress ignored;
+    return makeSocketAddress(text.c_str(), 1, &ignored);
+  }
   uint32_t ignored;
-  return text.size() <= maxLength && text.find('\0') == std::string::npos &&
-         parseIPv4Address(text.c_str(), &ignored);
+  return text.size() <= maxIPv4Length && parseIPv4Address(text.c_str(), &ignored);
 }
 
 int localSocketAddress(unsigned long threadId, const char* address, unsigned short port,
-                       sockaddr_in* local) {
+                       SocketAddress* local) {
   if (address == nullptr) {
     TESK_LOG_FAILURE(7, "Server(" << threadId << "): ", "startUdpSocketComm, IP address param not valid");
     return PARAMETER_ERROR;
@@ -22,17 +80,41 @@ int localSocketAddress(unsigned long threadId, const char* address, unsigned sho
     TESK_LOG_FAILURE(7, "Server(" << threadId << "): ", "startUdpSocketComm, port param not valid");
     return PARAMETER_ERROR;
   }
-  std::memset(local, 0, sizeof *local);
-  local->sin_family = AF_INET;
-  local->sin_port = htons(port);
-  // Longer text never is a dotted address, and would not fit the engine's
-  // 16-byte copies.
-  uint32_t parsed;
-  if (std::strlen(address) > kMaxAddressText || !parseIPv4Address(address, &parsed)) {
+  if (!makeSocketAddress(address, port, local)) {
     TESK_LOG_FAILURE(7, "Server(" << threadId << "): ",
                      "startUdpSocketComm: Erroneous IP address " << address);
     return SOCKET_ERROR;
   }
-  local->sin_addr.s_addr = parsed;
   return 0;
+}
+
+bool sameEndpoint(const SocketAddress& a, const SocketAddress& b) {
+  if (a.family() != b.family() || a.port() != b.port()) return false;
+  if (a.family() == AF_INET6) {
+    const auto* x = reinterpret_cast<const sockaddr_in6*>(&a.storage);
+    const auto* y = reinterpret_cast<const sockaddr_in6*>(&b.storage);
+    return std::memcmp(&x->sin6_addr, &y->sin6_addr, sizeof x->sin6_addr) == 0;
+  }
+  return reinterpret_cast<const sockaddr_in*>(&a.storage)->sin_addr.s_addr ==
+         reinterpret_cast<const sockaddr_in*>(&b.storage)->sin_addr.s_addr;
+}
+
+std::string formatAddress(const SocketAddress& address) {
+  char text[INET6_ADDRSTRLEN] = {0};
+  if (address.family() == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address.storage);
+    if (inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text) == nullptr) return "?";
+    std::string result = text;
+    if (v6->sin6_scope_id != 0) result += "%" + std::to_string(v6->sin6_scope_id);
+    return result;
+  }
+  const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address.storage);
+  if (inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text) == nullptr) return "?";
+  return text;
+}
+
+std::string formatAddressAndPort(const SocketAddress& address) {
+  const std::string port = std::to_string(address.port());
+  if (address.family() == AF_INET6) return "[" + formatAddress(address) + "]:" + port;
+  return formatAddress(address) + ":" + port;
 }

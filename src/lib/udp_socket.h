@@ -13,19 +13,43 @@
 
 // Longest dotted IPv4 text the engine copies (16-byte buffers).
 constexpr size_t kMaxAddressText = 15;
+// Longest IPv6 literal with a zone: 45 characters of address
+// ("ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255"), the "%" and an
+// interface name of at most 15 characters (or an index).
+constexpr size_t kMaxIPv6AddressText = 61;
+// Room for any address text the engine copies, terminating zero included.
+constexpr size_t kAddressTextBuffer = kMaxIPv6AddressText + 1;
 
-// Creates an IPv4 UDP socket bound to `address`:`port` (host byte order) and
-// stores it in `socketFd`; the caller owns and closes it. threadId only
-// labels the log lines. Returns 0; PARAMETER_ERROR for a null address or port
-// 0; SOCKET_ERROR when the address does not parse or socket/bind fail, with
-// no socket left open.
+// A socket address of either family, with the length bind and sendto take.
+struct SocketAddress {
+  sockaddr_storage storage;
+  socklen_t length = 0;
+
+  int family() const { return storage.ss_family; }
+  uint16_t port() const;  // host byte order
+};
+
+// The family follows the text: IPv6 when it holds a colon, IPv4 otherwise.
+bool isIPv6Text(const char* text);
+
+// Fills `out` from an address text and a port (host byte order): dotted IPv4
+// as the platform's IPv4 parser reads it, IPv6 as a numeric literal with an
+// optional zone (an interface name or index after "%"). False when the text
+// does not parse or is longer than its family allows.
+bool makeSocketAddress(const char* text, uint16_t port, SocketAddress* out);
+
+// Creates a UDP socket of the address's family bound to `address`:`port`
+// (host byte order) and stores it in `socketFd`; the caller owns and closes
+// it. An IPv6 socket takes IPv6 only. threadId only labels the log lines.
+// Returns 0; PARAMETER_ERROR for a null address or port 0; SOCKET_ERROR when
+// the address does not parse or socket/bind fail, with no socket left open.
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
                        int& socketFd);
 
 // Checks the address and port for startUdpSocketComm and fills `local`:
 // 0, PARAMETER_ERROR or SOCKET_ERROR, with the socket layer's log lines.
 int localSocketAddress(unsigned long threadId, const char* address, unsigned short port,
-                       sockaddr_in* local);
+                       SocketAddress* local);
 
 // poll() (WSAPoll on Windows), result unchanged: ready count, 0 on time-out,
 // -1 on error.
@@ -35,16 +59,20 @@ int pollSocketFds(pollfd* fds, unsigned long count, int timeoutMs);
 // comes back in network byte order.
 bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder);
 
+// Makes the platform's socket functions usable (Winsock); true elsewhere.
+bool startSocketLibrary();
+
 // Whether the send and receive starts check address texts before the test
 // (not on Windows, where the socket layer is the first to look at them).
 bool platformChecksAddressText();
 
-// Whether `text` is a dotted IPv4 address the engine can use: it parses and
-// fits the engine's 15-character copies.
-bool isUsableIPv4Text(const std::string& text, size_t maxLength);
+// Whether `text` is an address the engine can use: dotted IPv4 that parses
+// and is at most `maxIPv4Length` long, or an IPv6 literal that parses and
+// is at most kMaxIPv6AddressText long.
+bool isUsableAddressText(const std::string& text, size_t maxIPv4Length);
 
 // Sends one datagram, retrying when interrupted. Returns the bytes sent or -1.
-long sendDatagram(int socketFd, const uint8_t* data, size_t length, const sockaddr_in& to);
+long sendDatagram(int socketFd, const uint8_t* data, size_t length, const SocketAddress& to);
 
 // Asks the system to stamp every datagram of the socket with its arrival
 // time of day. Where it cannot, receiveDatagram reads the clock instead.
@@ -53,7 +81,7 @@ void enableArrivalTimestamps(int socketFd);
 // Receives one datagram, retrying when interrupted. Returns its length or -1.
 // `arrival` gets the time of day at which the datagram reached the socket
 // (the system's stamp), or, without one, the time right after receiving.
-long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, sockaddr_in* from,
+long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, SocketAddress* from,
                      TimeOfDay* arrival);
 
 // Waits until `socketFd` is readable, retrying when interrupted. Returns as
@@ -62,7 +90,13 @@ int waitReadable(int socketFd, int timeoutMs);
 
 void closeSocket(int socketFd);
 
-// "a.b.c.d" of an address in network byte order.
-std::string formatIPv4Address(const sockaddr_in& address);
+// Whether two addresses name the same address and port.
+bool sameEndpoint(const SocketAddress& a, const SocketAddress& b);
+
+// The address in its family's usual text: "192.0.2.1", "2001:db8::5",
+// "fe80::1%2" (the zone as its index).
+std::string formatAddress(const SocketAddress& address);
+// With the port: "192.0.2.1:50000", "[2001:db8::5]:50000".
+std::string formatAddressAndPort(const SocketAddress& address);
 
 #endif  // TESK_UDP_SOCKET_H

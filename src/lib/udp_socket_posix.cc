@@ -21,7 +21,7 @@
 namespace {
 
 #if defined(__linux__)
-void applyTestEnvironment(unsigned long threadId, int socketFd) {
+void applyTestEnvironment(unsigned long threadId, int socketFd, int family) {
   if (const char* interface = getenv("TESK_TEST_INTERFACE")) {
     SERVER_LOG(threadId, "Forcing interface to " << interface);
     ifreq request;
@@ -34,19 +34,27 @@ void applyTestEnvironment(unsigned long threadId, int socketFd) {
   if (const char* tosText = getenv("TESK_TEST_TOS")) {
     unsigned char tos = static_cast<unsigned char>(strtol(tosText, nullptr, 10));
     SERVER_LOG(threadId, "Setting TOS to " << static_cast<unsigned>(tos));
-    if (setsockopt(socketFd, IPPROTO_IP, IP_TOS, &tos, 1) < 0) {
+    // IPv6 carries the same byte as its traffic class.
+    const int trafficClass = tos;
+    const int set = family == AF_INET6
+                        ? setsockopt(socketFd, IPPROTO_IPV6, IPV6_TCLASS, &trafficClass,
+                                     sizeof trafficClass)
+                        : setsockopt(socketFd, IPPROTO_IP, IP_TOS, &tos, 1);
+    if (set < 0) {
       int savedErrno = errno;
       SERVER_LOG(threadId, "Failed to set TOS: " << strerror(savedErrno));
     }
   }
 }
 #else
-void applyTestEnvironment(unsigned long, int) {}
+void applyTestEnvironment(unsigned long, int, int) {}
 #endif
 
 }  // namespace
 
 bool platformChecksAddressText() { return true; }
+
+bool startSocketLibrary() { return true; }
 
 bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
   in_addr parsed;
@@ -57,19 +65,25 @@ bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
 
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
                        int& socketFd) {
-  sockaddr_in local;
+  SocketAddress local;
   const int checked = localSocketAddress(threadId, address, port, &local);
   if (checked != 0) return checked;
 
-  socketFd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  socketFd = socket(local.family(), SOCK_DGRAM, IPPROTO_UDP);
   if (socketFd == -1) {
     int savedErrno = errno;
     SERVER_FAILURE(threadId, "Error opening server socket, " << strerror(savedErrno));
     return SOCKET_ERROR;
   }
-  applyTestEnvironment(threadId, socketFd);
+  if (local.family() == AF_INET6) {
+    // "::" takes IPv6 alone: an IPv4 test on the same port stays possible
+    // and nothing changes for IPv4 users.
+    const int on = 1;
+    setsockopt(socketFd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  }
+  applyTestEnvironment(threadId, socketFd, local.family());
 
-  if (bind(socketFd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+  if (bind(socketFd, reinterpret_cast<sockaddr*>(&local.storage), local.length) != 0) {
     int savedErrno = errno;
     SERVER_FAILURE(threadId, "Error binding to the socket (ip=" << address << ", port=" << port
                                                              << "): " << strerror(savedErrno)
@@ -85,10 +99,10 @@ int pollSocketFds(pollfd* fds, unsigned long count, int timeoutMs) {
   return poll(fds, static_cast<nfds_t>(count), timeoutMs);
 }
 
-long sendDatagram(int socketFd, const uint8_t* data, size_t length, const sockaddr_in& to) {
+long sendDatagram(int socketFd, const uint8_t* data, size_t length, const SocketAddress& to) {
   for (;;) {
-    ssize_t sent = sendto(socketFd, data, length, 0, reinterpret_cast<const sockaddr*>(&to),
-                          sizeof to);
+    ssize_t sent = sendto(socketFd, data, length, 0, reinterpret_cast<const sockaddr*>(&to.storage),
+                          to.length);
     if (sent >= 0 || errno != EINTR) return static_cast<long>(sent);
   }
 }
@@ -98,7 +112,7 @@ void enableArrivalTimestamps(int socketFd) {
   setsockopt(socketFd, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
 }
 
-long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, sockaddr_in* from,
+long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, SocketAddress* from,
                      TimeOfDay* arrival) {
   iovec data = {buffer, capacity};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timeval))];
@@ -106,8 +120,8 @@ long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, sockaddr_in
   ssize_t received;
   for (;;) {
     memset(&message, 0, sizeof message);
-    message.msg_name = from;
-    message.msg_namelen = sizeof *from;
+    message.msg_name = &from->storage;
+    message.msg_namelen = sizeof from->storage;
     message.msg_iov = &data;
     message.msg_iovlen = 1;
     message.msg_control = control;
@@ -116,6 +130,7 @@ long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, sockaddr_in
     if (received >= 0 || errno != EINTR) break;
   }
   if (received < 0) return -1;
+  from->length = message.msg_namelen;
   // The stamp is taken when the datagram reaches the socket, so the time
   // this process needs to get to it (under load, or while the calculation
   // holds the map) does not show up as transit time.
@@ -144,9 +159,3 @@ int waitReadable(int socketFd, int timeoutMs) {
 }
 
 void closeSocket(int socketFd) { close(socketFd); }
-
-std::string formatIPv4Address(const sockaddr_in& address) {
-  char text[INET_ADDRSTRLEN] = {0};
-  inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return text;
-}

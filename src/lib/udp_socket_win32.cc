@@ -1,5 +1,6 @@
-// Windows sockets: Winsock 2, inet_addr (which refuses 255.255.255.255),
-// WSAPoll and closesocket. No interface or TOS environment variables.
+// Windows sockets: Winsock 2, inet_addr for IPv4 (which refuses
+// 255.255.255.255), getaddrinfo for IPv6 literals, WSAPoll and closesocket.
+// No interface or TOS environment variables.
 #include <cstring>
 
 #include "tesk_errors.h"
@@ -22,6 +23,8 @@ bool startWinsock() {
 
 bool platformChecksAddressText() { return false; }
 
+bool startSocketLibrary() { return startWinsock(); }
+
 bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
   if (text == nullptr) return false;
   startWinsock();
@@ -33,20 +36,25 @@ bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
 
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
                        int& socketFd) {
-  sockaddr_in local;
+  SocketAddress local;
   const int checked = localSocketAddress(threadId, address, port, &local);
   if (checked != 0) return checked;
   if (!startWinsock()) {
     SERVER_FAILURE(threadId, "Error on WSAStartup");
     return SOCKET_ERROR;
   }
-  SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  SOCKET s = socket(local.family(), SOCK_DGRAM, IPPROTO_UDP);
   if (s == INVALID_SOCKET) {
     SERVER_FAILURE(threadId, "Error opening server socket, " << WSAGetLastError());
     return SOCKET_ERROR;
   }
   socketFd = static_cast<int>(s);
-  if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+  if (local.family() == AF_INET6) {
+    // As on the other platforms: "::" takes IPv6 alone.
+    const DWORD on = 1;
+    setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on), sizeof on);
+  }
+  if (bind(s, reinterpret_cast<sockaddr*>(&local.storage), local.length) != 0) {
     SERVER_FAILURE(threadId, "Error binding to the socket (ip=" << address << ", port=" << port
                                                              << "): " << WSAGetLastError() << " ");
     closesocket(s);
@@ -60,19 +68,21 @@ int pollSocketFds(pollfd* fds, unsigned long count, int timeoutMs) {
   return WSAPoll(fds, count, timeoutMs);
 }
 
-long sendDatagram(int socketFd, const uint8_t* data, size_t length, const sockaddr_in& to) {
+long sendDatagram(int socketFd, const uint8_t* data, size_t length, const SocketAddress& to) {
   return sendto(static_cast<SOCKET>(socketFd), reinterpret_cast<const char*>(data),
-                static_cast<int>(length), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                static_cast<int>(length), 0, reinterpret_cast<const sockaddr*>(&to.storage),
+                to.length);
 }
 
 void enableArrivalTimestamps(int) {}
 
-long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, sockaddr_in* from,
+long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, SocketAddress* from,
                      TimeOfDay* arrival) {
-  int fromLength = sizeof *from;
+  int fromLength = sizeof from->storage;
   const int received = recvfrom(static_cast<SOCKET>(socketFd), reinterpret_cast<char*>(buffer),
-                                static_cast<int>(capacity), 0, reinterpret_cast<sockaddr*>(from),
-                                &fromLength);
+                                static_cast<int>(capacity), 0,
+                                reinterpret_cast<sockaddr*>(&from->storage), &fromLength);
+  from->length = fromLength;
   *arrival = timeOfDay();
   // A datagram larger than the buffer arrives cut, as elsewhere.
   if (received < 0 && WSAGetLastError() == WSAEMSGSIZE) return static_cast<long>(capacity);
@@ -88,5 +98,3 @@ int waitReadable(int socketFd, int timeoutMs) {
 }
 
 void closeSocket(int socketFd) { closesocket(static_cast<SOCKET>(socketFd)); }
-
-std::string formatIPv4Address(const sockaddr_in& address) { return inet_ntoa(address.sin_addr); }

@@ -34,22 +34,27 @@ struct Outcome {
   std::vector<TruthRecord> truth;
 };
 
-// Runs one scenario: receiver, relay with `relayArgs`, sender for `seconds`.
+// Runs one scenario: receiver, relay with `relayArgs`, sender for `seconds`,
+// all on 127.0.0.1 or all on ::1.
 class Scenario {
  public:
-  Scenario(std::vector<std::string> relayArgs, int seconds) : dir(), relayArgs(relayArgs) {
-    const uint16_t recvPort = FreeUdpPort(), relayPort = FreeUdpPort();
-    receiver = std::make_unique<BackgroundProcess>(std::vector<std::string>{
-        PulvoBinary(), "-j", "recv:ws=2,sai=1,to=5,lp=" + std::to_string(recvPort)});
+  Scenario(std::vector<std::string> relayArgs, int seconds, bool ipv6 = false)
+      : dir(), relayArgs(relayArgs) {
+    const uint16_t recvPort = FreeUdpPort(ipv6), relayPort = FreeUdpPort(ipv6);
+    const std::string address = ipv6 ? "::1" : "127.0.0.1";
+    receiver = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{PulvoBinary(), "-j",
+                                 "recv:ws=2,sai=1,to=5,la=" + address + ",lp=" + std::to_string(recvPort)});
     std::vector<std::string> relay = {RelayBinary(), "--listen", std::to_string(relayPort),
                                       "--forward", std::to_string(recvPort), "--record",
-                                      dir.path() + "/truth.csv", "--idle-exit", "2"};
+                                      dir.path() + "/truth.csv", "--idle-exit", "2",
+                                      "--listen-addr", address, "--forward-addr", address};
     relay.insert(relay.end(), relayArgs.begin(), relayArgs.end());
     this->relay = std::make_unique<BackgroundProcess>(relay);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     sender = std::make_unique<BackgroundProcess>(std::vector<std::string>{
-        PulvoBinary(), "send:td=" + std::to_string(seconds) + ",rp=" + std::to_string(relayPort) +
-                           ",lp=" + std::to_string(FreeUdpPort())});
+        PulvoBinary(), "send:td=" + std::to_string(seconds) + ",ra=" + address + ",rp=" +
+                           std::to_string(relayPort) + ",lp=" + std::to_string(FreeUdpPort(ipv6))});
   }
 
   Outcome Finish() {
@@ -145,12 +150,12 @@ double Mean(const std::vector<Sample>& samples, F value) {
 
 // Deterministic impairments: exact where timing cannot move a result,
 // bounded by one packet where a window edge can.
-TEST(AccuracyTest, DeterministicImpairments) {
-  Scenario everyFiftieth({"--drop-every", "50"}, 8);
-  Scenario runsOfThree({"--drop-every", "50:3"}, 8);
-  Scenario alternating({"--alternate", "0,10"}, 8);
-  Scenario delayStep({"--step", "200:200"}, 8);
-  Scenario swappedPairs({"--swap-every", "10"}, 8);
+void ExpectDeterministicImpairments(bool ipv6) {
+  Scenario everyFiftieth({"--drop-every", "50"}, 8, ipv6);
+  Scenario runsOfThree({"--drop-every", "50:3"}, 8, ipv6);
+  Scenario alternating({"--alternate", "0,10"}, 8, ipv6);
+  Scenario delayStep({"--step", "200:200"}, 8, ipv6);
+  Scenario swappedPairs({"--swap-every", "10"}, 8, ipv6);
 
   Outcome o = everyFiftieth.Finish();
   ExpectCleanRun(o);
@@ -206,6 +211,10 @@ TEST(AccuracyTest, DeterministicImpairments) {
     EXPECT_LE(s.lost, 1u);
   }
 }
+
+TEST(AccuracyTest, DeterministicImpairments) { ExpectDeterministicImpairments(false); }
+
+TEST(AccuracyTest, DeterministicImpairmentsOverIPv6) { ExpectDeterministicImpairments(true); }
 
 // Random impairments against the relay's record of the same run. The
 // tolerances allow for window edges (a loss counted in every window that

@@ -147,6 +147,50 @@ TEST(LoopbackTest, ReceiverMeasuresPulvoSend) {
   }
 }
 
+// The same measurement over ::1: the same samples in text and JSON, the
+// sender's local address following the remote one's family, and the sender
+// logged in IPv6's usual form.
+TEST(LoopbackTest, IPv6LoopbackMeasuresAsIPv4Does) {
+  TempDir dir;
+  const uint16_t textPort = FreeUdpPort(true), jsonPort = FreeUdpPort(true);
+  const uint16_t sendPort = FreeUdpPort(true);
+  BackgroundProcess textReceiver(
+      {PulvoBinary(), "-l", "recv:la=::1,ws=2,sai=1,to=5,lp=" + std::to_string(textPort)},
+      dir.path());
+  std::unique_ptr<BackgroundProcess> jsonReceiver(
+      StartPulvo({"-j", "recv:la=::,ws=2,sai=1,to=5,lp=" + std::to_string(jsonPort)}));
+  std::this_thread::sleep_for(milliseconds(200));
+  std::unique_ptr<BackgroundProcess> textSender(StartPulvo(
+      {"send:td=5,ra=::1,rp=" + std::to_string(textPort) + ",lp=" + std::to_string(sendPort)}));
+  std::unique_ptr<BackgroundProcess> jsonSender(StartPulvo(
+      {"send:td=5,ra=::1,la=::1,rp=" + std::to_string(jsonPort) + ",lp=" + std::to_string(FreeUdpPort(true))}));
+  EXPECT_EQ(textSender->Wait(30).exitCode, 0);
+  EXPECT_EQ(jsonSender->Wait(30).exitCode, 0);
+  ProcessResult text = textReceiver.Wait(30);
+  ProcessResult json = jsonReceiver->Wait(30);
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+
+  std::vector<std::string> lines = Lines(text.out);
+  ASSERT_GE(lines.size(), 3u);
+  lines.pop_back();
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line,
+              "test id = 1   mos = 4.0504  lost packets = 0  estimated packets = 100  "
+              "loss rate = 0  average burst size = 1  avg jitter = 0  ");
+  }
+  std::vector<JsonSample> samples = ParseSamples(json.out);
+  ASSERT_GE(samples.size(), 2u);
+  for (const JsonSample& s : samples) {
+    EXPECT_NEAR(s.mos, 4.050403, 5e-7);
+    EXPECT_EQ(s.lost, 0u);
+    EXPECT_EQ(s.estimated, 100u);
+  }
+  ASSERT_EQ(dir.Files().size(), 1u);
+  EXPECT_NE(dir.ReadFile(dir.Files()[0]).find("Initial client found: [::1]:" + std::to_string(sendPort)),
+            std::string::npos);
+}
+
 // A sampling interval that does not divide the window: every window is
 // still 3 s long, so a clean stream reads clean. The log of a normal end
 // runs from the drain to the result in the designed order.

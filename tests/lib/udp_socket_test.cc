@@ -21,10 +21,11 @@ class ScopedEnv {
   const char* name;
 };
 
-int TosOf(int fd) {
+// The TOS byte of an IPv4 socket, the traffic class of an IPv6 one.
+int TosOf(int fd, bool ipv6) {
   int tos = -1;
   socklen_t length = sizeof tos;
-  getsockopt(fd, IPPROTO_IP, IP_TOS, &tos, &length);
+  getsockopt(fd, ipv6 ? IPPROTO_IPV6 : IPPROTO_IP, ipv6 ? IPV6_TCLASS : IP_TOS, &tos, &length);
   return tos;
 }
 
@@ -43,6 +44,21 @@ TEST(UdpSocketTest, BindsAnyAddressAndShorthand) {
   closeSocket(fd);
   ASSERT_EQ(startUdpSocketComm(1, "127.1", FreeUdpPort(), fd), 0);  // inet_aton shorthand
   closeSocket(fd);
+  ASSERT_EQ(startUdpSocketComm(1, "fe80::1%lo", FreeUdpPort(), fd), SOCKET_ERROR);  // not on lo
+}
+
+// "::" takes IPv6 alone, so an IPv4 test can use the same port.
+TEST(UdpSocketTest, IPv6AnyAddressLeavesIPv4Alone) {
+  const uint16_t port = FreeUdpPort();
+  int v6 = -1, v4 = -1;
+  ASSERT_EQ(startUdpSocketComm(1, "::", port, v6), 0);
+  int only = 0;
+  socklen_t length = sizeof only;
+  getsockopt(v6, IPPROTO_IPV6, IPV6_V6ONLY, &only, &length);
+  EXPECT_EQ(only, 1);
+  EXPECT_EQ(startUdpSocketComm(1, "0.0.0.0", port, v4), 0);
+  closeSocket(v4);
+  closeSocket(v6);
 }
 
 TEST(UdpSocketTest, PortInUseLeavesNoSocketOpen) {
@@ -58,12 +74,14 @@ TEST(UdpSocketTest, PortInUseLeavesNoSocketOpen) {
 
 TEST(UdpSocketTest, TypeOfServiceFromTheEnvironment) {
   const std::vector<std::pair<const char*, int>> cases = {{"184", 184}, {"abc", 0}, {"300", 44}};
-  for (const auto& [text, tos] : cases) {
-    ScopedEnv env("TESK_TEST_TOS", text);
-    int fd = -1;
-    ASSERT_EQ(startUdpSocketComm(1, "127.0.0.1", FreeUdpPort(), fd), 0);
-    EXPECT_EQ(TosOf(fd), tos) << text;
-    closeSocket(fd);
+  for (bool ipv6 : {false, true}) {
+    for (const auto& [text, tos] : cases) {
+      ScopedEnv env("TESK_TEST_TOS", text);
+      int fd = -1;
+      ASSERT_EQ(startUdpSocketComm(1, ipv6 ? "::1" : "127.0.0.1", FreeUdpPort(ipv6), fd), 0);
+      EXPECT_EQ(TosOf(fd, ipv6), tos) << text;
+      closeSocket(fd);
+    }
   }
 }
 
@@ -74,14 +92,14 @@ TEST(UdpSocketTest, UnknownInterfaceIsOnlyLogged) {
   closeSocket(fd);
 }
 
-TEST(UdpSocketTest, ArrivalStampIsTheTimeOfReception) {
+void ExpectArrivalStamps(bool ipv6) {
   int fd = -1;
-  const uint16_t port = FreeUdpPort();
-  ASSERT_EQ(startUdpSocketComm(1, "127.0.0.1", port, fd), 0);
+  const uint16_t port = FreeUdpPort(ipv6);
+  ASSERT_EQ(startUdpSocketComm(1, ipv6 ? "::1" : "127.0.0.1", port, fd), 0);
   enableArrivalTimestamps(fd);
-  UdpPeer sender;
+  UdpPeer sender(ipv6);
   uint8_t buffer[2048];
-  sockaddr_in from;
+  SocketAddress from;
   TimeOfDay arrival;
   // The kernel switches stamping on a moment after it is first asked for.
   usleep(100000);
@@ -97,8 +115,15 @@ TEST(UdpSocketTest, ArrivalStampIsTheTimeOfReception) {
   const double read = platformTimeOfDay().seconds();
   EXPECT_GE(arrival.seconds(), before - 0.001);
   EXPECT_LT(arrival.seconds(), read - 0.04);  // stamped on arrival, not when read
-  EXPECT_EQ(formatIPv4Address(from), "127.0.0.1");
+  EXPECT_EQ(formatAddress(from), ipv6 ? "::1" : "127.0.0.1");
   closeSocket(fd);
+}
+
+TEST(UdpSocketTest, ArrivalStampIsTheTimeOfReception) {
+  for (bool ipv6 : {false, true}) {
+    SCOPED_TRACE(ipv6 ? "IPv6" : "IPv4");
+    ExpectArrivalStamps(ipv6);
+  }
 }
 
 }  // namespace

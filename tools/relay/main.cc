@@ -53,16 +53,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   enableArrivalTimestamps(in);
-  sockaddr_in to;
-  std::memset(&to, 0, sizeof to);
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(options.forwardPort));
-  uint32_t forwardAddress;
-  if (!parseIPv4Address(options.forwardAddress.c_str(), &forwardAddress)) {
+  // One socket receives and forwards, so both sides are of one family.
+  SocketAddress to;
+  if (!makeSocketAddress(options.forwardAddress.c_str(),
+                         static_cast<uint16_t>(options.forwardPort), &to) ||
+      isIPv6Text(options.forwardAddress.c_str()) != isIPv6Text(options.listenAddress.c_str())) {
     std::fprintf(stderr, "pulvo-relay: invalid forward address %s\n", options.forwardAddress.c_str());
+    closeSocket(in);
     return 2;
   }
-  to.sin_addr.s_addr = forwardAddress;
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
 
@@ -73,7 +72,7 @@ int main(int argc, char** argv) {
   int64_t lastArrival = 0;
   uint64_t index = 0;
   std::vector<uint8_t> buffer(65536);
-  sockaddr_in lastClient;
+  SocketAddress lastClient;
   bool haveClient = false;
 
   auto send = [&](Pending& p, int64_t at) {
@@ -110,11 +109,11 @@ int main(int argc, char** argv) {
     }
     if (waitReadable(in, static_cast<int>(std::max<int64_t>(wait, 0) / 1000)) <= 0) continue;
 
-    sockaddr_in from;
+    SocketAddress from;
     TimeOfDay arrival;
     const long length = receiveDatagram(in, buffer.data(), buffer.size(), &from, &arrival);
     if (length < 0) continue;
-    if (from.sin_addr.s_addr == to.sin_addr.s_addr && from.sin_port == to.sin_port) {
+    if (sameEndpoint(from, to)) {
       // A reply from the far side goes back to whoever sent last.
       if (haveClient) sendDatagram(in, buffer.data(), static_cast<size_t>(length), lastClient);
       continue;
