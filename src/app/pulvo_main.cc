@@ -94,6 +94,26 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
       commandIndex = i;
       continue;
     }
+    // Options with a file: "--json-lines FILE" or "--json-lines=FILE".
+    bool knownValueOption = false;
+    for (auto [name, target] : {std::pair<const char*, std::string*>{"--json-lines", &jsonLinesPath},
+                                {"--metrics", &metricsPath}}) {
+      const size_t length = std::strlen(name);
+      if (std::strncmp(argv[i], name, length) != 0) continue;
+      if (argv[i][length] == '=') {
+        *target = argv[i] + length + 1;
+      } else if (argv[i][length] == '\0' && i + 1 < argc) {
+        *target = argv[++i];
+      } else {
+        continue;
+      }
+      if (target->empty()) {
+        std::cerr << "pulvo: " << name << " needs a file name" << std::endl;
+        return kExitPulvoException;
+      }
+      knownValueOption = true;
+    }
+    if (knownValueOption) continue;
     // The GNU spellings that users try first.
     if (std::strcmp(argv[i], "--help") == 0) {
       display_usage();
@@ -161,9 +181,11 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
               << params->PrintAllParams() << std::endl;
   }
   const SenderValues v = ReadSenderValues(*params);
+  if (!OpenLiveOutputs(DescribeSender(v))) return kExitPulvoException;
   sender = new PulvoSender(v.testDuration, v.codec, v.fec, v.streamInterval, v.packetSize,
                            v.sampleInterval, v.localPort, v.remotePort, v.remoteAddress,
                            v.localAddress, v.testId, options.IsResultsAsTextOn());
+  sender->SetLiveOutputs(live);
   const int result = sender->RunSender();
   if (sender->FinalizeResults()) {
     std::string results;
@@ -172,7 +194,9 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
   } else {
     std::cerr << "Error finalizing results" << std::endl;
   }
-  return ExitCodeOf(result);
+  const int exitCode = ExitCodeOf(result);
+  EndLiveOutputs(exitCode, result);
+  return exitCode;
 }
 
 // The sender binds to the loopback address unless told otherwise; towards
@@ -195,8 +219,10 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
               << params->PrintAllParams() << std::endl;
   }
   const ReceiverValues v = ReadReceiverValues(*params);
+  if (!OpenLiveOutputs(DescribeReceiver(v))) return kExitPulvoException;
   receiver = new PulvoReceiver(v.localAddress, v.localPort, v.windowSize, v.sampleInterval,
                                v.dejitterLength, v.timeout, v.testId, options.IsResultsAsTextOn());
+  receiver->SetLiveOutputs(live);
   const int result = receiver->RunReceiver();
   if (receiver->FinalizeResults()) {
     std::string results;
@@ -205,7 +231,9 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
   } else {
     std::cerr << "Error finalizing results" << std::endl;
   }
-  return ExitCodeOf(result);
+  const int exitCode = ExitCodeOf(result);
+  EndLiveOutputs(exitCode, result);
+  return exitCode;
 }
 
 int PulvoMain::ExitCodeOf(int libraryResult) {
@@ -213,6 +241,76 @@ int PulvoMain::ExitCodeOf(int libraryResult) {
   if (signal != 0) return InterruptExitCode(signal);
   if (libraryResult < 0) std::cerr << FailureLine(libraryResult) << std::endl;
   return normalizeErrorCode(libraryResult);
+}
+
+namespace {
+
+std::string EndText(const std::string& address, unsigned short port) {
+  if (address.find(':') != std::string::npos) return "[" + address + "]:" + std::to_string(port);
+  return address + ":" + std::to_string(port);
+}
+
+TestParameter Text(const char* key, const std::string& value) { return {key, value, false, 0}; }
+TestParameter Number(const char* key, uint64_t value) { return {key, "", true, value}; }
+
+std::string CodecName(unsigned char codec) { return codec == 1 ? "GSM0610" : "G711"; }
+std::string FecName(unsigned char fec) {
+  return fec == 0 ? "none" : "gsmpiggyback" + std::to_string(fec);
+}
+
+}  // namespace
+
+// Durations in the units of the command line: seconds, the packet interval
+// and the de-jitter length in milliseconds.
+TestDescription DescribeSender(const SenderValues& v) {
+  TestDescription d;
+  d.command = "send";
+  d.testId = v.testId;
+  d.localEnd = EndText(v.localAddress, v.localPort);
+  d.remoteEnd = EndText(v.remoteAddress, v.remotePort);
+  d.codec = CodecName(v.codec);
+  d.parameters = {Text("LocalAddress", v.localAddress), Number("LocalPort", v.localPort),
+                  Text("RemoteAddress", v.remoteAddress), Number("RemotePort", v.remotePort),
+                  Text("Codec", d.codec), Text("FEC", FecName(v.fec)),
+                  Number("StreamInterval", v.streamInterval),
+                  Number("SampleInterval", v.sampleInterval / 1000),
+                  Number("TestDuration", v.testDuration / 1000)};
+  return d;
+}
+
+TestDescription DescribeReceiver(const ReceiverValues& v) {
+  TestDescription d;
+  d.command = "recv";
+  d.testId = v.testId;
+  d.localEnd = EndText(v.localAddress, v.localPort);
+  d.parameters = {Text("LocalAddress", v.localAddress), Number("LocalPort", v.localPort),
+                  Number("WindowSize", v.windowSize / 1000),
+                  Number("SampleInterval", v.sampleInterval / 1000),
+                  Number("DejitterLength", v.dejitterLength), Number("Timeout", v.timeout / 1000)};
+  return d;
+}
+
+bool PulvoMain::OpenLiveOutputs(const TestDescription& test) {
+  if (jsonLinesPath.empty() && metricsPath.empty()) return true;
+  live = new LiveOutputs();
+  std::string error;
+  if (!live->Open(jsonLinesPath, metricsPath, test, error)) {
+    std::cerr << "pulvo: " << error << std::endl;
+    return false;
+  }
+  live->Start(WallClockSeconds());
+  return true;
+}
+
+void PulvoMain::EndLiveOutputs(int exitCode, int libraryResult) {
+  if (live == nullptr) return;
+  std::string reason = "completed";
+  if (InterruptSignal() != 0) {
+    reason = "interrupted by signal " + std::to_string(InterruptSignal());
+  } else if (libraryResult < 0) {
+    reason = FailureLine(libraryResult).substr(std::strlen("pulvo: "));
+  }
+  live->End(WallClockSeconds(), exitCode, reason);
 }
 
 std::string FailureLine(int libraryResult) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cmd_param_sets.h"
+#include "live_outputs.h"
 
 // Exit codes besides 0 and the library results made positive.
 constexpr int kExitInvalidCommand = 10;
@@ -78,6 +79,24 @@ class PulvoMain {
 
   // Everything main does after the options; returns the exit code.
   int Run(int argc, char** argv);
+
+  // The files of --json-lines and --metrics; empty when not given.
+  const std::string& JsonLinesPath() const { return jsonLinesPath; }
+  const std::string& MetricsPath() const { return metricsPath; }
+
+ private:
+  // Opens the live outputs for a test, when asked for; false (after a line
+  // on standard error) when a file cannot be written.
+  bool OpenLiveOutputs(const TestDescription& test);
+  // Writes the end line and the final metrics of a test.
+  void EndLiveOutputs(int exitCode, int libraryResult);
+
+  std::string jsonLinesPath, metricsPath;
+  LiveOutputs* live = nullptr;  // lives until the process exits, as the runners do
 };
+
+// What the live outputs say about a test, from the values its runner gets.
+TestDescription DescribeSender(const SenderValues& v);
+TestDescription DescribeReceiver(const ReceiverValues& v);
 
 #endif  // PULVO_MAIN_H

@@ -1,5 +1,6 @@
 #include "pulvo_runners.h"
 
+#include "observed_callbacks.h"
 #include "result_callbacks.h"
 
 PulvoSender::PulvoSender(unsigned int testDuration, unsigned char codec, unsigned char fec,
@@ -26,6 +27,7 @@ int PulvoSender::RunSender() {
   } else {
     callback = new JSONSenderCallback();
   }
+  if (live != nullptr) callback = new ObservedSenderCallback(callback, live);
   sender = new TeskSender(testDuration, codec, fec, streamInterval, packetSize, sampleInterval,
                           localPort, remotePort, remoteAddress, localAddress, testId, callback);
   return sender->startSender();
@@ -50,6 +52,7 @@ int PulvoReceiver::RunReceiver() {
   } else {
     callback = new JSONReceiverCallback();
   }
+  if (live != nullptr) callback = new ObservedReceiverCallback(callback, live);
   receiver = new TeskReceiver(localAddress, localPort, windowSize, sampleInterval, dejitterLength,
                               timeout, testId, callback);
   return receiver->startReceiver();

@@ -9,6 +9,8 @@
 
 #include "tesk.h"
 
+class LiveOutputs;
+
 // A sender callback that can close and hand out what it collected.
 class PulvoSenderCallback : public TeskSenderCallback {
  public:
@@ -36,6 +38,8 @@ class PulvoSender {
               std::string remoteAddress, std::string localAddress, unsigned int testId,
               bool resultsAsText);
 
+  // Samples also go to `outputs` (not owned) from the next run on.
+  void SetLiveOutputs(LiveOutputs* outputs) { live = outputs; }
   // Blocks until the test has ended; 0 or a negative library code.
   int RunSender();
   bool FinalizeResults() { return callback->finalizeResults(); }
@@ -50,6 +54,7 @@ class PulvoSender {
   bool resultsAsText;
   TeskSender* sender = nullptr;
   PulvoSenderCallback* callback = nullptr;
+  LiveOutputs* live = nullptr;
 };
 
 class PulvoReceiver {
@@ -58,6 +63,7 @@ class PulvoReceiver {
                 unsigned short sampleInterval, unsigned short dejitterLength,
                 unsigned int timeout, unsigned int testId, bool resultsAsText);
 
+  void SetLiveOutputs(LiveOutputs* outputs) { live = outputs; }
   // Blocks until the test has ended; the samples arrive meanwhile on a
   // library thread. 0 or a negative library code.
   int RunReceiver();
@@ -71,6 +77,7 @@ class PulvoReceiver {
   bool resultsAsText;
   TeskReceiver* receiver = nullptr;
   PulvoReceiverCallback* callback = nullptr;
+  LiveOutputs* live = nullptr;
 };
 
 #endif  // PULVO_RUNNERS_H

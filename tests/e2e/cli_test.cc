@@ -60,6 +60,15 @@ TEST(CliTest, LibraryErrorsGiveTheirReason) {
            std::to_string(occupant.port()) + "): Address already in use"},
       {{"-l", "recv:to=1,lp=" + freePort}, 1, "pulvo: TIMEOUT_ERROR: "},
   };
+  // Live outputs that cannot be written stop the run before the test.
+  ProcessResult r = Pulvo({"--json-lines", "/proc/no/such.jsonl", "recv:lp=" + freePort});
+  EXPECT_EQ(r.exitCode, 11);
+  EXPECT_EQ(r.err.rfind("pulvo: cannot write /proc/no/such.jsonl: ", 0), 0u) << r.err;
+  EXPECT_LT(r.seconds, 2.0);
+  r = Pulvo({"send:td=2", "--metrics="});
+  EXPECT_EQ(r.exitCode, 11);
+  EXPECT_EQ(r.err, "pulvo: --metrics needs a file name\n");
+
   for (const auto& c : cases) {
     TempDir dir;
     ProcessResult r = Pulvo(c.args, dir.path());

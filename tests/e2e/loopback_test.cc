@@ -105,13 +105,17 @@ TEST(LoopbackTest, ReceiverWithoutSenderTimesOut) {
 }
 
 // pulvo recv against pulvo send: a clean G711 stream in text and a clean
-// GSM0610 stream in JSON, measured side by side.
+// GSM0610 stream in JSON, measured side by side. The JSON receiver also
+// writes the live JSON lines and the metrics file.
 TEST(LoopbackTest, ReceiverMeasuresPulvoSend) {
+  TempDir dir;
   const uint16_t textPort = FreeUdpPort(), jsonPort = FreeUdpPort();
   std::unique_ptr<BackgroundProcess> textReceiver(
       StartPulvo({"recv:ws=2,sai=1,to=5,lp=" + std::to_string(textPort)}));
   std::unique_ptr<BackgroundProcess> jsonReceiver(
-      StartPulvo({"-j", "recv:ws=2,sai=1,to=5,lp=" + std::to_string(jsonPort)}));
+      StartPulvo({"-j", "--json-lines", dir.path() + "/live.jsonl",
+                  "recv:ws=2,sai=1,to=5,lp=" + std::to_string(jsonPort),
+                  "--metrics=" + dir.path() + "/pulvo.prom"}));
   std::this_thread::sleep_for(milliseconds(200));
   std::unique_ptr<BackgroundProcess> textSender(StartPulvo(
       {"send:td=5,rp=" + std::to_string(textPort) + ",lp=" + std::to_string(FreeUdpPort())}));
@@ -145,6 +149,31 @@ TEST(LoopbackTest, ReceiverMeasuresPulvoSend) {
     EXPECT_EQ(s.lossRate, 0.0);
     EXPECT_EQ(s.burstSize, 1.0);
   }
+
+  // One start line, the designed objects as sample lines, one end line.
+  rapidjson::Document designed;
+  designed.Parse(json.out.c_str());
+  const std::vector<std::string> live = Lines(dir.ReadFile("live.jsonl"));
+  ASSERT_EQ(live.size(), designed.Size() + 2);
+  for (size_t i = 0; i < live.size(); ++i) {
+    rapidjson::Document line;
+    line.Parse(live[i].c_str());
+    ASSERT_FALSE(line.HasParseError()) << live[i];
+    EXPECT_STREQ(line["Command"].GetString(), "recv");
+    const char* event = i == 0 ? "start" : i + 1 == live.size() ? "end" : "sample";
+    EXPECT_STREQ(line["Event"].GetString(), event);
+    if (i == 0 || i + 1 == live.size()) continue;
+    for (const auto& m : designed[i - 1].GetObject()) {
+      EXPECT_TRUE(line[m.name.GetString()] == m.value) << m.name.GetString();
+    }
+  }
+  EXPECT_NE(live.back().find("\"ExitCode\":0,\"Reason\":\"completed\""), std::string::npos);
+  const std::string metrics = dir.ReadFile("pulvo.prom");
+  EXPECT_NE(metrics.find("pulvo_test_running{command=\"recv\",test_id=\"1\",local=\"127.0.0.1:" +
+                         std::to_string(jsonPort) + "\"} 0\n"),
+            std::string::npos)
+      << metrics;
+  EXPECT_NE(metrics.find("pulvo_mos{"), std::string::npos);
 }
 
 // The same measurement over ::1: the same samples in text and JSON, the

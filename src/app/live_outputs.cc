@@ -1,0 +1,303 @@
+#include "live_outputs.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <sstream>
+
+namespace {
+
+using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+
+std::tm UtcTime(std::time_t seconds) {
+  std::tm t{};
+#if defined(_WIN32)
+  gmtime_s(&t, &seconds);
+#else
+  gmtime_r(&seconds, &t);
+#endif
+  return t;
+}
+
+// Non-finite numbers have no JSON form; they are written as null, as in the
+// designed JSON results.
+void Double(JsonWriter& w, double value) {
+  if (std::isfinite(value)) {
+    w.Double(value);
+  } else {
+    w.Null();
+  }
+}
+
+void Head(JsonWriter& w, const char* event, const TestDescription& test, double time) {
+  w.StartObject();
+  w.Key("Event");
+  w.String(event);
+  w.Key("Time");
+  w.String(FormatRfc3339(time).c_str());
+  w.Key("Command");
+  w.String(test.command.c_str());
+}
+
+void Parameters(JsonWriter& w, const TestDescription& test) {
+  for (const TestParameter& p : test.parameters) {
+    w.Key(p.key.c_str());
+    if (p.isNumber) {
+      w.Uint64(p.number);
+    } else {
+      w.String(p.text.c_str());
+    }
+  }
+}
+
+std::string Finish(JsonWriter& w, rapidjson::StringBuffer& buffer) {
+  w.EndObject();
+  return buffer.GetString();
+}
+
+// A Prometheus sample value: shortest exact form, NaN and infinities spelt
+// the way the text format wants them.
+std::string MetricValue(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+std::string EscapeLabel(const std::string& value) {
+  std::string out;
+  for (char c : value) {
+    if (c == '\\' || c == '"') out += '\\';
+    if (c == '\n') {
+      out += "\\n";
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
+std::string Labels(const TestDescription& test) {
+  std::string labels = "{command=\"" + EscapeLabel(test.command) + "\",test_id=\"" +
+                       std::to_string(test.testId) + "\",local=\"" + EscapeLabel(test.localEnd) +
+                       "\"";
+  if (!test.remoteEnd.empty()) labels += ",remote=\"" + EscapeLabel(test.remoteEnd) + "\"";
+  if (!test.codec.empty()) labels += ",codec=\"" + EscapeLabel(test.codec) + "\"";
+  return labels + "}";
+}
+
+void Gauge(std::ostringstream& out, const char* name, const char* help, const std::string& labels,
+           double value) {
+  out << "# HELP " << name << " " << help << "\n# TYPE " << name << " gauge\n"
+      << name << labels << " " << MetricValue(value) << "\n";
+}
+
+}  // namespace
+
+std::string FormatRfc3339(double secondsSinceEpoch) {
+  const double whole = std::floor(secondsSinceEpoch);
+  int millis = static_cast<int>(std::lround((secondsSinceEpoch - whole) * 1000.0));
+  std::time_t seconds = static_cast<std::time_t>(whole);
+  if (millis == 1000) {
+    millis = 0;
+    seconds++;
+  }
+  const std::tm t = UtcTime(seconds);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.tm_year + 1900,
+                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, millis);
+  return text;
+}
+
+std::string StartLine(const TestDescription& test, double time) {
+  rapidjson::StringBuffer buffer;
+  JsonWriter w(buffer);
+  Head(w, "start", test, time);
+  w.Key("TestId");
+  w.Uint(test.testId);
+  Parameters(w, test);
+  return Finish(w, buffer);
+}
+
+// The designed members of a sample come first, in their designed order.
+std::string SenderSampleLine(const TestDescription& test, double time, unsigned int sentPackets) {
+  rapidjson::StringBuffer buffer;
+  JsonWriter w(buffer);
+  Head(w, "sample", test, time);
+  w.Key("TestId");
+  w.Uint(test.testId);
+  w.Key("SentPackets");
+  w.Uint(sentPackets);
+  Parameters(w, test);
+  return Finish(w, buffer);
+}
+
+std::string ReceiverSampleLine(const TestDescription& test, double time,
+                               const ReceiverSampleValues& s) {
+  rapidjson::StringBuffer buffer;
+  JsonWriter w(buffer);
+  Head(w, "sample", test, time);
+  w.Key("TestId");
+  w.Uint(s.testId);
+  w.Key("MOS");
+  Double(w, s.mos);
+  w.Key("LostPackets");
+  w.Uint(s.lostPackets);
+  w.Key("EstimatedPackets");
+  w.Uint(s.estimatedPackets);
+  w.Key("LossRate");
+  Double(w, s.lossRate);
+  w.Key("AverageBurstSize");
+  Double(w, s.averageBurstSize);
+  w.Key("AvgJitter");
+  w.Uint(s.avgJitter);
+  Parameters(w, test);
+  return Finish(w, buffer);
+}
+
+std::string EndLine(const TestDescription& test, double time, int exitCode,
+                    const std::string& reason, unsigned int samples) {
+  rapidjson::StringBuffer buffer;
+  JsonWriter w(buffer);
+  Head(w, "end", test, time);
+  w.Key("TestId");
+  w.Uint(test.testId);
+  w.Key("ExitCode");
+  w.Int(exitCode);
+  w.Key("Reason");
+  w.String(reason.c_str());
+  w.Key("Samples");
+  w.Uint(samples);
+  return Finish(w, buffer);
+}
+
+std::string PrometheusText(const TestDescription& test, const MetricsState& state) {
+  const std::string labels = Labels(test);
+  std::ostringstream out;
+  Gauge(out, "pulvo_test_running", "Whether the pulvo test is running (1) or has ended (0).",
+        labels, state.running ? 1 : 0);
+  if (state.lastSampleTime != 0) {
+    Gauge(out, "pulvo_last_sample_timestamp_seconds",
+          "Time of the last sample, seconds since the Unix epoch.", labels, state.lastSampleTime);
+  }
+  if (state.haveSenderSample) {
+    Gauge(out, "pulvo_sent_packets", "Test packets sent so far.", labels, state.sentPackets);
+  }
+  if (state.haveReceiverSample) {
+    const ReceiverSampleValues& r = state.receiver;
+    Gauge(out, "pulvo_mos", "Mean opinion score of the last window (1 to 5; 0 when rejected).",
+          labels, r.mos);
+    Gauge(out, "pulvo_loss_ratio", "Loss rate of the last window (0 to 1).", labels, r.lossRate);
+    Gauge(out, "pulvo_lost_packets", "Packets lost in the last window.", labels, r.lostPackets);
+    Gauge(out, "pulvo_estimated_packets", "Packets expected in a window.", labels,
+          r.estimatedPackets);
+    Gauge(out, "pulvo_average_burst_size_packets",
+          "Average number of packets per loss burst in the last window.", labels,
+          r.averageBurstSize);
+    Gauge(out, "pulvo_average_jitter_seconds", "Average jitter of the last window.", labels,
+          r.avgJitter / 1000.0);
+  }
+  return out.str();
+}
+
+LiveOutputs::~LiveOutputs() {
+  if (jsonLines != nullptr) std::fclose(jsonLines);
+}
+
+bool LiveOutputs::Open(const std::string& jsonLinesPath, const std::string& metricsFile,
+                       const TestDescription& description, std::string& error) {
+  std::lock_guard<std::mutex> lock(mutex);
+  test = description;
+  if (!jsonLinesPath.empty()) {
+    jsonLines = std::fopen(jsonLinesPath.c_str(), "a");
+    if (jsonLines == nullptr) {
+      error = "cannot write " + jsonLinesPath + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  metricsPath = metricsFile;
+  if (!metricsPath.empty()) {
+    metrics.running = true;
+    if (!WriteMetrics(&error)) {
+      metricsPath.clear();
+      return false;
+    }
+  }
+  return true;
+}
+
+void LiveOutputs::Start(double time) {
+  std::lock_guard<std::mutex> lock(mutex);
+  WriteLine(StartLine(test, time));
+}
+
+void LiveOutputs::SenderSample(double time, unsigned int sentPackets) {
+  std::lock_guard<std::mutex> lock(mutex);
+  samples++;
+  WriteLine(SenderSampleLine(test, time, sentPackets));
+  metrics.haveSenderSample = true;
+  metrics.sentPackets = sentPackets;
+  metrics.lastSampleTime = time;
+  WriteMetrics(nullptr);
+}
+
+void LiveOutputs::ReceiverSample(double time, const ReceiverSampleValues& sample) {
+  std::lock_guard<std::mutex> lock(mutex);
+  samples++;
+  WriteLine(ReceiverSampleLine(test, time, sample));
+  metrics.haveReceiverSample = true;
+  metrics.receiver = sample;
+  metrics.lastSampleTime = time;
+  WriteMetrics(nullptr);
+}
+
+void LiveOutputs::End(double time, int exitCode, const std::string& reason) {
+  std::lock_guard<std::mutex> lock(mutex);
+  WriteLine(EndLine(test, time, exitCode, reason, samples));
+  metrics.running = false;
+  WriteMetrics(nullptr);
+}
+
+// One write per line, flushed at once: a reader following the file sees
+// whole lines, and two pulvo processes may share one file.
+void LiveOutputs::WriteLine(const std::string& line) {
+  if (jsonLines == nullptr) return;
+  const std::string text = line + "\n";
+  std::fwrite(text.data(), 1, text.size(), jsonLines);
+  std::fflush(jsonLines);
+}
+
+// Written beside the file under a name the textfile collector ignores, then
+// renamed over it, so that a scrape never reads half a file.
+bool LiveOutputs::WriteMetrics(std::string* error) {
+  if (metricsPath.empty()) return true;
+  const size_t slash = metricsPath.find_last_of("/\\");
+  const std::string dir = slash == std::string::npos ? "" : metricsPath.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? metricsPath : metricsPath.substr(slash + 1);
+  const std::string temporary = dir + "." + base + ".tmp";
+  const std::string text = PrometheusText(test, metrics);
+  std::FILE* file = std::fopen(temporary.c_str(), "w");
+  bool ok = file != nullptr;
+  if (ok) {
+    ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    ok = std::fclose(file) == 0 && ok;
+  }
+  if (ok) {
+#if defined(_WIN32)
+    std::remove(metricsPath.c_str());  // rename does not replace a file there
+#endif
+    ok = std::rename(temporary.c_str(), metricsPath.c_str()) == 0;
+  }
+  if (!ok && error != nullptr) *error = "cannot write " + metricsPath + ": " + std::strerror(errno);
+  return ok;
+}
+
+double WallClockSeconds() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
