@@ -34,6 +34,32 @@ TEST(ImpairmentTest, DeterministicLossPatterns) {
   EXPECT_EQ(dropped, (std::vector<uint32_t>{5, 47, 48, 49, 97, 98, 99, 147, 148, 149}));
 }
 
+// Random loss and jitter limited to a range of sequence numbers: none
+// outside it (packets 200 and 201 may still queue behind a jittered 199).
+TEST(ImpairmentTest, LossAndJitterWithinASequenceRange) {
+  ImpairmentSettings s;
+  s.seed = 3;
+  s.lossProbability = 0.2;
+  s.jitterMicros = 30000;
+  s.lossFrom = s.jitterFrom = 100;
+  s.lossTo = s.jitterTo = 199;
+  Impairment engine(s);
+  std::vector<Decision> d = Feed(engine, 300);
+  uint32_t droppedInside = 0, delayedInside = 0;
+  for (uint32_t seq = 0; seq < 300; ++seq) {
+    const bool inside = seq >= 100 && seq <= 199;
+    if (inside) {
+      droppedInside += d[seq].dropped;
+      delayedInside += !d[seq].dropped && d[seq].departures.at(0).atMicros != seq * 20000;
+    } else {
+      ASSERT_FALSE(d[seq].dropped) << seq;
+      if (seq < 100 || seq > 201) ASSERT_EQ(d[seq].departures.at(0).atMicros, seq * 20000) << seq;
+    }
+  }
+  EXPECT_GT(droppedInside, 5u);
+  EXPECT_GT(delayedInside, 20u);
+}
+
 TEST(ImpairmentTest, SameSeedSameFate) {
   ImpairmentSettings s;
   s.seed = 42;
@@ -138,8 +164,8 @@ TEST(ImpairmentTest, SwapDuplicateTruncateAndSparedDatagrams) {
 
 TEST(RelayOptionsTest, ParsesEveryImpairment) {
   const char* argv[] = {"pulvo-relay", "--listen", "5000", "--forward", "5001", "--seed", "7",
-                        "--loss", "0.01", "--ge", "0.01,0.33,0,1", "--drop-every", "50:3",
-                        "--drop-seq", "1,2", "--delay", "5", "--jitter", "15", "--alternate",
+                        "--loss", "0.01:10-", "--ge", "0.01,0.33,0,1", "--drop-every", "50:3",
+                        "--drop-seq", "1,2", "--delay", "5", "--jitter", "15:20-30", "--alternate",
                         "0,10", "--step", "150:200", "--allow-reorder", "--swap-every", "10",
                         "--reorder", "0.05:40", "--duplicate", "0.01", "--truncate", "20",
                         "--impair-all", "16", "--record", "x.jsonl", "--format", "jsonl",
@@ -149,6 +175,10 @@ TEST(RelayOptionsTest, ParsesEveryImpairment) {
   ASSERT_TRUE(ParseRelayOptions(sizeof argv / sizeof *argv, argv, o, error)) << error;
   EXPECT_EQ(o.listenPort, 5000);
   EXPECT_EQ(o.impairment.dropRun, 3u);
+  EXPECT_EQ(o.impairment.lossFrom, 10u);
+  EXPECT_EQ(o.impairment.lossTo, UINT32_MAX);
+  EXPECT_EQ(o.impairment.jitterFrom, 20u);
+  EXPECT_EQ(o.impairment.jitterTo, 30u);
   EXPECT_EQ(o.impairment.stepMicros, 200000);
   EXPECT_EQ(o.impairment.reorderHoldMicros, 40000);
   EXPECT_EQ(o.impairment.alternatingMicros, (std::vector<int64_t>{0, 10000}));
@@ -163,6 +193,8 @@ TEST(RelayOptionsTest, RefusesBadArguments) {
       {"r", "--listen", "1", "--forward", "2", "--loss", "1.5"},
       {"r", "--listen", "1", "--forward", "2", "--loss"},
       {"r", "--listen", "1", "--forward", "2", "--drop-every", "5:9"},
+      {"r", "--listen", "1", "--forward", "2", "--jitter", "5:30-20"},
+      {"r", "--listen", "1", "--forward", "2", "--loss", "0.1:7"},
       {"r", "--listen", "1", "--forward", "2", "--ge", "0.1"},
       {"r", "--listen", "1", "--forward", "2", "--format", "xml"},
       {"r", "--listen", "1", "--forward", "2", "--bogus", "1"},

@@ -16,7 +16,8 @@ bool Impairment::Lose(uint32_t sequence) {
   }
   // The random draws are made for every packet, so one impairment does not
   // shift the random sequence of another.
-  if (uniform(random) < s.lossProbability) lost = true;
+  const bool lossDraw = uniform(random) < s.lossProbability;
+  if (lossDraw && sequence >= s.lossFrom && sequence <= s.lossTo) lost = true;
   if (s.gilbertElliott) {
     const double change = uniform(random);
     geBad = geBad ? change >= s.geBadToGood : change < s.geGoodToBad;
@@ -31,7 +32,8 @@ int64_t Impairment::Delay(uint32_t sequence) {
   if (s.stepMicros != 0 && sequence >= s.stepFromSequence) delay += s.stepMicros;
   if (s.jitterMicros > 0) {
     std::uniform_int_distribution<int64_t> jitter(-s.jitterMicros, s.jitterMicros);
-    delay += jitter(random);
+    const int64_t draw = jitter(random);
+    if (sequence >= s.jitterFrom && sequence <= s.jitterTo) delay += draw;
   }
   return std::max<int64_t>(delay, 0);
 }

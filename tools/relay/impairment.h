@@ -13,6 +13,7 @@ struct ImpairmentSettings {
   uint64_t seed = 1;
   // Loss.
   double lossProbability = 0.0;
+  uint32_t lossFrom = 0, lossTo = UINT32_MAX;  // sequence numbers the random loss applies to
   bool gilbertElliott = false;
   double geGoodToBad = 0.0, geBadToGood = 1.0;  // per packet transition probabilities
   double geLossGood = 0.0, geLossBad = 1.0;     // loss probability in each state
@@ -22,6 +23,7 @@ struct ImpairmentSettings {
   // Delay.
   int64_t delayMicros = 0;
   int64_t jitterMicros = 0;  // uniform in [-jitter, +jitter] on top of the delay
+  uint32_t jitterFrom = 0, jitterTo = UINT32_MAX;  // sequence numbers the jitter applies to
   std::vector<int64_t> alternatingMicros;  // extra delay by sequence number, cycling
   uint32_t stepFromSequence = 0;           // with stepMicros: extra delay from this packet on
   int64_t stepMicros = 0;

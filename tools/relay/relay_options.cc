@@ -12,14 +12,16 @@ const char* const kRelayUsage =
     "  --listen-addr A, --forward-addr A   addresses (default 127.0.0.1), both IPv4 or\n"
     "                           both IPv6 (for example ::1)\n"
     "  --seed N                 random seed (default 1)\n"
-    "  --loss P                 drop each packet with probability P\n"
+    "  --loss P[:A-B]           drop each packet with probability P (sequence numbers A to\n"
+    "                           B only; B may be left out)\n"
     "  --ge PGB,PBG[,LG,LB]     Gilbert-Elliott loss: good->bad and bad->good transition\n"
     "                           probabilities, loss probability in the good and bad state\n"
     "                           (default 0 and 1)\n"
     "  --drop-every N[:K]       drop the last K (default 1) of every N sequence numbers\n"
     "  --drop-seq A,B,...       drop these sequence numbers\n"
     "  --delay MS               fixed extra delay\n"
-    "  --jitter MS              uniform random delay in [-MS, +MS] around the delay\n"
+    "  --jitter MS[:A-B]        uniform random delay in [-MS, +MS] around the delay\n"
+    "                           (sequence numbers A to B only; B may be left out)\n"
     "  --alternate MS,MS,...    extra delay by sequence number, in turn\n"
     "  --step SEQ:MS            extra delay from sequence number SEQ on\n"
     "  --allow-reorder          let jittered packets overtake each other\n"
@@ -64,6 +66,18 @@ std::vector<std::string> split(const std::string& text, char separator) {
   while (std::getline(in, part, separator)) parts.push_back(part);
   if (!text.empty() && text.back() == separator) parts.push_back("");
   return parts;
+}
+
+// "A-B" or "A-": sequence numbers A to B, or A on.
+bool sequenceRange(const std::string& text, uint32_t& from, uint32_t& to) {
+  const size_t dash = text.find('-');
+  if (dash == std::string::npos) return false;
+  long long a = 0, b = UINT32_MAX;
+  if (!toInt(text.substr(0, dash), 0, UINT32_MAX, a)) return false;
+  if (dash + 1 < text.size() && !toInt(text.substr(dash + 1), a, UINT32_MAX, b)) return false;
+  from = static_cast<uint32_t>(a);
+  to = static_cast<uint32_t>(b);
+  return true;
 }
 
 bool millis(const std::string& text, long long low, int64_t& micros) {
@@ -112,7 +126,9 @@ bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::
       ok = toInt(value, 0, INT64_MAX, n);
       s.seed = static_cast<uint64_t>(n);
     } else if (flag("--loss")) {
-      ok = probability(value, s.lossProbability);
+      std::vector<std::string> p = split(value, ':');
+      ok = (p.size() == 1 || p.size() == 2) && probability(p[0], s.lossProbability) &&
+           (p.size() == 1 || sequenceRange(p[1], s.lossFrom, s.lossTo));
     } else if (flag("--ge")) {
       std::vector<std::string> p = split(value, ',');
       ok = (p.size() == 2 || p.size() == 4) && probability(p[0], s.geGoodToBad) &&
@@ -134,7 +150,9 @@ bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::
     } else if (flag("--delay")) {
       ok = millis(value, 0, s.delayMicros);
     } else if (flag("--jitter")) {
-      ok = millis(value, 0, s.jitterMicros);
+      std::vector<std::string> p = split(value, ':');
+      ok = (p.size() == 1 || p.size() == 2) && millis(p[0], 0, s.jitterMicros) &&
+           (p.size() == 1 || sequenceRange(p[1], s.jitterFrom, s.jitterTo));
     } else if (flag("--alternate")) {
       for (const std::string& part : split(value, ',')) {
         int64_t micros = 0;
