@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-$root/build}
 shift || true
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" python3-matplotlib
 "$root/scripts/build.sh" "$dir" "$@"
 cd "$dir"
 # Most end-to-end tests wait on the wall clock; four at a time is plenty on

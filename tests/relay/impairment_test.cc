@@ -53,7 +53,9 @@ TEST(ImpairmentTest, LossAndJitterWithinASequenceRange) {
       delayedInside += !d[seq].dropped && d[seq].departures.at(0).atMicros != seq * 20000;
     } else {
       ASSERT_FALSE(d[seq].dropped) << seq;
-      if (seq < 100 || seq > 201) ASSERT_EQ(d[seq].departures.at(0).atMicros, seq * 20000) << seq;
+      if (seq < 100 || seq > 201) {
+        ASSERT_EQ(d[seq].departures.at(0).atMicros, seq * 20000) << seq;
+      }
     }
   }
   EXPECT_GT(droppedInside, 5u);
