@@ -19,9 +19,13 @@ cd "$work"
 "${memcheck[@]}" --log-file=recv.log "$pulvo" -j -l "recv:ws=2,sai=1,to=10,lp=$port" > recv.out &
 receiver=$!
 sleep 2
-"${memcheck[@]}" --log-file=send.log "$pulvo" -j -l "send:td=4,sai=1,rp=$port,lp=$((port + 1))" > send.out
-send_status=$?
-wait "$receiver" && recv_status=0 || recv_status=$?
+# Both statuses are collected before anything can stop the script, so that
+# the logs below are printed whatever memcheck found.
+send_status=0
+"${memcheck[@]}" --log-file=send.log "$pulvo" -j -l "send:td=4,sai=1,rp=$port,lp=$((port + 1))" \
+  > send.out || send_status=$?
+recv_status=0
+wait "$receiver" || recv_status=$?
 for side in send recv; do
   echo "== pulvo $side under memcheck =="
   cat "$side.out"

@@ -141,7 +141,7 @@ sockaddr_storage Loopback(bool ipv6, uint16_t port, socklen_t* length) {
 
 }  // namespace
 
-UdpPeer::UdpPeer(bool ipv6) : ipv6(ipv6) {
+UdpPeer::UdpPeer(bool useIPv6) : ipv6(useIPv6) {
   socketFd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
   int bufferBytes = 4 << 20;
   setsockopt(socketFd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);

@@ -9,8 +9,8 @@
 
 class ObservedSenderCallback : public PulvoSenderCallback {
  public:
-  ObservedSenderCallback(PulvoSenderCallback* inner, LiveOutputs* live)
-      : inner(inner), live(live) {}
+  ObservedSenderCallback(PulvoSenderCallback* designed, LiveOutputs* outputs)
+      : inner(designed), live(outputs) {}
   void doCallback(unsigned int sentPackets, unsigned int testId) override {
     inner->doCallback(sentPackets, testId);
     live->SenderSample(WallClockSeconds(), sentPackets);
@@ -25,8 +25,8 @@ class ObservedSenderCallback : public PulvoSenderCallback {
 
 class ObservedReceiverCallback : public PulvoReceiverCallback {
  public:
-  ObservedReceiverCallback(PulvoReceiverCallback* inner, LiveOutputs* live)
-      : inner(inner), live(live) {}
+  ObservedReceiverCallback(PulvoReceiverCallback* designed, LiveOutputs* outputs)
+      : inner(designed), live(outputs) {}
   // The sample's time is the start of its tick: the measurement start plus
   // the elapsed time the library hands over.
   void doCallback(double mos, unsigned int startSeconds, unsigned int startMicroseconds,

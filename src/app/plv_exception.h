@@ -8,7 +8,7 @@
 // The front end's own exception, raised when a parameter set cannot be built.
 class PLV_exception : public std::exception {
  public:
-  explicit PLV_exception(const std::string& message) : message(message) {}
+  explicit PLV_exception(const std::string& text) : message(text) {}
   const char* what() const noexcept override { return message.c_str(); }
   // The message, ": " and the C library's text for the (always 0) error number.
   std::string toString() const { return message + ": " + std::strerror(-errorNumber); }

@@ -3,23 +3,24 @@
 #include "observed_callbacks.h"
 #include "result_callbacks.h"
 
-PulvoSender::PulvoSender(unsigned int testDuration, unsigned char codec, unsigned char fec,
-                         unsigned char streamInterval, unsigned short packetSize,
-                         unsigned short sampleInterval, unsigned short localPort,
-                         unsigned short remotePort, std::string remoteAddress,
-                         std::string localAddress, unsigned int testId, bool resultsAsText)
-    : testDuration(testDuration),
-      codec(codec),
-      fec(fec),
-      streamInterval(streamInterval),
-      packetSize(packetSize),
-      sampleInterval(sampleInterval),
-      localPort(localPort),
-      remotePort(remotePort),
-      remoteAddress(std::move(remoteAddress)),
-      localAddress(std::move(localAddress)),
-      testId(testId),
-      resultsAsText(resultsAsText) {}
+PulvoSender::PulvoSender(unsigned int givenTestDuration, unsigned char givenCodec,
+                         unsigned char givenFec, unsigned char givenStreamInterval,
+                         unsigned short givenPacketSize, unsigned short givenSampleInterval,
+                         unsigned short givenLocalPort, unsigned short givenRemotePort,
+                         std::string givenRemoteAddress, std::string givenLocalAddress,
+                         unsigned int givenTestId, bool givenResultsAsText)
+    : testDuration(givenTestDuration),
+      codec(givenCodec),
+      fec(givenFec),
+      streamInterval(givenStreamInterval),
+      packetSize(givenPacketSize),
+      sampleInterval(givenSampleInterval),
+      localPort(givenLocalPort),
+      remotePort(givenRemotePort),
+      remoteAddress(std::move(givenRemoteAddress)),
+      localAddress(std::move(givenLocalAddress)),
+      testId(givenTestId),
+      resultsAsText(givenResultsAsText) {}
 
 int PulvoSender::RunSender() {
   if (resultsAsText) {
@@ -33,18 +34,18 @@ int PulvoSender::RunSender() {
   return sender->startSender();
 }
 
-PulvoReceiver::PulvoReceiver(std::string localAddress, unsigned short localPort,
-                             unsigned short windowSize, unsigned short sampleInterval,
-                             unsigned short dejitterLength, unsigned int timeout,
-                             unsigned int testId, bool resultsAsText)
-    : localAddress(std::move(localAddress)),
-      localPort(localPort),
-      windowSize(windowSize),
-      sampleInterval(sampleInterval),
-      dejitterLength(dejitterLength),
-      timeout(timeout),
-      testId(testId),
-      resultsAsText(resultsAsText) {}
+PulvoReceiver::PulvoReceiver(std::string givenLocalAddress, unsigned short givenLocalPort,
+                             unsigned short givenWindowSize, unsigned short givenSampleInterval,
+                             unsigned short givenDejitterLength, unsigned int givenTimeout,
+                             unsigned int givenTestId, bool givenResultsAsText)
+    : localAddress(std::move(givenLocalAddress)),
+      localPort(givenLocalPort),
+      windowSize(givenWindowSize),
+      sampleInterval(givenSampleInterval),
+      dejitterLength(givenDejitterLength),
+      timeout(givenTimeout),
+      testId(givenTestId),
+      resultsAsText(givenResultsAsText) {}
 
 int PulvoReceiver::RunReceiver() {
   if (resultsAsText) {

@@ -6,14 +6,12 @@
 #if defined(_WIN32)
 #include <winsock2.h>
 #include <ws2tcpip.h>
-typedef SOCKET TeskSocket;
 #else
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-typedef int TeskSocket;
 #endif
 
 #endif  // TESK_NET_HEADERS_H

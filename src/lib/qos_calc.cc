@@ -12,7 +12,6 @@
 namespace {
 
 constexpr unsigned int kWaitStepMicros = 10000;
-constexpr uint32_t kStopCheckMicros = 100000;
 
 struct Elapsed {
   int64_t sec;
@@ -43,7 +42,7 @@ class QosTask {
   }
 
   void run() {
-    if (p.serverRunning->load() == 0) {
+    if (p.serverRunning->load() == kServerStopping) {
       TESK_LOG(7, "QoSCalc(" << getOwnThreadId() << ", 0): Error in server thread");
       return finish();
     }
@@ -52,6 +51,8 @@ class QosTask {
     if (!waitForFirstPacket()) return finish();
 
     const TimeOfDay start = timeOfDay();
+    // A lock taken and let go at once: the designed start-up does it, and it
+    // orders this start after any insertion the server is in the middle of.
     { std::lock_guard<std::mutex> lock(*p.mapMutex); }
     // The first tick starts at once; the packets already in the map arrived
     // before it and lie outside every window.
@@ -64,7 +65,7 @@ class QosTask {
     uint32_t ticks = 0;
     bool firstTick = true;
     for (;;) {
-      if (p.serverRunning->load() == 0) {
+      if (p.serverRunning->load() == kServerStopping) {
         TESK_LOG(7, config.logPrefix << "Error in server thread, exiting(2)");
         return finish();
       }
@@ -83,7 +84,7 @@ class QosTask {
       const int32_t remaining = static_cast<int32_t>(
           p.sampleInterval * 1000.0 - (timeOfDay().seconds() - tickStart) * 1e6);
       if (remaining > 0) {
-        napWhileServerRuns(static_cast<uint32_t>(remaining));
+        sleepUntilNextTick(static_cast<uint32_t>(remaining));
       } else {
         TESK_LOG(7, config.logPrefix << "Not going to sleep negative number of msecs (" << remaining
                                      << ")");
@@ -92,13 +93,13 @@ class QosTask {
   }
 
  private:
-  // Sleeps in steps, so that a server that stops is noticed within one step
-  // rather than one sampling interval.
-  void napWhileServerRuns(uint32_t micros) {
-    while (micros > 0 && p.serverRunning->load() != 0) {
-      const uint32_t step = std::min(micros, kStopCheckMicros);
-      nap(step);
-      micros -= step;
+  // The tick needs milliseconds, not the sender's microseconds: an ordinary
+  // sleep, which the server wakes when it asks the task to stop.
+  void sleepUntilNextTick(uint32_t micros) {
+    if (p.tickSleep != nullptr) {
+      p.tickSleep->sleepFor(micros);
+    } else {
+      nap(micros);
     }
   }
 
@@ -112,14 +113,14 @@ class QosTask {
         packets = p.payloadMap->size();
       }
       if (packets != 0) return true;
-      if (p.serverRunning->load() == 0) {
+      if (p.serverRunning->load() == kServerStopping) {
         TESK_LOG(7, config.logPrefix << "Error in server thread, terminating");
         return false;
       }
       nap(kWaitStepMicros);
       if (++naps > p.timeout / 10) {
         TESK_LOG_FAILURE(7, config.logPrefix, "Timeout! Exiting!\n");
-        p.qosStatus->store(-1);
+        p.qosStatus->store(kQosGaveUp);
         return false;
       }
     }
@@ -137,7 +138,7 @@ class QosTask {
         lock.unlock();
         TESK_LOG(7, config.logPrefix << "Received stream end control packet: End of measurement!\n");
         TESK_LOG(7, config.logPrefix << "tot_packets: " << state.totPackets);
-        p.qosStatus->store(0);
+        p.qosStatus->store(kQosEndOfStream);
         return false;
       }
       if (p.payloadMap->empty()) {
@@ -146,7 +147,7 @@ class QosTask {
         if (++emptyCount > allowedEmpty) {
           lock.unlock();
           TESK_LOG_FAILURE(7, config.logPrefix, "No packets received before timeout! Exiting!\n");
-          p.qosStatus->store(-1);
+          p.qosStatus->store(kQosGaveUp);
           return false;
         }
       }

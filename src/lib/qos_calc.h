@@ -17,6 +17,8 @@
 #include <mutex>
 
 #include "packet.h"
+#include "sleep_utils.h"
+#include "tesk_errors.h"
 
 typedef void (*ReceiverSampleCallback)(void* context, double mos, unsigned int startSeconds,
                                        unsigned int startMicroseconds, unsigned int elapsedSeconds,
@@ -25,8 +27,18 @@ typedef void (*ReceiverSampleCallback)(void* context, double mos, unsigned int s
                                        double averageBurstSize, unsigned int avgJitter,
                                        unsigned int testId);
 
+// The qosState cell.
 constexpr uint8_t kQosRunning = 1;
 constexpr uint8_t kQosEnded = 2;
+// The serverRunning cell.
+constexpr uint8_t kServerRunning = 1;
+constexpr uint8_t kServerStopping = 0;
+// The qosStatus cell. The server hands it on as its own result, so a
+// calculation that gave up (-1) ends the test with TIMEOUT_ERROR: the value
+// is the designed one and equals that code on purpose.
+constexpr int16_t kQosEndOfStream = 0;
+constexpr int16_t kQosGaveUp = -1;
+static_assert(kQosGaveUp == TIMEOUT_ERROR, "a calculation that gave up is a time-out");
 
 struct QosCalcParams {
   PayloadMap* payloadMap;
@@ -36,9 +48,10 @@ struct QosCalcParams {
   uint16_t dejitterLength;  // ms
   uint32_t timeout;         // ms
   uint32_t testId;
-  std::atomic<int16_t>* qosStatus;     // 0 end of stream, -1 gave up for want of packets
-  std::atomic<uint8_t>* serverRunning; // 1 go on, 0 stop
+  std::atomic<int16_t>* qosStatus;     // kQosEndOfStream or kQosGaveUp
+  std::atomic<uint8_t>* serverRunning; // kServerRunning, then kServerStopping
   std::atomic<uint8_t>* qosState;      // kQosRunning, then kQosEnded on every way out
+  WakeableSleep* tickSleep;            // the tick's sleep, woken when the server stops; may be null
   ReceiverSampleCallback callback;
   void* context;
   char localAddress[64];  // only logged; holds any address text of either family

@@ -5,16 +5,12 @@
 #include <memory>
 
 #include "packet.h"
+#include "server_log.h"
 #include "sleep_utils.h"
 #include "stop_request.h"
 #include "task_pool.h"
 #include "tesk_errors.h"
-#include "tesk_log.h"
 #include "test_error.h"
-#include "udp_socket.h"
-
-#define SERVER_LOG(parts) TESK_LOG(7, "Server(" << serverThreadId << "): " << parts)
-#define SERVER_FAILURE(parts) TESK_LOG_FAILURE(7, "Server(" << serverThreadId << "): ", parts)
 
 namespace {
 
@@ -22,9 +18,6 @@ constexpr unsigned int kPollStepMicros = 10000;
 constexpr uint32_t kEndOfStreamWaitMillis = 1000;
 constexpr int64_t kEndOfStreamDrainMicros = 3000000;
 constexpr uint32_t kStopWaitSlackMillis = 3000;
-// How often a wait for datagrams looks for a stop request.
-constexpr int kStopCheckMillis = 100;
-constexpr int kStopRequested = -2;
 
 // What the server and the calculation share. It is reference-counted so that
 // it stays valid for a calculation task that starts or ends after the server
@@ -32,9 +25,10 @@ constexpr int kStopRequested = -2;
 struct SharedRun {
   PayloadMap map;
   std::mutex mapMutex;
-  std::atomic<int16_t> qosStatus{0};
-  std::atomic<uint8_t> serverRunning{1};
+  std::atomic<int16_t> qosStatus{kQosEndOfStream};
+  std::atomic<uint8_t> serverRunning{kServerRunning};
   std::atomic<uint8_t> qosState{kQosRunning};
+  WakeableSleep tickSleep;
   QosCalcParams calcParams;
 };
 
@@ -47,10 +41,67 @@ unsigned long runCalcTask(void* arg) {
   return qosCalc(&task->run->calcParams);
 }
 
+// The system's pool, socket and stop request.
+class SystemEnvironment : public ServerEnvironment {
+ public:
+  ~SystemEnvironment() override { closeSocket(); }
+
+  int startCalculation(unsigned long (*task)(void*), void* arg, QosCalcParams*,
+                       unsigned short threadCount) override {
+    return queueWorkTask(task, arg, threadCount);
+  }
+
+  int openSocket(unsigned long threadId, const char* address, unsigned short port) override {
+    const int result = startUdpSocketComm(threadId, address, port, socketFd);
+    if (result != 0) {
+      socketFd = -1;
+      return result;
+    }
+    enableArrivalTimestamps(socketFd);
+    return 0;
+  }
+
+  // The poll set holds the socket and the stop request's descriptor, so a
+  // stop wakes the wait at once and an idle receiver does not wake at all.
+  // Where there is no such descriptor, the wait looks every
+  // kStopCheckMillis.
+  Wait waitForDatagram(uint32_t timeoutMs) override {
+    const int64_t deadline = monotonicMicros() + static_cast<int64_t>(timeoutMs) * 1000;
+    const int wakeFd = stopRequestWakeFd();
+    for (;;) {
+      if (testStopRequested()) return Wait::StopRequested;
+      const int64_t remainingMicros = deadline - monotonicMicros();
+      if (remainingMicros <= 0) return Wait::TimedOut;
+      int64_t step = (remainingMicros + 999) / 1000;
+      step = std::min<int64_t>(step, wakeFd >= 0 ? INT32_MAX : kStopCheckMillis);
+      const int ready = waitReadableOrWoken(socketFd, wakeFd, static_cast<int>(step));
+      if (ready == kWoken) return Wait::StopRequested;
+      if (ready > 0) return Wait::Readable;
+      if (ready < 0) return Wait::Failed;
+    }
+  }
+
+  long receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
+               TimeOfDay* arrival) override {
+    return receiveDatagram(socketFd, buffer, capacity, from, arrival);
+  }
+
+  void closeSocket() override {
+    if (socketFd >= 0) ::closeSocket(socketFd);
+    socketFd = -1;
+  }
+
+ private:
+  int socketFd = -1;
+};
+
 class Server {
  public:
-  Server(const ServerParams& params, unsigned short threadCount)
-      : p(params), threadCount(threadCount), shared(std::make_shared<SharedRun>()) {
+  Server(const ServerParams& params, unsigned short poolThreads, ServerEnvironment& environment)
+      : p(params),
+        threadCount(poolThreads),
+        env(environment),
+        shared(std::make_shared<SharedRun>()) {
     serverThreadId = getOwnThreadId();
     std::strncpy(address, p.localAddress, sizeof address - 1);
     QosCalcParams& c = shared->calcParams;
@@ -64,95 +115,98 @@ class Server {
     c.qosStatus = &shared->qosStatus;
     c.serverRunning = &shared->serverRunning;
     c.qosState = &shared->qosState;
+    c.tickSleep = &shared->tickSleep;
     c.callback = p.callback;
     c.context = p.context;
-    static_assert(sizeof c.localAddress >= sizeof address, "the calculation's copy must hold any address");
+    static_assert(sizeof c.localAddress >= sizeof address,
+                  "the calculation's copy must hold any address");
     std::memcpy(c.localAddress, address, sizeof address);
     c.localPort = p.localPort;
     c.serverThreadId = serverThreadId;
   }
 
   int run() {
-    SERVER_LOG("Invoking the QoS calculation thread");
+    SERVER_LOG(serverThreadId, "Invoking the QoS calculation thread");
     CalcTask* task = new CalcTask{shared};
-    int queued = queueWorkTask(runCalcTask, task, threadCount);
+    const int queued = env.startCalculation(runCalcTask, task, &shared->calcParams, threadCount);
     if (queued < 0) {
       delete task;
-      SERVER_FAILURE("Failed to add QoSCalc task, error " << queued);
+      SERVER_FAILURE(serverThreadId, "Failed to add QoSCalc task, error " << queued);
       return THREAD_ERROR;
     }
-    SERVER_LOG("QoS calculation thread invoked");
+    SERVER_LOG(serverThreadId, "QoS calculation thread invoked");
 
-    int socketFd = -1;
-    int socketResult = startUdpSocketComm(serverThreadId, address, p.localPort, socketFd);
+    const int socketResult = env.openSocket(serverThreadId, address, p.localPort);
     if (socketResult != 0) {
-      SERVER_LOG("Error starting up UDP socket communications (ip=" << address << ", port="
-                                                                   << p.localPort << "): "
-                                                                   << "Tesk error: " << socketResult
-                                                                   << ", wait QoSCalc to terminate..");
+      SERVER_LOG(serverThreadId, "Error starting up UDP socket communications (ip="
+                                     << address << ", port=" << p.localPort << "): "
+                                     << "Tesk error: " << socketResult
+                                     << ", wait QoSCalc to terminate..");
       if (!stopCalculation()) return THREAD_ERROR;
-      SERVER_LOG("QoSCalc thread terminated");
+      SERVER_LOG(serverThreadId, "QoSCalc thread terminated");
       return socketResult;
     }
-    enableArrivalTimestamps(socketFd);
-    SERVER_LOG("UDP socket communications started.");
-    SERVER_LOG("Timeout is " << p.timeout);
-    int result = receiveLoop(socketFd);
-    closeSocket(socketFd);
+    SERVER_LOG(serverThreadId, "UDP socket communications started.");
+    SERVER_LOG(serverThreadId, "Timeout is " << p.timeout);
+    const int result = receiveLoop();
+    env.closeSocket();
     return result;
   }
 
  private:
-  int receiveLoop(int socketFd) {
+  int receiveLoop() {
     uint8_t buffer[kPacketBufferSize];
     bool clientFound = false;
     bool draining = false;
     int64_t eosStartMicros = 0;  // monotonic
     for (;;) {
       if (shared->qosState.load() == kQosEnded && !draining) {
-        SERVER_LOG("Qos thread exited, reading EOS packets");
+        SERVER_LOG(serverThreadId, "Qos thread exited, reading EOS packets");
         draining = true;
         eosStartMicros = monotonicMicros();
       }
       const uint32_t timeoutMs = draining ? kEndOfStreamWaitMillis : p.timeout;
-      const int ready = waitForDatagram(socketFd, timeoutMs);
-      if (ready == kStopRequested) {
-        SERVER_LOG("Stop requested, waiting QosCalc to terminate");
+      const ServerEnvironment::Wait wait = env.waitForDatagram(timeoutMs);
+      if (wait == ServerEnvironment::Wait::StopRequested) {
+        SERVER_LOG(serverThreadId, "Stop requested, waiting QosCalc to terminate");
         if (!draining && !stopCalculation()) return THREAD_ERROR;
         return 0;
       }
-      if (ready <= 0) {
+      if (wait != ServerEnvironment::Wait::Readable) {
+        // The designed log line gives the poll's own value: 0 or -1.
+        const int pollResult = wait == ServerEnvironment::Wait::TimedOut ? 0 : -1;
         if (!draining) {
-          SERVER_LOG("read timeout or error, waiting QosCalc to terminate. Return val " << ready);
+          SERVER_LOG(serverThreadId, "read timeout or error, waiting QosCalc to terminate. Return val "
+                                         << pollResult);
           if (!stopCalculation()) return THREAD_ERROR;
           // Noted only now, so that a calculation that gave up first names
           // its own reason.
           noteTestError("read timeout or error, waiting QosCalc to terminate. Return val " +
-                        std::to_string(ready));
-          SERVER_LOG("QoSCalc thread terminated\n");
+                        std::to_string(pollResult));
+          SERVER_LOG(serverThreadId, "QoSCalc thread terminated\n");
           return TIMEOUT_ERROR;
         }
-        if (ready < 0) SERVER_LOG("Failed to read EOS packet! Wait QoSCalc to terminate");
-        SERVER_LOG("QoSCalc thread terminated\n");
-        // The calculation has ended; its status tells how (0 at the end of
-        // the stream).
+        if (pollResult < 0) {
+          SERVER_LOG(serverThreadId, "Failed to read EOS packet! Wait QoSCalc to terminate");
+        }
+        SERVER_LOG(serverThreadId, "QoSCalc thread terminated\n");
+        // The calculation has ended; its status tells how.
         return shared->qosStatus.load();
       }
 
       SocketAddress sender;
       std::memset(&sender.storage, 0, sizeof sender.storage);
       TimeOfDay arrival;
-      const long length = receiveDatagram(socketFd, buffer, sizeof buffer, &sender, &arrival);
+      const long length = env.receive(buffer, sizeof buffer, &sender, &arrival);
       if (length < 0) {
-        SERVER_FAILURE("Error receiving, wait QoSCalc to terminate..");
+        SERVER_FAILURE(serverThreadId, "Error receiving, wait QoSCalc to terminate..");
         if (!stopCalculation()) return THREAD_ERROR;
-        SERVER_LOG("QoSCalc thread terminated");
+        SERVER_LOG(serverThreadId, "QoSCalc thread terminated");
         return SOCKET_ERROR;
       }
       if (!clientFound) {
-        SERVER_LOG("Initial client found: " << formatAddressAndPort(sender));
+        SERVER_LOG(serverThreadId, "Initial client found: " << formatAddressAndPort(sender));
       }
-      const double receiveTime = arrival.seconds();
 
       if (draining) {
         if (monotonicMicros() - eosStartMicros >= kEndOfStreamDrainMicros) {
@@ -165,38 +219,23 @@ class Server {
       // A datagram shorter than the header carries no packet.
       Payload payload;
       if (decodePacket(buffer, static_cast<size_t>(length), payload)) {
-        storePayload(shared->map, shared->mapMutex, receiveTime, payload);
+        storePayload(shared->map, shared->mapMutex, arrival.seconds(), payload);
       }
 
-      if (shared->qosStatus.load() != 0) {
+      if (shared->qosStatus.load() != kQosEndOfStream) {
         if (!waitForCalculationEnd()) return THREAD_ERROR;
-        SERVER_LOG("Error in QosCalc thread");
+        SERVER_LOG(serverThreadId, "Error in QosCalc thread");
         return shared->qosStatus.load();
       }
       clientFound = true;
     }
   }
 
-  // Waits up to `timeoutMs` for a datagram, as waitReadable does, but looks
-  // for a stop request in between: kStopRequested when one came. Any 32-bit
-  // time-out is waited in full.
-  int waitForDatagram(int socketFd, uint32_t timeoutMs) {
-    const int64_t deadline = monotonicMicros() + static_cast<int64_t>(timeoutMs) * 1000;
-    for (;;) {
-      if (testStopRequested()) return kStopRequested;
-      const int64_t remainingMicros = deadline - monotonicMicros();
-      if (remainingMicros <= 0) return 0;
-      const int64_t remainingMillis = (remainingMicros + 999) / 1000;
-      const int ready =
-          waitReadable(socketFd, static_cast<int>(std::min<int64_t>(remainingMillis, kStopCheckMillis)));
-      if (ready != 0) return ready;
-    }
-  }
-
-  // Asks the calculation to stop and waits for it. False when it did not
-  // end within the bound.
+  // Asks the calculation to stop, wakes its tick sleep, and waits for it.
+  // False when it did not end within the bound.
   bool stopCalculation() {
-    shared->serverRunning.store(0);
+    shared->serverRunning.store(kServerStopping);
+    shared->tickSleep.wake();
     return waitForCalculationEnd();
   }
 
@@ -205,8 +244,9 @@ class Server {
     const int64_t deadline = monotonicMicros() + static_cast<int64_t>(limitMillis) * 1000;
     while (shared->qosState.load() != kQosEnded) {
       if (monotonicMicros() > deadline) {
-        shared->serverRunning.store(0);
-        SERVER_FAILURE("QoSCalc thread did not terminate within " << limitMillis << " ms");
+        shared->serverRunning.store(kServerStopping);
+        SERVER_FAILURE(serverThreadId,
+                       "QoSCalc thread did not terminate within " << limitMillis << " ms");
         return false;
       }
       nap(kPollStepMicros);
@@ -216,6 +256,7 @@ class Server {
 
   const ServerParams p;
   const unsigned short threadCount;
+  ServerEnvironment& env;
   std::shared_ptr<SharedRun> shared;
   unsigned long serverThreadId;
   char address[kAddressTextBuffer] = {0};
@@ -228,9 +269,14 @@ uint32_t serverStopWaitMillis(uint32_t timeoutMs, uint16_t sampleIntervalMs) {
   return static_cast<uint32_t>(std::min<uint64_t>(millis, UINT32_MAX));
 }
 
-int startServer(ServerParams params, unsigned short threadCount) {
+int runServer(const ServerParams& params, unsigned short threadCount, ServerEnvironment& env) {
   TESK_LOG(7, "Invoking the server thread");
-  int result = Server(params, threadCount).run();
+  const int result = Server(params, threadCount, env).run();
   TESK_LOG(7, "Error code: " << result);
   return result;
+}
+
+int startServer(ServerParams params, unsigned short threadCount) {
+  SystemEnvironment env;
+  return runServer(params, threadCount, env);
 }

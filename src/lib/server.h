@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "qos_calc.h"
+#include "udp_socket.h"
 
 // Validated by runReceiver before the server sees it.
 struct ServerParams {
@@ -23,11 +24,36 @@ struct ServerParams {
   void* context;
 };
 
+// What the server needs from outside: the task pool, the socket and the
+// stop request. startServer uses the system's; tests script one, on the
+// test clock, to run the server deterministically.
+class ServerEnvironment {
+ public:
+  enum class Wait { Readable, TimedOut, Failed, StopRequested };
+
+  virtual ~ServerEnvironment() = default;
+  // Starts `task(arg)`, the calculation on `calc`, in the background;
+  // negative when it cannot.
+  virtual int startCalculation(unsigned long (*task)(void*), void* arg, QosCalcParams* calc,
+                               unsigned short threadCount) = 0;
+  // Opens the receive socket: 0, or the socket layer's error code.
+  virtual int openSocket(unsigned long threadId, const char* address, unsigned short port) = 0;
+  // Waits up to `timeoutMs` (any 32-bit value, in full) for a datagram,
+  // waking at once on a stop request.
+  virtual Wait waitForDatagram(uint32_t timeoutMs) = 0;
+  // One datagram with its sender and arrival time: its length, or -1.
+  virtual long receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
+                       TimeOfDay* arrival) = 0;
+  virtual void closeSocket() = 0;
+};
+
 // Runs a whole receive test. Returns 0 at a normal end; TIMEOUT_ERROR when
 // no packet came for `timeout` ms or the calculation gave up;
 // SOCKET_ERROR or PARAMETER_ERROR from the socket layer; THREAD_ERROR when
 // the calculation could not be started or did not end in time.
 int startServer(ServerParams params, unsigned short threadCount);
+// The same in a given environment.
+int runServer(const ServerParams& params, unsigned short threadCount, ServerEnvironment& env);
 
 // How long the server waits for the calculation to end once it has asked:
 // the calculation looks at the request at least once per sampling interval,

@@ -22,6 +22,24 @@ int64_t monotonicMicros() {
       .count();
 }
 
+void WakeableSleep::sleepFor(unsigned int microseconds) {
+  const TeskClockHooks* hooks = clockHooks.load(std::memory_order_acquire);
+  if (hooks != nullptr) {
+    hooks->sleep(hooks->context, microseconds);
+    return;
+  }
+  std::unique_lock<std::mutex> lock(mutex);
+  woken.wait_for(lock, std::chrono::microseconds(microseconds), [this] { return awake; });
+}
+
+void WakeableSleep::wake() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    awake = true;
+  }
+  woken.notify_all();
+}
+
 void nap(unsigned int microseconds) {
   const TeskClockHooks* hooks = clockHooks.load(std::memory_order_acquire);
   if (hooks != nullptr) {

@@ -10,8 +10,10 @@
 // own receive times), and a monotonic clock for waits and time-outs, so that
 // a step of the time of day neither ends a wait early nor stretches it.
 
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 
 struct TimeOfDay {
   int64_t sec = 0;   // seconds since the Unix epoch
@@ -31,6 +33,22 @@ int64_t monotonicMicros();
 
 // Sleeps at least about `microseconds`.
 void nap(unsigned int microseconds);
+
+// An ordinary sleep (millisecond precision, no spinning) that another thread
+// can end early: for waits that must answer a request rather than keep a
+// rhythm. Under the test clock it is a nap of the whole time.
+class WakeableSleep {
+ public:
+  // Sleeps up to `microseconds`; returns early once wake() has been called
+  // (then at once, for good).
+  void sleepFor(unsigned int microseconds);
+  void wake();
+
+ private:
+  std::mutex mutex;
+  std::condition_variable woken;
+  bool awake = false;
+};
 
 // A label for the calling thread, used only in log lines.
 unsigned long getOwnThreadId();

@@ -8,6 +8,9 @@ std::atomic<bool> stopRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from signal handlers");
 }  // namespace
 
-void requestTestStop() { stopRequested.store(true); }
+void requestTestStop() {
+  stopRequested.store(true);
+  signalStopRequestWake();
+}
 
 bool testStopRequested() { return stopRequested.load(std::memory_order_relaxed); }

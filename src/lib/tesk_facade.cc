@@ -3,37 +3,40 @@
 #include "stop_request.h"
 #include "tesk.h"
 #include "tesk_log.h"
+#include "tesk_version.h"
 #include "test_error.h"
 
-TeskSender::TeskSender(unsigned int testDuration, unsigned char codec, unsigned char fec,
-                       unsigned char streamInterval, unsigned short packetSize,
-                       unsigned short sampleInterval, unsigned short localPort,
-                       unsigned short remotePort, std::string remoteAddress,
-                       std::string localAddress, unsigned int testId,
-                       TeskSenderCallback* callback)
-    : TeskSender(testDuration, codec, fec, streamInterval, packetSize, sampleInterval, localPort,
-                 remotePort, std::move(remoteAddress), std::move(localAddress), testId, -1,
-                 callback) {}
+TeskSender::TeskSender(unsigned int givenTestDuration, unsigned char givenCodec,
+                       unsigned char givenFec, unsigned char givenStreamInterval,
+                       unsigned short givenPacketSize, unsigned short givenSampleInterval,
+                       unsigned short givenLocalPort, unsigned short givenRemotePort,
+                       std::string givenRemoteAddress, std::string givenLocalAddress,
+                       unsigned int givenTestId, TeskSenderCallback* givenCallback)
+    : TeskSender(givenTestDuration, givenCodec, givenFec, givenStreamInterval, givenPacketSize,
+                 givenSampleInterval, givenLocalPort, givenRemotePort,
+                 std::move(givenRemoteAddress), std::move(givenLocalAddress), givenTestId, -1,
+                 givenCallback) {}
 
-TeskSender::TeskSender(unsigned int testDuration, unsigned char codec, unsigned char fec,
-                       unsigned char streamInterval, unsigned short packetSize,
-                       unsigned short sampleInterval, unsigned short localPort,
-                       unsigned short remotePort, std::string remoteAddress,
-                       std::string localAddress, unsigned int testId, int generatorOption,
-                       TeskSenderCallback* callback)
-    : testDuration(testDuration),
-      testId(testId),
-      packetSize(packetSize),
-      sampleInterval(sampleInterval),
-      localPort(localPort),
-      remotePort(remotePort),
-      codec(codec),
-      fec(fec),
-      streamInterval(streamInterval),
-      remoteAddress(std::move(remoteAddress)),
-      localAddress(std::move(localAddress)),
-      callback(callback),
-      generatorOption(generatorOption) {}
+TeskSender::TeskSender(unsigned int givenTestDuration, unsigned char givenCodec,
+                       unsigned char givenFec, unsigned char givenStreamInterval,
+                       unsigned short givenPacketSize, unsigned short givenSampleInterval,
+                       unsigned short givenLocalPort, unsigned short givenRemotePort,
+                       std::string givenRemoteAddress, std::string givenLocalAddress,
+                       unsigned int givenTestId, int givenGeneratorOption,
+                       TeskSenderCallback* givenCallback)
+    : testDuration(givenTestDuration),
+      testId(givenTestId),
+      packetSize(givenPacketSize),
+      sampleInterval(givenSampleInterval),
+      localPort(givenLocalPort),
+      remotePort(givenRemotePort),
+      codec(givenCodec),
+      fec(givenFec),
+      streamInterval(givenStreamInterval),
+      remoteAddress(std::move(givenRemoteAddress)),
+      localAddress(std::move(givenLocalAddress)),
+      callback(givenCallback),
+      generatorOption(givenGeneratorOption) {}
 
 int TeskSender::startSender() {
   // The trampoline forwards to the callback object unchecked, so a missing
@@ -53,27 +56,28 @@ void TeskSender::senderCallbackWrapper(void* context, unsigned int sentPackets,
   static_cast<TeskSender*>(context)->getCallbackHandler()->doCallback(sentPackets, testId);
 }
 
-TeskReceiver::TeskReceiver(std::string localAddress, unsigned short localPort,
-                           unsigned short windowSize, unsigned short sampleInterval,
-                           unsigned short dejitterLength, unsigned int timeout,
-                           unsigned int testId, TeskReceiverCallback* callback)
-    : TeskReceiver(std::move(localAddress), localPort, windowSize, sampleInterval, dejitterLength,
-                   timeout, testId, callback, 1) {}
+TeskReceiver::TeskReceiver(std::string givenLocalAddress, unsigned short givenLocalPort,
+                           unsigned short givenWindowSize, unsigned short givenSampleInterval,
+                           unsigned short givenDejitterLength, unsigned int givenTimeout,
+                           unsigned int givenTestId, TeskReceiverCallback* givenCallback)
+    : TeskReceiver(std::move(givenLocalAddress), givenLocalPort, givenWindowSize,
+                   givenSampleInterval, givenDejitterLength, givenTimeout, givenTestId,
+                   givenCallback, 1) {}
 
-TeskReceiver::TeskReceiver(std::string localAddress, unsigned short localPort,
-                           unsigned short windowSize, unsigned short sampleInterval,
-                           unsigned short dejitterLength, unsigned int timeout,
-                           unsigned int testId, TeskReceiverCallback* callback,
-                           unsigned short threadCount)
-    : localAddress(std::move(localAddress)),
-      localPort(localPort),
-      windowSize(windowSize),
-      sampleInterval(sampleInterval),
-      dejitterLength(dejitterLength),
-      testId(testId),
-      timeout(timeout),
-      callback(callback),
-      threadCount(threadCount) {}
+TeskReceiver::TeskReceiver(std::string givenLocalAddress, unsigned short givenLocalPort,
+                           unsigned short givenWindowSize, unsigned short givenSampleInterval,
+                           unsigned short givenDejitterLength, unsigned int givenTimeout,
+                           unsigned int givenTestId, TeskReceiverCallback* givenCallback,
+                           unsigned short givenThreadCount)
+    : localAddress(std::move(givenLocalAddress)),
+      localPort(givenLocalPort),
+      windowSize(givenWindowSize),
+      sampleInterval(givenSampleInterval),
+      dejitterLength(givenDejitterLength),
+      testId(givenTestId),
+      timeout(givenTimeout),
+      callback(givenCallback),
+      threadCount(givenThreadCount) {}
 
 int TeskReceiver::startReceiver() {
   clearTestError();
@@ -106,7 +110,7 @@ void TeskControl::SetEnableLog(bool on) {
   }
 }
 
-const char* TeskControl::GetMosVersion() { return "1.4.2"; }
+const char* TeskControl::GetMosVersion() { return TESK_VERSION; }
 
 void TeskControl::StopRunningTests() { requestTestStop(); }
 

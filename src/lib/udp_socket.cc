@@ -3,8 +3,7 @@
 #include <string>
 
 #include "tesk_errors.h"
-#include "tesk_log.h"
-#include "test_error.h"
+#include "server_log.h"
 #include "udp_socket.h"
 
 uint16_t SocketAddress::port() const {
@@ -73,16 +72,15 @@ bool isUsableAddressText(const std::string& text, size_t maxIPv4Length) {
 int localSocketAddress(unsigned long threadId, const char* address, unsigned short port,
                        SocketAddress* local) {
   if (address == nullptr) {
-    TESK_LOG_FAILURE(7, "Server(" << threadId << "): ", "startUdpSocketComm, IP address param not valid");
+    SERVER_FAILURE(threadId, "startUdpSocketComm, IP address param not valid");
     return PARAMETER_ERROR;
   }
   if (port == 0) {
-    TESK_LOG_FAILURE(7, "Server(" << threadId << "): ", "startUdpSocketComm, port param not valid");
+    SERVER_FAILURE(threadId, "startUdpSocketComm, port param not valid");
     return PARAMETER_ERROR;
   }
   if (!makeSocketAddress(address, port, local)) {
-    TESK_LOG_FAILURE(7, "Server(" << threadId << "): ",
-                     "startUdpSocketComm: Erroneous IP address " << address);
+    SERVER_FAILURE(threadId, "startUdpSocketComm: Erroneous IP address " << address);
     return SOCKET_ERROR;
   }
   return 0;

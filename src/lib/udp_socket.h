@@ -88,6 +88,11 @@ long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, SocketAddre
 // pollSocketFds.
 int waitReadable(int socketFd, int timeoutMs);
 
+// As waitReadable, and also wakes when `wakeFd` (-1: none; ignored on
+// Windows) becomes readable: then kWoken.
+constexpr int kWoken = 2;
+int waitReadableOrWoken(int socketFd, int wakeFd, int timeoutMs);
+
 void closeSocket(int socketFd);
 
 // Whether two addresses name the same address and port.

@@ -10,13 +10,9 @@
 #include <cstdlib>
 
 #include "tesk_errors.h"
-#include "tesk_log.h"
-#include "test_error.h"
+#include "server_log.h"
 #include "udp_socket.h"
 
-#define SERVER_LOG(threadId, parts) TESK_LOG(7, "Server(" << (threadId) << "): " << parts)
-#define SERVER_FAILURE(threadId, parts) \
-  TESK_LOG_FAILURE(7, "Server(" << (threadId) << "): ", parts)
 
 namespace {
 
@@ -155,6 +151,16 @@ int waitReadable(int socketFd, int timeoutMs) {
   for (;;) {
     int ready = pollSocketFds(&fd, 1, timeoutMs);
     if (ready >= 0 || errno != EINTR) return ready;
+  }
+}
+
+int waitReadableOrWoken(int socketFd, int wakeFd, int timeoutMs) {
+  pollfd fds[2] = {{socketFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};  // poll skips a negative fd
+  for (;;) {
+    const int ready = pollSocketFds(fds, 2, timeoutMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready > 0 && fds[1].revents != 0) return kWoken;
+    return ready;
   }
 }
 

@@ -4,13 +4,9 @@
 #include <cstring>
 
 #include "tesk_errors.h"
-#include "tesk_log.h"
-#include "test_error.h"
+#include "server_log.h"
 #include "udp_socket.h"
 
-#define SERVER_LOG(threadId, parts) TESK_LOG(7, "Server(" << (threadId) << "): " << parts)
-#define SERVER_FAILURE(threadId, parts) \
-  TESK_LOG_FAILURE(7, "Server(" << (threadId) << "): ", parts)
 
 namespace {
 
@@ -95,6 +91,10 @@ int waitReadable(int socketFd, int timeoutMs) {
   fd.events = POLLRDNORM;
   fd.revents = 0;
   return pollSocketFds(&fd, 1, timeoutMs);
+}
+
+int waitReadableOrWoken(int socketFd, int, int timeoutMs) {
+  return waitReadable(socketFd, timeoutMs);
 }
 
 void closeSocket(int socketFd) { closesocket(static_cast<SOCKET>(socketFd)); }

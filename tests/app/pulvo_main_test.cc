@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "tesk_version.h"
 #include "test_util.h"
 
 namespace {
@@ -55,7 +56,7 @@ TEST(ParseCommandParametersTest, ValuesMayHoldEqualsAndNamesCommas) {
 TEST(UsageTextTest, HasItsFixedRowsAndColumns) {
   std::vector<std::string> lines = Lines(UsageText());
   ASSERT_EQ(lines.size(), 59u);
-  EXPECT_EQ(lines[0], "Pulvo Command Tool - MOS Library version 1.4.2");
+  EXPECT_EQ(lines[0], "Pulvo Command Tool - MOS Library version " TESK_VERSION);
   EXPECT_EQ(lines[10],
             "  testid         | tid (1)        Test Id                                       "
             "range limit: 0 - 2000000000");

@@ -38,19 +38,19 @@ struct Outcome {
 // all on 127.0.0.1 or all on ::1.
 class Scenario {
  public:
-  Scenario(std::vector<std::string> relayArgs, int seconds, bool ipv6 = false)
-      : dir(), relayArgs(relayArgs) {
+  Scenario(std::vector<std::string> impairments, int seconds, bool ipv6 = false)
+      : dir(), relayArgs(impairments) {
     const uint16_t recvPort = FreeUdpPort(ipv6), relayPort = FreeUdpPort(ipv6);
     const std::string address = ipv6 ? "::1" : "127.0.0.1";
     receiver = std::make_unique<BackgroundProcess>(
         std::vector<std::string>{PulvoBinary(), "-j",
                                  "recv:ws=2,sai=1,to=5,la=" + address + ",lp=" + std::to_string(recvPort)});
-    std::vector<std::string> relay = {RelayBinary(), "--listen", std::to_string(relayPort),
+    std::vector<std::string> relayCommand = {RelayBinary(), "--listen", std::to_string(relayPort),
                                       "--forward", std::to_string(recvPort), "--record",
                                       dir.path() + "/truth.csv", "--idle-exit", "2",
                                       "--listen-addr", address, "--forward-addr", address};
-    relay.insert(relay.end(), relayArgs.begin(), relayArgs.end());
-    this->relay = std::make_unique<BackgroundProcess>(relay);
+    relayCommand.insert(relayCommand.end(), relayArgs.begin(), relayArgs.end());
+    relay = std::make_unique<BackgroundProcess>(relayCommand);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     sender = std::make_unique<BackgroundProcess>(std::vector<std::string>{
         PulvoBinary(), "send:td=" + std::to_string(seconds) + ",ra=" + address + ",rp=" +

@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "pulvo_main.h"
+#include "tesk_version.h"
 #include "test_util.h"
 
 namespace {
@@ -21,7 +22,7 @@ TEST(CliTest, UsageAndVersion) {
 
   r = Pulvo({"-V"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.out, "MOS Library Version: 1.4.2\n");
+  EXPECT_EQ(r.out, "MOS Library Version: " TESK_VERSION "\n");
 
   r = Pulvo({"-x", "-h"});
   EXPECT_EQ(r.exitCode, 0);
@@ -39,7 +40,7 @@ TEST(CliTest, UsageAndVersion) {
   }
   r = Pulvo({"-v", "--version", "send:"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.out, "MOS Library Version: 1.4.2\n");
+  EXPECT_EQ(r.out, "MOS Library Version: " TESK_VERSION "\n");
 }
 
 // A test that ends with a library error says why on standard error, in one
@@ -71,7 +72,7 @@ TEST(CliTest, LibraryErrorsGiveTheirReason) {
 
   for (const auto& c : cases) {
     TempDir dir;
-    ProcessResult r = Pulvo(c.args, dir.path());
+    r = Pulvo(c.args, dir.path());
     EXPECT_EQ(r.exitCode, c.exitCode) << c.args.back();
     const std::vector<std::string> errLines = Lines(r.err);
     ASSERT_EQ(errLines.size(), 1u) << r.err;
@@ -83,7 +84,7 @@ TEST(CliTest, LibraryErrorsGiveTheirReason) {
 TEST(CliTest, CommandNames) {
   ProcessResult r = Pulvo({"-V", "-v"});
   EXPECT_EQ(r.exitCode, 10);
-  EXPECT_EQ(r.out, "MOS Library Version: 1.4.2\nPulvo Command Tool\n");
+  EXPECT_EQ(r.out, "MOS Library Version: " TESK_VERSION "\nPulvo Command Tool\n");
   EXPECT_EQ(r.err, "invalid commmand [-V]\n");
 
   r = Pulvo({"Send:"});

@@ -256,7 +256,7 @@ TEST(LoopbackTest, WindowNotDividedByTheIntervalStaysWhole) {
 // hook that may drop, hold back or add datagrams.
 class CraftedSender {
  public:
-  explicit CraftedSender(uint16_t port) : port(port) {}
+  explicit CraftedSender(uint16_t toPort) : port(toPort) {}
 
   // `count` packets, then end-of-stream packets for 600 ms. `shape` gets the
   // sequence number and returns the datagrams to send in its turn.

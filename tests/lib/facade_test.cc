@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tesk.h"
+#include "tesk_version.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ TEST(FacadeTest, InvalidValuesComeBackAsParameterError) {
 }
 
 TEST(FacadeTest, ControlReportsVersionAndLastSetting) {
-  EXPECT_STREQ(TeskControl::GetMosVersion(), "1.4.2");
+  EXPECT_STREQ(TeskControl::GetMosVersion(), TESK_VERSION);
   TeskControl control;
   EXPECT_FALSE(control.GetEnableLog());
   control.SetEnableLog(false);

@@ -14,7 +14,7 @@ namespace {
 // Sets an environment variable for the scope.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, const char* value) : name(name) { setenv(name, value, 1); }
+  ScopedEnv(const char* variable, const char* value) : name(variable) { setenv(name, value, 1); }
   ~ScopedEnv() { unsetenv(name); }
 
  private:

@@ -18,7 +18,7 @@ std::string FormatTruthJson(const TruthRow& r) {
   return out.str();
 }
 
-TruthLog::TruthLog(const std::string& path, bool jsonLines) : path(path), json(jsonLines) {
+TruthLog::TruthLog(const std::string& recordPath, bool jsonLines) : path(recordPath), json(jsonLines) {
   if (path.empty()) return;
   file = std::fopen(path.c_str(), "w");
   if (file != nullptr && !json) {
