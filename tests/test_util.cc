@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include <rapidjson/document.h>
+
 FakeClock::FakeClock(int64_t startSec, int64_t startUsec)
     : nowMicros(startSec * 1000000 + startUsec) {
   hooks.now = &FakeClock::HookNow;
@@ -62,6 +64,40 @@ std::vector<uint8_t> MakePacket(uint32_t seq, uint32_t sendSec, uint32_t sendUse
 std::string PulvoBinary() { return PULVO_BINARY; }
 
 std::string RelayBinary() { return RELAY_BINARY; }
+
+std::vector<JsonSample> ParseJsonSamples(const std::string& out, bool* valid) {
+  std::vector<JsonSample> samples;
+  rapidjson::Document doc;
+  doc.Parse(out.c_str());
+  bool ok = !doc.HasParseError() && doc.IsArray();
+  if (!ok) {
+    if (valid != nullptr) *valid = false;
+    return samples;
+  }
+  for (const auto& s : doc.GetArray()) {
+    auto number = [&](const char* key) { return s.HasMember(key) && s[key].IsNumber(); };
+    if (!s.IsObject() || !number("MOS")) {
+      ok = false;
+      break;
+    }
+    JsonSample sample;
+    sample.mos = s["MOS"].GetDouble();
+    if (number("LossRate")) sample.lossRate = s["LossRate"].GetDouble();
+    if (number("AverageBurstSize")) sample.burstSize = s["AverageBurstSize"].GetDouble();
+    if (number("LostPackets")) sample.lost = s["LostPackets"].GetUint();
+    if (number("EstimatedPackets")) sample.estimated = s["EstimatedPackets"].GetUint();
+    if (number("AvgJitter")) sample.jitter = s["AvgJitter"].GetUint();
+    samples.push_back(sample);
+  }
+  if (valid != nullptr) *valid = ok;
+  return samples;
+}
+
+int JsonSampleCount(const std::string& out) {
+  bool valid = false;
+  const size_t count = ParseJsonSamples(out, &valid).size();
+  return valid ? static_cast<int>(count) : -1;
+}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

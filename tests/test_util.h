@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -122,10 +123,33 @@ constexpr double kSlowBuildFactor = 1.0;
 
 // The pulvo program under test.
 std::string PulvoBinary();
+// pulvo with `args`, run to its end (killed after `timeoutSeconds`) or
+// started in the background.
+ProcessResult RunPulvo(std::vector<std::string> args, const std::string& workDir = "",
+                       double timeoutSeconds = 60.0);
+std::unique_ptr<BackgroundProcess> StartPulvo(std::vector<std::string> args,
+                                              const std::string& workDir = "");
+
+// Seconds on the steady clock, for measuring how long something took.
+double MonotonicSeconds();
+
+// Peak resident memory of a running process in kB (VmHWM); -1 when unknown.
+long PeakResidentKb(pid_t pid);
 // The impairment relay.
 std::string RelayBinary();
 
 // Splits text into lines (without their newlines).
 std::vector<std::string> Lines(const std::string& text);
+
+// The samples of the designed JSON array that pulvo -j recv prints. `valid`
+// (when given) tells whether `out` was such an array, every object with a
+// numeric MOS.
+struct JsonSample {
+  double mos = 0, lossRate = 0, burstSize = 0;
+  unsigned lost = 0, estimated = 0, jitter = 0;
+};
+std::vector<JsonSample> ParseJsonSamples(const std::string& out, bool* valid = nullptr);
+// How many samples such an array holds; -1 when `out` is not one.
+int JsonSampleCount(const std::string& out);
 
 #endif  // PULVO_TEST_UTIL_H

@@ -20,17 +20,12 @@
 
 namespace {
 
-double monotonicSeconds() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
 // Reads whatever the two pipes hold until both are closed or the deadline.
 bool drainPipes(int outFd, int errFd, std::string& out, std::string& err, double deadline) {
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   int open = 2;
   while (open > 0) {
-    int waitMs = static_cast<int>((deadline - monotonicSeconds()) * 1000);
+    int waitMs = static_cast<int>((deadline - MonotonicSeconds()) * 1000);
     if (waitMs <= 0) return false;
     if (poll(fds, 2, waitMs) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
@@ -80,7 +75,7 @@ ProcessResult finish(pid_t pid, int outFd, int errFd, double startedAt, double t
   waitpid(pid, &status, 0);
   close(outFd);
   close(errFd);
-  result.seconds = monotonicSeconds() - startedAt;
+  result.seconds = MonotonicSeconds() - startedAt;
   result.exitCode = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
@@ -173,6 +168,33 @@ void UdpPeer::SendTo(uint16_t port, const std::vector<uint8_t>& datagram) {
          length);
 }
 
+double MonotonicSeconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+long PeakResidentKb(pid_t pid) {
+  if (pid <= 0) return -1;
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+ProcessResult RunPulvo(std::vector<std::string> args, const std::string& workDir,
+                       double timeoutSeconds) {
+  args.insert(args.begin(), PulvoBinary());
+  return RunProcess(args, workDir, timeoutSeconds);
+}
+
+std::unique_ptr<BackgroundProcess> StartPulvo(std::vector<std::string> args,
+                                              const std::string& workDir) {
+  args.insert(args.begin(), PulvoBinary());
+  return std::make_unique<BackgroundProcess>(args, workDir);
+}
+
 uint16_t FreeUdpPort(bool ipv6) {
   UdpPeer probe(ipv6);
   return probe.port();
@@ -186,7 +208,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
                                      const std::string& workDir)
-    : startedAt(monotonicSeconds()) {
+    : startedAt(MonotonicSeconds()) {
   pid = spawn(argv, workDir, &outFd, &errFd);
 }
 
@@ -199,7 +221,7 @@ BackgroundProcess::~BackgroundProcess() {
 
 ProcessResult BackgroundProcess::Wait(double timeoutSeconds) {
   // The limit counts from now; the run time reported counts from the start.
-  const double waitFrom = monotonicSeconds();
+  const double waitFrom = MonotonicSeconds();
   ProcessResult result =
       finish(pid, outFd, errFd, startedAt, waitFrom - startedAt + timeoutSeconds);
   pid = -1;

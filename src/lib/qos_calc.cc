@@ -99,7 +99,7 @@ class QosTask {
     if (p.tickSleep != nullptr) {
       p.tickSleep->sleepFor(micros);
     } else {
-      nap(micros);
+      sleepCoarse(micros);
     }
   }
 
@@ -117,7 +117,7 @@ class QosTask {
         TESK_LOG(7, config.logPrefix << "Error in server thread, terminating");
         return false;
       }
-      nap(kWaitStepMicros);
+      sleepCoarse(kWaitStepMicros);
       if (++naps > p.timeout / 10) {
         TESK_LOG_FAILURE(7, config.logPrefix, "Timeout! Exiting!\n");
         p.qosStatus->store(kQosGaveUp);

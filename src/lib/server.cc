@@ -249,7 +249,7 @@ class Server {
                        "QoSCalc thread did not terminate within " << limitMillis << " ms");
         return false;
       }
-      nap(kPollStepMicros);
+      sleepCoarse(kPollStepMicros);
     }
     return true;
   }

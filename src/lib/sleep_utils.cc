@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <thread>
 
 namespace {
 std::atomic<const TeskClockHooks*> clockHooks{nullptr};
@@ -38,6 +39,15 @@ void WakeableSleep::wake() {
     awake = true;
   }
   woken.notify_all();
+}
+
+void sleepCoarse(unsigned int microseconds) {
+  const TeskClockHooks* hooks = clockHooks.load(std::memory_order_acquire);
+  if (hooks != nullptr) {
+    hooks->sleep(hooks->context, microseconds);
+  } else {
+    std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+  }
 }
 
 void nap(unsigned int microseconds) {

@@ -31,8 +31,13 @@ TimeOfDay timeOfDay();
 // Microseconds on a clock that only moves forward, from an arbitrary origin.
 int64_t monotonicMicros();
 
-// Sleeps at least about `microseconds`.
+// Sleeps at least about `microseconds`, ending as close to that as the
+// platform allows (on Linux it spins the last microseconds): for pacing.
 void nap(unsigned int microseconds);
+
+// An ordinary sleep of about `microseconds`, which may end a little late:
+// for polling waits that need milliseconds, not microseconds.
+void sleepCoarse(unsigned int microseconds);
 
 // An ordinary sleep (millisecond precision, no spinning) that another thread
 // can end early: for waits that must answer a request rather than keep a

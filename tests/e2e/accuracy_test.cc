@@ -4,7 +4,6 @@
 // a 2 s window at 20 ms holds 100 packets, and every sample is a window.
 // Scenarios run side by side, each on its own ports.
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
 
 #include <chrono>
 #include <cmath>
@@ -17,10 +16,7 @@
 
 namespace {
 
-struct Sample {
-  double mos, lossRate, burstSize;
-  unsigned lost, jitter;
-};
+using Sample = JsonSample;
 
 struct TruthRecord {
   int64_t arrival, departure;
@@ -63,15 +59,7 @@ class Scenario {
     ProcessResult r = receiver->Wait(60);
     o.receiverExit = r.exitCode;
     o.relayExit = relay->Wait(30).exitCode;
-    rapidjson::Document doc;
-    doc.Parse(r.out.c_str());
-    if (!doc.HasParseError() && doc.IsArray()) {
-      for (const auto& s : doc.GetArray()) {
-        o.samples.push_back({s["MOS"].GetDouble(), s["LossRate"].GetDouble(),
-                             s["AverageBurstSize"].GetDouble(), s["LostPackets"].GetUint(),
-                             s["AvgJitter"].GetUint()});
-      }
-    }
+    o.samples = ParseJsonSamples(r.out);
     std::istringstream truth(dir.ReadFile("truth.csv"));
     std::string line;
     std::getline(truth, line);  // header

@@ -11,8 +11,7 @@
 namespace {
 
 ProcessResult Pulvo(std::vector<std::string> args, const std::string& dir = "") {
-  args.insert(args.begin(), PulvoBinary());
-  return RunProcess(args, dir, 30.0);
+  return RunPulvo(std::move(args), dir, 30.0);
 }
 
 TEST(CliTest, UsageAndVersion) {

@@ -16,34 +16,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-ProcessResult Pulvo(std::vector<std::string> args) {
-  args.insert(args.begin(), PulvoBinary());
-  return RunProcess(args, "", 60.0);
-}
-
-BackgroundProcess* StartPulvo(std::vector<std::string> args) {
-  args.insert(args.begin(), PulvoBinary());
-  return new BackgroundProcess(args);
-}
-
-struct JsonSample {
-  double mos, lossRate, burstSize;
-  unsigned lost, estimated, jitter;
-};
-
-std::vector<JsonSample> ParseSamples(const std::string& out) {
-  rapidjson::Document doc;
-  doc.Parse(out.c_str());
-  EXPECT_FALSE(doc.HasParseError()) << out;
-  std::vector<JsonSample> samples;
-  if (doc.HasParseError() || !doc.IsArray()) return samples;
-  for (const auto& s : doc.GetArray()) {
-    samples.push_back({s["MOS"].GetDouble(), s["LossRate"].GetDouble(),
-                       s["AverageBurstSize"].GetDouble(), s["LostPackets"].GetUint(),
-                       s["EstimatedPackets"].GetUint(), s["AvgJitter"].GetUint()});
-  }
-  return samples;
-}
+ProcessResult Pulvo(std::vector<std::string> args) { return RunPulvo(std::move(args)); }
 
 TEST(LoopbackTest, SendProducesTheDesignedStream) {
   UdpPeer receiver;
@@ -110,7 +83,7 @@ TEST(LoopbackTest, ReceiverWithoutSenderTimesOut) {
 TEST(LoopbackTest, ReceiverMeasuresPulvoSend) {
   TempDir dir;
   const uint16_t textPort = FreeUdpPort(), jsonPort = FreeUdpPort();
-  std::unique_ptr<BackgroundProcess> textReceiver(
+  auto textReceiver = (
       StartPulvo({"recv:ws=2,sai=1,to=5,lp=" + std::to_string(textPort)}));
   std::unique_ptr<BackgroundProcess> jsonReceiver(
       StartPulvo({"-j", "--json-lines", dir.path() + "/live.jsonl",
@@ -140,7 +113,7 @@ TEST(LoopbackTest, ReceiverMeasuresPulvoSend) {
               "test id = 1   mos = 4.0504  lost packets = 0  estimated packets = 100  "
               "loss rate = 0  average burst size = 1  avg jitter = 0  ");
   }
-  std::vector<JsonSample> samples = ParseSamples(json.out);
+  std::vector<JsonSample> samples = ParseJsonSamples(json.out);
   ASSERT_GE(samples.size(), 2u);
   for (const JsonSample& s : samples) {
     EXPECT_NEAR(s.mos, 3.598181, 5e-7);
@@ -208,7 +181,7 @@ TEST(LoopbackTest, IPv6LoopbackMeasuresAsIPv4Does) {
               "test id = 1   mos = 4.0504  lost packets = 0  estimated packets = 100  "
               "loss rate = 0  average burst size = 1  avg jitter = 0  ");
   }
-  std::vector<JsonSample> samples = ParseSamples(json.out);
+  std::vector<JsonSample> samples = ParseJsonSamples(json.out);
   ASSERT_GE(samples.size(), 2u);
   for (const JsonSample& s : samples) {
     EXPECT_NEAR(s.mos, 4.050403, 5e-7);
@@ -340,7 +313,7 @@ TEST(LoopbackTest, ReceiverCountsLossLatenessAndReordering) {
   ASSERT_EQ(lateResult.exitCode, 0);
   ASSERT_EQ(swapResult.exitCode, 0);
 
-  std::vector<JsonSample> samples = ParseSamples(lossResult.out);
+  std::vector<JsonSample> samples = ParseJsonSamples(lossResult.out);
   ASSERT_GE(samples.size(), 2u);
   for (const JsonSample& s : samples) {
     EXPECT_GE(s.lost, 3u);
@@ -350,7 +323,7 @@ TEST(LoopbackTest, ReceiverCountsLossLatenessAndReordering) {
     EXPECT_LT(s.mos, 4.05);
   }
 
-  samples = ParseSamples(lateResult.out);
+  samples = ParseJsonSamples(lateResult.out);
   ASSERT_GE(samples.size(), 2u);
   unsigned withLate = 0;
   for (const JsonSample& s : samples) {
@@ -362,7 +335,7 @@ TEST(LoopbackTest, ReceiverCountsLossLatenessAndReordering) {
   }
   EXPECT_GE(withLate, 1u);
 
-  samples = ParseSamples(swapResult.out);
+  samples = ParseJsonSamples(swapResult.out);
   ASSERT_GE(samples.size(), 2u);
   for (const JsonSample& s : samples) {
     EXPECT_EQ(s.lost, 0u);  // disorder undoes the loss its gap counted

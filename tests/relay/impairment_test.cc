@@ -143,8 +143,8 @@ TEST(ImpairmentTest, SwapDuplicateTruncateAndSparedDatagrams) {
   EXPECT_TRUE(d[0].held);
   EXPECT_TRUE(d[0].departures.empty());
   ASSERT_EQ(d[1].departures.size(), 2u);
-  EXPECT_EQ(d[1].departures[1].action, "swap");
-  EXPECT_EQ(d[2].departures[0].action, "truncate");
+  EXPECT_EQ(d[1].departures[1].action, RelayAction::Swap);
+  EXPECT_EQ(d[2].departures[0].action, RelayAction::Truncate);
   EXPECT_EQ(d[2].departures[0].length, 20u);
 
   // End-of-stream and foreign datagrams pass untouched by default.
@@ -156,7 +156,7 @@ TEST(ImpairmentTest, SwapDuplicateTruncateAndSparedDatagrams) {
   uint8_t junk[3] = {1, 2, 3};
   Decision j = engine.Decide(junk, sizeof junk, 310000);
   EXPECT_EQ(j.sequence, -1);
-  EXPECT_EQ(j.departures[0].action, "forward");
+  EXPECT_EQ(j.departures[0].action, RelayAction::Forward);
 
   ImpairmentSettings dup;
   dup.duplicateProbability = 1.0;
@@ -210,7 +210,7 @@ TEST(RelayOptionsTest, RefusesBadArguments) {
 }
 
 TEST(TruthLogTest, RowFormats) {
-  TruthRow row{3, 1700000000123456, 160, 42, "data", "forward", 160, 1700000000133456};
+  TruthRow row{3, 1700000000123456, 160, 42, "data", RelayAction::Forward, 160, 1700000000133456};
   EXPECT_EQ(FormatTruthCsv(row), "3,1700000000123456,160,42,data,forward,160,1700000000133456");
   EXPECT_EQ(FormatTruthJson(row),
             R"({"index":3,"arrival_us":1700000000123456,"length":160,"seq":42,"kind":"data",)"

@@ -4,6 +4,18 @@
 
 #include "packet.h"
 
+const char* RelayActionName(RelayAction action) {
+  switch (action) {
+    case RelayAction::Drop: return "drop";
+    case RelayAction::Forward: return "forward";
+    case RelayAction::Truncate: return "truncate";
+    case RelayAction::Duplicate: return "duplicate";
+    case RelayAction::Swap: return "swap";
+    case RelayAction::Reorder: return "reorder";
+  }
+  return "?";
+}
+
 Impairment::Impairment(const ImpairmentSettings& settings) : s(settings), random(settings.seed) {}
 
 bool Impairment::Lose(uint32_t sequence) {
@@ -52,7 +64,7 @@ Decision Impairment::Decide(const uint8_t* data, size_t length, int64_t arrivalM
   if (!impair) {
     // Untouched datagrams keep their place behind what is already queued.
     lastDeparture = std::max(lastDeparture, arrivalMicros);
-    d.departures.push_back({lastDeparture, length, "forward"});
+    d.departures.push_back({lastDeparture, length, RelayAction::Forward});
     return d;
   }
   if (Lose(sequence)) {
@@ -61,7 +73,7 @@ Decision Impairment::Decide(const uint8_t* data, size_t length, int64_t arrivalM
   }
   const size_t outLength =
       s.truncateLength >= 0 ? std::min(length, static_cast<size_t>(s.truncateLength)) : length;
-  const std::string action = outLength < length ? "truncate" : "forward";
+  const RelayAction action = outLength < length ? RelayAction::Truncate : RelayAction::Forward;
 
   if (s.swapEvery != 0 && sequence % s.swapEvery == 0 && !held) {
     // Held until the next packet has gone, or 100 ms at most.
@@ -73,21 +85,21 @@ Decision Impairment::Decide(const uint8_t* data, size_t length, int64_t arrivalM
   }
 
   int64_t departure = arrivalMicros + Delay(sequence);
-  std::string how = action;
+  RelayAction how = action;
   if (s.reorderProbability > 0.0 && uniform(random) < s.reorderProbability) {
     departure += s.reorderHoldMicros;
-    how = "reorder";
+    how = RelayAction::Reorder;
   } else if (!s.allowReorder) {
     departure = std::max(departure, lastDeparture);
   }
-  if (how != "reorder") lastDeparture = std::max(lastDeparture, departure);
+  if (how != RelayAction::Reorder) lastDeparture = std::max(lastDeparture, departure);
   d.departures.push_back({departure, outLength, how});
   if (held) {
     held = false;
-    d.departures.push_back({departure, heldLength, "swap"});
+    d.departures.push_back({departure, heldLength, RelayAction::Swap});
   }
   if (s.duplicateProbability > 0.0 && uniform(random) < s.duplicateProbability) {
-    d.departures.push_back({departure, outLength, "duplicate"});
+    d.departures.push_back({departure, outLength, RelayAction::Duplicate});
   }
   return d;
 }
@@ -95,6 +107,6 @@ Decision Impairment::Decide(const uint8_t* data, size_t length, int64_t arrivalM
 bool Impairment::ReleaseHeld(int64_t nowMicros, Departure* departure) {
   if (!held) return false;
   held = false;
-  *departure = {nowMicros, heldLength, "swap"};
+  *departure = {nowMicros, heldLength, RelayAction::Swap};
   return true;
 }

@@ -43,10 +43,15 @@ struct ImpairmentSettings {
   size_t impairMinLength = 0;
 };
 
+// What the relay did with a datagram, as its truth record names it.
+enum class RelayAction { Drop, Forward, Truncate, Duplicate, Swap, Reorder };
+// "drop", "forward", "truncate", "duplicate", "swap", "reorder".
+const char* RelayActionName(RelayAction action);
+
 struct Departure {
   int64_t atMicros;
   size_t length;  // bytes of the datagram sent
-  std::string action;  // forward, duplicate, truncate, swap, reorder
+  RelayAction action;  // any but Drop
 };
 
 struct Decision {
@@ -55,7 +60,7 @@ struct Decision {
   int64_t sequence = -1;  // -1 when the datagram is not a test packet
   bool dropped = false;
   bool held = false;  // kept back to swap places with the next packet
-  // "swap" departures carry the held datagram, all others this one.
+  // Swap departures carry the held datagram, all others this one.
   std::vector<Departure> departures;
 };
 

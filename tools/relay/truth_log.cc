@@ -5,7 +5,7 @@
 std::string FormatTruthCsv(const TruthRow& r) {
   std::ostringstream out;
   out << r.index << ',' << r.arrivalMicros << ',' << r.length << ',' << r.sequence << ',' << r.kind
-      << ',' << r.action << ',' << r.outLength << ',' << r.departureMicros;
+      << ',' << RelayActionName(r.action) << ',' << r.outLength << ',' << r.departureMicros;
   return out.str();
 }
 
@@ -13,7 +13,7 @@ std::string FormatTruthJson(const TruthRow& r) {
   std::ostringstream out;
   out << "{\"index\":" << r.index << ",\"arrival_us\":" << r.arrivalMicros << ",\"length\":"
       << r.length << ",\"seq\":" << r.sequence << ",\"kind\":\"" << r.kind << "\",\"action\":\""
-      << r.action << "\",\"out_length\":" << r.outLength << ",\"departure_us\":"
+      << RelayActionName(r.action) << "\",\"out_length\":" << r.outLength << ",\"departure_us\":"
       << r.departureMicros << "}";
   return out.str();
 }

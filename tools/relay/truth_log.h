@@ -8,13 +8,15 @@
 #include <cstdio>
 #include <string>
 
+#include "impairment.h"
+
 struct TruthRow {
   uint64_t index;        // arrival order, from 0
   int64_t arrivalMicros; // time of day, µs since the epoch
   size_t length;
   int64_t sequence;      // -1 when not a test packet
   const char* kind;      // data, eos or other
-  std::string action;    // drop, forward, truncate, duplicate, swap, reorder
+  RelayAction action;
   size_t outLength;      // 0 for drop
   int64_t departureMicros;  // 0 for drop
 };
