@@ -3,7 +3,6 @@
 // in-process receiver with a 20 s window (how late each tick runs, and how
 // many packets it wrongly counts lost on a clean path).
 // Usage: engine_bench <path to pulvo> [live seconds, 0 to skip]
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -18,6 +18,7 @@
 #include "qos_window.h"
 #include "sleep_utils.h"
 #include "tesk.h"
+#include "test_util.h"
 
 namespace {
 
@@ -78,19 +79,17 @@ struct Recorder : TeskReceiverCallback {
 
 void liveStream(const char* pulvo, int seconds) {
   const unsigned short port = 46900;
-  pid_t sender = fork();
-  if (sender == 0) {
-    usleep(300000);
-    freopen("/dev/null", "w", stdout);
-    std::string arg = "send:sti=1,sai=1,td=" + std::to_string(seconds) + ",rp=" +
-                      std::to_string(port) + ",lp=" + std::to_string(port + 1);
-    execl(pulvo, pulvo, arg.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
   Recorder recorder;
-  TeskReceiver receiver("127.0.0.1", port, 20000, 1000, 120, 5000, 1, &recorder);
-  const int result = receiver.startReceiver();
-  waitpid(sender, nullptr, 0);
+  int result = -1;
+  std::thread receiving([&] {
+    TeskReceiver receiver("127.0.0.1", port, 20000, 1000, 120, 5000, 1, &recorder);
+    result = receiver.startReceiver();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  RunProcess({pulvo, "send:sti=1,sai=1,td=" + std::to_string(seconds) + ",rp=" +
+                         std::to_string(port) + ",lp=" + std::to_string(port + 1)},
+             "", seconds + 30.0);
+  receiving.join();
   std::vector<double> late;
   for (size_t i = 1; i < recorder.elapsed.size(); ++i) {
     late.push_back((recorder.elapsed[i] - recorder.elapsed[i - 1] - 1.0) * 1000.0);

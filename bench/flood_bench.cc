@@ -5,38 +5,22 @@
 // Usage: flood_bench <path to pulvo> [seconds per rate]
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <rapidjson/document.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "packet.h"
 #include "sleep_utils.h"
+#include "test_util.h"
 
 namespace {
-
-double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-long peakKb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
 
 struct Result {
   double meanLost = 0, meanLossRate = 0;
@@ -46,17 +30,7 @@ struct Result {
 };
 
 Result runRate(const std::string& pulvo, uint16_t port, double rate, double seconds) {
-  int out[2];
-  if (pipe(out) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    std::string arg = "recv:ws=2,sai=1,to=5,lp=" + std::to_string(port);
-    execl(pulvo.c_str(), pulvo.c_str(), "-j", arg.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
+  BackgroundProcess receiver({pulvo, "-j", "recv:ws=2,sai=1,to=5,lp=" + std::to_string(port)});
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
   int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -67,23 +41,23 @@ Result runRate(const std::string& pulvo, uint16_t port, double rate, double seco
   std::vector<uint8_t> packet(160, 0);
   uint32_t seq = 0;
   Result result;
-  const double start = now();
+  const double start = MonotonicSeconds();
   double nextCheck = start;
-  while (now() - start < seconds) {
-    const double due = (now() - start) * rate;
+  while (MonotonicSeconds() - start < seconds) {
+    const double due = (MonotonicSeconds() - start) * rate;
     while (seq < due) {
       TimeOfDay t = platformTimeOfDay();
       encodePacketHeader(packet.data(), seq++, static_cast<uint32_t>(t.sec),
                          static_cast<uint32_t>(t.usec), 0x00, 0x20);
       sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     }
-    if (now() > nextCheck) {
-      result.peakKb = std::max(result.peakKb, peakKb(pid));
+    if (MonotonicSeconds() > nextCheck) {
+      result.peakKb = std::max(result.peakKb, PeakResidentKb(receiver.Pid()));
       nextCheck += 0.25;
     }
   }
-  result.achievedRate = seq / (now() - start);
-  result.peakKb = std::max(result.peakKb, peakKb(pid));
+  result.achievedRate = seq / (MonotonicSeconds() - start);
+  result.peakKb = std::max(result.peakKb, PeakResidentKb(receiver.Pid()));
   for (int i = 0; i < 30; ++i) {
     encodePacketHeader(packet.data(), seq, 0, 0, 0x00, 0x20);
     sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
@@ -91,24 +65,14 @@ Result runRate(const std::string& pulvo, uint16_t port, double rate, double seco
   }
   close(fd);
 
-  std::string text;
-  char buffer[65536];
-  ssize_t n;
-  while ((n = read(out[0], buffer, sizeof buffer)) > 0) text.append(buffer, n);
-  close(out[0]);
-  waitpid(pid, nullptr, 0);
-  rapidjson::Document doc;
-  doc.Parse(text.c_str());
-  if (!doc.HasParseError() && doc.IsArray()) {
-    for (const auto& s : doc.GetArray()) {
-      result.meanLost += s["LostPackets"].GetUint();
-      result.meanLossRate += s["LossRate"].GetDouble();
-      result.samples++;
-    }
-    if (result.samples > 0) {
-      result.meanLost /= result.samples;
-      result.meanLossRate /= result.samples;
-    }
+  for (const JsonSample& s : ParseJsonSamples(receiver.Wait(60).out)) {
+    result.meanLost += s.lost;
+    result.meanLossRate += s.lossRate;
+    result.samples++;
+  }
+  if (result.samples > 0) {
+    result.meanLost /= result.samples;
+    result.meanLossRate /= result.samples;
   }
   return result;
 }

@@ -66,13 +66,14 @@ void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, uin
     c.disordered++;
     TESK_LOG(7, config.logPrefix << "A disordered packet (" << s << ") is found (prev "
                                  << st.prevSeq << ")!");
-    if (firstSeq < s && !c.firstDisordered) {
+    const DisorderCase disorder = classifyDisorder(firstSeq, s, c.firstDisordered);
+    if (disorder == DisorderCase::UndoesItsLoss) {
       takeBack(c.lost);
       if (c.lastDisorderedSeq + 1 != s) c.bursts--;
       TESK_LOG(7, config.logPrefix << "    - will not be calculated as lost (first " << firstSeq
                                    << ", current " << s << ")");
     } else {
-      if (firstSeq == s) {
+      if (disorder == DisorderCase::FirstOfWindow) {
         TESK_LOG(7, config.logPrefix << "    - first packet disordered: " << s);
         c.firstDisordered = true;
       }
@@ -90,6 +91,12 @@ void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, uin
 }
 
 }  // namespace
+
+DisorderCase classifyDisorder(uint32_t windowFirstSeq, uint32_t seq, bool firstDisordered) {
+  if (windowFirstSeq < seq && !firstDisordered) return DisorderCase::UndoesItsLoss;
+  if (windowFirstSeq == seq) return DisorderCase::FirstOfWindow;
+  return DisorderCase::UndoesItsReceipt;
+}
 
 QosPassResult qosSamplePass(PayloadMap& map, double windowStart, const QosWindowConfig& config,
                             QosRunningState& st, QosSampleCounts& counts) {

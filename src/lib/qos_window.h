@@ -43,6 +43,26 @@ struct QosWindowConfig {
 
 enum class QosPassResult { Sample, EndOfStream };
 
+// The three ways a disordered packet (one that arrives after a higher
+// sequence number) is counted. The window's first packet is the oldest of
+// the pass that is not before the window start.
+enum class DisorderCase {
+  // Newer than the window's first packet, and no earlier packet of this
+  // pass was the first one disordered: the gap it left was counted as lost
+  // in this window, so one lost packet is taken back (and its burst, unless
+  // it continues the previous disordered run).
+  UndoesItsLoss,
+  // It is the window's first packet: it takes back its own receipt (or, if
+  // late, its loss) and marks that the window's first packet came out of
+  // order.
+  FirstOfWindow,
+  // Any other: its gap was counted in an earlier window, or the window's
+  // first packet was itself disordered. It takes back its own receipt (or,
+  // if late, its loss) instead.
+  UndoesItsReceipt,
+};
+DisorderCase classifyDisorder(uint32_t windowFirstSeq, uint32_t seq, bool firstDisordered);
+
 // Walks the map in arrival order. Packets received before `windowStart`
 // have left the window: they only move prevSeq on, and are erased (the
 // newest of them stays as the first packet of the next pass, unless it was

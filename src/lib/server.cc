@@ -189,8 +189,10 @@ class Server {
         if (pollResult < 0) {
           SERVER_LOG(serverThreadId, "Failed to read EOS packet! Wait QoSCalc to terminate");
         }
+        // The line says the calculation is stopped and waited for, as on the
+        // other ends; here it has already ended, so nothing is waited for.
         SERVER_LOG(serverThreadId, "QoSCalc thread terminated\n");
-        // The calculation has ended; its status tells how.
+        // Its status tells how it ended.
         return shared->qosStatus.load();
       }
 

@@ -190,7 +190,7 @@ void ExpectDeterministicImpairments(bool ipv6) {
   // Disordered packets undo the loss their gap counted. The one exception is
   // a window that starts between the two packets of a pair: the later one
   // opens it, so the earlier one is older than the window's first packet and
-  // takes back a received packet instead of the loss (disorder case C). The
+  // takes back a received packet instead of the loss (DisorderCase::UndoesItsReceipt). The
   // windows move by 50 packets, a multiple of the 10-packet swap period, so
   // either every sample sees that edge or none does.
   o = swappedPairs.Finish();
