@@ -1,6 +1,7 @@
 #include "test_util.h"
 
 #include <algorithm>
+#include <atomic>
 #include <sstream>
 
 #include <rapidjson/document.h>
@@ -59,6 +60,11 @@ std::vector<uint8_t> MakePacket(uint32_t seq, uint32_t sendSec, uint32_t sendUse
   encodePacketHeader(datagram.data(), seq, sendSec, sendUsec, codecFec, intervalCode);
   datagram.resize(payloadLength);
   return datagram;
+}
+
+unsigned long CountRun(void* counter) {
+  (*static_cast<std::atomic<int>*>(counter))++;
+  return 0;
 }
 
 std::string PulvoBinary() { return PULVO_BINARY; }

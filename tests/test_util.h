@@ -138,6 +138,10 @@ long PeakResidentKb(pid_t pid);
 // The impairment relay.
 std::string RelayBinary();
 
+// A task routine for the pool tests: adds one to the std::atomic<int> that
+// `counter` points to.
+unsigned long CountRun(void* counter);
+
 // Splits text into lines (without their newlines).
 std::vector<std::string> Lines(const std::string& text);
 

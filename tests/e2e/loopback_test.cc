@@ -18,6 +18,33 @@ using std::chrono::milliseconds;
 
 ProcessResult Pulvo(std::vector<std::string> args) { return RunPulvo(std::move(args)); }
 
+// A text result of a clean G711 stream: every sample line the same, then
+// the empty line that ends a text result.
+void ExpectCleanTextLines(const std::string& out, unsigned estimated) {
+  std::vector<std::string> lines = Lines(out);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines.back(), "");
+  lines.pop_back();
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line, "test id = 1   mos = 4.0504  lost packets = 0  estimated packets = " +
+                        std::to_string(estimated) +
+                        "  loss rate = 0  average burst size = 1  avg jitter = 0  ");
+  }
+}
+
+// A JSON result of a clean stream of 100 packets a window.
+void ExpectCleanJsonSamples(const std::string& out, double mos) {
+  std::vector<JsonSample> samples = ParseJsonSamples(out);
+  ASSERT_GE(samples.size(), 2u);
+  for (const JsonSample& s : samples) {
+    EXPECT_NEAR(s.mos, mos, 5e-7);
+    EXPECT_EQ(s.lost, 0u);
+    EXPECT_EQ(s.estimated, 100u);
+    EXPECT_EQ(s.lossRate, 0.0);
+    EXPECT_EQ(s.burstSize, 1.0);
+  }
+}
+
 TEST(LoopbackTest, SendProducesTheDesignedStream) {
   UdpPeer receiver;
   ProcessResult r = Pulvo({"send:rp=" + std::to_string(receiver.port()) +
@@ -104,24 +131,8 @@ TEST(LoopbackTest, ReceiverMeasuresPulvoSend) {
   ASSERT_EQ(json.exitCode, 0) << json.err;
 
   // Two warm-up ticks, then one sample per second until the end of stream.
-  std::vector<std::string> lines = Lines(text.out);
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines.back(), "");
-  lines.pop_back();
-  for (const std::string& line : lines) {
-    EXPECT_EQ(line,
-              "test id = 1   mos = 4.0504  lost packets = 0  estimated packets = 100  "
-              "loss rate = 0  average burst size = 1  avg jitter = 0  ");
-  }
-  std::vector<JsonSample> samples = ParseJsonSamples(json.out);
-  ASSERT_GE(samples.size(), 2u);
-  for (const JsonSample& s : samples) {
-    EXPECT_NEAR(s.mos, 3.598181, 5e-7);
-    EXPECT_EQ(s.lost, 0u);
-    EXPECT_EQ(s.estimated, 100u);
-    EXPECT_EQ(s.lossRate, 0.0);
-    EXPECT_EQ(s.burstSize, 1.0);
-  }
+  ExpectCleanTextLines(text.out, 100);
+  ExpectCleanJsonSamples(json.out, 3.598181);
 
   // One start line, the designed objects as sample lines, one end line.
   rapidjson::Document designed;
@@ -173,21 +184,8 @@ TEST(LoopbackTest, IPv6LoopbackMeasuresAsIPv4Does) {
   ASSERT_EQ(text.exitCode, 0) << text.err;
   ASSERT_EQ(json.exitCode, 0) << json.err;
 
-  std::vector<std::string> lines = Lines(text.out);
-  ASSERT_GE(lines.size(), 3u);
-  lines.pop_back();
-  for (const std::string& line : lines) {
-    EXPECT_EQ(line,
-              "test id = 1   mos = 4.0504  lost packets = 0  estimated packets = 100  "
-              "loss rate = 0  average burst size = 1  avg jitter = 0  ");
-  }
-  std::vector<JsonSample> samples = ParseJsonSamples(json.out);
-  ASSERT_GE(samples.size(), 2u);
-  for (const JsonSample& s : samples) {
-    EXPECT_NEAR(s.mos, 4.050403, 5e-7);
-    EXPECT_EQ(s.lost, 0u);
-    EXPECT_EQ(s.estimated, 100u);
-  }
+  ExpectCleanTextLines(text.out, 100);
+  ExpectCleanJsonSamples(json.out, 4.050403);
   ASSERT_EQ(dir.Files().size(), 1u);
   EXPECT_NE(dir.ReadFile(dir.Files()[0]).find("Initial client found: [::1]:" + std::to_string(sendPort)),
             std::string::npos);
@@ -207,14 +205,7 @@ TEST(LoopbackTest, WindowNotDividedByTheIntervalStaysWhole) {
             0);
   ProcessResult r = receiver.Wait(30);
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  std::vector<std::string> lines = Lines(r.out);
-  ASSERT_GE(lines.size(), 3u);
-  lines.pop_back();
-  for (const std::string& line : lines) {
-    EXPECT_EQ(line,
-              "test id = 1   mos = 4.0504  lost packets = 0  estimated packets = 150  "
-              "loss rate = 0  average burst size = 1  avg jitter = 0  ");
-  }
+  ExpectCleanTextLines(r.out, 150);
   ASSERT_EQ(dir.Files().size(), 1u);
   const std::string log = dir.ReadFile(dir.Files()[0]);
   const size_t exited = log.find("Qos thread exited, reading EOS packets");

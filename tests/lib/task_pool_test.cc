@@ -7,20 +7,17 @@
 #include <chrono>
 #include <thread>
 
+#include "test_util.h"
+
 namespace {
 
 std::atomic<int> runs{0};
 
-unsigned long CountRun(void*) {
-  runs++;
-  return 0;
-}
-
 TEST(TaskPoolTest, FirstTaskCreatesThePoolLaterTasksReuseIt) {
   EXPECT_EQ(taskPoolWorkerCount(), -1);
-  ASSERT_EQ(queueWorkTask(CountRun, nullptr, 3), 0);
+  ASSERT_EQ(queueWorkTask(CountRun, &runs, 3), 0);
   EXPECT_EQ(taskPoolWorkerCount(), 3);
-  ASSERT_EQ(queueWorkTask(CountRun, nullptr, 5), 0);
+  ASSERT_EQ(queueWorkTask(CountRun, &runs, 5), 0);
   EXPECT_EQ(taskPoolWorkerCount(), 3);
   for (int i = 0; i < 400 && runs.load() < 2; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
