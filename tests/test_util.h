@@ -81,6 +81,10 @@ class UdpPeer {
 // A port on 127.0.0.1 (or ::1) that was free a moment ago.
 uint16_t FreeUdpPort(bool ipv6 = false);
 
+// Waits until some UDP socket on this machine is bound to `port` (a receiver
+// is ready), looking every few milliseconds; false after `timeoutSeconds`.
+bool WaitForUdpPort(uint16_t port, double timeoutSeconds = 10.0);
+
 // A test packet as the generator builds it, payload only.
 std::vector<uint8_t> MakePacket(uint32_t seq, uint32_t sendSec, uint32_t sendUsec,
                                 size_t payloadLength = 160, uint8_t codecFec = 0x00,
@@ -119,6 +123,13 @@ class BackgroundProcess {
 constexpr double kSlowBuildFactor = 3.0;
 #else
 constexpr double kSlowBuildFactor = 1.0;
+#endif
+// ThreadSanitizer waits a second at exit (its atexit_sleep_ms) before a
+// process ends.
+#if defined(__SANITIZE_THREAD__)
+constexpr double kExitDelaySeconds = 1.0;
+#else
+constexpr double kExitDelaySeconds = 0.0;
 #endif
 
 // The pulvo program under test.

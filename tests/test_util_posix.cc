@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -181,6 +182,37 @@ long PeakResidentKb(pid_t pid) {
     if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
   }
   return -1;
+}
+
+namespace {
+
+// Whether /proc/net/udp or udp6 lists a socket bound to the port.
+bool UdpPortBound(uint16_t port) {
+  char hexPort[8];
+  std::snprintf(hexPort, sizeof hexPort, ":%04X", port);
+  for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // header
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string slot, local;
+      fields >> slot >> local;
+      if (local.size() > 5 && local.compare(local.size() - 5, 5, hexPort) == 0) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool WaitForUdpPort(uint16_t port, double timeoutSeconds) {
+  const double deadline = MonotonicSeconds() + timeoutSeconds;
+  while (!UdpPortBound(port)) {
+    if (MonotonicSeconds() > deadline) return false;
+    usleep(5000);
+  }
+  return true;
 }
 
 ProcessResult RunPulvo(std::vector<std::string> args, const std::string& workDir,

@@ -47,7 +47,7 @@ class Scenario {
                                       "--listen-addr", address, "--forward-addr", address};
     relayCommand.insert(relayCommand.end(), relayArgs.begin(), relayArgs.end());
     relay = std::make_unique<BackgroundProcess>(relayCommand);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(WaitForUdpPort(recvPort) && WaitForUdpPort(relayPort));
     sender = std::make_unique<BackgroundProcess>(std::vector<std::string>{
         PulvoBinary(), "send:td=" + std::to_string(seconds) + ",ra=" + address + ",rp=" +
                            std::to_string(relayPort) + ",lp=" + std::to_string(FreeUdpPort(ipv6))});

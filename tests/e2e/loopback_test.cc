@@ -116,7 +116,7 @@ TEST(LoopbackTest, ReceiverMeasuresPulvoSend) {
       StartPulvo({"-j", "--json-lines", dir.path() + "/live.jsonl",
                   "recv:ws=2,sai=1,to=5,lp=" + std::to_string(jsonPort),
                   "--metrics=" + dir.path() + "/pulvo.prom"}));
-  std::this_thread::sleep_for(milliseconds(200));
+  ASSERT_TRUE(WaitForUdpPort(textPort) && WaitForUdpPort(jsonPort));
   std::unique_ptr<BackgroundProcess> textSender(StartPulvo(
       {"send:td=5,rp=" + std::to_string(textPort) + ",lp=" + std::to_string(FreeUdpPort())}));
   std::unique_ptr<BackgroundProcess> jsonSender(
@@ -172,7 +172,7 @@ TEST(LoopbackTest, IPv6LoopbackMeasuresAsIPv4Does) {
       dir.path());
   std::unique_ptr<BackgroundProcess> jsonReceiver(
       StartPulvo({"-j", "recv:la=::,ws=2,sai=1,to=5,lp=" + std::to_string(jsonPort)}));
-  std::this_thread::sleep_for(milliseconds(200));
+  ASSERT_TRUE(WaitForUdpPort(textPort) && WaitForUdpPort(jsonPort));
   std::unique_ptr<BackgroundProcess> textSender(StartPulvo(
       {"send:td=5,ra=::1,rp=" + std::to_string(textPort) + ",lp=" + std::to_string(sendPort)}));
   std::unique_ptr<BackgroundProcess> jsonSender(StartPulvo(
@@ -199,7 +199,7 @@ TEST(LoopbackTest, WindowNotDividedByTheIntervalStaysWhole) {
   const uint16_t port = FreeUdpPort();
   BackgroundProcess receiver({PulvoBinary(), "-l", "recv:ws=3,sai=2,to=5,lp=" + std::to_string(port)},
                              dir.path());
-  std::this_thread::sleep_for(milliseconds(200));
+  ASSERT_TRUE(WaitForUdpPort(port));
   EXPECT_EQ(Pulvo({"send:td=7,rp=" + std::to_string(port) + ",lp=" + std::to_string(FreeUdpPort())})
                 .exitCode,
             0);
@@ -262,7 +262,7 @@ TEST(LoopbackTest, ReceiverCountsLossLatenessAndReordering) {
   auto lossReceiver = receiverFor(lossPort);
   auto lateReceiver = receiverFor(latePort);
   auto swapReceiver = receiverFor(swapPort);
-  std::this_thread::sleep_for(milliseconds(200));
+  ASSERT_TRUE(WaitForUdpPort(lossPort) && WaitForUdpPort(latePort) && WaitForUdpPort(swapPort));
 
   std::vector<std::vector<uint8_t>> held(1);
   std::thread loss([&] {

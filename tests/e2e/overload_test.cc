@@ -35,7 +35,7 @@ constexpr long kAllocatorReserveKb = 0;
 TEST(FaultTest, FloodOfValidPackets) {
   const uint16_t port = FreeUdpPort();
   auto receiver = StartPulvo({"-j", "recv:ws=2,sai=1,to=5,lp=" + Port(port)});
-  std::this_thread::sleep_for(milliseconds(200));
+  ASSERT_TRUE(WaitForUdpPort(port));
   UdpPeer peer;
   std::vector<uint8_t> packet(160, 0);
   uint32_t seq = 0;

@@ -74,7 +74,7 @@ void SendStream(UdpPeer& from, uint16_t port, uint32_t count, int eosMs, size_t 
 TEST(ServerTest, NormalStreamEndsWithSuccessAfterTheDrain) {
   const uint16_t port = FreeUdpPort();
   Receiver receiver(port, 1500, 500, 2000);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(WaitForUdpPort(port));
   UdpPeer sender;
   SendStream(sender, port, 150, 1000, /*junkBytes=*/14);
   const double lastPacket = Now();
@@ -111,7 +111,7 @@ TEST(ServerTest, TimeOutsMeasureElapsedTime) {
   {
     const uint16_t port = FreeUdpPort();
     Receiver receiver(port, 1500, 500, 0x80000000u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(WaitForUdpPort(port));
     UdpPeer sender;
     SendStream(sender, port, 100, 1000);
     EXPECT_EQ(receiver.Result(), 0);
