@@ -16,7 +16,7 @@ qemu="qemu-aarch64-static -L /usr/aarch64-linux-gnu"
 echo "== arm64 unit tests under qemu =="
 $qemu "$dir/tests/pulvo_unit_tests"
 
-port() { /usr/bin/python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+port() { python3 "$root/bench/bench_common.py" "$@"; }
 # name receiver sender: one test on loopback, the receiver must see a clean stream.
 pair() {
   local name=$1 receiver=$2 sender=$3

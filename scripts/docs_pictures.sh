@@ -12,7 +12,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$root/build
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-port() { /usr/bin/python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+port() { python3 "$root/bench/bench_common.py" "$@"; }
 recv_port=$(port)
 relay_port=$(port)
 

@@ -10,11 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 PULVO_TARGET=pulvo "$root/scripts/build.sh" "$root/build" >/dev/null
 pulvo=$root/build/src/app/pulvo
 work=$(mktemp -d)
-free_port() {
-  /usr/bin/python3 -c 'import socket, sys
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM if sys.argv[1] == "udp" else socket.SOCK_STREAM)
-s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])' "$1"
-}
+free_port() { python3 "$root/bench/bench_common.py" "$@"; }
 http=$(free_port tcp)
 prometheus-node-exporter --web.listen-address="127.0.0.1:$http" --collector.disable-defaults \
   --collector.textfile --collector.textfile.directory="$work" >"$work/exporter.log" 2>&1 &

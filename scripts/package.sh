@@ -43,7 +43,7 @@ pulvo --version
 man -w pulvo
 man -w pulvo-relay
 
-port=$(python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(python3 "$root/bench/bench_common.py")
 work=$(mktemp -d)
 pulvo recv:lp=$port,ws=2,sai=1,to=5 >"$work/recv.out" &
 receiver=$!

@@ -10,9 +10,9 @@
 #include <ctime>
 #include <sstream>
 
-namespace {
+#include "result_callbacks.h"
 
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+namespace {
 
 std::tm UtcTime(std::time_t seconds) {
   std::tm t{};
@@ -24,25 +24,28 @@ std::tm UtcTime(std::time_t seconds) {
   return t;
 }
 
-// Non-finite numbers have no JSON form; they are written as null, as in the
-// designed JSON results.
-void Double(JsonWriter& w, double value) {
-  if (std::isfinite(value)) {
-    w.Double(value);
-  } else {
-    w.Null();
+// One line: Event, Time and Command first, then what the caller adds.
+class JsonLine {
+ public:
+  JsonLine(const char* event, const TestDescription& test, double time) : w(buffer) {
+    w.StartObject();
+    w.Key("Event");
+    w.String(event);
+    w.Key("Time");
+    w.String(FormatRfc3339(time).c_str());
+    w.Key("Command");
+    w.String(test.command.c_str());
   }
-}
+  JsonWriter& writer() { return w; }
+  std::string Finish() {
+    w.EndObject();
+    return buffer.GetString();
+  }
 
-void Head(JsonWriter& w, const char* event, const TestDescription& test, double time) {
-  w.StartObject();
-  w.Key("Event");
-  w.String(event);
-  w.Key("Time");
-  w.String(FormatRfc3339(time).c_str());
-  w.Key("Command");
-  w.String(test.command.c_str());
-}
+ private:
+  rapidjson::StringBuffer buffer;
+  JsonWriter w;
+};
 
 void Parameters(JsonWriter& w, const TestDescription& test) {
   for (const TestParameter& p : test.parameters) {
@@ -53,11 +56,6 @@ void Parameters(JsonWriter& w, const TestDescription& test) {
       w.String(p.text.c_str());
     }
   }
-}
-
-std::string Finish(JsonWriter& w, rapidjson::StringBuffer& buffer) {
-  w.EndObject();
-  return buffer.GetString();
 }
 
 // A Prometheus sample value: shortest exact form, NaN and infinities spelt
@@ -116,56 +114,34 @@ std::string FormatRfc3339(double secondsSinceEpoch) {
 }
 
 std::string StartLine(const TestDescription& test, double time) {
-  rapidjson::StringBuffer buffer;
-  JsonWriter w(buffer);
-  Head(w, "start", test, time);
-  w.Key("TestId");
-  w.Uint(test.testId);
-  Parameters(w, test);
-  return Finish(w, buffer);
+  JsonLine line("start", test, time);
+  line.writer().Key("TestId");
+  line.writer().Uint(test.testId);
+  Parameters(line.writer(), test);
+  return line.Finish();
 }
 
-// The designed members of a sample come first, in their designed order.
+// The designed members of a sample come first, as the designed JSON has them.
 std::string SenderSampleLine(const TestDescription& test, double time, unsigned int sentPackets) {
-  rapidjson::StringBuffer buffer;
-  JsonWriter w(buffer);
-  Head(w, "sample", test, time);
-  w.Key("TestId");
-  w.Uint(test.testId);
-  w.Key("SentPackets");
-  w.Uint(sentPackets);
-  Parameters(w, test);
-  return Finish(w, buffer);
+  JsonLine line("sample", test, time);
+  WriteSenderSampleMembers(line.writer(), sentPackets, test.testId);
+  Parameters(line.writer(), test);
+  return line.Finish();
 }
 
 std::string ReceiverSampleLine(const TestDescription& test, double time,
                                const ReceiverSampleValues& s) {
-  rapidjson::StringBuffer buffer;
-  JsonWriter w(buffer);
-  Head(w, "sample", test, time);
-  w.Key("TestId");
-  w.Uint(s.testId);
-  w.Key("MOS");
-  Double(w, s.mos);
-  w.Key("LostPackets");
-  w.Uint(s.lostPackets);
-  w.Key("EstimatedPackets");
-  w.Uint(s.estimatedPackets);
-  w.Key("LossRate");
-  Double(w, s.lossRate);
-  w.Key("AverageBurstSize");
-  Double(w, s.averageBurstSize);
-  w.Key("AvgJitter");
-  w.Uint(s.avgJitter);
-  Parameters(w, test);
-  return Finish(w, buffer);
+  JsonLine line("sample", test, time);
+  WriteReceiverSampleMembers(line.writer(), s.mos, s.lostPackets, s.estimatedPackets, s.lossRate,
+                             s.averageBurstSize, s.avgJitter, s.testId);
+  Parameters(line.writer(), test);
+  return line.Finish();
 }
 
 std::string EndLine(const TestDescription& test, double time, int exitCode,
                     const std::string& reason, unsigned int samples) {
-  rapidjson::StringBuffer buffer;
-  JsonWriter w(buffer);
-  Head(w, "end", test, time);
+  JsonLine line("end", test, time);
+  JsonWriter& w = line.writer();
   w.Key("TestId");
   w.Uint(test.testId);
   w.Key("ExitCode");
@@ -174,7 +150,7 @@ std::string EndLine(const TestDescription& test, double time, int exitCode,
   w.String(reason.c_str());
   w.Key("Samples");
   w.Uint(samples);
-  return Finish(w, buffer);
+  return line.Finish();
 }
 
 std::string PrometheusText(const TestDescription& test, const MetricsState& state) {
@@ -239,20 +215,21 @@ void LiveOutputs::Start(double time) {
 
 void LiveOutputs::SenderSample(double time, unsigned int sentPackets) {
   std::lock_guard<std::mutex> lock(mutex);
-  samples++;
-  WriteLine(SenderSampleLine(test, time, sentPackets));
   metrics.haveSenderSample = true;
   metrics.sentPackets = sentPackets;
-  metrics.lastSampleTime = time;
-  WriteMetrics(nullptr);
+  Record(time, SenderSampleLine(test, time, sentPackets));
 }
 
 void LiveOutputs::ReceiverSample(double time, const ReceiverSampleValues& sample) {
   std::lock_guard<std::mutex> lock(mutex);
-  samples++;
-  WriteLine(ReceiverSampleLine(test, time, sample));
   metrics.haveReceiverSample = true;
   metrics.receiver = sample;
+  Record(time, ReceiverSampleLine(test, time, sample));
+}
+
+void LiveOutputs::Record(double time, const std::string& line) {
+  samples++;
+  WriteLine(line);
   metrics.lastSampleTime = time;
   WriteMetrics(nullptr);
 }

@@ -81,6 +81,8 @@ class LiveOutputs {
   void End(double time, int exitCode, const std::string& reason);
 
  private:
+  // A sample's line and metrics, once the metrics state holds the sample.
+  void Record(double time, const std::string& line);
   void WriteLine(const std::string& line);
   bool WriteMetrics(std::string* error);
 

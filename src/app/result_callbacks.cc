@@ -42,21 +42,47 @@ JSONSampleArray::JSONSampleArray() {
   jsonWriter.StartArray();
 }
 
-void JSONSampleArray::Double(double value) {
+void WriteJsonDouble(JsonWriter& w, double value) {
   if (std::isfinite(value)) {
-    jsonWriter.Double(value);
+    w.Double(value);
   } else {
-    jsonWriter.Null();
+    w.Null();
   }
 }
 
-void JSONSenderCallback::doCallback(unsigned int sentPackets, unsigned int testId) {
-  auto& w = samples.writer();
-  w.StartObject();
+void WriteSenderSampleMembers(JsonWriter& w, unsigned int sentPackets, unsigned int testId) {
   w.Key("TestId");
   w.Uint(testId);
   w.Key("SentPackets");
   w.Uint(sentPackets);
+}
+
+void WriteReceiverSampleMembers(JsonWriter& w, double mos, unsigned int lostPackets,
+                                unsigned int estimatedPackets, double lossRate,
+                                double averageBurstSize, unsigned int avgJitter,
+                                unsigned int testId) {
+  w.Key("TestId");
+  w.Uint(testId);
+  w.Key("MOS");
+  WriteJsonDouble(w, mos);
+  w.Key("LostPackets");
+  w.Uint(lostPackets);
+  w.Key("EstimatedPackets");
+  w.Uint(estimatedPackets);
+  w.Key("LossRate");
+  WriteJsonDouble(w, lossRate);
+  w.Key("AverageBurstSize");
+  WriteJsonDouble(w, averageBurstSize);
+  w.Key("AvgJitter");
+  w.Uint(avgJitter);
+}
+
+void JSONSampleArray::Double(double value) { WriteJsonDouble(jsonWriter, value); }
+
+void JSONSenderCallback::doCallback(unsigned int sentPackets, unsigned int testId) {
+  auto& w = samples.writer();
+  w.StartObject();
+  WriteSenderSampleMembers(w, sentPackets, testId);
   w.EndObject();
 }
 
@@ -67,19 +93,7 @@ void JSONReceiverCallback::doCallback(double mos, unsigned int, unsigned int, un
                                       unsigned int testId) {
   auto& w = samples.writer();
   w.StartObject();
-  w.Key("TestId");
-  w.Uint(testId);
-  w.Key("MOS");
-  samples.Double(mos);
-  w.Key("LostPackets");
-  w.Uint(lostPackets);
-  w.Key("EstimatedPackets");
-  w.Uint(estimatedPackets);
-  w.Key("LossRate");
-  samples.Double(lossRate);
-  w.Key("AverageBurstSize");
-  samples.Double(averageBurstSize);
-  w.Key("AvgJitter");
-  w.Uint(avgJitter);
+  WriteReceiverSampleMembers(w, mos, lostPackets, estimatedPackets, lossRate, averageBurstSize,
+                             avgJitter, testId);
   w.EndObject();
 }

@@ -40,6 +40,19 @@ class TextReceiverCallback : public PulvoReceiverCallback {
   void readResults(std::string&) override {}
 };
 
+using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+
+// Numbers that are not finite have no JSON form; they are written as null.
+void WriteJsonDouble(JsonWriter& w, double value);
+
+// The members of one sample object, in the designed order. The live JSON
+// lines write the same members.
+void WriteSenderSampleMembers(JsonWriter& w, unsigned int sentPackets, unsigned int testId);
+void WriteReceiverSampleMembers(JsonWriter& w, double mos, unsigned int lostPackets,
+                                unsigned int estimatedPackets, double lossRate,
+                                double averageBurstSize, unsigned int avgJitter,
+                                unsigned int testId);
+
 // A JSON array writer shared by both JSON callbacks.
 class JSONSampleArray {
  public:

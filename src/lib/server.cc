@@ -196,8 +196,7 @@ class Server {
         return shared->qosStatus.load();
       }
 
-      SocketAddress sender;
-      std::memset(&sender.storage, 0, sizeof sender.storage);
+      SocketAddress sender;  // filled by the receive
       TimeOfDay arrival;
       const long length = env.receive(buffer, sizeof buffer, &sender, &arrival);
       if (length < 0) {

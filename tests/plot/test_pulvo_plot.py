@@ -2,23 +2,23 @@
 pulvo-relay (GSM0610 with FEC), a failed one (time-out) and the designed
 JSON array. Run with Debian's python3 (matplotlib): python3 -m unittest."""
 
-import importlib.machinery
-import importlib.util
 import json
 import os
 import subprocess
 import sys
 import tempfile
+import types
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 FIXTURES = os.path.join(HERE, "fixtures")
 SCRIPT = os.path.join(HERE, "..", "..", "tools", "plot", "pulvo-plot")
 
-loader = importlib.machinery.SourceFileLoader("pulvo_plot", SCRIPT)
-spec = importlib.util.spec_from_loader("pulvo_plot", loader)
-pulvo_plot = importlib.util.module_from_spec(spec)
-loader.exec_module(pulvo_plot)
+# The program has no .py suffix: load its source as a module (its main does
+# not run, since the module's name is not __main__).
+pulvo_plot = types.ModuleType("pulvo_plot")
+with open(SCRIPT, encoding="utf-8") as source:
+    exec(compile(source.read(), SCRIPT, "exec"), pulvo_plot.__dict__)
 
 
 def fixture(name):
