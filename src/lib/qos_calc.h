@@ -17,6 +17,7 @@
 #include <mutex>
 
 #include "packet.h"
+#include "qos_window.h"
 #include "sleep_utils.h"
 #include "tesk_errors.h"
 
@@ -52,11 +53,54 @@ struct QosCalcParams {
   std::atomic<uint8_t>* serverRunning; // kServerRunning, then kServerStopping
   std::atomic<uint8_t>* qosState;      // kQosRunning, then kQosEnded on every way out
   WakeableSleep* tickSleep;            // the tick's sleep, woken when the server stops; may be null
+  const TeskClockHooks* clock = nullptr;  // the task's time of day; null: the process's clock
   ReceiverSampleCallback callback;
   void* context;
   char localAddress[64];  // only logged; holds any address text of either family
   uint16_t localPort;     // only logged
   uint64_t serverThreadId;
+};
+
+// The calculation, one tick at a time. qosCalc runs it on the system's
+// clock, sleeping between ticks; the capture analysis runs it on capture
+// time, calling tick() whenever that time reaches the next tick.
+class QosTask {
+ public:
+  explicit QosTask(const QosCalcParams& params);
+
+  // The whole task: begin(), then ticks and sleeps until it ends.
+  void run();
+
+  // Waits for the first packet and fixes the measurement start. False when
+  // the task has already ended (*qosState is kQosEnded).
+  bool begin();
+  // One tick at the clock's current time: a warm-up tick or a sample. False
+  // when the task has ended; otherwise `remainingMicros` is how long to the
+  // next tick (zero or less when the tick overran).
+  bool tick(int32_t* remainingMicros);
+
+ private:
+  struct Elapsed {
+    int64_t sec;
+    int64_t usec;
+  };
+  static Elapsed timeSince(const TimeOfDay& start, const TimeOfDay& now);
+
+  TimeOfDay now() const;
+  void sleepUntilNextTick(uint32_t micros);
+  // False when the task must end: the server stopped or no packet came.
+  bool waitForFirstPacket();
+  bool sample(const Elapsed& elapsed, double windowStart);
+  bool finish();  // always false
+
+  const QosCalcParams p;
+  QosWindowConfig config;
+  QosRunningState state;
+  uint32_t emptyCount = 0;
+  TimeOfDay start, firstTickStart;
+  uint32_t warmUpTicks = 0;
+  uint32_t ticks = 0;
+  bool firstTick = true;
 };
 
 // The task body, as the pool runs it; `params` points to a QosCalcParams

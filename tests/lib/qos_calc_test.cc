@@ -26,7 +26,7 @@ struct Sample {
 class Simulation {
  public:
   Simulation(uint16_t windowMs, uint16_t sampleMs, uint32_t timeoutMs) : clock(kT0, 0) {
-    std::memset(&params, 0, sizeof params);
+    params = QosCalcParams{};
     params.payloadMap = &map;
     params.mapMutex = &mutex;
     params.windowSize = windowMs;
