@@ -108,3 +108,58 @@ unsigned long ReceiveCmdParams::GetDejitterlength() {
   Find(dejitterlength.GetLongName(), dejitterlength);
   return LongToULong(dejitterlength.GetValueAsLong());
 }
+
+AnalyzeCmdParams::AnalyzeCmdParams() {
+  cmdName = "analyze";
+  InitLongValueCmdParam(testid, "testid", "tid", 1, 0, 2000000000);
+  InitStrValueCmdParam(file, "file", "fi", "");
+  InitLongValueCmdParam(timeout, "timeout", "to", 30, 1, 60);
+  InitLongValueCmdParam(windowsize, "windowsize", "ws", 4, 2, 20);
+  InitLongValueCmdParam(sampleinterval, "sampleinterval", "sai", 1, 1, 10);
+  InitLongValueCmdParam(dejitterlength, "dejitterlength", "dj", 120, 10, 200);
+  InitLongValueCmdParam(port, "port", "po", 0, 0, 65535);
+  InitLongValueCmdParam(stream, "stream", "st", 0, 0, 2000000000);
+  InitStrValueCmdParam(codec, "codec", "co", "");
+}
+
+unsigned long AnalyzeCmdParams::GetTestId() {
+  Find(testid.GetLongName(), testid);
+  return LongToULong(testid.GetValueAsLong());
+}
+
+std::string AnalyzeCmdParams::GetFile() {
+  Find(file.GetLongName(), file);
+  return file.GetValueAsString();
+}
+
+unsigned long AnalyzeCmdParams::GetTimeout() { return LongToULong(GetValueAsMilli(timeout)); }
+
+unsigned long AnalyzeCmdParams::GetWindowSize() { return LongToULong(GetValueAsMilli(windowsize)); }
+
+unsigned long AnalyzeCmdParams::GetSampleInterval() {
+  return LongToULong(GetValueAsMilli(sampleinterval));
+}
+
+unsigned long AnalyzeCmdParams::GetDejitterlength() {
+  Find(dejitterlength.GetLongName(), dejitterlength);
+  return LongToULong(dejitterlength.GetValueAsLong());
+}
+
+unsigned long AnalyzeCmdParams::GetPort() {
+  Find(port.GetLongName(), port);
+  return LongToULong(port.GetValueAsLong());
+}
+
+unsigned long AnalyzeCmdParams::GetStream() {
+  Find(stream.GetLongName(), stream);
+  return LongToULong(stream.GetValueAsLong());
+}
+
+int AnalyzeCmdParams::GetCodec() {
+  Find(codec.GetLongName(), codec);
+  const std::string name = codec.GetValueAsString();
+  if (name.empty()) return -1;
+  if (name == "G711") return 0;
+  if (name == "GSM0610") return 1;
+  return -2;
+}

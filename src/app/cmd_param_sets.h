@@ -60,6 +60,28 @@ class ReceiveCmdParams : public CmdParamSetBase {
   CmdParam testid, localaddr, localport, timeout, windowsize, sampleinterval, dejitterlength;
 };
 
+// The parameters of `analyze`: the capture file, the receive test's window
+// values, and the choice of streams.
+class AnalyzeCmdParams : public CmdParamSetBase {
+ public:
+  AnalyzeCmdParams();
+
+  unsigned long GetTestId();
+  std::string GetFile();
+  unsigned long GetTimeout();         // ms
+  unsigned long GetWindowSize();      // ms
+  unsigned long GetSampleInterval();  // ms
+  unsigned long GetDejitterlength();  // ms
+  unsigned long GetPort();            // 0: every port
+  unsigned long GetStream();          // 0: every stream
+  // The codec of dynamic payload types: -1 when not given, 0 G711, 1
+  // GSM0610, -2 for a name that is neither.
+  int GetCodec();
+
+ private:
+  CmdParam testid, file, timeout, windowsize, sampleinterval, dejitterlength, port, stream, codec;
+};
+
 // A general option: a flag only.
 class OnOffOption : public CmdParamBase {
  public:

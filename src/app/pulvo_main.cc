@@ -7,6 +7,7 @@
 
 #include "interrupt.h"
 #include "plv_exception.h"
+#include "analyze_results.h"
 #include "pulvo_runners.h"
 #include "tesk.h"
 
@@ -63,6 +64,45 @@ ReceiverValues ReadReceiverValues(ReceiveCmdParams& params) {
   v.sampleInterval = static_cast<unsigned short>(params.GetSampleInterval());
   v.dejitterLength = static_cast<unsigned short>(params.GetDejitterlength());
   return v;
+}
+
+AnalyzerValues ReadAnalyzerValues(AnalyzeCmdParams& params, std::string* error) {
+  AnalyzerValues v;
+  error->clear();
+  const struct {
+    const char* name;
+    unsigned long value, low, high;
+  } ranges[] = {{"windowsize", params.GetWindowSize() / 1000, 2, 20},
+                {"sampleinterval", params.GetSampleInterval() / 1000, 1, 10},
+                {"dejitterlength", params.GetDejitterlength(), 10, 200},
+                {"timeout", params.GetTimeout() / 1000, 1, 60},
+                {"port", params.GetPort(), 0, 65535}};
+  for (const auto& r : ranges) {
+    if (error->empty() && (r.value < r.low || r.value > r.high)) {
+      *error = std::string(r.name) + " " + std::to_string(r.value) + " is out of its range " +
+               std::to_string(r.low) + " - " + std::to_string(r.high);
+    }
+  }
+  v.testId = static_cast<unsigned int>(params.GetTestId());
+  v.file = params.GetFile();
+  v.timeout = static_cast<unsigned int>(params.GetTimeout());
+  v.windowSize = static_cast<unsigned short>(params.GetWindowSize());
+  v.sampleInterval = static_cast<unsigned short>(params.GetSampleInterval());
+  v.dejitterLength = static_cast<unsigned short>(params.GetDejitterlength());
+  v.port = static_cast<unsigned short>(params.GetPort());
+  v.stream = static_cast<unsigned int>(params.GetStream());
+  v.codec = params.GetCodec();
+  if (error->empty() && v.codec < -1) *error = "codec must be G711 or GSM0610";
+  return v;
+}
+
+std::string CaptureCountsText(const TeskCaptureCounts& c) {
+  std::ostringstream text;
+  text << "Capture: " << c.frames << " frames, " << c.udp << " UDP datagrams, " << c.voice
+       << " of voice streams, " << c.otherUdp << " other UDP, " << c.filtered
+       << " left out by port or stream, " << c.fragments << " IP fragments skipped, " << c.notUdp
+       << " not UDP, " << c.truncated << " cut inside a header";
+  return text.str();
 }
 
 char* SplitCommandArgument(const char* argument, CommandBuffer& buffer, char** parameterText) {
@@ -236,6 +276,35 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
   return exitCode;
 }
 
+int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdParams* params,
+                                     char* parameterText) {
+  ParseCommandParameters(params, parameterText);
+  if (options.IsVerboseDisplayOn()) {
+    std::cout << std::endl
+              << "Beginning Analyze test, using the following parameters: " << std::endl
+              << params->PrintAllParams() << std::endl;
+  }
+  std::string error;
+  const AnalyzerValues v = ReadAnalyzerValues(*params, &error);
+  if (!error.empty()) {
+    std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
+    return normalizeErrorCode(PARAMETER_ERROR);
+  }
+  // Like the runners, it lives until the process exits.
+  auto* results = new AnalyzeResults(options.IsResultsAsTextOn());
+  auto* analyzer = new TeskAnalyzer(v.file, v.windowSize, v.sampleInterval, v.dejitterLength,
+                                    v.timeout, v.testId, results);
+  analyzer->setPort(v.port);
+  analyzer->setStream(v.stream);
+  analyzer->setDynamicPayloadCodec(v.codec);
+  const int result = analyzer->analyzeCapture();
+  if (options.IsVerboseDisplayOn()) std::cout << CaptureCountsText(analyzer->counts()) << std::endl;
+  std::cout << results->Text();
+  if (!options.IsResultsAsTextOn()) std::cout << std::endl;
+  std::cout << std::flush;
+  return ExitCodeOf(result);
+}
+
 int PulvoMain::ExitCodeOf(int libraryResult) {
   const int signal = InterruptSignal();
   if (signal != 0) return InterruptExitCode(signal);
@@ -348,6 +417,10 @@ int PulvoMain::Run(int argc, char** argv) {
     }
     if (name == receiveParams.CmdName()) {
       return ParseAndStartReceiver(options, &receiveParams, parameterText);
+    }
+    AnalyzeCmdParams analyzeParams;
+    if (name == analyzeParams.CmdName()) {
+      return ParseAndStartAnalyzer(options, &analyzeParams, parameterText);
     }
     std::cerr << "invalid commmand [" << name << "]" << std::endl;
     std::exit(kExitInvalidCommand);

@@ -9,6 +9,7 @@
 
 #include "cmd_param_sets.h"
 #include "live_outputs.h"
+#include "tesk_analyze.h"
 
 // Exit codes besides 0 and the library results made positive.
 constexpr int kExitInvalidCommand = 10;
@@ -56,6 +57,22 @@ struct ReceiverValues {
 };
 ReceiverValues ReadReceiverValues(ReceiveCmdParams& params);
 
+struct AnalyzerValues {
+  unsigned int testId;
+  std::string file;
+  unsigned int timeout;  // ms
+  unsigned short windowSize, sampleInterval, dejitterLength;
+  unsigned short port;
+  unsigned int stream;
+  int codec;
+};
+// The values, or an empty `error` naming the first value out of its range
+// (the library would see it narrowed, as a different value).
+AnalyzerValues ReadAnalyzerValues(AnalyzeCmdParams& params, std::string* error);
+
+// The counts of a capture, for the verbose display.
+std::string CaptureCountsText(const TeskCaptureCounts& counts);
+
 class PulvoMain {
  public:
   static constexpr int kContinue = -1;
@@ -67,6 +84,8 @@ class PulvoMain {
   int ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams* params,
                           char* parameterText);
   int ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdParams* params,
+                            char* parameterText);
+  int ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdParams* params,
                             char* parameterText);
   // Stores every name=value pair; unknown names draw a line on standard error.
   void ParseCommandParameters(CmdParamSetBase* params, char* parameterText);

@@ -1,0 +1,84 @@
+#include "analyze_results.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "live_outputs.h"
+#include "result_callbacks.h"
+
+namespace {
+
+std::string CodecText(const TeskStreamInfo& s) {
+  std::string text = s.codec == 1 ? "GSM0610" : "G711";
+  if (!s.pulvoStream) text += " (PT " + std::to_string(s.payloadType) + ")";
+  return text;
+}
+
+}  // namespace
+
+std::string FormatStreamHeading(const TeskStreamInfo& s) {
+  std::ostringstream line;
+  line << "stream " << s.index << ": " << s.source << " -> " << s.destination << "  ";
+  if (s.pulvoStream) {
+    line << "pulvo test stream";
+  } else {
+    char ssrc[16];
+    std::snprintf(ssrc, sizeof ssrc, "0x%08x", s.ssrc);
+    line << "ssrc = " << ssrc;
+  }
+  line << "  codec = " << CodecText(s);
+  if (s.pulvoStream && s.fec != 0) line << "  fec = gsmpiggyback" << static_cast<int>(s.fec);
+  line << "  packet interval = " << s.packetInterval << " ms";
+  return line.str();
+}
+
+void AnalyzeResults::streamFound(const TeskStreamInfo& stream) {
+  streams[stream.index].info = stream;
+}
+
+void AnalyzeResults::doCallback(unsigned int stream, double sampleTime, double mos, unsigned int,
+                                unsigned int, unsigned int, unsigned int,
+                                unsigned int lostPackets, unsigned int estimatedPackets,
+                                double lossRate, double averageBurstSize, unsigned int avgJitter,
+                                unsigned int testId) {
+  streams[stream].samples.push_back({sampleTime, mos, lossRate, averageBurstSize, lostPackets,
+                                     estimatedPackets, avgJitter, testId});
+}
+
+std::string AnalyzeResults::Text() const {
+  if (asText) {
+    std::string text;
+    for (const auto& [index, stream] : streams) {
+      text += FormatStreamHeading(stream.info) + "\n";
+      for (const Sample& s : stream.samples) {
+        text += FormatReceiverSampleLine(s.mos, s.lostPackets, s.estimatedPackets, s.lossRate,
+                                         s.averageBurstSize, s.avgJitter, s.testId) +
+                "\n";
+      }
+    }
+    return text;
+  }
+  rapidjson::StringBuffer buffer;
+  JsonWriter w(buffer);
+  w.StartArray();
+  for (const auto& [index, stream] : streams) {
+    for (const Sample& s : stream.samples) {
+      w.StartObject();
+      WriteReceiverSampleMembers(w, s.mos, s.lostPackets, s.estimatedPackets, s.lossRate,
+                                 s.averageBurstSize, s.avgJitter, s.testId);
+      w.Key("Stream");
+      w.Uint(index);
+      w.Key("SSRC");
+      w.Uint(stream.info.ssrc);
+      w.Key("Source");
+      w.String(stream.info.source.c_str());
+      w.Key("Destination");
+      w.String(stream.info.destination.c_str());
+      w.Key("Time");
+      w.String(FormatRfc3339(s.time).c_str());
+      w.EndObject();
+    }
+  }
+  w.EndArray();
+  return buffer.GetString();
+}

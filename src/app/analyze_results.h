@@ -1,0 +1,50 @@
+#ifndef PULVO_ANALYZE_RESULTS_H
+#define PULVO_ANALYZE_RESULTS_H
+
+// The results of `pulvo analyze`: the receive test's sample lines or
+// objects, stream by stream. The library hands the samples of different
+// streams over interleaved in capture time; they are kept per stream and
+// printed together after the capture has been read, each stream's text
+// under a heading line, each JSON object with the stream's members.
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tesk_analyze.h"
+
+// "stream 1: 192.0.2.1:5004 -> 192.0.2.2:5004  ssrc = 0x1234abcd  codec = G711 (PT 0)
+//  packet interval = 20 ms"
+std::string FormatStreamHeading(const TeskStreamInfo& stream);
+
+class AnalyzeResults : public TeskAnalyzerCallback {
+ public:
+  explicit AnalyzeResults(bool resultsAsText) : asText(resultsAsText) {}
+
+  void streamFound(const TeskStreamInfo& stream) override;
+  void doCallback(unsigned int stream, double sampleTime, double mos, unsigned int startSeconds,
+                  unsigned int startMicroseconds, unsigned int elapsedSeconds,
+                  unsigned int elapsedMicroseconds, unsigned int lostPackets,
+                  unsigned int estimatedPackets, double lossRate, double averageBurstSize,
+                  unsigned int avgJitter, unsigned int testId) override;
+  void streamEnded(unsigned int, int) override {}
+
+  // Text: the heading and sample lines of every stream, each line ended by
+  // a newline. JSON: one array of every stream's samples.
+  std::string Text() const;
+
+ private:
+  struct Sample {
+    double time, mos, lossRate, averageBurstSize;
+    unsigned int lostPackets, estimatedPackets, avgJitter, testId;
+  };
+  struct StreamResults {
+    TeskStreamInfo info;
+    std::vector<Sample> samples;
+  };
+
+  bool asText;
+  std::map<unsigned int, StreamResults> streams;  // by index: the order of recognition
+};
+
+#endif  // PULVO_ANALYZE_RESULTS_H

@@ -1,0 +1,311 @@
+#include "capture_analysis.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <vector>
+
+#include "qos_calc.h"
+#include "rtp_stream.h"
+#include "test_error.h"
+
+namespace {
+
+constexpr int64_t kMicros = 1000000;
+
+TimeOfDay timeOfMicros(int64_t micros) {
+  if (micros < 0) micros = 0;
+  return TimeOfDay{micros / kMicros, micros % kMicros};
+}
+
+// The map key of a packet, as the server keys one received at that time.
+double keyOfMicros(int64_t micros) { return timeOfMicros(micros).seconds(); }
+
+// A pulvo test packet: the marker, and header values the sender can write.
+bool decodePulvoPacket(const UdpDatagram& d, Payload* out) {
+  if (d.payloadLength < kPacketHeaderSize || d.payload[0] != kPacketMarker) return false;
+  Payload p;
+  if (!decodePacket(d.payload, d.payloadLength, p)) return false;
+  if (p.codec < 0 || p.codec > 1 || p.fec < 0 || p.fec > 3 || p.packetInterval == 0) return false;
+  *out = p;
+  return true;
+}
+
+}  // namespace
+
+struct CaptureAnalysis::Stream {
+  CaptureAnalysis* owner = nullptr;
+  TeskStreamInfo info;
+  RtpStreamClock rtp;
+  bool selected = false;
+  bool confirmed = false;
+  bool active = false;  // the calculation runs
+  bool ended = false;   // the calculation has ended and been reported
+  bool seenFirst = false;
+  int64_t firstTime = 0;
+  Payload firstPayload;
+
+  PayloadMap map;
+  std::mutex mapMutex;
+  std::atomic<int16_t> qosStatus{kQosEndOfStream};
+  std::atomic<uint8_t> serverRunning{kServerRunning};
+  std::atomic<uint8_t> qosState{kQosRunning};
+  TeskClockHooks clock{};
+  int64_t now = 0;       // the stream's capture time, microseconds
+  int64_t nextTick = 0;  // when its calculation ticks next
+  std::unique_ptr<QosTask> task;
+
+  static TimeOfDay clockNow(void* self) {
+    return timeOfMicros(static_cast<Stream*>(self)->now);
+  }
+
+  static void sample(void* self, double mos, unsigned int startSeconds,
+                     unsigned int startMicroseconds, unsigned int elapsedSeconds,
+                     unsigned int elapsedMicroseconds, unsigned int lostPackets,
+                     unsigned int estimatedPackets, double lossRate, double averageBurstSize,
+                     unsigned int avgJitter, unsigned int testId) {
+    Stream& s = *static_cast<Stream*>(self);
+    s.owner->callback->doCallback(s.info.index, static_cast<double>(s.now) / kMicros, mos,
+                                  startSeconds, startMicroseconds, elapsedSeconds,
+                                  elapsedMicroseconds, lostPackets, estimatedPackets, lossRate,
+                                  averageBurstSize, avgJitter, testId);
+  }
+};
+
+bool CaptureAnalysis::Key::operator==(const Key& o) const {
+  return family == o.family && sourcePort == o.sourcePort &&
+         destinationPort == o.destinationPort && ssrc == o.ssrc && pulvo == o.pulvo &&
+         std::memcmp(source, o.source, sizeof source) == 0 &&
+         std::memcmp(destination, o.destination, sizeof destination) == 0;
+}
+
+size_t CaptureAnalysis::KeyHash::operator()(const Key& k) const {
+  // FNV-1a over the fields that tell streams apart.
+  uint64_t h = 1469598103934665603ull;
+  auto mix = [&h](const void* data, size_t length) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < length; ++i) h = (h ^ bytes[i]) * 1099511628211ull;
+  };
+  mix(k.source, sizeof k.source);
+  mix(k.destination, sizeof k.destination);
+  mix(&k.sourcePort, sizeof k.sourcePort);
+  mix(&k.destinationPort, sizeof k.destinationPort);
+  mix(&k.ssrc, sizeof k.ssrc);
+  return static_cast<size_t>(h);
+}
+
+CaptureAnalysis::CaptureAnalysis(const CaptureAnalysisSettings& s, TeskAnalyzerCallback* cb)
+    : settings(s), callback(cb) {}
+
+CaptureAnalysis::~CaptureAnalysis() = default;
+
+void CaptureAnalysis::addFrame(int64_t timeMicros, int linkType, const uint8_t* frame,
+                               size_t capturedLength) {
+  captureCounts.frames++;
+  UdpDatagram d;
+  switch (decodeFrame(linkType, frame, capturedLength, &d)) {
+    case FrameKind::Udp:
+      addDatagram(timeMicros, d);
+      break;
+    case FrameKind::Fragment:
+      captureCounts.fragments++;
+      break;
+    case FrameKind::Truncated:
+      captureCounts.truncated++;
+      break;
+    case FrameKind::NotIp:
+    case FrameKind::NotUdp:
+      captureCounts.notUdp++;
+      break;
+  }
+}
+
+void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
+  captureCounts.udp++;
+  if (settings.port != 0 && d.sourcePort != settings.port && d.destinationPort != settings.port) {
+    captureCounts.filtered++;
+    return;
+  }
+  Key key{};
+  key.family = d.family;
+  std::memcpy(key.source, d.source, sizeof key.source);
+  std::memcpy(key.destination, d.destination, sizeof key.destination);
+  key.sourcePort = d.sourcePort;
+  key.destinationPort = d.destinationPort;
+
+  Payload pulvoPayload;
+  RtpHeader rtp;
+  int codec = kNoCodec;
+  if (decodePulvoPacket(d, &pulvoPayload)) {
+    key.pulvo = true;
+  } else if (parseRtpHeader(d.payload, d.payloadLength, &rtp)) {
+    key.ssrc = rtp.ssrc;
+    codec = codecOfPayloadType(rtp.payloadType);
+    if (codec == kNoCodec && isDynamicPayloadType(rtp.payloadType)) codec = settings.dynamicCodec;
+  } else {
+    captureCounts.otherUdp++;
+    return;
+  }
+
+  auto found = streams.find(key);
+  if (found != streams.end() && found->second->active) advance(*found->second, timeMicros);
+  // A stream that has ended is done with: a later data packet of the same
+  // key starts a new stream, the rest of a pulvo sender's end-of-stream
+  // packets are dropped.
+  if (found != streams.end() && found->second->ended) {
+    if (key.pulvo && pulvoPayload.isEndOfStream()) return;
+    streams.erase(found);
+    found = streams.end();
+  }
+  if (found == streams.end()) {
+    // Only a known voice payload type, or a pulvo data packet, starts a
+    // stream; comfort noise, DTMF events and the like join one.
+    if (key.pulvo ? pulvoPayload.isEndOfStream() : codec == kNoCodec) {
+      captureCounts.otherUdp++;
+      return;
+    }
+    auto stream = std::make_unique<Stream>();
+    stream->owner = this;
+    stream->info.source = formatEndpoint(d.family, d.source, d.sourcePort);
+    stream->info.destination = formatEndpoint(d.family, d.destination, d.destinationPort);
+    stream->info.pulvoStream = key.pulvo;
+    stream->info.ssrc = key.ssrc;
+    stream->info.payloadType = key.pulvo ? -1 : rtp.payloadType;
+    stream->info.codec = static_cast<unsigned char>(key.pulvo ? pulvoPayload.codec : codec);
+    stream->info.fec = static_cast<unsigned char>(key.pulvo ? pulvoPayload.fec : 0);
+    found = streams.emplace(key, std::move(stream)).first;
+  }
+  Stream& s = *found->second;
+  captureCounts.voice++;
+  const Payload payload = key.pulvo ? pulvoPayload : s.rtp.toPayload(rtp, s.info.codec);
+
+  if (!s.confirmed) {
+    if (!s.seenFirst) {
+      s.seenFirst = true;
+      s.firstTime = timeMicros;
+      s.firstPayload = payload;
+      s.info.firstPacketTime = static_cast<double>(timeMicros) / kMicros;
+      return;
+    }
+    if (payload.isEndOfStream()) {  // one data packet, then the end: nothing to measure
+      streams.erase(found);
+      return;
+    }
+    confirm(s);
+    if (s.active) advance(s, timeMicros);
+  }
+  if (!s.selected) {
+    captureCounts.filtered++;
+    return;
+  }
+  if (!s.active) return;
+  std::lock_guard<std::mutex> lock(s.mapMutex);
+  s.map[keyOfMicros(timeMicros)] = payload;
+}
+
+// A stream is recognised at its second packet, which also gives its packet
+// interval. Its calculation starts as a receive test's does when the first
+// packet is already waiting: that packet arrived before the first window.
+void CaptureAnalysis::confirm(Stream& s) {
+  s.confirmed = true;
+  s.info.index = ++recognised;
+  if (!s.info.pulvoStream) s.firstPayload.packetInterval = s.rtp.packetInterval();
+  s.info.packetInterval = s.info.pulvoStream ? s.firstPayload.packetInterval : s.rtp.packetInterval();
+  s.selected = settings.stream == 0 || settings.stream == s.info.index;
+  if (!s.selected) return;
+  callback->streamFound(s.info);
+
+  QosCalcParams p;
+  p.payloadMap = &s.map;
+  p.mapMutex = &s.mapMutex;
+  p.windowSize = settings.windowSize;
+  p.sampleInterval = settings.sampleInterval;
+  p.dejitterLength = settings.dejitterLength;
+  p.timeout = settings.timeout;
+  p.testId = settings.testId;
+  p.qosStatus = &s.qosStatus;
+  p.serverRunning = &s.serverRunning;
+  p.qosState = &s.qosState;
+  p.tickSleep = nullptr;
+  s.clock.now = &Stream::clockNow;
+  s.clock.context = &s;
+  p.clock = &s.clock;
+  p.callback = &Stream::sample;
+  p.context = &s;
+  std::memset(p.localAddress, 0, sizeof p.localAddress);
+  std::strncpy(p.localAddress, s.info.destination.c_str(), sizeof p.localAddress - 1);
+  p.localPort = 0;
+  p.serverThreadId = 0;
+
+  s.map[keyOfMicros(s.firstTime)] = s.firstPayload;
+  s.now = s.firstTime + 1;
+  s.task = std::make_unique<QosTask>(p);
+  s.active = s.task->begin();
+  s.nextTick = s.now;
+  if (!s.active) report(s);
+}
+
+bool CaptureAnalysis::advance(Stream& s, int64_t timeMicros) {
+  while (s.active && s.nextTick <= timeMicros) {
+    s.now = s.nextTick;
+    int32_t remaining = 0;
+    if (!s.task->tick(&remaining)) {
+      s.active = false;
+      report(s);
+      break;
+    }
+    // On capture time a tick takes no time; the floor only guards the loop.
+    s.nextTick = s.now + (remaining > 0 ? remaining : int32_t{1000});
+  }
+  return s.active;
+}
+
+void CaptureAnalysis::report(Stream& s) {
+  s.ended = true;
+  const bool gaveUp = s.qosStatus.load() == kQosGaveUp;
+  if (gaveUp && result == 0) {
+    result = TIMEOUT_ERROR;
+    // The calculation's own words name no stream.
+    clearTestError();
+    noteTestError("stream " + std::to_string(s.info.index) + " (" + s.info.source + " -> " +
+                  s.info.destination + ") had no packet for longer than the time-out");
+  }
+  callback->streamEnded(s.info.index, gaveUp ? TIMEOUT_ERROR : 0);
+}
+
+int CaptureAnalysis::finish() {
+  // In order of recognition, so that the last samples come out in the order
+  // of the streams.
+  std::vector<Stream*> open;
+  for (auto& entry : streams) {
+    if (entry.second->active) open.push_back(entry.second.get());
+  }
+  std::sort(open.begin(), open.end(),
+            [](const Stream* a, const Stream* b) { return a->info.index < b->info.index; });
+  for (Stream* s : open) {
+    Payload end;  // a zero send time: the end-of-stream packet
+    {
+      std::lock_guard<std::mutex> lock(s->mapMutex);
+      const double last = s->map.empty() ? keyOfMicros(s->now) : s->map.rbegin()->first;
+      s->map[std::nextafter(last, std::numeric_limits<double>::infinity())] = end;
+    }
+    // The end is met at the first sample pass: at most the warm-up ticks
+    // and one more.
+    for (int ticks = 0; s->active && ticks < 64; ++ticks) advance(*s, s->nextTick);
+    if (s->active) {  // cannot happen; never leave a stream unreported
+      s->active = false;
+      report(*s);
+    }
+  }
+  streams.clear();
+  if (recognised == 0 || (settings.stream != 0 && settings.stream > recognised)) {
+    noteTestError(recognised == 0 ? "no RTP voice or pulvo test stream found"
+                                  : "no stream " + std::to_string(settings.stream) + " (" +
+                                        std::to_string(recognised) + " found)");
+    return TIMEOUT_ERROR;
+  }
+  return result;
+}

@@ -1,0 +1,75 @@
+#ifndef TESK_CAPTURE_ANALYSIS_H
+#define TESK_CAPTURE_ANALYSIS_H
+
+// The streams of one capture and their QoS calculations on capture time.
+//
+// Each stream owns what a receive test's server would: a PayloadMap and the
+// status cells, and the QoS calculation itself (QosTask) with a clock of
+// its own that reads the stream's capture time. A datagram first brings the
+// stream's calculation up to its time stamp, running every tick that falls
+// due before it, then enters the map, as the server's datagram would. No
+// thread, no sleep: a stream's ticks run when capture time reaches them.
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+
+#include "capture_decode.h"
+#include "packet.h"
+#include "tesk_analyze.h"
+
+struct CaptureAnalysisSettings {
+  uint16_t windowSize = 4000;     // ms
+  uint16_t sampleInterval = 1000;  // ms
+  uint16_t dejitterLength = 120;  // ms
+  uint32_t timeout = 30000;       // ms
+  uint32_t testId = 1;
+  uint16_t port = 0;      // 0: every port
+  uint32_t stream = 0;    // 0: every stream
+  int dynamicCodec = -1;  // codec of dynamic payload types; -1: not voice
+};
+
+class CaptureAnalysis {
+ public:
+  CaptureAnalysis(const CaptureAnalysisSettings& settings, TeskAnalyzerCallback* callback);
+  ~CaptureAnalysis();
+
+  // One captured frame, stamped in microseconds since the epoch.
+  void addFrame(int64_t timeMicros, int linkType, const uint8_t* frame, size_t capturedLength);
+  void addDatagram(int64_t timeMicros, const UdpDatagram& datagram);
+  // The capture has ended: every stream still open ends as at an
+  // end-of-stream packet right after its last datagram, its partly open
+  // window giving no sample. Returns 0, or TIMEOUT_ERROR when no stream was
+  // found or one of them gave up.
+  int finish();
+
+  const TeskCaptureCounts& counts() const { return captureCounts; }
+
+  struct Stream;
+  struct Key {
+    int family;
+    uint8_t source[16], destination[16];
+    uint16_t sourcePort, destinationPort;
+    uint32_t ssrc;
+    bool pulvo;
+    bool operator==(const Key& other) const;
+  };
+  struct KeyHash {
+    size_t operator()(const Key& key) const;
+  };
+
+ private:
+  void confirm(Stream& stream);
+  // Runs the stream's ticks up to `timeMicros`; false once it has ended.
+  bool advance(Stream& stream, int64_t timeMicros);
+  void report(Stream& stream);
+
+  CaptureAnalysisSettings settings;
+  TeskAnalyzerCallback* callback;
+  std::unordered_map<Key, std::unique_ptr<Stream>, KeyHash> streams;
+  unsigned int recognised = 0;
+  int result = 0;
+  TeskCaptureCounts captureCounts;
+};
+
+#endif  // TESK_CAPTURE_ANALYSIS_H

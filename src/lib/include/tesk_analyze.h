@@ -1,0 +1,96 @@
+#ifndef TESK_ANALYZE_H
+#define TESK_ANALYZE_H
+
+// Scoring captured calls: every RTP voice stream (and every pulvo test
+// stream) in a pcap or pcapng file is measured by the receive test's own
+// window pass and MOS model, its windows ticking on capture time.
+
+#include <string>
+
+#include "tesk_errors.h"
+#include "tesk_export.h"
+
+struct TeskStreamInfo {
+  unsigned int index = 0;   // 1, 2, ... in the order the streams were recognised
+  std::string source;       // "192.0.2.1:5004" or "[2001:db8::5]:5004"
+  std::string destination;
+  unsigned int ssrc = 0;    // 0 for a pulvo test stream
+  int payloadType = -1;     // the RTP payload type; -1 for a pulvo test stream
+  unsigned char codec = 0;  // 0 G711, 1 GSM0610
+  unsigned char fec = 0;
+  unsigned int packetInterval = 0;  // ms, from the stream's first two packets
+  double firstPacketTime = 0.0;     // capture time, seconds since the epoch
+  bool pulvoStream = false;
+};
+
+// Receives the streams and their samples, all on the thread that called
+// TeskAnalyzer::analyzeCapture, before it returns. A stream is recognised
+// at its second packet; its samples follow in capture-time order, but the
+// samples of different streams interleave.
+class TESK_EXPORT TeskAnalyzerCallback {
+ public:
+  virtual ~TeskAnalyzerCallback() = default;
+  virtual void streamFound(const TeskStreamInfo& stream) = 0;
+  // The receive test's sample, with the stream's index and the capture time
+  // of the tick that took it (seconds since the epoch).
+  virtual void doCallback(unsigned int stream, double sampleTime, double mos,
+                          unsigned int startSeconds, unsigned int startMicroseconds,
+                          unsigned int elapsedSeconds, unsigned int elapsedMicroseconds,
+                          unsigned int lostPackets, unsigned int estimatedPackets, double lossRate,
+                          double averageBurstSize, unsigned int avgJitter, unsigned int testId) = 0;
+  // The stream's measurement ended: 0 at its end (its last packet, or a
+  // pulvo end-of-stream packet), TIMEOUT_ERROR when its packets stopped for
+  // longer than the time-out.
+  virtual void streamEnded(unsigned int stream, int result) = 0;
+};
+
+// What the capture held, for a verbose report.
+struct TeskCaptureCounts {
+  unsigned long long frames = 0;
+  unsigned long long udp = 0;
+  unsigned long long voice = 0;      // datagrams of recognised or candidate streams
+  unsigned long long fragments = 0;  // IP fragments, skipped
+  unsigned long long notUdp = 0;     // other protocols, skipped
+  unsigned long long truncated = 0;  // frames cut inside a header, skipped
+  unsigned long long otherUdp = 0;   // UDP that is neither RTP voice nor pulvo's
+  unsigned long long filtered = 0;   // left out by the port or stream choice
+};
+
+// One analysis. Window, sampling interval, time-out and dejitter length in
+// milliseconds, with the receive test's rules.
+class TESK_EXPORT TeskAnalyzer {
+ public:
+  TeskAnalyzer(std::string captureFile, unsigned short windowSize, unsigned short sampleInterval,
+               unsigned short dejitterLength, unsigned int timeout, unsigned int testId,
+               TeskAnalyzerCallback* callback);
+  virtual ~TeskAnalyzer() = default;
+
+  // Only datagrams from or to this UDP port (0: every port).
+  void setPort(unsigned short udpPort) { port = udpPort; }
+  // Only the stream with this index (0: every stream).
+  void setStream(unsigned int index) { stream = index; }
+  // The codec of streams with a dynamic payload type (96-127): 0 G711, 1
+  // GSM0610; -1 (the default) leaves them out.
+  void setDynamicPayloadCodec(int codec) { dynamicCodec = codec; }
+
+  // Reads the whole capture; returns 0, PARAMETER_ERROR (bad values, or a
+  // file that cannot be read as a capture: TeskControl::GetLastErrorMessage
+  // names the file and the reason) or TIMEOUT_ERROR (no voice stream in the
+  // capture, or a stream whose packets stopped for longer than the
+  // time-out). The streams read before a damaged part keep their samples.
+  virtual int analyzeCapture();
+
+  const TeskCaptureCounts& counts() const { return captureCounts; }
+
+ private:
+  std::string captureFile;
+  unsigned short windowSize, sampleInterval, dejitterLength;
+  unsigned int timeout, testId;
+  TeskAnalyzerCallback* callback;
+  unsigned short port = 0;
+  unsigned int stream = 0;
+  int dynamicCodec = -1;
+  TeskCaptureCounts captureCounts;
+};
+
+#endif  // TESK_ANALYZE_H

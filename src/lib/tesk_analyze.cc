@@ -1,0 +1,82 @@
+#include "tesk_analyze.h"
+
+#include <vector>
+
+#include "capture_analysis.h"
+#include "capture_file.h"
+#include "tesk_log.h"
+#include "test_error.h"
+
+namespace {
+
+class AnalysisSink : public CaptureFrameSink {
+ public:
+  explicit AnalysisSink(CaptureAnalysis& target) : analysis(target) {}
+  void frame(int64_t timeMicros, int linkType, const uint8_t* data, size_t length) override {
+    analysis.addFrame(timeMicros, linkType, data, length);
+  }
+
+ private:
+  CaptureAnalysis& analysis;
+};
+
+}  // namespace
+
+TeskAnalyzer::TeskAnalyzer(std::string file, unsigned short windowMs, unsigned short sampleMs,
+                           unsigned short dejitterMs, unsigned int timeoutMs, unsigned int id,
+                           TeskAnalyzerCallback* handler)
+    : captureFile(std::move(file)),
+      windowSize(windowMs),
+      sampleInterval(sampleMs),
+      dejitterLength(dejitterMs),
+      timeout(timeoutMs),
+      testId(id),
+      callback(handler) {}
+
+// The receive test's rules for the window, with the capture in place of the
+// socket.
+int TeskAnalyzer::analyzeCapture() {
+  clearTestError();
+  const std::string prefix = "Error in analyzer parameter: ";
+  std::vector<std::string> errors;
+  if (captureFile.empty()) errors.push_back(prefix + "no capture file given");
+  if (windowSize <= 1000 || sampleInterval == 0) {
+    errors.push_back(prefix + "invalid window size or sampling interval size");
+  }
+  if (timeout == 0) errors.push_back(prefix + "null timeout value");
+  if (windowSize <= sampleInterval) {
+    errors.push_back(prefix + "sampling window cannot be shorter than sampling interval");
+  }
+  if (dynamicCodec < -1 || dynamicCodec > 1) errors.push_back(prefix + "unknown codec");
+  if (callback == nullptr) errors.push_back(prefix + "invalid callback");
+  if (!errors.empty()) {
+    noteTestError(errors.front());
+    for (const std::string& message : errors) TESK_LOG(7, message);
+    return PARAMETER_ERROR;
+  }
+
+  CaptureAnalysisSettings settings;
+  settings.windowSize = windowSize;
+  settings.sampleInterval = sampleInterval;
+  settings.dejitterLength = dejitterLength;
+  settings.timeout = timeout;
+  settings.testId = testId;
+  settings.port = port;
+  settings.stream = stream;
+  settings.dynamicCodec = dynamicCodec;
+  CaptureAnalysis analysis(settings, callback);
+  AnalysisSink sink(analysis);
+  std::string readError;
+  const bool readWhole = readCaptureFile(captureFile, sink, &readError);
+  const int result = analysis.finish();
+  captureCounts = analysis.counts();
+  if (!readWhole) {
+    clearTestError();
+    // libpcap names the file in some of its messages, not in others.
+    const bool named = readError.compare(0, captureFile.size(), captureFile) == 0;
+    noteTestError(named ? readError : captureFile + ": " + readError);
+    TESK_LOG(7, "Capture " << captureFile << " cannot be read: " << readError);
+    return PARAMETER_ERROR;
+  }
+  return result;
+}
