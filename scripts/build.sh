@@ -7,4 +7,5 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-$root/build}
 shift || true
 cmake -S "$root" -B "$dir" -DPULVO_BUILD_TESTS=ON "$@" >/dev/null
-cmake --build "$dir" -j "$(nproc)" ${PULVO_TARGET:+--target "$PULVO_TARGET"}
+# PULVO_TARGET may name several targets, separated by blanks.
+cmake --build "$dir" -j "$(nproc)" ${PULVO_TARGET:+--target $PULVO_TARGET}

@@ -32,6 +32,19 @@ std::string FormatStreamHeading(const TeskStreamInfo& s) {
   return line.str();
 }
 
+std::string FormatStreamTotals(const TeskStreamInfo& s, int result) {
+  std::ostringstream line;
+  line << "stream " << s.index << " totals: packets = " << s.packets << "  lost = " << s.lostPackets;
+  if (result == TIMEOUT_ERROR) line << "  (ended: no packet for longer than the time-out)";
+  return line.str();
+}
+
+void AnalyzeResults::streamEnded(const TeskStreamInfo& stream, int result) {
+  StreamResults& r = streams[stream.index];
+  r.info = stream;
+  r.result = result;
+}
+
 void AnalyzeResults::streamFound(const TeskStreamInfo& stream) {
   streams[stream.index].info = stream;
 }
@@ -55,6 +68,7 @@ std::string AnalyzeResults::Text() const {
                                          s.averageBurstSize, s.avgJitter, s.testId) +
                 "\n";
       }
+      text += FormatStreamTotals(stream.info, stream.result) + "\n";
     }
     return text;
   }

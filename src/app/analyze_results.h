@@ -16,6 +16,8 @@
 // "stream 1: 192.0.2.1:5004 -> 192.0.2.2:5004  ssrc = 0x1234abcd  codec = G711 (PT 0)
 //  packet interval = 20 ms"
 std::string FormatStreamHeading(const TeskStreamInfo& stream);
+// "stream 1 totals: packets = 388  lost = 2", and why it ended early if it did.
+std::string FormatStreamTotals(const TeskStreamInfo& stream, int result);
 
 class AnalyzeResults : public TeskAnalyzerCallback {
  public:
@@ -27,7 +29,7 @@ class AnalyzeResults : public TeskAnalyzerCallback {
                   unsigned int elapsedMicroseconds, unsigned int lostPackets,
                   unsigned int estimatedPackets, double lossRate, double averageBurstSize,
                   unsigned int avgJitter, unsigned int testId) override;
-  void streamEnded(unsigned int, int) override {}
+  void streamEnded(const TeskStreamInfo& stream, int result) override;
 
   // Text: the heading and sample lines of every stream, each line ended by
   // a newline. JSON: one array of every stream's samples.
@@ -41,6 +43,7 @@ class AnalyzeResults : public TeskAnalyzerCallback {
   struct StreamResults {
     TeskStreamInfo info;
     std::vector<Sample> samples;
+    int result = 0;
   };
 
   bool asText;

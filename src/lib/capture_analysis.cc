@@ -47,6 +47,7 @@ struct CaptureAnalysis::Stream {
   bool seenFirst = false;
   int64_t firstTime = 0;
   Payload firstPayload;
+  uint32_t firstSeq = 0, highestSeq = 0;  // of the data packets, for the totals
 
   PayloadMap map;
   std::mutex mapMutex;
@@ -181,6 +182,11 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
   Stream& s = *found->second;
   captureCounts.voice++;
   const Payload payload = key.pulvo ? pulvoPayload : s.rtp.toPayload(rtp, s.info.codec);
+  if (!payload.isEndOfStream()) {
+    if (s.info.packets == 0 || payload.seqNum < s.firstSeq) s.firstSeq = payload.seqNum;
+    if (s.info.packets == 0 || payload.seqNum > s.highestSeq) s.highestSeq = payload.seqNum;
+    s.info.packets++;
+  }
 
   if (!s.confirmed) {
     if (!s.seenFirst) {
@@ -265,6 +271,8 @@ bool CaptureAnalysis::advance(Stream& s, int64_t timeMicros) {
 
 void CaptureAnalysis::report(Stream& s) {
   s.ended = true;
+  s.info.lostPackets = static_cast<long long>(s.highestSeq - s.firstSeq) + 1 -
+                       static_cast<long long>(s.info.packets);
   const bool gaveUp = s.qosStatus.load() == kQosGaveUp;
   if (gaveUp && result == 0) {
     result = TIMEOUT_ERROR;
@@ -273,7 +281,7 @@ void CaptureAnalysis::report(Stream& s) {
     noteTestError("stream " + std::to_string(s.info.index) + " (" + s.info.source + " -> " +
                   s.info.destination + ") had no packet for longer than the time-out");
   }
-  callback->streamEnded(s.info.index, gaveUp ? TIMEOUT_ERROR : 0);
+  callback->streamEnded(s.info, gaveUp ? TIMEOUT_ERROR : 0);
 }
 
 int CaptureAnalysis::finish() {

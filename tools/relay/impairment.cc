@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "packet.h"
+#include "rtp_stream.h"
 
 const char* RelayActionName(RelayAction action) {
   switch (action) {
@@ -53,7 +54,12 @@ int64_t Impairment::Delay(uint32_t sequence) {
 Decision Impairment::Decide(const uint8_t* data, size_t length, int64_t arrivalMicros) {
   Decision d;
   Payload payload;
-  if (decodePacket(data, length, payload)) {
+  // A pulvo packet starts with 'q', which is RTP version 1: the two never
+  // mix up.
+  if (RtpHeader rtp; s.rtp && parseRtpHeader(data, length, &rtp)) {
+    d.sequence = rtp.sequence;
+    d.dataPacket = true;
+  } else if (decodePacket(data, length, payload)) {
     d.sequence = payload.seqNum;
     d.endOfStream = payload.isEndOfStream();
     d.dataPacket = !d.endOfStream;

@@ -35,6 +35,9 @@ struct ImpairmentSettings {
   // Duplication and truncation.
   double duplicateProbability = 0.0;
   int truncateLength = -1;  // bytes kept of every impaired datagram; -1 keeps all
+  // Whether RTP datagrams (version 2) count as data packets, numbered by
+  // their 16-bit RTP sequence number: real voice streams through the relay.
+  bool rtp = false;
   // Whether datagrams that are not data packets (end-of-stream packets,
   // foreign datagrams) are impaired too.
   bool impairAll = false;

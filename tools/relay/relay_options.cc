@@ -29,6 +29,8 @@ const char* const kRelayUsage =
     "  --reorder P[:MS]         hold a packet back MS (default 50) with probability P\n"
     "  --duplicate P            send a packet twice with probability P\n"
     "  --truncate LEN           cut impaired datagrams to LEN bytes\n"
+    "  --rtp                    impair RTP datagrams too, numbered by their RTP sequence\n"
+    "                           number (real voice streams, for example from GStreamer)\n"
     "  --impair-all [MIN]       impair end-of-stream and foreign datagrams too (those of at\n"
     "                           least MIN bytes when MIN is given)\n"
     "  --record FILE            ground truth, one row per datagram and action\n"
@@ -96,6 +98,10 @@ bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::
     auto flag = [&](const char* n) { return name == n; };
     if (flag("--allow-reorder")) {
       s.allowReorder = true;
+      continue;
+    }
+    if (flag("--rtp")) {
+      s.rtp = true;
       continue;
     }
     if (flag("--impair-all")) {

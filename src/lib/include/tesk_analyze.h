@@ -21,6 +21,12 @@ struct TeskStreamInfo {
   unsigned int packetInterval = 0;  // ms, from the stream's first two packets
   double firstPacketTime = 0.0;     // capture time, seconds since the epoch
   bool pulvoStream = false;
+  // Whole-stream totals, complete when the stream has ended: the packets
+  // received (duplicates included) and those lost by the sequence numbers
+  // (expected from the first to the highest, less received; negative when
+  // duplicates outnumber the losses), as RTP receivers count them.
+  unsigned long long packets = 0;
+  long long lostPackets = 0;
 };
 
 // Receives the streams and their samples, all on the thread that called
@@ -38,10 +44,10 @@ class TESK_EXPORT TeskAnalyzerCallback {
                           unsigned int elapsedSeconds, unsigned int elapsedMicroseconds,
                           unsigned int lostPackets, unsigned int estimatedPackets, double lossRate,
                           double averageBurstSize, unsigned int avgJitter, unsigned int testId) = 0;
-  // The stream's measurement ended: 0 at its end (its last packet, or a
-  // pulvo end-of-stream packet), TIMEOUT_ERROR when its packets stopped for
-  // longer than the time-out.
-  virtual void streamEnded(unsigned int stream, int result) = 0;
+  // The stream's measurement ended, with its totals: 0 at its end (its last
+  // packet, or a pulvo end-of-stream packet), TIMEOUT_ERROR when its packets
+  // stopped for longer than the time-out.
+  virtual void streamEnded(const TeskStreamInfo& stream, int result) = 0;
 };
 
 // What the capture held, for a verbose report.
