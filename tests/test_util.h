@@ -167,4 +167,23 @@ std::vector<JsonSample> ParseJsonSamples(const std::string& out, bool* valid = n
 // How many samples such an array holds; -1 when `out` is not one.
 int JsonSampleCount(const std::string& out);
 
+// Captures for the analysis tests. Addresses are 192.0.2.1 -> 192.0.2.2, or
+// 2001:db8::1 -> 2001:db8::2.
+std::vector<uint8_t> RtpDatagram(uint8_t payloadType, uint16_t seq, uint32_t timestamp,
+                                 uint32_t ssrc, size_t audioBytes = 160);
+// A UDP datagram in IPv4 or IPv6 (`family` 4 or 6) behind the link-layer
+// header of `linkType` (a LINKTYPE_ number).
+std::vector<uint8_t> CaptureFrame(int linkType, int family, uint16_t sourcePort,
+                                  uint16_t destinationPort, const std::vector<uint8_t>& payload);
+struct CapturedFrame {
+  int64_t micros;  // since the epoch
+  std::vector<uint8_t> bytes;
+};
+// A pcap file with microsecond stamps; frames longer than `snapLength` are
+// cut to it, as a capture with that snap length would.
+std::vector<uint8_t> PcapFile(int linkType, const std::vector<CapturedFrame>& frames,
+                              uint32_t snapLength = 65535);
+// A pcapng file: a section, one interface, enhanced packet blocks.
+std::vector<uint8_t> PcapNgFile(int linkType, const std::vector<CapturedFrame>& frames);
+
 #endif  // PULVO_TEST_UTIL_H

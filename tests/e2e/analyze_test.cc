@@ -1,0 +1,133 @@
+// pulvo analyze on capture files written here: the output of both formats,
+// and every way a capture or its parameters can be wrong.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+
+#include "capture_decode.h"
+#include "test_util.h"
+
+namespace {
+
+constexpr int64_t kT0 = 1700000000LL * 1000000;  // 2023-11-14T22:13:20Z
+
+std::string Write(const TempDir& dir, const std::string& name, const std::vector<uint8_t>& bytes) {
+  const std::string path = dir.path() + "/" + name;
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+// Two calls of 6 s on Ethernet: PCMU over IPv4 (packet 100 lost) and PCMA
+// over IPv6 behind a VLAN tag, with a TCP segment and an IP fragment between.
+std::vector<CapturedFrame> TwoCalls() {
+  std::vector<CapturedFrame> frames;
+  for (uint32_t i = 0; i < 300; ++i) {
+    const int64_t at = kT0 + i * 20000;
+    if (i != 100) {
+      frames.push_back({at, CaptureFrame(kLinkEthernet, 4, 40000, 5004,
+                                         RtpDatagram(0, static_cast<uint16_t>(i), i * 160, 0x11))});
+    }
+    frames.push_back({at + 300, CaptureFrame(kLinkEthernet, 6, 40002, 5006,
+                                             RtpDatagram(8, static_cast<uint16_t>(i), i * 160, 0x22))});
+  }
+  std::vector<uint8_t> fragment = CaptureFrame(kLinkEthernet, 4, 1, 2, {1});
+  fragment[14 + 6] = 0x20;
+  frames.push_back({kT0 + 6000000, fragment});
+  std::vector<uint8_t> tcp = CaptureFrame(kLinkEthernet, 4, 1, 2, {1});
+  tcp[14 + 9] = 6;
+  frames.push_back({kT0 + 6000001, tcp});
+  return frames;
+}
+
+TEST(AnalyzeTest, TextAndJsonOfTwoCallsInPcapAndPcapng) {
+  TempDir dir;
+  const std::string pcapng = Write(dir, "calls.pcapng", PcapNgFile(kLinkEthernet, TwoCalls()));
+  const std::string pcap = Write(dir, "calls.pcap", PcapFile(kLinkEthernet, TwoCalls()));
+
+  ProcessResult text = RunPulvo({"analyze:file=" + pcapng, "-v"});
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_NE(text.out.find("Capture: 601 frames, 599 UDP datagrams, 599 of voice streams, 0 other "
+                          "UDP, 0 left out by port or stream, 1 IP fragments skipped, 1 not UDP"),
+            std::string::npos)
+      << text.out;
+  const std::string tail = text.out.substr(text.out.find("stream 1:"));
+  const std::vector<std::string> lines = Lines(tail);
+  ASSERT_EQ(lines.size(), 8u) << tail;  // per stream: heading, 2 samples, totals
+  EXPECT_EQ(lines[0], "stream 1: 192.0.2.1:40000 -> 192.0.2.2:5004  ssrc = 0x00000011  "
+                      "codec = G711 (PT 0)  packet interval = 20 ms");
+  EXPECT_EQ(lines[1], "test id = 1   mos = 3.35949  lost packets = 1  estimated packets = 200  "
+                      "loss rate = 0.005  average burst size = 1  avg jitter = 0  ");
+  EXPECT_EQ(lines[3], "stream 1 totals: packets = 299  lost = 1");
+  EXPECT_EQ(lines[4], "stream 2: [2001:db8::1]:40002 -> [2001:db8::2]:5006  ssrc = 0x00000022  "
+                      "codec = G711 (PT 8)  packet interval = 20 ms");
+  EXPECT_EQ(lines[5], "test id = 1   mos = 4.0504  lost packets = 0  estimated packets = 200  "
+                      "loss rate = 0  average burst size = 1  avg jitter = 0  ");
+
+  ProcessResult json = RunPulvo({"-j", "analyze:fi=" + pcap + ",tid=9,po=5006"});
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+  EXPECT_EQ(JsonSampleCount(json.out), 2);
+  const std::regex object(
+      R"(\{"TestId":9,"MOS":4\.0504\d*,"LostPackets":0,"EstimatedPackets":200,"LossRate":0\.0,)"
+      R"("AverageBurstSize":1\.0,"AvgJitter":0,"Stream":1,"SSRC":34,)"
+      R"("Source":"\[2001:db8::1\]:40002","Destination":"\[2001:db8::2\]:5006",)"
+      R"("Time":"2023-11-14T22:13:2[45]\.000Z"\})");
+  EXPECT_EQ(std::distance(std::sregex_iterator(json.out.begin(), json.out.end(), object),
+                          std::sregex_iterator()),
+            2)
+      << json.out;
+}
+
+// Nothing that a file or a parameter holds crashes the program: each is an
+// error that names the file and the reason. Frames cut by the snap length
+// after the RTP header are measured as whole ones.
+TEST(AnalyzeTest, DamagedCapturesAndBadParameters) {
+  TempDir dir;
+  const std::vector<uint8_t> good = PcapFile(kLinkEthernet, TwoCalls());
+  std::vector<uint8_t> wrongMagic = good;
+  wrongMagic[0] ^= 0xFF;
+  std::vector<CapturedFrame> noise;
+  for (int i = 0; i < 100; ++i) {
+    noise.push_back({kT0 + i * 1000, CaptureFrame(kLinkRaw, 4, 53, 53, {0x12, 0x34, 0, 0})});
+  }
+  struct Case {
+    std::string name;
+    std::vector<uint8_t> bytes;  // empty name: no file at all
+    std::string parameters;
+    int exitCode;
+    std::string error;  // a part of the line on standard error
+  };
+  const Case cases[] = {
+      {"missing.pcap", {}, "", 4, "missing.pcap: No such file or directory"},
+      {"empty.pcap", {0}, "", 4, "empty.pcap: "},
+      {"magic.pcap", wrongMagic, "", 4, "magic.pcap: unknown file format"},
+      {"cut.pcap", std::vector<uint8_t>(good.begin(), good.begin() + 5000), "", 4,
+       "cut.pcap: truncated dump file"},
+      {"wifi.pcap", PcapFile(105, {}), "", 4, "wifi.pcap: link-layer type 105"},
+      {"noise.pcap", PcapFile(kLinkRaw, noise), "", 1, "no RTP voice or pulvo test stream found"},
+      {"snap.pcap", PcapFile(kLinkEthernet, TwoCalls(), 80), "", 0, ""},
+      {"good.pcap", good, ",ws=1", 4, "windowsize 1 is out of its range 2 - 20"},
+      {"good.pcap", good, ",sai=4", 4, "sampling window cannot be shorter than sampling interval"},
+      {"good.pcap", good, ",co=AMR", 4, "codec must be G711 or GSM0610"},
+      {"good.pcap", good, ",st=3", 1, "no stream 3 (2 found)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name + c.parameters);
+    std::string path = dir.path() + "/" + c.name;
+    if (!c.bytes.empty()) path = Write(dir, c.name, c.bytes);
+    const ProcessResult r = RunPulvo({"analyze:file=" + path + c.parameters});
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    if (c.error.empty()) {
+      EXPECT_EQ(r.err, "");
+      EXPECT_NE(r.out.find("stream 2 totals: packets = 300  lost = 0"), std::string::npos);
+    } else {
+      EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+    }
+  }
+  const ProcessResult noFile = RunPulvo({"analyze:ws=4"});
+  EXPECT_EQ(noFile.exitCode, 4);
+  EXPECT_EQ(noFile.err, "pulvo: PARAMETER_ERROR: Error in analyzer parameter: no capture file given\n");
+}
+
+}  // namespace

@@ -1,0 +1,225 @@
+#include "capture_analysis.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "test_util.h"
+
+namespace {
+
+constexpr int64_t kT0 = 1700000000LL * 1000000;  // µs
+
+struct Recorder : TeskAnalyzerCallback {
+  struct Sample {
+    unsigned stream;
+    double time;
+    unsigned lost, estimated;
+    double lossRate;
+  };
+  void streamFound(const TeskStreamInfo& s) override { found.push_back(s); }
+  void doCallback(unsigned stream, double time, double, unsigned, unsigned, unsigned, unsigned,
+                  unsigned lost, unsigned estimated, double lossRate, double, unsigned,
+                  unsigned) override {
+    samples.push_back({stream, time, lost, estimated, lossRate});
+  }
+  void streamEnded(const TeskStreamInfo& s, int result) override {
+    ended.push_back(s);
+    results.push_back(result);
+  }
+  std::vector<unsigned> Lost(unsigned stream = 1) const {
+    std::vector<unsigned> out;
+    for (const Sample& s : samples) {
+      if (s.stream == stream) out.push_back(s.lost);
+    }
+    return out;
+  }
+  std::vector<TeskStreamInfo> found, ended;
+  std::vector<int> results;
+  std::vector<Sample> samples;
+};
+
+struct Feed {
+  explicit Feed(const CaptureAnalysisSettings& settings) : analysis(settings, &recorder) {}
+  void Rtp(int64_t micros, uint8_t pt, uint16_t seq, uint32_t ts, uint32_t ssrc,
+           uint16_t port = 5004) {
+    Datagram(micros, RtpDatagram(pt, seq, ts, ssrc), port);
+  }
+  void Datagram(int64_t micros, const std::vector<uint8_t>& payload, uint16_t port = 5004) {
+    const std::vector<uint8_t> frame = CaptureFrame(kLinkRaw, 4, 7000, port, payload);
+    analysis.addFrame(micros, kLinkRaw, frame.data(), frame.size());
+  }
+  Recorder recorder;
+  CaptureAnalysis analysis;
+};
+
+// Over a range of windows and sampling intervals, streams that start just
+// before their sequence number and timestamp wrap, and several drop
+// patterns: every sample holds exactly the drops whose gap is closed (by
+// the next packet received) inside that sample's window. The windows tick
+// from 1 µs after the first packet, the first after a whole window, the last
+// no later than the last packet.
+TEST(CaptureAnalysisTest, EachWindowCountsTheDropsClosedInsideIt) {
+  const std::set<uint32_t> none, every25 = [] {
+    std::set<uint32_t> d;
+    for (uint32_t i = 24; i < 1500; i += 25) d.insert(i);
+    return d;
+  }();
+  const std::set<uint32_t> run = {300, 301, 302, 303, 304, 1000};
+  for (auto [ws, sai] : {std::pair{4, 1}, {3, 2}, {10, 5}, {7, 3}, {20, 9}}) {
+    for (const std::set<uint32_t>* drops : {&none, &every25, &run}) {
+      SCOPED_TRACE(testing::Message() << "ws " << ws << " sai " << sai << " drops "
+                                      << drops->size());
+      CaptureAnalysisSettings settings;
+      settings.windowSize = static_cast<uint16_t>(ws * 1000);
+      settings.sampleInterval = static_cast<uint16_t>(sai * 1000);
+      Feed feed(settings);
+      std::vector<std::pair<int64_t, uint32_t>> received;  // time, index
+      for (uint32_t i = 0; i < 1500; ++i) {
+        if (drops->count(i) != 0) continue;
+        const int64_t at = kT0 + i * 20000 + (i % 3) * 100;
+        feed.Rtp(at, 0, static_cast<uint16_t>(65000 + i), 0xFFFFF000u + i * 160, 42);
+        received.push_back({at, i});
+      }
+      EXPECT_EQ(feed.analysis.finish(), 0);
+
+      std::vector<unsigned> expected;
+      const int64_t first = received.front().first, last = received.back().first;
+      for (int64_t k = (ws + sai - 1) / sai;; ++k) {
+        const int64_t tick = first + 1 + k * sai * 1000000;
+        if (tick > last) break;
+        unsigned lost = 0;
+        for (uint32_t d : *drops) {
+          auto next = std::find_if(received.begin(), received.end(),
+                                   [d](const auto& r) { return r.second > d; });
+          if (next != received.end() && next->first >= tick - ws * 1000000 && next->first < tick)
+            lost++;
+        }
+        expected.push_back(lost);
+      }
+      EXPECT_EQ(feed.recorder.Lost(), expected);
+      for (const Recorder::Sample& s : feed.recorder.samples) {
+        EXPECT_EQ(s.estimated, static_cast<unsigned>(ws * 50));
+        if (drops->empty()) {
+          EXPECT_EQ(s.lossRate, 0.0);
+        }
+      }
+      ASSERT_EQ(feed.recorder.ended.size(), 1u);
+      // A drop after the last packet received leaves no gap.
+      const long long gaps = std::count_if(drops->begin(), drops->end(),
+                                           [&](uint32_t d) { return d < received.back().second; });
+      EXPECT_EQ(feed.recorder.ended[0].lostPackets, gaps);
+    }
+  }
+}
+
+// A new SSRC on the same addresses is a new stream; datagrams that are not
+// RTP, a comfort-noise packet inside the stream and a packet stamped before
+// its predecessor break nothing.
+TEST(CaptureAnalysisTest, SsrcChangeNoiseAndOutOfOrderStamps) {
+  Feed feed(CaptureAnalysisSettings{});
+  for (uint32_t i = 0; i < 600; ++i) {
+    const uint32_t ssrc = i < 300 ? 1 : 2;
+    const int64_t at = kT0 + i * 20000 + (i == 150 ? -30000 : 0);
+    feed.Rtp(at, i == 120 ? 13 : 8, static_cast<uint16_t>(i), i * 160, ssrc);
+    feed.Datagram(at + 5, {0x00, 0x01, 0x02});
+    feed.Datagram(at + 7, {0x80, 96, 0, 1, 0, 0, 0, 0, 0, 0, 0, 9});  // dynamic type: not voice
+  }
+  EXPECT_EQ(feed.analysis.finish(), 0);
+  ASSERT_EQ(feed.recorder.found.size(), 2u);
+  EXPECT_EQ(feed.recorder.found[0].ssrc, 1u);
+  EXPECT_EQ(feed.recorder.found[0].payloadType, 8);
+  EXPECT_EQ(feed.recorder.found[0].packetInterval, 20u);
+  EXPECT_EQ(feed.recorder.found[1].ssrc, 2u);
+  for (const TeskStreamInfo& s : feed.recorder.ended) {
+    EXPECT_EQ(s.packets, 300u);
+    EXPECT_EQ(s.lostPackets, 0);
+  }
+  EXPECT_EQ(feed.analysis.counts().otherUdp, 1200u);
+  EXPECT_FALSE(feed.recorder.Lost(1).empty());
+  EXPECT_FALSE(feed.recorder.Lost(2).empty());
+}
+
+// pulvo's own packets: the end-of-stream packet ends the stream without a
+// sample for the open window, the rest of the end-of-stream packets are
+// dropped, and the next test on the same addresses is a stream of its own.
+TEST(CaptureAnalysisTest, PulvoTestStreamsEndAtTheirEndOfStreamPacket) {
+  Feed feed(CaptureAnalysisSettings{});
+  int64_t at = kT0;
+  for (int test = 0; test < 2; ++test) {
+    for (uint32_t seq = 0; seq < 500; ++seq, at += 20000) {
+      const uint32_t sendSec = static_cast<uint32_t>(at / 1000000);
+      feed.Datagram(at, MakePacket(seq, sendSec, static_cast<uint32_t>(at % 1000000)));
+    }
+    for (int i = 0; i < 5; ++i, at += 20000) feed.Datagram(at, MakePacket(500, 0, 0));
+    at += 3000000;
+  }
+  EXPECT_EQ(feed.analysis.finish(), 0);
+  ASSERT_EQ(feed.recorder.found.size(), 2u);
+  EXPECT_TRUE(feed.recorder.found[0].pulvoStream);
+  // 10 s of packets: ticks at 1 µs past 4 to 9 s give samples; the tick
+  // past 10 s meets the end.
+  EXPECT_EQ(feed.recorder.Lost(1), std::vector<unsigned>(6, 0));
+  EXPECT_EQ(feed.recorder.Lost(2), std::vector<unsigned>(6, 0));
+  EXPECT_EQ(feed.recorder.ended[0].packets, 500u);
+}
+
+// Dynamic payload types count only with a codec for them; the port and the
+// stream number leave the other streams out.
+TEST(CaptureAnalysisTest, CodecForDynamicTypesAndTheChoiceOfStreams) {
+  auto run = [](CaptureAnalysisSettings settings, Recorder* out) {
+    Feed feed(settings);
+    for (uint32_t i = 0; i < 300; ++i) {
+      feed.Rtp(kT0 + i * 20000, 97, static_cast<uint16_t>(i), i * 160, 7, 6000);
+      feed.Rtp(kT0 + i * 20000 + 50, 0, static_cast<uint16_t>(i), i * 160, 8, 6002);
+      feed.Rtp(kT0 + i * 20000 + 90, 3, static_cast<uint16_t>(i), i * 160, 9, 6004);
+    }
+    const int result = feed.analysis.finish();
+    *out = feed.recorder;
+    return result;
+  };
+  Recorder r;
+  CaptureAnalysisSettings settings;
+  EXPECT_EQ(run(settings, &r), 0);
+  ASSERT_EQ(r.found.size(), 2u);
+  EXPECT_EQ(r.found[1].codec, 1);  // GSM
+  settings.dynamicCodec = 1;
+  EXPECT_EQ(run(settings, &r), 0);
+  ASSERT_EQ(r.found.size(), 3u);
+  EXPECT_EQ(r.found[0].payloadType, 97);
+  EXPECT_EQ(r.found[0].codec, 1);
+  settings.port = 6002;
+  EXPECT_EQ(run(settings, &r), 0);
+  ASSERT_EQ(r.found.size(), 1u);
+  EXPECT_EQ(r.found[0].ssrc, 8u);
+  settings.port = 0;
+  settings.stream = 3;
+  EXPECT_EQ(run(settings, &r), 0);
+  ASSERT_EQ(r.found.size(), 1u);
+  EXPECT_EQ(r.found[0].ssrc, 9u);
+  for (const Recorder::Sample& s : r.samples) EXPECT_EQ(s.stream, 3u);
+  settings.stream = 4;
+  EXPECT_EQ(run(settings, &r), TIMEOUT_ERROR);
+  settings.stream = 0;
+  settings.port = 1;
+  EXPECT_EQ(run(settings, &r), TIMEOUT_ERROR);  // no stream at all
+}
+
+// A pause longer than the time-out ends the stream as it would end a
+// receive test; what follows is a new stream.
+TEST(CaptureAnalysisTest, APauseLongerThanTheTimeoutEndsTheStream) {
+  CaptureAnalysisSettings settings;
+  settings.timeout = 3000;
+  Feed feed(settings);
+  for (uint32_t i = 0; i < 600; ++i) {
+    const int64_t at = kT0 + i * 20000 + (i >= 300 ? 10000000 : 0);
+    feed.Rtp(at, 0, static_cast<uint16_t>(i), i * 160, 5);
+  }
+  EXPECT_EQ(feed.analysis.finish(), TIMEOUT_ERROR);
+  ASSERT_EQ(feed.recorder.results.size(), 2u);
+  EXPECT_EQ(feed.recorder.results[0], TIMEOUT_ERROR);
+  EXPECT_EQ(feed.recorder.results[1], 0);
+  EXPECT_EQ(feed.recorder.ended[0].packets, 300u);
+}
+
+}  // namespace
