@@ -58,25 +58,26 @@ void AnalyzeResults::doCallback(unsigned int stream, double sampleTime, double m
                                      estimatedPackets, avgJitter, testId});
 }
 
-std::string AnalyzeResults::Text() const {
+void AnalyzeResults::Print(std::ostream& out) const {
   if (asText) {
-    std::string text;
     for (const auto& [index, stream] : streams) {
-      text += FormatStreamHeading(stream.info) + "\n";
+      out << FormatStreamHeading(stream.info) << "\n";
       for (const Sample& s : stream.samples) {
-        text += FormatReceiverSampleLine(s.mos, s.lostPackets, s.estimatedPackets, s.lossRate,
-                                         s.averageBurstSize, s.avgJitter, s.testId) +
-                "\n";
+        out << FormatReceiverSampleLine(s.mos, s.lostPackets, s.estimatedPackets, s.lossRate,
+                                        s.averageBurstSize, s.avgJitter, s.testId)
+            << "\n";
       }
-      text += FormatStreamTotals(stream.info, stream.result) + "\n";
+      out << FormatStreamTotals(stream.info, stream.result) << "\n";
     }
-    return text;
+    return;
   }
   rapidjson::StringBuffer buffer;
-  JsonWriter w(buffer);
-  w.StartArray();
+  JsonWriter w;
+  char separator = '[';
   for (const auto& [index, stream] : streams) {
     for (const Sample& s : stream.samples) {
+      buffer.Clear();
+      w.Reset(buffer);
       w.StartObject();
       WriteReceiverSampleMembers(w, s.mos, s.lostPackets, s.estimatedPackets, s.lossRate,
                                  s.averageBurstSize, s.avgJitter, s.testId);
@@ -91,8 +92,10 @@ std::string AnalyzeResults::Text() const {
       w.Key("Time");
       w.String(FormatRfc3339(s.time).c_str());
       w.EndObject();
+      out << separator << buffer.GetString();
+      separator = ',';
     }
   }
-  w.EndArray();
-  return buffer.GetString();
+  if (separator == '[') out << '[';
+  out << ']';
 }

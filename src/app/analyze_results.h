@@ -8,6 +8,7 @@
 // under a heading line, each JSON object with the stream's members.
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,9 @@ class AnalyzeResults : public TeskAnalyzerCallback {
   void streamEnded(const TeskStreamInfo& stream, int result) override;
 
   // Text: the heading and sample lines of every stream, each line ended by
-  // a newline. JSON: one array of every stream's samples.
-  std::string Text() const;
+  // a newline. JSON: one array of every stream's samples, written object by
+  // object so that a long capture needs no second copy of its results.
+  void Print(std::ostream& out) const;
 
  private:
   struct Sample {

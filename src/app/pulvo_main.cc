@@ -299,7 +299,7 @@ int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdPa
   analyzer->setDynamicPayloadCodec(v.codec);
   const int result = analyzer->analyzeCapture();
   if (options.IsVerboseDisplayOn()) std::cout << CaptureCountsText(analyzer->counts()) << std::endl;
-  std::cout << results->Text();
+  results->Print(std::cout);
   if (!options.IsResultsAsTextOn()) std::cout << std::endl;
   std::cout << std::flush;
   return ExitCodeOf(result);

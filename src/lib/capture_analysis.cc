@@ -15,6 +15,10 @@
 namespace {
 
 constexpr int64_t kMicros = 1000000;
+// Streams waiting for their second packet at any one time: far more than
+// real calls on one link, few enough to bound the memory that random
+// datagrams can take.
+constexpr size_t kMaxUnconfirmed = 100000;
 
 TimeOfDay timeOfMicros(int64_t micros) {
   if (micros < 0) micros = 0;
@@ -126,6 +130,7 @@ void CaptureAnalysis::addFrame(int64_t timeMicros, int linkType, const uint8_t* 
 
 void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
   captureCounts.udp++;
+  forgetLoneFirstPackets(timeMicros);
   if (settings.port != 0 && d.sourcePort != settings.port && d.destinationPort != settings.port) {
     captureCounts.filtered++;
     return;
@@ -178,6 +183,7 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
     stream->info.codec = static_cast<unsigned char>(key.pulvo ? pulvoPayload.codec : codec);
     stream->info.fec = static_cast<unsigned char>(key.pulvo ? pulvoPayload.fec : 0);
     found = streams.emplace(key, std::move(stream)).first;
+    unconfirmed.emplace_back(timeMicros, key);
   }
   Stream& s = *found->second;
   captureCounts.voice++;
@@ -210,6 +216,16 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
   if (!s.active) return;
   std::lock_guard<std::mutex> lock(s.mapMutex);
   s.map[keyOfMicros(timeMicros)] = payload;
+}
+
+void CaptureAnalysis::forgetLoneFirstPackets(int64_t timeMicros) {
+  while (!unconfirmed.empty() &&
+         (unconfirmed.front().first < timeMicros - int64_t{settings.timeout} * 1000 ||
+          unconfirmed.size() > kMaxUnconfirmed)) {
+    auto found = streams.find(unconfirmed.front().second);
+    if (found != streams.end() && !found->second->confirmed) streams.erase(found);
+    unconfirmed.pop_front();
+  }
 }
 
 // A stream is recognised at its second packet, which also gives its packet
@@ -271,6 +287,9 @@ bool CaptureAnalysis::advance(Stream& s, int64_t timeMicros) {
 
 void CaptureAnalysis::report(Stream& s) {
   s.ended = true;
+  // Nothing of an ended stream is needed but its totals.
+  s.task.reset();
+  s.map.clear();
   s.info.lostPackets = static_cast<long long>(s.highestSeq - s.firstSeq) + 1 -
                        static_cast<long long>(s.info.packets);
   const bool gaveUp = s.qosStatus.load() == kQosGaveUp;

@@ -11,6 +11,7 @@
 // thread, no sleep: a stream's ticks run when capture time reaches them.
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <unordered_map>
 
@@ -66,7 +67,12 @@ class CaptureAnalysis {
 
   CaptureAnalysisSettings settings;
   TeskAnalyzerCallback* callback;
+  // Drops the streams that have waited longer than the time-out for their
+  // second packet: random datagrams that look like RTP must not pile up.
+  void forgetLoneFirstPackets(int64_t timeMicros);
+
   std::unordered_map<Key, std::unique_ptr<Stream>, KeyHash> streams;
+  std::deque<std::pair<int64_t, Key>> unconfirmed;  // by first packet's time
   unsigned int recognised = 0;
   int result = 0;
   TeskCaptureCounts captureCounts;

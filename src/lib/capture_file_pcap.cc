@@ -1,5 +1,8 @@
 #include <pcap/pcap.h>
 
+#include <algorithm>
+#include <cstdint>
+
 #include "capture_decode.h"
 #include "capture_file.h"
 
@@ -18,7 +21,10 @@ bool readAll(pcap_t* pcap, CaptureFrameSink& sink, std::string* error) {
   const u_char* data = nullptr;
   int status;
   while ((status = pcap_next_ex(pcap, &header, &data)) == 1) {
-    const int64_t micros = int64_t{header->ts.tv_sec} * 1000000 + header->ts.tv_usec;
+    // pcapng stamps may be anything at all: keep the seconds within the
+    // 32 bits that the engine's times of day carry.
+    const int64_t seconds = std::min<int64_t>(std::max<int64_t>(header->ts.tv_sec, 0), UINT32_MAX);
+    const int64_t micros = seconds * 1000000 + std::min<int64_t>(std::max<int64_t>(header->ts.tv_usec, 0), 999999);
     sink.frame(micros, linkType, data, header->caplen);
   }
   const bool complete = status == PCAP_ERROR_BREAK;

@@ -34,6 +34,23 @@ TEST(ImpairmentTest, DeterministicLossPatterns) {
   EXPECT_EQ(dropped, (std::vector<uint32_t>{5, 47, 48, 49, 97, 98, 99, 147, 148, 149}));
 }
 
+// With --rtp, RTP datagrams are numbered by their own sequence numbers;
+// without it they are foreign datagrams and pass untouched.
+TEST(ImpairmentTest, RtpDatagramsByTheirSequenceNumbers) {
+  for (bool rtp : {false, true}) {
+    ImpairmentSettings s;
+    s.rtp = rtp;
+    s.dropSequences = {65535, 2};
+    Impairment engine(s);
+    std::vector<int64_t> dropped;
+    for (uint16_t seq : {65534, 65535, 0, 1, 2, 3}) {
+      const std::vector<uint8_t> d = RtpDatagram(0, seq, seq * 160u, 1);
+      if (engine.Decide(d.data(), d.size(), seq).dropped) dropped.push_back(seq);
+    }
+    EXPECT_EQ(dropped, rtp ? (std::vector<int64_t>{65535, 2}) : std::vector<int64_t>());
+  }
+}
+
 // Random loss and jitter limited to a range of sequence numbers: none
 // outside it (packets 200 and 201 may still queue behind a jittered 199).
 TEST(ImpairmentTest, LossAndJitterWithinASequenceRange) {

@@ -1,0 +1,43 @@
+// Capture files as they come: libpcap's reader, the link-layer, IP and UDP
+// decoding, the RTP and pulvo stream tables and the windows on capture time.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "capture_analysis.h"
+#include "capture_file.h"
+
+namespace {
+
+struct Discard : TeskAnalyzerCallback {
+  void streamFound(const TeskStreamInfo&) override {}
+  void doCallback(unsigned, double, double, unsigned, unsigned, unsigned, unsigned, unsigned,
+                  unsigned, double, double, unsigned, unsigned) override {}
+  void streamEnded(const TeskStreamInfo&, int) override {}
+};
+
+struct Sink : CaptureFrameSink {
+  explicit Sink(CaptureAnalysis& target) : analysis(target) {}
+  void frame(int64_t micros, int linkType, const uint8_t* data, size_t length) override {
+    analysis.addFrame(micros, linkType, data, length);
+  }
+  CaptureAnalysis& analysis;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+  if (file == nullptr) return 0;
+  Discard results;
+  CaptureAnalysisSettings settings;
+  settings.windowSize = 2000;
+  settings.sampleInterval = 1000;
+  settings.dynamicCodec = 0;
+  CaptureAnalysis analysis(settings, &results);
+  Sink sink(analysis);
+  std::string error;
+  readCaptureStream(file, sink, &error);
+  analysis.finish();
+  return 0;
+}
