@@ -82,6 +82,12 @@ class CmdParamSetBase {
   // taking it as seconds; never negative.
   long GetValueAsMilli(CmdParam& param);
   unsigned long LongToULong(long value) const { return value >= 0 ? value : 0; }
+  // The parameter's current value (refreshed from the set) as a number,
+  // never negative.
+  unsigned long GetValueAsULong(CmdParam& param) {
+    Find(param.GetLongName(), param);
+    return LongToULong(param.GetValueAsLong());
+  }
 
  protected:
   std::string cmdName;

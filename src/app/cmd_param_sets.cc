@@ -31,10 +31,7 @@ unsigned char SendCmdParams::GetFec() {
   return 0;  // "none" and anything unknown
 }
 
-unsigned long SendCmdParams::GetStreamInterval() {
-  Find(streaminterval.GetLongName(), streaminterval);
-  return LongToULong(streaminterval.GetValueAsLong());
-}
+unsigned long SendCmdParams::GetStreamInterval() { return GetValueAsULong(streaminterval); }
 
 unsigned short SendCmdParams::GetPacketSize() {
   Find(codec.GetLongName(), codec);
@@ -50,25 +47,16 @@ std::string SendCmdParams::GetLocalAddr() {
   return localaddr.GetValueAsString();
 }
 
-unsigned long SendCmdParams::GetLocalPort() {
-  Find(localport.GetLongName(), localport);
-  return LongToULong(localport.GetValueAsLong());
-}
+unsigned long SendCmdParams::GetLocalPort() { return GetValueAsULong(localport); }
 
 std::string SendCmdParams::GetRemoteAddr() {
   Find(remoteaddr.GetLongName(), remoteaddr);
   return remoteaddr.GetValueAsString();
 }
 
-unsigned long SendCmdParams::GetRemotePort() {
-  Find(remoteport.GetLongName(), remoteport);
-  return LongToULong(remoteport.GetValueAsLong());
-}
+unsigned long SendCmdParams::GetRemotePort() { return GetValueAsULong(remoteport); }
 
-unsigned long SendCmdParams::GetTestId() {
-  Find(testid.GetLongName(), testid);
-  return LongToULong(testid.GetValueAsLong());
-}
+unsigned long SendCmdParams::GetTestId() { return GetValueAsULong(testid); }
 
 ReceiveCmdParams::ReceiveCmdParams() {
   cmdName = "recv";
@@ -91,10 +79,7 @@ std::string ReceiveCmdParams::GetLocalAddr() {
   return localaddr.GetValueAsString();
 }
 
-unsigned long ReceiveCmdParams::GetLocalPort() {
-  Find(localport.GetLongName(), localport);
-  return LongToULong(localport.GetValueAsLong());
-}
+unsigned long ReceiveCmdParams::GetLocalPort() { return GetValueAsULong(localport); }
 
 unsigned long ReceiveCmdParams::GetTimeout() { return LongToULong(GetValueAsMilli(timeout)); }
 
@@ -104,10 +89,7 @@ unsigned long ReceiveCmdParams::GetSampleInterval() {
   return LongToULong(GetValueAsMilli(sampleinterval));
 }
 
-unsigned long ReceiveCmdParams::GetDejitterlength() {
-  Find(dejitterlength.GetLongName(), dejitterlength);
-  return LongToULong(dejitterlength.GetValueAsLong());
-}
+unsigned long ReceiveCmdParams::GetDejitterlength() { return GetValueAsULong(dejitterlength); }
 
 AnalyzeCmdParams::AnalyzeCmdParams() {
   cmdName = "analyze";
@@ -122,10 +104,7 @@ AnalyzeCmdParams::AnalyzeCmdParams() {
   InitStrValueCmdParam(codec, "codec", "co", "");
 }
 
-unsigned long AnalyzeCmdParams::GetTestId() {
-  Find(testid.GetLongName(), testid);
-  return LongToULong(testid.GetValueAsLong());
-}
+unsigned long AnalyzeCmdParams::GetTestId() { return GetValueAsULong(testid); }
 
 std::string AnalyzeCmdParams::GetFile() {
   Find(file.GetLongName(), file);
@@ -140,20 +119,11 @@ unsigned long AnalyzeCmdParams::GetSampleInterval() {
   return LongToULong(GetValueAsMilli(sampleinterval));
 }
 
-unsigned long AnalyzeCmdParams::GetDejitterlength() {
-  Find(dejitterlength.GetLongName(), dejitterlength);
-  return LongToULong(dejitterlength.GetValueAsLong());
-}
+unsigned long AnalyzeCmdParams::GetDejitterlength() { return GetValueAsULong(dejitterlength); }
 
-unsigned long AnalyzeCmdParams::GetPort() {
-  Find(port.GetLongName(), port);
-  return LongToULong(port.GetValueAsLong());
-}
+unsigned long AnalyzeCmdParams::GetPort() { return GetValueAsULong(port); }
 
-unsigned long AnalyzeCmdParams::GetStream() {
-  Find(stream.GetLongName(), stream);
-  return LongToULong(stream.GetValueAsLong());
-}
+unsigned long AnalyzeCmdParams::GetStream() { return GetValueAsULong(stream); }
 
 int AnalyzeCmdParams::GetCodec() {
   Find(codec.GetLongName(), codec);

@@ -120,6 +120,18 @@ char* SplitCommandArgument(const char* argument, CommandBuffer& buffer, char** p
   return name;
 }
 
+namespace {
+
+void PrintParametersIfVerbose(const OnOffOptionSet& options, const char* test,
+                              CmdParamSetBase& params) {
+  if (!options.IsVerboseDisplayOn()) return;
+  std::cout << std::endl
+            << "Beginning " << test << " test, using the following parameters: " << std::endl
+            << params.PrintAllParams() << std::endl;
+}
+
+}  // namespace
+
 void PulvoMain::display_usage() const {
   // Line by line, each flushed, like every other front-end line.
   std::istringstream text(UsageText());
@@ -215,11 +227,7 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
                                    char* parameterText) {
   ParseCommandParameters(params, parameterText);
   UseIPv6LoopbackByDefault(*params);
-  if (options.IsVerboseDisplayOn()) {
-    std::cout << std::endl
-              << "Beginning Send test, using the following parameters: " << std::endl
-              << params->PrintAllParams() << std::endl;
-  }
+  PrintParametersIfVerbose(options, "Send", *params);
   const SenderValues v = ReadSenderValues(*params);
   if (!OpenLiveOutputs(DescribeSender(v))) return kExitPulvoException;
   sender = new PulvoSender(v.testDuration, v.codec, v.fec, v.streamInterval, v.packetSize,
@@ -253,11 +261,7 @@ void UseIPv6LoopbackByDefault(SendCmdParams& params) {
 int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdParams* params,
                                      char* parameterText) {
   ParseCommandParameters(params, parameterText);
-  if (options.IsVerboseDisplayOn()) {
-    std::cout << std::endl
-              << "Beginning Receive test, using the following parameters: " << std::endl
-              << params->PrintAllParams() << std::endl;
-  }
+  PrintParametersIfVerbose(options, "Receive", *params);
   const ReceiverValues v = ReadReceiverValues(*params);
   if (!OpenLiveOutputs(DescribeReceiver(v))) return kExitPulvoException;
   receiver = new PulvoReceiver(v.localAddress, v.localPort, v.windowSize, v.sampleInterval,
@@ -279,11 +283,7 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
 int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdParams* params,
                                      char* parameterText) {
   ParseCommandParameters(params, parameterText);
-  if (options.IsVerboseDisplayOn()) {
-    std::cout << std::endl
-              << "Beginning Analyze test, using the following parameters: " << std::endl
-              << params->PrintAllParams() << std::endl;
-  }
+  PrintParametersIfVerbose(options, "Analyze", *params);
   std::string error;
   const AnalyzerValues v = ReadAnalyzerValues(*params, &error);
   if (!error.empty()) {
