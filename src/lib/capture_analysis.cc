@@ -49,6 +49,8 @@ struct CaptureAnalysis::Stream {
   bool active = false;  // the calculation runs
   bool ended = false;   // the calculation has ended and been reported
   bool seenFirst = false;
+  std::string localAddress;  // the destination, for the calculation's log lines
+  uint16_t localPort = 0;
   int64_t firstTime = 0;
   Payload firstPayload;
   uint32_t firstSeq = 0, highestSeq = 0;  // of the data packets, for the totals
@@ -177,6 +179,8 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
     stream->owner = this;
     stream->info.source = formatEndpoint(d.family, d.source, d.sourcePort);
     stream->info.destination = formatEndpoint(d.family, d.destination, d.destinationPort);
+    stream->localAddress = formatAddressBytes(d.family, d.destination);
+    stream->localPort = d.destinationPort;
     stream->info.pulvoStream = key.pulvo;
     stream->info.ssrc = key.ssrc;
     stream->info.payloadType = key.pulvo ? -1 : rtp.payloadType;
@@ -258,8 +262,8 @@ void CaptureAnalysis::confirm(Stream& s) {
   p.callback = &Stream::sample;
   p.context = &s;
   std::memset(p.localAddress, 0, sizeof p.localAddress);
-  std::strncpy(p.localAddress, s.info.destination.c_str(), sizeof p.localAddress - 1);
-  p.localPort = 0;
+  std::strncpy(p.localAddress, s.localAddress.c_str(), sizeof p.localAddress - 1);
+  p.localPort = s.localPort;
   p.serverThreadId = 0;
 
   s.map[keyOfMicros(s.firstTime)] = s.firstPayload;
