@@ -290,16 +290,17 @@ int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdPa
     std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
     return normalizeErrorCode(PARAMETER_ERROR);
   }
-  // Like the runners, it lives until the process exits.
-  auto* results = new AnalyzeResults(options.IsResultsAsTextOn());
-  auto* analyzer = new TeskAnalyzer(v.file, v.windowSize, v.sampleInterval, v.dejitterLength,
-                                    v.timeout, v.testId, results);
-  analyzer->setPort(v.port);
-  analyzer->setStream(v.stream);
-  analyzer->setDynamicPayloadCodec(v.codec);
-  const int result = analyzer->analyzeCapture();
-  if (options.IsVerboseDisplayOn()) std::cout << CaptureCountsText(analyzer->counts()) << std::endl;
-  results->Print(std::cout);
+  // The analysis runs on this thread alone and is over when analyzeCapture
+  // returns: nothing needs to outlive this function.
+  AnalyzeResults results(options.IsResultsAsTextOn());
+  TeskAnalyzer analyzer(v.file, v.windowSize, v.sampleInterval, v.dejitterLength, v.timeout,
+                        v.testId, &results);
+  analyzer.setPort(v.port);
+  analyzer.setStream(v.stream);
+  analyzer.setDynamicPayloadCodec(v.codec);
+  const int result = analyzer.analyzeCapture();
+  if (options.IsVerboseDisplayOn()) std::cout << CaptureCountsText(analyzer.counts()) << std::endl;
+  results.Print(std::cout);
   if (!options.IsResultsAsTextOn()) std::cout << std::endl;
   std::cout << std::flush;
   return ExitCodeOf(result);
