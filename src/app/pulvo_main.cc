@@ -290,6 +290,10 @@ int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdPa
     std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
     return normalizeErrorCode(PARAMETER_ERROR);
   }
+  if (!jsonLinesPath.empty() || !metricsPath.empty()) {
+    std::cerr << "pulvo: --json-lines and --metrics are for send and recv; analyze ignores them"
+              << std::endl;
+  }
   // The analysis runs on this thread alone and is over when analyzeCapture
   // returns: nothing needs to outlive this function.
   AnalyzeResults results(options.IsResultsAsTextOn());
