@@ -222,8 +222,10 @@ def live_proof():
     listen, port = free_port(), free_port()
     capture = os.path.join(WORK, "live.pcap")
     dump = start_capture(capture, [port])
+    truth_path = os.path.join(WORK, "live-truth.csv")
     relay = subprocess.Popen([RELAY, "--listen", str(listen), "--forward", str(port),
-                              "--seed", "5", "--drop-every", "47:3", "--idle-exit", "3"])
+                              "--seed", "5", "--drop-every", "47:3", "--idle-exit", "3",
+                              "--record", truth_path])
     receiver = subprocess.Popen([PULVO, "-j", "recv:lp=%d,ws=%d,sai=%d,to=10"
                                  % (port, WINDOW, SAMPLE)], stdout=subprocess.PIPE, text=True)
     time.sleep(0.3)
@@ -241,7 +243,9 @@ def live_proof():
     # run late by each sleep's overshoot; the analysis starts them 1 us after
     # the first packet's capture time. A sample may therefore differ only
     # where a loss is counted (by the first packet after a gap) close to a
-    # window's edge.
+    # window's edge; and the last tick, which falls about where the first
+    # end-of-stream packet arrives, may come before it on one side and after
+    # it on the other, giving one sample more or less.
     packets = pulvo_packets(capture, port)
     data = [(t, seq) for t, seq, eos in packets if not eos]
     counting = [t for (t, seq), (_, prev) in zip(data[1:], data) if seq > prev + 1]
@@ -262,6 +266,20 @@ def live_proof():
                                                          b["LostPackets"], EDGE * 1000))
     print("       %d of %d samples have the same lost packets live and from the capture"
           % (equal, min(len(live), len(replay))))
+
+    # The text form names the pulvo stream and counts the relay's drops in
+    # its totals (a drop after the last packet leaves no gap).
+    text = analyze_text(capture)
+    with open(truth_path) as f:
+        rows = [r for r in csv.DictReader(f) if r["kind"] == "data"]
+    last = max(int(r["seq"]) for r in rows if r["action"] != "drop")
+    dropped = sum(1 for r in rows if r["action"] == "drop" and int(r["seq"]) < last)
+    check(re.search(r"^stream 1: \S+ -> 127\.0\.0\.1:%d  pulvo test stream  codec = G711  "
+                    r"packet interval = 20 ms$" % port, text, re.M) is not None,
+          "the text output heads the pulvo stream")
+    check("stream 1 totals: packets = %d  lost = %d" % (len(data), dropped) in text,
+          "its totals count the %d packets captured and the %d the relay dropped"
+          % (len(data), dropped))
 
 
 if __name__ == "__main__":
