@@ -48,7 +48,6 @@ struct CaptureAnalysis::Stream {
   bool confirmed = false;
   bool active = false;  // the calculation runs
   bool ended = false;   // the calculation has ended and been reported
-  bool seenFirst = false;
   std::string localAddress;  // the destination, for the calculation's log lines
   uint16_t localPort = 0;
   int64_t firstTime = 0;
@@ -168,7 +167,8 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
     streams.erase(found);
     found = streams.end();
   }
-  if (found == streams.end()) {
+  const bool firstPacket = found == streams.end();
+  if (firstPacket) {
     // Only a known voice payload type, or a pulvo data packet, starts a
     // stream; comfort noise, DTMF events and the like join one.
     if (key.pulvo ? pulvoPayload.isEndOfStream() : codec == kNoCodec) {
@@ -199,8 +199,7 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
   }
 
   if (!s.confirmed) {
-    if (!s.seenFirst) {
-      s.seenFirst = true;
+    if (firstPacket) {
       s.firstTime = timeMicros;
       s.firstPayload = payload;
       s.info.firstPacketTime = static_cast<double>(timeMicros) / kMicros;
@@ -238,8 +237,9 @@ void CaptureAnalysis::forgetLoneFirstPackets(int64_t timeMicros) {
 void CaptureAnalysis::confirm(Stream& s) {
   s.confirmed = true;
   s.info.index = ++recognised;
+  // An RTP stream's interval is known from its second packet on.
   if (!s.info.pulvoStream) s.firstPayload.packetInterval = s.rtp.packetInterval();
-  s.info.packetInterval = s.info.pulvoStream ? s.firstPayload.packetInterval : s.rtp.packetInterval();
+  s.info.packetInterval = s.firstPayload.packetInterval;
   s.selected = settings.stream == 0 || settings.stream == s.info.index;
   if (!s.selected) return;
   callback->streamFound(s.info);
@@ -323,9 +323,10 @@ int CaptureAnalysis::finish() {
       const double last = s->map.empty() ? keyOfMicros(s->now) : s->map.rbegin()->first;
       s->map[std::nextafter(last, std::numeric_limits<double>::infinity())] = end;
     }
-    // The end is met at the first sample pass: at most the warm-up ticks
-    // and one more.
-    for (int ticks = 0; s->active && ticks < 64; ++ticks) advance(*s, s->nextTick);
+    // The end is met at the first sample pass: after at most the warm-up
+    // ticks.
+    const int passDue = settings.windowSize / settings.sampleInterval + 2;
+    for (int ticks = 0; s->active && ticks < passDue; ++ticks) advance(*s, s->nextTick);
     if (s->active) {  // cannot happen; never leave a stream unreported
       s->active = false;
       report(*s);

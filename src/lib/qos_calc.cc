@@ -36,7 +36,9 @@ QosTask::QosTask(const QosCalcParams& params) : p(params) {
   config.dejitterLength = p.dejitterLength;
 }
 
-TimeOfDay QosTask::now() const { return p.clock != nullptr ? p.clock->now(p.clock->context) : timeOfDay(); }
+TimeOfDay QosTask::now() const {
+  return p.clock != nullptr ? p.clock->now(p.clock->context) : timeOfDay();
+}
 
 bool QosTask::begin() {
   if (p.serverRunning->load() == kServerStopping) {

@@ -12,6 +12,18 @@ namespace {
 constexpr size_t kMaxReceiverAddressText = 19;
 }  // namespace
 
+void appendWindowErrors(const std::string& prefix, unsigned short windowSize,
+                        unsigned short sampleInterval, unsigned int timeout,
+                        std::vector<std::string>& errors) {
+  if (windowSize <= 1000 || sampleInterval == 0) {
+    errors.push_back(prefix + "invalid window size or sampling interval size");
+  }
+  if (timeout == 0) errors.push_back(prefix + "null timeout value");
+  if (windowSize <= sampleInterval) {
+    errors.push_back(prefix + "sampling window cannot be shorter than sampling interval");
+  }
+}
+
 std::vector<std::string> receiverParameterErrors(const ReceiverSettings& s) {
   const std::string prefix = "Error in receiver parameter: ";
   std::vector<std::string> errors;
@@ -19,13 +31,7 @@ std::vector<std::string> receiverParameterErrors(const ReceiverSettings& s) {
     errors.push_back(prefix + "ip_address " + s.localAddress + " is not a valid IP address");
   }
   if (s.localPort == 0) errors.push_back(prefix + "port = " + std::to_string(s.localPort));
-  if (s.windowSize <= 1000 || s.sampleInterval == 0) {
-    errors.push_back(prefix + "invalid window size or sampling interval size");
-  }
-  if (s.timeout == 0) errors.push_back(prefix + "null timeout value");
-  if (s.windowSize <= s.sampleInterval) {
-    errors.push_back(prefix + "sampling window cannot be shorter than sampling interval");
-  }
+  appendWindowErrors(prefix, s.windowSize, s.sampleInterval, s.timeout, errors);
   if (!s.hasCallback) errors.push_back(prefix + "invalid callback");
   return errors;
 }

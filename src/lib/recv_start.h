@@ -17,6 +17,12 @@ struct ReceiverSettings {
   bool hasCallback;               // both the callback and its context are set
 };
 
+// The window's rules, shared with the capture analysis: appends a message
+// (behind `prefix`) for each one that the values break, in rule order.
+void appendWindowErrors(const std::string& prefix, unsigned short windowSize,
+                        unsigned short sampleInterval, unsigned int timeout,
+                        std::vector<std::string>& errors);
+
 // The messages of every rule the settings break, in rule order; empty when
 // they are valid.
 std::vector<std::string> receiverParameterErrors(const ReceiverSettings& settings);

@@ -4,6 +4,7 @@
 
 #include "capture_analysis.h"
 #include "capture_file.h"
+#include "recv_start.h"
 #include "tesk_log.h"
 #include "test_error.h"
 
@@ -40,13 +41,7 @@ int TeskAnalyzer::analyzeCapture() {
   const std::string prefix = "Error in analyzer parameter: ";
   std::vector<std::string> errors;
   if (captureFile.empty()) errors.push_back(prefix + "no capture file given");
-  if (windowSize <= 1000 || sampleInterval == 0) {
-    errors.push_back(prefix + "invalid window size or sampling interval size");
-  }
-  if (timeout == 0) errors.push_back(prefix + "null timeout value");
-  if (windowSize <= sampleInterval) {
-    errors.push_back(prefix + "sampling window cannot be shorter than sampling interval");
-  }
+  appendWindowErrors(prefix, windowSize, sampleInterval, timeout, errors);
   if (dynamicCodec < -1 || dynamicCodec > 1) errors.push_back(prefix + "unknown codec");
   if (callback == nullptr) errors.push_back(prefix + "invalid callback");
   if (!errors.empty()) {
