@@ -165,16 +165,19 @@ TEST(QosWindowTest, EndOfStreamStopsThePassWherever) {
 
 TEST(QosWindowTest, FirstPacketOfTheWindowArrivingDisordered) {
   // 5 left the window; 3 is the first in the window but older than 5.
-  std::vector<Packet> packets = {{5, 0.10, 1.00}, {3, 0.06, 1.02}, {4, 0.08, 1.04}, {6, 0.12, 1.06}};
+  // From then on in this window a disordered packet takes back its receipt,
+  // not its loss: the later pair 8, 7 leaves one packet counted lost.
+  std::vector<Packet> packets = {{5, 0.10, 1.00}, {3, 0.06, 1.02}, {4, 0.08, 1.04},
+                                 {6, 0.12, 1.06}, {8, 0.16, 1.08}, {7, 0.14, 1.10}};
   PayloadMap map = MapOf(packets);
   QosRunningState st;
   QosSampleCounts c;
   qosSamplePass(map, kT0 + 1.01, Config(), st, c);
-  EXPECT_EQ(c.disordered, 2u);
+  EXPECT_EQ(c.disordered, 3u);
   EXPECT_TRUE(c.firstDisordered);
-  EXPECT_EQ(c.received, 1u);  // 3 and 4 were taken back, 6 in order
-  EXPECT_EQ(c.lost, 0u);
-  EXPECT_EQ(st.prevSeq, 6u);
+  EXPECT_EQ(c.received, 2u);  // 3, 4 and 7 were taken back; 6 and 8 in order
+  EXPECT_EQ(c.lost, 1u);
+  EXPECT_EQ(st.prevSeq, 8u);
 }
 
 TEST(QosWindowTest, ZeroIntervalKeepsThePreviousEstimate) {

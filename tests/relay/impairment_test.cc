@@ -161,6 +161,17 @@ TEST(ImpairmentTest, SwapDuplicateTruncateAndSparedDatagrams) {
   EXPECT_TRUE(d[0].departures.empty());
   ASSERT_EQ(d[1].departures.size(), 2u);
   EXPECT_EQ(d[1].departures[1].action, RelayAction::Swap);
+  EXPECT_TRUE(d[10].held);
+
+  ImpairmentSettings shifted;
+  shifted.swapEvery = 10;
+  shifted.swapOffset = 5;
+  Impairment shiftedEngine(shifted);
+  std::vector<uint32_t> heldSequences;
+  for (const Decision& x : Feed(shiftedEngine, 30)) {
+    if (x.held) heldSequences.push_back(static_cast<uint32_t>(x.sequence));
+  }
+  EXPECT_EQ(heldSequences, (std::vector<uint32_t>{5, 15, 25}));
   EXPECT_EQ(d[2].departures[0].action, RelayAction::Truncate);
   EXPECT_EQ(d[2].departures[0].length, 20u);
 
@@ -185,7 +196,7 @@ TEST(RelayOptionsTest, ParsesEveryImpairment) {
   const char* argv[] = {"pulvo-relay", "--listen", "5000", "--forward", "5001", "--seed", "7",
                         "--loss", "0.01:10-", "--ge", "0.01,0.33,0,1", "--drop-every", "50:3",
                         "--drop-seq", "1,2", "--delay", "5", "--jitter", "15:20-30", "--alternate",
-                        "0,10", "--step", "150:200", "--allow-reorder", "--swap-every", "10",
+                        "0,10", "--step", "150:200", "--allow-reorder", "--swap-every", "10:5",
                         "--reorder", "0.05:40", "--duplicate", "0.01", "--truncate", "20",
                         "--impair-all", "16", "--record", "x.jsonl", "--format", "jsonl",
                         "--idle-exit", "2"};
@@ -194,6 +205,7 @@ TEST(RelayOptionsTest, ParsesEveryImpairment) {
   ASSERT_TRUE(ParseRelayOptions(sizeof argv / sizeof *argv, argv, o, error)) << error;
   EXPECT_EQ(o.listenPort, 5000);
   EXPECT_EQ(o.impairment.dropRun, 3u);
+  EXPECT_EQ(o.impairment.swapOffset, 5u);
   EXPECT_EQ(o.impairment.lossFrom, 10u);
   EXPECT_EQ(o.impairment.lossTo, UINT32_MAX);
   EXPECT_EQ(o.impairment.jitterFrom, 20u);
@@ -212,6 +224,7 @@ TEST(RelayOptionsTest, RefusesBadArguments) {
       {"r", "--listen", "1", "--forward", "2", "--loss", "1.5"},
       {"r", "--listen", "1", "--forward", "2", "--loss"},
       {"r", "--listen", "1", "--forward", "2", "--drop-every", "5:9"},
+      {"r", "--listen", "1", "--forward", "2", "--swap-every", "10:10"},
       {"r", "--listen", "1", "--forward", "2", "--jitter", "5:30-20"},
       {"r", "--listen", "1", "--forward", "2", "--loss", "0.1:7"},
       {"r", "--listen", "1", "--forward", "2", "--ge", "0.1"},

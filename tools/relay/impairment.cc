@@ -81,7 +81,7 @@ Decision Impairment::Decide(const uint8_t* data, size_t length, int64_t arrivalM
       s.truncateLength >= 0 ? std::min(length, static_cast<size_t>(s.truncateLength)) : length;
   const RelayAction action = outLength < length ? RelayAction::Truncate : RelayAction::Forward;
 
-  if (s.swapEvery != 0 && sequence % s.swapEvery == 0 && !held) {
+  if (s.swapEvery != 0 && sequence % s.swapEvery == s.swapOffset && !held) {
     // Held until the next packet has gone, or 100 ms at most.
     held = true;
     heldLength = outLength;

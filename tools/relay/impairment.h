@@ -29,7 +29,9 @@ struct ImpairmentSettings {
   int64_t stepMicros = 0;
   bool allowReorder = false;  // jittered packets may overtake each other
   // Explicit reordering.
-  uint32_t swapEvery = 0;  // packets n*swapEvery and n*swapEvery+1 trade places
+  // Packets n*swapEvery+swapOffset and the one after trade places.
+  uint32_t swapEvery = 0;
+  uint32_t swapOffset = 0;
   double reorderProbability = 0.0;
   int64_t reorderHoldMicros = 50000;  // how long a reordered packet is held back
   // Duplication and truncation.

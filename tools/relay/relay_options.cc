@@ -25,7 +25,7 @@ const char* const kRelayUsage =
     "  --alternate MS,MS,...    extra delay by sequence number, in turn\n"
     "  --step SEQ:MS            extra delay from sequence number SEQ on\n"
     "  --allow-reorder          let jittered packets overtake each other\n"
-    "  --swap-every N           packets kN and kN+1 trade places\n"
+    "  --swap-every N[:K]       packets kN+K and kN+K+1 trade places (K below N, default 0)\n"
     "  --reorder P[:MS]         hold a packet back MS (default 50) with probability P\n"
     "  --duplicate P            send a packet twice with probability P\n"
     "  --truncate LEN           cut impaired datagrams to LEN bytes\n"
@@ -170,8 +170,12 @@ bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::
       ok = p.size() == 2 && toInt(p[0], 0, UINT32_MAX, n) && millis(p[1], 0, s.stepMicros);
       s.stepFromSequence = static_cast<uint32_t>(n);
     } else if (flag("--swap-every")) {
-      ok = toInt(value, 2, UINT32_MAX, n);
+      std::vector<std::string> p = split(value, ':');
+      long long offset = 0;
+      ok = (p.size() == 1 || p.size() == 2) && toInt(p[0], 2, UINT32_MAX, n) &&
+           (p.size() == 1 || toInt(p[1], 0, n - 1, offset));
       s.swapEvery = static_cast<uint32_t>(n);
+      s.swapOffset = static_cast<uint32_t>(offset);
     } else if (flag("--reorder")) {
       std::vector<std::string> p = split(value, ':');
       ok = (p.size() == 1 || p.size() == 2) && probability(p[0], s.reorderProbability) &&
