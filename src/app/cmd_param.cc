@@ -98,6 +98,18 @@ std::string CmdParamSetBase::PrintAllParams() {
   return text;
 }
 
+std::string CmdParamSetBase::FirstOutOfRange(std::initializer_list<CmdParam*> checked) {
+  for (CmdParam* param : checked) {
+    const unsigned long value = GetValueAsULong(*param);
+    const long long low = param->GetRangeLowLimit(), high = param->GetRangeHighLimit();
+    if (static_cast<long long>(value) < low || static_cast<long long>(value) > high) {
+      return param->GetLongName() + " " + std::to_string(value) + " is out of its range " +
+             std::to_string(low) + " - " + std::to_string(high);
+    }
+  }
+  return "";
+}
+
 long CmdParamSetBase::GetValueAsMilli(CmdParam& param) {
   Find(param.GetLongName(), param);
   const long value = param.GetValueAsLong();

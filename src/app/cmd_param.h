@@ -5,6 +5,7 @@
 // user gave and the recorded (not enforced) range. Values stay text until
 // they are read.
 
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <string>
@@ -26,6 +27,8 @@ class CmdParamBase {
   virtual long GetValueAsLong() const { return ParseLongValue(inputValue); }
   virtual void SetRangeLowLimit(long limit) { rangeLowLimit = limit; }
   virtual void SetRangeHighLimit(long limit) { rangeHighLimit = limit; }
+  long long GetRangeLowLimit() const { return rangeLowLimit; }
+  long long GetRangeHighLimit() const { return rangeHighLimit; }
   virtual bool operator!=(const CmdParamBase& other);
   virtual std::string StringFrom();
 
@@ -88,6 +91,10 @@ class CmdParamSetBase {
     Find(param.GetLongName(), param);
     return LongToULong(param.GetValueAsLong());
   }
+  // The first of `checked` whose value (as GetValueAsULong reads it) lies
+  // outside its recorded range, as "name value is out of its range low -
+  // high"; empty when every one is within.
+  std::string FirstOutOfRange(std::initializer_list<CmdParam*> checked);
 
  protected:
   std::string cmdName;

@@ -77,6 +77,10 @@ class AnalyzeCmdParams : public CmdParamSetBase {
   // The codec of dynamic payload types: -1 when not given, 0 G711, 1
   // GSM0610, -2 for a name that is neither.
   int GetCodec();
+  // The first window value or port outside its range (see FirstOutOfRange).
+  std::string FirstValueOutOfRange() {
+    return FirstOutOfRange({&windowsize, &sampleinterval, &dejitterlength, &timeout, &port});
+  }
 
  private:
   CmdParam testid, file, timeout, windowsize, sampleinterval, dejitterlength, port, stream, codec;

@@ -68,21 +68,7 @@ ReceiverValues ReadReceiverValues(ReceiveCmdParams& params) {
 
 AnalyzerValues ReadAnalyzerValues(AnalyzeCmdParams& params, std::string* error) {
   AnalyzerValues v;
-  error->clear();
-  const struct {
-    const char* name;
-    unsigned long value, low, high;
-  } ranges[] = {{"windowsize", params.GetWindowSize() / 1000, 2, 20},
-                {"sampleinterval", params.GetSampleInterval() / 1000, 1, 10},
-                {"dejitterlength", params.GetDejitterlength(), 10, 200},
-                {"timeout", params.GetTimeout() / 1000, 1, 60},
-                {"port", params.GetPort(), 0, 65535}};
-  for (const auto& r : ranges) {
-    if (error->empty() && (r.value < r.low || r.value > r.high)) {
-      *error = std::string(r.name) + " " + std::to_string(r.value) + " is out of its range " +
-               std::to_string(r.low) + " - " + std::to_string(r.high);
-    }
-  }
+  *error = params.FirstValueOutOfRange();
   v.testId = static_cast<unsigned int>(params.GetTestId());
   v.file = params.GetFile();
   v.timeout = static_cast<unsigned int>(params.GetTimeout());

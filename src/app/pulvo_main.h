@@ -66,8 +66,8 @@ struct AnalyzerValues {
   unsigned int stream;
   int codec;
 };
-// The values, or an empty `error` naming the first value out of its range
-// (the library would see it narrowed, as a different value).
+// The values, and in `error` the first value out of its recorded range (the
+// library would see it narrowed, as a different value), or nothing.
 AnalyzerValues ReadAnalyzerValues(AnalyzeCmdParams& params, std::string* error);
 
 // The counts of a capture, for the verbose display.
