@@ -4,6 +4,11 @@
 // Result codes of every library operation: 0 is success, the rest are
 // negative and are passed up unchanged to the caller of startSender or
 // startReceiver.
+// Winsock defines SOCKET_ERROR as a macro (-1); a caller that included it
+// first gets the library's code instead.
+#ifdef SOCKET_ERROR
+#undef SOCKET_ERROR
+#endif
 enum TeskError {
   TESK_OK = 0,
   TIMEOUT_ERROR = -1,    // the receive test saw no test packet within its time-out
