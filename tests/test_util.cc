@@ -62,6 +62,48 @@ std::vector<uint8_t> MakePacket(uint32_t seq, uint32_t sendSec, uint32_t sendUse
   return datagram;
 }
 
+SendConfig DefaultSendConfig() {
+  SendConfig c;
+  c.localAddress = "127.0.0.1";
+  c.remoteAddress = "127.0.0.1";
+  c.localPort = 49999;
+  c.remotePort = 50000;
+  c.testDuration = 12000;
+  c.sampleInterval = 5000;
+  c.streamInterval = 20;
+  c.packetSize = 188;
+  c.testId = 1;
+  return c;
+}
+
+ReceiveConfig DefaultReceiveConfig() {
+  ReceiveConfig c;
+  c.localAddress = "127.0.0.1";
+  c.localPort = 50000;
+  return c;
+}
+
+void AddTestStream(Arrivals& arrivals, int64_t startMs, uint32_t count, uint8_t intervalMs,
+                   const std::set<uint32_t>& drops) {
+  for (uint32_t seq = 0; seq < count; ++seq) {
+    if (drops.count(seq) != 0) continue;
+    const int64_t sentUs = (kTestEpoch * 1000 + startMs + int64_t{seq} * intervalMs) * 1000;
+    Payload p;
+    p.seqNum = seq;
+    p.sendSec = static_cast<uint32_t>(sentUs / 1000000);
+    p.sendUsec = static_cast<uint32_t>(sentUs % 1000000);
+    p.packetInterval = intervalMs;
+    arrivals.push_back({(sentUs + 5000) / 1e6, p});
+  }
+}
+
+void AddTestEndOfStream(Arrivals& arrivals, int64_t atMs, uint32_t seq) {
+  Payload p;
+  p.seqNum = seq;
+  p.packetInterval = 20;
+  arrivals.push_back({(kTestEpoch * 1000 + atMs) / 1e3, p});
+}
+
 unsigned long CountRun(void* counter) {
   (*static_cast<std::atomic<int>*>(counter))++;
   return 0;

@@ -10,11 +10,29 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "packet.h"
 #include "sleep_utils.h"
+#include "test_config.h"
+
+// The command line's defaults, as the library gets them: a valid send and
+// receive configuration on 127.0.0.1 that a test changes where it needs to.
+SendConfig DefaultSendConfig();
+ReceiveConfig DefaultReceiveConfig();
+
+// A stream's packets as a receiver gets them: arrival (time of day in
+// seconds) and payload, in arrival order.
+using Arrivals = std::vector<std::pair<double, Payload>>;
+constexpr int64_t kTestEpoch = 1700000000;
+// `count` packets every `intervalMs` from `startMs` after kTestEpoch, each
+// arriving 5 ms after it was sent; the sequence numbers in `drops` never
+// arrive.
+void AddTestStream(Arrivals& arrivals, int64_t startMs, uint32_t count, uint8_t intervalMs = 20,
+                   const std::set<uint32_t>& drops = {});
+void AddTestEndOfStream(Arrivals& arrivals, int64_t atMs, uint32_t seq);
 
 // A clock that only moves when the engine naps: nap(n) advances it by n µs
 // at once. Installed for the lifetime of the object. The monotonic clock

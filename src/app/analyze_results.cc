@@ -49,13 +49,8 @@ void AnalyzeResults::streamFound(const TeskStreamInfo& stream) {
   streams[stream.index].info = stream;
 }
 
-void AnalyzeResults::doCallback(unsigned int stream, double sampleTime, double mos, unsigned int,
-                                unsigned int, unsigned int, unsigned int,
-                                unsigned int lostPackets, unsigned int estimatedPackets,
-                                double lossRate, double averageBurstSize, unsigned int avgJitter,
-                                unsigned int testId) {
-  streams[stream].samples.push_back({sampleTime, mos, lossRate, averageBurstSize, lostPackets,
-                                     estimatedPackets, avgJitter, testId});
+void AnalyzeResults::doCallback(unsigned int stream, double sampleTime, const TeskSample& sample) {
+  streams[stream].samples.push_back({sampleTime, sample});
 }
 
 void AnalyzeResults::Print(std::ostream& out) const {
@@ -63,9 +58,7 @@ void AnalyzeResults::Print(std::ostream& out) const {
     for (const auto& [index, stream] : streams) {
       out << FormatStreamHeading(stream.info) << "\n";
       for (const Sample& s : stream.samples) {
-        out << FormatReceiverSampleLine(s.mos, s.lostPackets, s.estimatedPackets, s.lossRate,
-                                        s.averageBurstSize, s.avgJitter, s.testId)
-            << "\n";
+        out << FormatReceiverSampleLine(s.values) << "\n";
       }
       out << FormatStreamTotals(stream.info, stream.result) << "\n";
     }
@@ -79,8 +72,7 @@ void AnalyzeResults::Print(std::ostream& out) const {
       buffer.Clear();
       w.Reset(buffer);
       w.StartObject();
-      WriteReceiverSampleMembers(w, s.mos, s.lostPackets, s.estimatedPackets, s.lossRate,
-                                 s.averageBurstSize, s.avgJitter, s.testId);
+      WriteReceiverSampleMembers(w, s.values);
       w.Key("Stream");
       w.Uint(index);
       w.Key("SSRC");

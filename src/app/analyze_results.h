@@ -25,11 +25,7 @@ class AnalyzeResults : public TeskAnalyzerCallback {
   explicit AnalyzeResults(bool resultsAsText) : asText(resultsAsText) {}
 
   void streamFound(const TeskStreamInfo& stream) override;
-  void doCallback(unsigned int stream, double sampleTime, double mos, unsigned int startSeconds,
-                  unsigned int startMicroseconds, unsigned int elapsedSeconds,
-                  unsigned int elapsedMicroseconds, unsigned int lostPackets,
-                  unsigned int estimatedPackets, double lossRate, double averageBurstSize,
-                  unsigned int avgJitter, unsigned int testId) override;
+  void doCallback(unsigned int stream, double sampleTime, const TeskSample& sample) override;
   void streamEnded(const TeskStreamInfo& stream, int result) override;
 
   // Text: the heading and sample lines of every stream, each line ended by
@@ -39,8 +35,8 @@ class AnalyzeResults : public TeskAnalyzerCallback {
 
  private:
   struct Sample {
-    double time, mos, lossRate, averageBurstSize;
-    unsigned int lostPackets, estimatedPackets, avgJitter, testId;
+    double time;
+    TeskSample values;
   };
   struct StreamResults {
     TeskStreamInfo info;

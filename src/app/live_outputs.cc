@@ -130,10 +130,9 @@ std::string SenderSampleLine(const TestDescription& test, double time, unsigned 
 }
 
 std::string ReceiverSampleLine(const TestDescription& test, double time,
-                               const ReceiverSampleValues& s) {
+                               const TeskSample& s) {
   JsonLine line("sample", test, time);
-  WriteReceiverSampleMembers(line.writer(), s.mos, s.lostPackets, s.estimatedPackets, s.lossRate,
-                             s.averageBurstSize, s.avgJitter, s.testId);
+  WriteReceiverSampleMembers(line.writer(), s);
   Parameters(line.writer(), test);
   return line.Finish();
 }
@@ -166,7 +165,7 @@ std::string PrometheusText(const TestDescription& test, const MetricsState& stat
     Gauge(out, "pulvo_sent_packets", "Test packets sent so far.", labels, state.sentPackets);
   }
   if (state.haveReceiverSample) {
-    const ReceiverSampleValues& r = state.receiver;
+    const TeskSample& r = state.receiver;
     Gauge(out, "pulvo_mos", "Mean opinion score of the last window (1 to 5; 0 when rejected).",
           labels, r.mos);
     Gauge(out, "pulvo_loss_ratio", "Loss rate of the last window (0 to 1).", labels, r.lossRate);
@@ -220,7 +219,7 @@ void LiveOutputs::SenderSample(double time, unsigned int sentPackets) {
   Record(time, SenderSampleLine(test, time, sentPackets));
 }
 
-void LiveOutputs::ReceiverSample(double time, const ReceiverSampleValues& sample) {
+void LiveOutputs::ReceiverSample(double time, const TeskSample& sample) {
   std::lock_guard<std::mutex> lock(mutex);
   metrics.haveReceiverSample = true;
   metrics.receiver = sample;

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "tesk_sample.h"
+
 // One parameter of a test as it appears in the outputs: a text or a number.
 struct TestParameter {
   std::string key;
@@ -32,11 +34,6 @@ struct TestDescription {
   std::string codec;                      // empty when the command does not know it
 };
 
-struct ReceiverSampleValues {
-  double mos = 0, lossRate = 0, averageBurstSize = 0;
-  unsigned int lostPackets = 0, estimatedPackets = 0, avgJitter = 0, testId = 0;
-};
-
 // "2026-12-07T15:32:25.123Z" for seconds since the Unix epoch.
 std::string FormatRfc3339(double secondsSinceEpoch);
 
@@ -44,7 +41,7 @@ std::string FormatRfc3339(double secondsSinceEpoch);
 std::string StartLine(const TestDescription& test, double time);
 std::string SenderSampleLine(const TestDescription& test, double time, unsigned int sentPackets);
 std::string ReceiverSampleLine(const TestDescription& test, double time,
-                               const ReceiverSampleValues& sample);
+                               const TeskSample& sample);
 std::string EndLine(const TestDescription& test, double time, int exitCode,
                     const std::string& reason, unsigned int samples);
 
@@ -52,7 +49,7 @@ std::string EndLine(const TestDescription& test, double time, int exitCode,
 struct MetricsState {
   bool running = false;
   bool haveReceiverSample = false;
-  ReceiverSampleValues receiver;
+  TeskSample receiver;
   unsigned int sentPackets = 0;
   bool haveSenderSample = false;
   double lastSampleTime = 0;  // 0 before the first sample
@@ -77,7 +74,7 @@ class LiveOutputs {
 
   void Start(double time);
   void SenderSample(double time, unsigned int sentPackets);
-  void ReceiverSample(double time, const ReceiverSampleValues& sample);
+  void ReceiverSample(double time, const TeskSample& sample);
   void End(double time, int exitCode, const std::string& reason);
 
  private:

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tesk.h"
+#include "tesk_sample.h"
 
 class LiveOutputs;
 
@@ -21,11 +22,19 @@ class PulvoSenderCallback : public TeskSenderCallback {
   virtual void readResults(std::string&) {}
 };
 
+// Takes the library's sample arguments as one sample.
 class PulvoReceiverCallback : public TeskReceiverCallback {
  public:
   ~PulvoReceiverCallback() override = default;
-  void doCallback(double, unsigned int, unsigned int, unsigned int, unsigned int, unsigned int,
-                  unsigned int, double, double, unsigned int, unsigned int) override {}
+  void doCallback(double mos, unsigned int startSeconds, unsigned int startMicroseconds,
+                  unsigned int elapsedSeconds, unsigned int elapsedMicroseconds,
+                  unsigned int lostPackets, unsigned int estimatedPackets, double lossRate,
+                  double averageBurstSize, unsigned int avgJitter, unsigned int testId) final {
+    onSample(TeskSample{mos, startSeconds, startMicroseconds, elapsedSeconds, elapsedMicroseconds,
+                        lostPackets, estimatedPackets, lossRate, averageBurstSize, avgJitter,
+                        testId});
+  }
+  virtual void onSample(const TeskSample&) {}
   virtual bool finalizeResults() { return true; }
   virtual void readResults(std::string&) {}
 };

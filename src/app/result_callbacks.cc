@@ -10,15 +10,12 @@ std::string FormatSenderSampleLine(unsigned int sentPackets, unsigned int testId
   return line.str();
 }
 
-std::string FormatReceiverSampleLine(double mos, unsigned int lostPackets,
-                                     unsigned int estimatedPackets, double lossRate,
-                                     double averageBurstSize, unsigned int avgJitter,
-                                     unsigned int testId) {
+std::string FormatReceiverSampleLine(const TeskSample& s) {
   std::ostringstream line;
-  line << "test id = " << testId << "   " << "mos = " << mos << "  " << "lost packets = "
-       << lostPackets << "  " << "estimated packets = " << estimatedPackets << "  "
-       << "loss rate = " << lossRate << "  " << "average burst size = " << averageBurstSize
-       << "  " << "avg jitter = " << avgJitter << "  ";
+  line << "test id = " << s.testId << "   " << "mos = " << s.mos << "  " << "lost packets = "
+       << s.lostPackets << "  " << "estimated packets = " << s.estimatedPackets << "  "
+       << "loss rate = " << s.lossRate << "  " << "average burst size = " << s.averageBurstSize
+       << "  " << "avg jitter = " << s.avgJitter << "  ";
   return line.str();
 }
 
@@ -26,14 +23,8 @@ void TextSenderCallback::doCallback(unsigned int sentPackets, unsigned int testI
   std::cout << FormatSenderSampleLine(sentPackets, testId) << std::endl;
 }
 
-void TextReceiverCallback::doCallback(double mos, unsigned int, unsigned int, unsigned int,
-                                      unsigned int, unsigned int lostPackets,
-                                      unsigned int estimatedPackets, double lossRate,
-                                      double averageBurstSize, unsigned int avgJitter,
-                                      unsigned int testId) {
-  std::cout << FormatReceiverSampleLine(mos, lostPackets, estimatedPackets, lossRate,
-                                        averageBurstSize, avgJitter, testId)
-            << std::endl;
+void TextReceiverCallback::onSample(const TeskSample& sample) {
+  std::cout << FormatReceiverSampleLine(sample) << std::endl;
 }
 
 JSONSampleArray::JSONSampleArray() {
@@ -57,24 +48,21 @@ void WriteSenderSampleMembers(JsonWriter& w, unsigned int sentPackets, unsigned 
   w.Uint(sentPackets);
 }
 
-void WriteReceiverSampleMembers(JsonWriter& w, double mos, unsigned int lostPackets,
-                                unsigned int estimatedPackets, double lossRate,
-                                double averageBurstSize, unsigned int avgJitter,
-                                unsigned int testId) {
+void WriteReceiverSampleMembers(JsonWriter& w, const TeskSample& s) {
   w.Key("TestId");
-  w.Uint(testId);
+  w.Uint(s.testId);
   w.Key("MOS");
-  WriteJsonDouble(w, mos);
+  WriteJsonDouble(w, s.mos);
   w.Key("LostPackets");
-  w.Uint(lostPackets);
+  w.Uint(s.lostPackets);
   w.Key("EstimatedPackets");
-  w.Uint(estimatedPackets);
+  w.Uint(s.estimatedPackets);
   w.Key("LossRate");
-  WriteJsonDouble(w, lossRate);
+  WriteJsonDouble(w, s.lossRate);
   w.Key("AverageBurstSize");
-  WriteJsonDouble(w, averageBurstSize);
+  WriteJsonDouble(w, s.averageBurstSize);
   w.Key("AvgJitter");
-  w.Uint(avgJitter);
+  w.Uint(s.avgJitter);
 }
 
 void JSONSampleArray::Double(double value) { WriteJsonDouble(jsonWriter, value); }
@@ -86,14 +74,9 @@ void JSONSenderCallback::doCallback(unsigned int sentPackets, unsigned int testI
   w.EndObject();
 }
 
-void JSONReceiverCallback::doCallback(double mos, unsigned int, unsigned int, unsigned int,
-                                      unsigned int, unsigned int lostPackets,
-                                      unsigned int estimatedPackets, double lossRate,
-                                      double averageBurstSize, unsigned int avgJitter,
-                                      unsigned int testId) {
+void JSONReceiverCallback::onSample(const TeskSample& sample) {
   auto& w = samples.writer();
   w.StartObject();
-  WriteReceiverSampleMembers(w, mos, lostPackets, estimatedPackets, lossRate, averageBurstSize,
-                             avgJitter, testId);
+  WriteReceiverSampleMembers(w, sample);
   w.EndObject();
 }

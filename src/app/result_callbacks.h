@@ -16,10 +16,7 @@
 
 // The text lines, apart from the stream they go to.
 std::string FormatSenderSampleLine(unsigned int sentPackets, unsigned int testId);
-std::string FormatReceiverSampleLine(double mos, unsigned int lostPackets,
-                                     unsigned int estimatedPackets, double lossRate,
-                                     double averageBurstSize, unsigned int avgJitter,
-                                     unsigned int testId);
+std::string FormatReceiverSampleLine(const TeskSample& sample);
 
 class TextSenderCallback : public PulvoSenderCallback {
  public:
@@ -32,10 +29,7 @@ class TextSenderCallback : public PulvoSenderCallback {
 class TextReceiverCallback : public PulvoReceiverCallback {
  public:
   ~TextReceiverCallback() override = default;
-  void doCallback(double mos, unsigned int startSeconds, unsigned int startMicroseconds,
-                  unsigned int elapsedSeconds, unsigned int elapsedMicroseconds,
-                  unsigned int lostPackets, unsigned int estimatedPackets, double lossRate,
-                  double averageBurstSize, unsigned int avgJitter, unsigned int testId) override;
+  void onSample(const TeskSample& sample) override;
   bool finalizeResults() override { return true; }
   void readResults(std::string&) override {}
 };
@@ -48,10 +42,7 @@ void WriteJsonDouble(JsonWriter& w, double value);
 // The members of one sample object, in the designed order. The live JSON
 // lines write the same members.
 void WriteSenderSampleMembers(JsonWriter& w, unsigned int sentPackets, unsigned int testId);
-void WriteReceiverSampleMembers(JsonWriter& w, double mos, unsigned int lostPackets,
-                                unsigned int estimatedPackets, double lossRate,
-                                double averageBurstSize, unsigned int avgJitter,
-                                unsigned int testId);
+void WriteReceiverSampleMembers(JsonWriter& w, const TeskSample& sample);
 
 // A JSON array writer shared by both JSON callbacks.
 class JSONSampleArray {
@@ -82,10 +73,7 @@ class JSONSenderCallback : public PulvoSenderCallback {
 class JSONReceiverCallback : public PulvoReceiverCallback {
  public:
   ~JSONReceiverCallback() override = default;
-  void doCallback(double mos, unsigned int startSeconds, unsigned int startMicroseconds,
-                  unsigned int elapsedSeconds, unsigned int elapsedMicroseconds,
-                  unsigned int lostPackets, unsigned int estimatedPackets, double lossRate,
-                  double averageBurstSize, unsigned int avgJitter, unsigned int testId) override;
+  void onSample(const TeskSample& sample) override;
   bool finalizeResults() override { return samples.Finish(); }
   void readResults(std::string& out) override { out = samples.Text(); }
 

@@ -22,8 +22,8 @@ TestDescription Receiver() {
   return d;
 }
 
-ReceiverSampleValues Sample(double mos, double lossRate) {
-  ReceiverSampleValues s;
+TeskSample Sample(double mos, double lossRate) {
+  TeskSample s;
   s.mos = mos;
   s.lossRate = lossRate;
   s.averageBurstSize = 1.5;
@@ -44,7 +44,7 @@ TEST(LiveOutputsTest, Rfc3339InUtcWithMilliseconds) {
 // with the same values, then the added ones.
 TEST(LiveOutputsTest, SampleLineExtendsTheDesignedObject) {
   JSONReceiverCallback designed;
-  designed.doCallback(3.25, 0, 0, 0, 0, 3, 200, 0.015, 1.5, 12, 7);
+  designed.onSample(Sample(3.25, 0.015));
   designed.finalizeResults();
   std::string array;
   designed.readResults(array);

@@ -8,10 +8,10 @@ namespace {
 
 TEST(TextResultsTest, LinesHaveTheirFixedShape) {
   EXPECT_EQ(FormatSenderSampleLine(250, 1), "test id = 1 sent_packets = 250 ");
-  EXPECT_EQ(FormatReceiverSampleLine(4.4, 0, 250, 0.0, 1.0, 3, 7),
+  EXPECT_EQ(FormatReceiverSampleLine(TeskSample{4.4, 0, 0, 0, 0, 0, 250, 0.0, 1.0, 3, 7}),
             "test id = 7   mos = 4.4  lost packets = 0  estimated packets = 250  loss rate = 0  "
             "average burst size = 1  avg jitter = 3  ");
-  EXPECT_EQ(FormatReceiverSampleLine(4.050403123, 2, 100, 0.5, 1234567.0, 0, 1),
+  EXPECT_EQ(FormatReceiverSampleLine(TeskSample{4.050403123, 0, 0, 0, 0, 2, 100, 0.5, 1234567.0, 0, 1}),
             "test id = 1   mos = 4.0504  lost packets = 2  estimated packets = 100  loss rate = 0.5  "
             "average burst size = 1.23457e+06  avg jitter = 0  ");
 }
@@ -48,8 +48,10 @@ TEST(JsonResultsTest, NoSampleIsAnEmptyArray) {
 
 TEST(JsonResultsTest, ReceiverSampleMembersInOrder) {
   JSONReceiverCallback callback;
+  // The library's arguments, and the same sample as one record: a repeat,
+  // kept.
   callback.doCallback(4.4, 1, 2, 3, 4, 0, 250, 0.0, 1.0, 3, 7);
-  callback.doCallback(4.4, 1, 2, 3, 4, 0, 250, 0.0, 1.0, 3, 7);  // repeats are kept
+  callback.onSample(TeskSample{4.4, 1, 2, 3, 4, 0, 250, 0.0, 1.0, 3, 7});
   ASSERT_TRUE(callback.finalizeResults());
   std::string out;
   callback.readResults(out);
@@ -61,8 +63,14 @@ TEST(JsonResultsTest, ReceiverSampleMembersInOrder) {
 
 TEST(JsonResultsTest, NumbersThatAreNotFiniteBecomeNull) {
   JSONReceiverCallback callback;
-  callback.doCallback(std::numeric_limits<double>::quiet_NaN(), 0, 0, 0, 0, 1, 100,
-                      std::numeric_limits<double>::infinity(), 0.25, 0, 1);
+  TeskSample sample;
+  sample.mos = std::numeric_limits<double>::quiet_NaN();
+  sample.lostPackets = 1;
+  sample.estimatedPackets = 100;
+  sample.lossRate = std::numeric_limits<double>::infinity();
+  sample.averageBurstSize = 0.25;
+  sample.testId = 1;
+  callback.onSample(sample);
   ASSERT_TRUE(callback.finalizeResults());
   std::string out;
   callback.readResults(out);

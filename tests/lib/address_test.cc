@@ -2,6 +2,8 @@
 // addresses are written back. Portable: the Windows build runs it too.
 #include <gtest/gtest.h>
 
+#include "test_util.h"
+
 #include "send_start.h"
 #include "udp_socket.h"
 
@@ -74,10 +76,11 @@ TEST(AddressTest, SameEndpointComparesFamilyAddressAndPort) {
 }
 
 TEST(AddressTest, SenderAddressesMustShareAFamily) {
-  SenderSettings s{12000, 0, 0, 20, 188, 5000, 49999, 50000, "::1", "::1", true};
-  EXPECT_TRUE(senderParameterErrors(s).empty());
+  SendConfig s = DefaultSendConfig();
+  s.localAddress = s.remoteAddress = "::1";
+  EXPECT_TRUE(senderParameterErrors(s, true).empty());
   s.localAddress = "127.0.0.1";
-  EXPECT_EQ(senderParameterErrors(s),
+  EXPECT_EQ(senderParameterErrors(s, true),
             std::vector<std::string>{"Error in sender parameter: local_address 127.0.0.1 and "
                                      "remote_address ::1 are not of the same address family"});
 }

@@ -18,10 +18,8 @@ struct Recorder : TeskAnalyzerCallback {
     double lossRate;
   };
   void streamFound(const TeskStreamInfo& s) override { found.push_back(s); }
-  void doCallback(unsigned stream, double time, double, unsigned, unsigned, unsigned, unsigned,
-                  unsigned lost, unsigned estimated, double lossRate, double, unsigned,
-                  unsigned) override {
-    samples.push_back({stream, time, lost, estimated, lossRate});
+  void doCallback(unsigned stream, double time, const TeskSample& s) override {
+    samples.push_back({stream, time, s.lostPackets, s.estimatedPackets, s.lossRate});
   }
   void streamEnded(const TeskStreamInfo& s, int result) override {
     ended.push_back(s);
@@ -71,8 +69,8 @@ TEST(CaptureAnalysisTest, EachWindowCountsTheDropsClosedInsideIt) {
       SCOPED_TRACE(testing::Message() << "ws " << ws << " sai " << sai << " drops "
                                       << drops->size());
       CaptureAnalysisSettings settings;
-      settings.windowSize = static_cast<uint16_t>(ws * 1000);
-      settings.sampleInterval = static_cast<uint16_t>(sai * 1000);
+      settings.window.windowSize = static_cast<uint16_t>(ws * 1000);
+      settings.window.sampleInterval = static_cast<uint16_t>(sai * 1000);
       Feed feed(settings);
       std::vector<std::pair<int64_t, uint32_t>> received;  // time, index
       for (uint32_t i = 0; i < 1500; ++i) {
@@ -209,7 +207,7 @@ TEST(CaptureAnalysisTest, CodecForDynamicTypesAndTheChoiceOfStreams) {
 // receive test; what follows is a new stream.
 TEST(CaptureAnalysisTest, APauseLongerThanTheTimeoutEndsTheStream) {
   CaptureAnalysisSettings settings;
-  settings.timeout = 3000;
+  settings.window.timeout = 3000;
   Feed feed(settings);
   for (uint32_t i = 0; i < 600; ++i) {
     const int64_t at = kT0 + i * 20000 + (i >= 300 ? 10000000 : 0);

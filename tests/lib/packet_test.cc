@@ -77,18 +77,6 @@ TEST(PacketTest, ShortDatagramsAreRefused) {
   EXPECT_EQ(p.seqNum, 42u);
 }
 
-TEST(PacketTest, SameMicrosecondKeepsTheSecondDatagram) {
-  PayloadMap map;
-  std::mutex mutex;
-  Payload first, second;
-  first.seqNum = 1;
-  second.seqNum = 2;
-  storePayload(map, mutex, 1700000000.000001, first);
-  storePayload(map, mutex, 1700000000.000001, second);
-  ASSERT_EQ(map.size(), 1u);
-  EXPECT_EQ(map.begin()->second.seqNum, 2u);
-}
-
 TEST(PacketTest, SizeLimits) {
   EXPECT_EQ(kMinPacketSize, 43u);
   EXPECT_EQ(kMaxPacketSize, 1528u);

@@ -3,34 +3,40 @@
 #include <gtest/gtest.h>
 
 #include "tesk_errors.h"
+#include "test_util.h"
 #include "udp_socket.h"
 
 namespace {
 
 using Messages = std::vector<std::string>;
 
-ReceiverSettings Valid() { return ReceiverSettings{"127.0.0.1", 50000, 4000, 1000, 30000, true}; }
+ReceiveConfig Valid() { return DefaultReceiveConfig(); }
 
 std::string E(const std::string& text) { return "Error in receiver parameter: " + text; }
 
 TEST(RecvStartTest, WindowAndIntervalRules) {
-  EXPECT_TRUE(receiverParameterErrors(Valid()).empty());
-  ReceiverSettings s = Valid();
-  s.windowSize = 1000;
-  s.sampleInterval = 500;
-  EXPECT_EQ(receiverParameterErrors(s), Messages{E("invalid window size or sampling interval size")});
-  s.windowSize = 1001;
-  s.sampleInterval = 1001;
-  EXPECT_EQ(receiverParameterErrors(s),
+  EXPECT_TRUE(receiverParameterErrors(Valid(), true).empty());
+  ReceiveConfig s = Valid();
+  s.window.windowSize = 1000;
+  s.window.sampleInterval = 500;
+  EXPECT_EQ(receiverParameterErrors(s, true), Messages{E("invalid window size or sampling interval size")});
+  s.window.windowSize = 1001;
+  s.window.sampleInterval = 1001;
+  EXPECT_EQ(receiverParameterErrors(s, true),
             Messages{E("sampling window cannot be shorter than sampling interval")});
-  s.sampleInterval = 1000;
-  EXPECT_TRUE(receiverParameterErrors(s).empty());
-  s.sampleInterval = 0;
-  EXPECT_EQ(receiverParameterErrors(s), Messages{E("invalid window size or sampling interval size")});
+  s.window.sampleInterval = 1000;
+  EXPECT_TRUE(receiverParameterErrors(s, true).empty());
+  s.window.sampleInterval = 0;
+  EXPECT_EQ(receiverParameterErrors(s, true), Messages{E("invalid window size or sampling interval size")});
 }
 
 TEST(RecvStartTest, EveryBrokenRuleIsNamedInOrder) {
-  ReceiverSettings s{"300.1.1.1", 0, 900, 2000, 0, false};
+  ReceiveConfig s = Valid();
+  s.localAddress = "300.1.1.1";
+  s.localPort = 0;
+  s.window.windowSize = 900;
+  s.window.sampleInterval = 2000;
+  s.window.timeout = 0;
   Messages expected = {E("port = 0"), E("invalid window size or sampling interval size"),
                        E("null timeout value"),
                        E("sampling window cannot be shorter than sampling interval"),
@@ -39,23 +45,22 @@ TEST(RecvStartTest, EveryBrokenRuleIsNamedInOrder) {
   if (platformChecksAddressText()) {
     expected.insert(expected.begin(), E("ip_address 300.1.1.1 is not a valid IP address"));
   }
-  EXPECT_EQ(receiverParameterErrors(s), expected);
+  EXPECT_EQ(receiverParameterErrors(s, false), expected);
 }
 
 TEST(RecvStartTest, AddressesLongerThanNineteenCharactersAreRefused) {
   if (!platformChecksAddressText()) GTEST_SKIP() << "the socket layer checks them here";
-  ReceiverSettings s = Valid();
+  ReceiveConfig s = Valid();
   s.localAddress = "0127.0000.0000.0001";  // 19 characters
-  EXPECT_TRUE(receiverParameterErrors(s).empty());
+  EXPECT_TRUE(receiverParameterErrors(s, true).empty());
   s.localAddress = "00127.0000.0000.0001";
-  EXPECT_EQ(receiverParameterErrors(s),
+  EXPECT_EQ(receiverParameterErrors(s, true),
             Messages{E("ip_address 00127.0000.0000.0001 is not a valid IP address")});
 }
 
 TEST(RecvStartTest, RunReceiverRefusesAMissingCallbackWithoutOpeningASocket) {
   int context = 0;
-  EXPECT_EQ(runReceiver("127.0.0.1", 50000, 4000, 1000, 120, 30000, 1, nullptr, &context, 1),
-            PARAMETER_ERROR);
+  EXPECT_EQ(runReceiver(Valid(), SampleSink{nullptr, &context}), PARAMETER_ERROR);
 }
 
 }  // namespace

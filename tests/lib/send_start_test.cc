@@ -3,21 +3,22 @@
 #include <gtest/gtest.h>
 
 #include "tesk_errors.h"
+#include "test_util.h"
 #include "udp_socket.h"
 
 namespace {
 
+constexpr bool hasSink = true;
+
 using Messages = std::vector<std::string>;
 
-SenderSettings Valid() {
-  return SenderSettings{12000, 0, 0, 20, 188, 5000, 49999, 50000, "127.0.0.1", "127.0.0.1", true};
-}
+SendConfig Valid() { return DefaultSendConfig(); }
 
 std::string E(const std::string& text) { return "Error in sender parameter: " + text; }
 
 TEST(SendStartTest, AcceptsTheDefaultsAndTheLimits) {
-  EXPECT_TRUE(senderParameterErrors(Valid()).empty());
-  SenderSettings s = Valid();
+  EXPECT_TRUE(senderParameterErrors(Valid(), hasSink).empty());
+  SendConfig s = Valid();
   s.testDuration = 1001;
   s.sampleInterval = 1001;
   s.packetSize = 43;
@@ -25,31 +26,31 @@ TEST(SendStartTest, AcceptsTheDefaultsAndTheLimits) {
   s.codec = 1;
   s.fec = 3;
   s.localPort = 0;  // refused later, by the socket layer
-  EXPECT_TRUE(senderParameterErrors(s).empty());
+  EXPECT_TRUE(senderParameterErrors(s, hasSink).empty());
   s.packetSize = 1528;
-  EXPECT_TRUE(senderParameterErrors(s).empty());
+  EXPECT_TRUE(senderParameterErrors(s, hasSink).empty());
 }
 
 TEST(SendStartTest, DurationRules) {
-  SenderSettings s = Valid();
+  SendConfig s = Valid();
   s.testDuration = 1000;
   s.sampleInterval = 1000;
-  EXPECT_EQ(senderParameterErrors(s), Messages{E("invalid duration settings")});
+  EXPECT_EQ(senderParameterErrors(s, hasSink), Messages{E("invalid duration settings")});
   s.testDuration = 500;
   s.sampleInterval = 2000;
-  EXPECT_EQ(senderParameterErrors(s),
+  EXPECT_EQ(senderParameterErrors(s, hasSink),
             (Messages{E("invalid duration settings"), E("invalid duration settings")}));
   s = Valid();
   s.sampleInterval = 0;
-  EXPECT_EQ(senderParameterErrors(s), Messages{E("invalid duration settings")});
+  EXPECT_EQ(senderParameterErrors(s, hasSink), Messages{E("invalid duration settings")});
 }
 
 TEST(SendStartTest, EveryBrokenRuleIsNamedInOrder) {
-  SenderSettings s = Valid();
+  SendConfig s = Valid();
   s.codec = 2;
   s.fec = 4;
   s.streamInterval = 0;
-  EXPECT_EQ(senderParameterErrors(s),
+  EXPECT_EQ(senderParameterErrors(s, hasSink),
             (Messages{E("invalid codec setting"), E("invalid FEC setting"),
                       E("invalid packetization interval settings")}));
   s = Valid();
@@ -63,50 +64,47 @@ TEST(SendStartTest, EveryBrokenRuleIsNamedInOrder) {
     expected.insert(expected.begin(), {E("remote_address abc is not a valid IP address"),
                                        E("local_address 1.2.3.256 is not a valid IP address")});
   }
-  EXPECT_EQ(senderParameterErrors(s), expected);
+  EXPECT_EQ(senderParameterErrors(s, hasSink), expected);
 }
 
 TEST(SendStartTest, PacketSizeEndsTheChecks) {
-  SenderSettings s = Valid();
+  SendConfig s = Valid();
   s.packetSize = 42;
-  s.hasCallback = false;
-  EXPECT_EQ(senderParameterErrors(s),
+  bool hasSink = false;
+  EXPECT_EQ(senderParameterErrors(s, hasSink),
             (Messages{E("invalid packet size (minimum packet size is 43B)"),
                       E("invalid callback")}));
   s.packetSize = 1529;
-  s.hasCallback = true;
-  EXPECT_EQ(senderParameterErrors(s),
+  hasSink = true;
+  EXPECT_EQ(senderParameterErrors(s, hasSink),
             Messages{E("invalid packet size (maximum packet size is 1528B)")});
   s = Valid();
-  s.hasCallback = false;
-  EXPECT_EQ(senderParameterErrors(s), Messages{E("invalid callback")});
+  hasSink = false;
+  EXPECT_EQ(senderParameterErrors(s, hasSink), Messages{E("invalid callback")});
 }
 
 TEST(SendStartTest, AddressesMustFitFifteenCharacters) {
   if (!platformChecksAddressText()) GTEST_SKIP() << "the socket layer checks them here";
-  SenderSettings s = Valid();
+  SendConfig s = Valid();
   s.remoteAddress = "127.000.000.001";  // 15 characters, accepted
-  EXPECT_TRUE(senderParameterErrors(s).empty());
+  EXPECT_TRUE(senderParameterErrors(s, hasSink).empty());
   s.remoteAddress = "0127.000.000.001";  // parses, but does not fit
-  EXPECT_EQ(senderParameterErrors(s),
+  EXPECT_EQ(senderParameterErrors(s, hasSink),
             Messages{E("remote_address 0127.000.000.001 is not a valid IP address")});
   s = Valid();
   s.localAddress = std::string("127.0.0.1\0x", 11);
-  EXPECT_EQ(senderParameterErrors(s).size(), 1u);
+  EXPECT_EQ(senderParameterErrors(s, hasSink).size(), 1u);
 }
 
 TEST(SendStartTest, RunSenderRefusesBeforeOpeningAnything) {
   int context = 0;
   auto callback = [](void*, unsigned int, unsigned int) {};
-  EXPECT_EQ(runSender(1000, 0, 0, 20, 188, 1000, 40000, 50000, "127.0.0.1", "127.0.0.1", 1, -1,
-                      callback, &context),
-            PARAMETER_ERROR);
-  EXPECT_EQ(runSender(12000, 0, 0, 20, 188, 5000, 40000, 50000, "127.0.0.1", "127.0.0.1", 1, -1,
-                      nullptr, &context),
-            PARAMETER_ERROR);
-  EXPECT_EQ(runSender(12000, 0, 0, 20, 188, 5000, 40000, 50000, "127.0.0.1", "127.0.0.1", 1, -1,
-                      callback, nullptr),
-            PARAMETER_ERROR);
+  SendConfig shortTest = Valid();
+  shortTest.testDuration = 1000;
+  shortTest.sampleInterval = 1000;
+  EXPECT_EQ(runSender(shortTest, SendSink{callback, &context}), PARAMETER_ERROR);
+  EXPECT_EQ(runSender(Valid(), SendSink{nullptr, &context}), PARAMETER_ERROR);
+  EXPECT_EQ(runSender(Valid(), SendSink{callback, nullptr}), PARAMETER_ERROR);
 }
 
 }  // namespace

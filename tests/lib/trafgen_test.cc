@@ -20,23 +20,15 @@ struct Samples {
   std::vector<unsigned int> testIds;
 };
 
-GeneratorParams Params(uint32_t durationMs, uint16_t sampleMs, uint16_t remotePort,
-                       Samples* samples) {
-  GeneratorParams p{};
+SendConfig Params(uint32_t durationMs, uint16_t sampleMs, uint16_t remotePort) {
+  SendConfig p = DefaultSendConfig();
   p.testDuration = durationMs;
   p.codec = 1;
   p.fec = 2;
-  p.streamInterval = 20;
-  p.packetSize = 188;
   p.sampleInterval = sampleMs;
   p.localPort = FreeUdpPort();
   p.remotePort = remotePort;
-  p.localAddress = "127.0.0.1";
-  p.remoteAddress = "127.0.0.1";
   p.testId = 7;
-  p.callback = &Samples::Record;
-  p.context = samples;
-  p.generatorOption = -1;
   return p;
 }
 
@@ -56,7 +48,7 @@ TEST(TrafgenTest, SendsThePacedStreamThenEndOfStreamPackets) {
   UdpPeer receiver;
   Samples samples;
   FakeClock clock(1700000000, 0);
-  ASSERT_EQ(startGenerator(Params(2000, 1000, receiver.port(), &samples)), 0);
+  ASSERT_EQ(startGenerator(Params(2000, 1000, receiver.port()), SendSink{&Samples::Record, &samples}), 0);
 
   std::vector<std::vector<uint8_t>> datagrams = Drain(receiver);
   ASSERT_EQ(datagrams.size(), 201u);
@@ -88,7 +80,7 @@ TEST(TrafgenTest, OversleepIsNotMadeUp) {
   Samples samples;
   FakeClock clock;
   clock.OnNap([](FakeClock& c) { c.Advance(5000); });  // every pause runs 5 ms long
-  ASSERT_EQ(startGenerator(Params(2000, 1000, receiver.port(), &samples)), 0);
+  ASSERT_EQ(startGenerator(Params(2000, 1000, receiver.port()), SendSink{&Samples::Record, &samples}), 0);
   std::vector<std::vector<uint8_t>> datagrams = Drain(receiver);
   size_t data = 0;
   for (const auto& d : datagrams) {
@@ -102,18 +94,18 @@ TEST(TrafgenTest, OversleepIsNotMadeUp) {
 TEST(TrafgenTest, UnusableAddressesAndPortsFailWithSocketError) {
   Samples samples;
   UdpPeer receiver;
-  GeneratorParams p = Params(2000, 1000, receiver.port(), &samples);
+  SendConfig p = Params(2000, 1000, receiver.port());
   p.remoteAddress = "abc";
-  EXPECT_EQ(startGenerator(p), SOCKET_ERROR);
+  EXPECT_EQ(startGenerator(p, SendSink{&Samples::Record, &samples}), SOCKET_ERROR);
 
-  p = Params(2000, 1000, receiver.port(), &samples);
+  p = Params(2000, 1000, receiver.port());
   p.localPort = 0;
-  EXPECT_EQ(startGenerator(p), SOCKET_ERROR);
+  EXPECT_EQ(startGenerator(p, SendSink{&Samples::Record, &samples}), SOCKET_ERROR);
 
   UdpPeer occupant;
-  p = Params(2000, 1000, receiver.port(), &samples);
+  p = Params(2000, 1000, receiver.port());
   p.localPort = occupant.port();
-  EXPECT_EQ(startGenerator(p), SOCKET_ERROR);
+  EXPECT_EQ(startGenerator(p, SendSink{&Samples::Record, &samples}), SOCKET_ERROR);
   EXPECT_TRUE(samples.counts.empty());
   EXPECT_TRUE(receiver.Receive(50).empty());
 }

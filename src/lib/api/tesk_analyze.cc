@@ -41,7 +41,16 @@ int TeskAnalyzer::analyzeCapture() {
   const std::string prefix = "Error in analyzer parameter: ";
   std::vector<std::string> errors;
   if (captureFile.empty()) errors.push_back(prefix + "no capture file given");
-  appendWindowErrors(prefix, windowSize, sampleInterval, timeout, errors);
+  CaptureAnalysisSettings settings;
+  settings.window.windowSize = windowSize;
+  settings.window.sampleInterval = sampleInterval;
+  settings.window.dejitterLength = dejitterLength;
+  settings.window.timeout = timeout;
+  settings.window.testId = testId;
+  settings.port = port;
+  settings.stream = stream;
+  settings.dynamicCodec = dynamicCodec;
+  appendWindowErrors(prefix, settings.window, errors);
   if (dynamicCodec < -1 || dynamicCodec > 1) errors.push_back(prefix + "unknown codec");
   if (callback == nullptr) errors.push_back(prefix + "invalid callback");
   if (!errors.empty()) {
@@ -52,15 +61,6 @@ int TeskAnalyzer::analyzeCapture() {
     return PARAMETER_ERROR;
   }
 
-  CaptureAnalysisSettings settings;
-  settings.windowSize = windowSize;
-  settings.sampleInterval = sampleInterval;
-  settings.dejitterLength = dejitterLength;
-  settings.timeout = timeout;
-  settings.testId = testId;
-  settings.port = port;
-  settings.stream = stream;
-  settings.dynamicCodec = dynamicCodec;
   CaptureAnalysis analysis(settings, callback);
   AnalysisSink sink(analysis);
   std::string readError;

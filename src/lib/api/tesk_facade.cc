@@ -6,6 +6,18 @@
 #include "tesk_version.h"
 #include "test_error.h"
 
+namespace {
+
+// The one place where a sample is unpacked into the callback's arguments.
+void deliverToReceiver(void* receiver, const TeskSample& s) {
+  TeskReceiver::receiverCallbackWrapper(receiver, s.mos, s.startSeconds, s.startMicroseconds,
+                                        s.elapsedSeconds, s.elapsedMicroseconds, s.lostPackets,
+                                        s.estimatedPackets, s.lossRate, s.averageBurstSize,
+                                        s.avgJitter, s.testId);
+}
+
+}  // namespace
+
 TeskSender::TeskSender(unsigned int givenTestDuration, unsigned char givenCodec,
                        unsigned char givenFec, unsigned char givenStreamInterval,
                        unsigned short givenPacketSize, unsigned short givenSampleInterval,
@@ -46,9 +58,21 @@ int TeskSender::startSender() {
     TESK_LOG_FAILURE(7, "", "Error in sender parameter: invalid callback");
     return PARAMETER_ERROR;
   }
-  return runSender(testDuration, codec, fec, streamInterval, packetSize, sampleInterval, localPort,
-                   remotePort, remoteAddress, localAddress, testId, generatorOption,
-                   senderCallbackWrapper, this);
+  // The generator option is kept for callers that read it back; no
+  // generator uses it.
+  SendConfig config;
+  config.localAddress = localAddress;
+  config.remoteAddress = remoteAddress;
+  config.localPort = localPort;
+  config.remotePort = remotePort;
+  config.testDuration = testDuration;
+  config.sampleInterval = sampleInterval;
+  config.codec = codec;
+  config.fec = fec;
+  config.streamInterval = streamInterval;
+  config.packetSize = packetSize;
+  config.testId = testId;
+  return runSender(config, SendSink{senderCallbackWrapper, this});
 }
 
 void TeskSender::senderCallbackWrapper(void* context, unsigned int sentPackets,
@@ -85,8 +109,16 @@ int TeskReceiver::startReceiver() {
     TESK_LOG_FAILURE(7, "", "Error in receiver parameter: invalid callback");
     return PARAMETER_ERROR;
   }
-  return runReceiver(localAddress, localPort, windowSize, sampleInterval, dejitterLength, timeout,
-                     testId, receiverCallbackWrapper, this, threadCount);
+  ReceiveConfig config;
+  config.localAddress = localAddress;
+  config.localPort = localPort;
+  config.window.windowSize = windowSize;
+  config.window.sampleInterval = sampleInterval;
+  config.window.dejitterLength = dejitterLength;
+  config.window.timeout = timeout;
+  config.window.testId = testId;
+  config.threadCount = threadCount;
+  return runReceiver(config, SampleSink{deliverToReceiver, this});
 }
 
 void TeskReceiver::receiverCallbackWrapper(void* context, double mos, unsigned int startSeconds,

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "sleep_utils.h"
+#include "time_of_day.h"
 
 // Windows file time (100 ns units since 1 January 1601) as a time of day.
 TimeOfDay timeOfDayFromFileTime(uint64_t fileTime);

@@ -1,14 +1,9 @@
 #include "capture_analysis.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cmath>
 #include <cstring>
-#include <limits>
-#include <mutex>
 #include <vector>
 
-#include "qos_calc.h"
 #include "rtp_stream.h"
 #include "test_error.h"
 
@@ -25,8 +20,8 @@ TimeOfDay timeOfMicros(int64_t micros) {
   return TimeOfDay{micros / kMicros, micros % kMicros};
 }
 
-// The map key of a packet, as the server keys one received at that time.
-double keyOfMicros(int64_t micros) { return timeOfMicros(micros).seconds(); }
+// A packet's arrival, as the receive test keys one received at that time.
+double arrivalOfMicros(int64_t micros) { return timeOfMicros(micros).seconds(); }
 
 // A pulvo test packet: the marker, and header values the sender can write.
 bool decodePulvoPacket(const UdpDatagram& d, Payload* out) {
@@ -41,44 +36,17 @@ bool decodePulvoPacket(const UdpDatagram& d, Payload* out) {
 }  // namespace
 
 struct CaptureAnalysis::Stream {
-  CaptureAnalysis* owner = nullptr;
   TeskStreamInfo info;
   RtpStreamClock rtp;
   bool selected = false;
   bool confirmed = false;
-  bool active = false;  // the calculation runs
-  bool ended = false;   // the calculation has ended and been reported
-  std::string localAddress;  // the destination, for the calculation's log lines
-  uint16_t localPort = 0;
+  bool active = false;  // the meter runs
+  bool ended = false;   // the meter has ended and the stream been reported
   int64_t firstTime = 0;
   Payload firstPayload;
   uint32_t firstSeq = 0, highestSeq = 0;  // of the data packets, for the totals
-
-  PayloadMap map;
-  std::mutex mapMutex;
-  std::atomic<int16_t> qosStatus{kQosEndOfStream};
-  std::atomic<uint8_t> serverRunning{kServerRunning};
-  std::atomic<uint8_t> qosState{kQosRunning};
-  TeskClockHooks clock{};
-  int64_t now = 0;       // the stream's capture time, microseconds
-  int64_t nextTick = 0;  // when its calculation ticks next
-  std::unique_ptr<QosTask> task;
-
-  static TimeOfDay clockNow(void* self) {
-    return timeOfMicros(static_cast<Stream*>(self)->now);
-  }
-
-  static void sample(void* self, double mos, unsigned int startSeconds,
-                     unsigned int startMicroseconds, unsigned int elapsedSeconds,
-                     unsigned int elapsedMicroseconds, unsigned int lostPackets,
-                     unsigned int estimatedPackets, double lossRate, double averageBurstSize,
-                     unsigned int avgJitter, unsigned int testId) {
-    Stream& s = *static_cast<Stream*>(self);
-    s.owner->callback->doCallback(s.info.index, static_cast<double>(s.now) / kMicros, mos,
-                                  startSeconds, startMicroseconds, elapsedSeconds,
-                                  elapsedMicroseconds, lostPackets, estimatedPackets, lossRate,
-                                  averageBurstSize, avgJitter, testId);
-  }
+  std::unique_ptr<Meter> meter;
+  int64_t nextTick = 0;  // capture time of the meter's next tick, microseconds
 };
 
 bool CaptureAnalysis::Key::operator==(const Key& o) const {
@@ -176,11 +144,8 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
       return;
     }
     auto stream = std::make_unique<Stream>();
-    stream->owner = this;
     stream->info.source = formatEndpoint(d.family, d.source, d.sourcePort);
     stream->info.destination = formatEndpoint(d.family, d.destination, d.destinationPort);
-    stream->localAddress = formatAddressBytes(d.family, d.destination);
-    stream->localPort = d.destinationPort;
     stream->info.pulvoStream = key.pulvo;
     stream->info.ssrc = key.ssrc;
     stream->info.payloadType = key.pulvo ? -1 : rtp.payloadType;
@@ -216,14 +181,12 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
     captureCounts.filtered++;
     return;
   }
-  if (!s.active) return;
-  std::lock_guard<std::mutex> lock(s.mapMutex);
-  s.map[keyOfMicros(timeMicros)] = payload;
+  if (s.active) s.meter->add(arrivalOfMicros(timeMicros), payload);
 }
 
 void CaptureAnalysis::forgetLoneFirstPackets(int64_t timeMicros) {
   while (!unconfirmed.empty() &&
-         (unconfirmed.front().first < timeMicros - int64_t{settings.timeout} * 1000 ||
+         (unconfirmed.front().first < timeMicros - int64_t{settings.window.timeout} * 1000 ||
           unconfirmed.size() > kMaxUnconfirmed)) {
     auto found = streams.find(unconfirmed.front().second);
     if (found != streams.end() && !found->second->confirmed) streams.erase(found);
@@ -232,8 +195,9 @@ void CaptureAnalysis::forgetLoneFirstPackets(int64_t timeMicros) {
 }
 
 // A stream is recognised at its second packet, which also gives its packet
-// interval. Its calculation starts as a receive test's does when the first
-// packet is already waiting: that packet arrived before the first window.
+// interval. Its meter starts as a receive test's does when the first packet
+// is already waiting: one microsecond after it, the capture clock's
+// smallest step, so that it lies before the first window.
 void CaptureAnalysis::confirm(Stream& s) {
   s.confirmed = true;
   s.info.index = ++recognised;
@@ -244,62 +208,47 @@ void CaptureAnalysis::confirm(Stream& s) {
   if (!s.selected) return;
   callback->streamFound(s.info);
 
-  QosCalcParams p;
-  p.payloadMap = &s.map;
-  p.mapMutex = &s.mapMutex;
-  p.windowSize = settings.windowSize;
-  p.sampleInterval = settings.sampleInterval;
-  p.dejitterLength = settings.dejitterLength;
-  p.timeout = settings.timeout;
-  p.testId = settings.testId;
-  p.qosStatus = &s.qosStatus;
-  p.serverRunning = &s.serverRunning;
-  p.qosState = &s.qosState;
-  p.tickSleep = nullptr;
-  s.clock.now = &Stream::clockNow;
-  s.clock.context = &s;
-  p.clock = &s.clock;
-  p.callback = &Stream::sample;
-  p.context = &s;
-  std::memset(p.localAddress, 0, sizeof p.localAddress);
-  std::strncpy(p.localAddress, s.localAddress.c_str(), sizeof p.localAddress - 1);
-  p.localPort = s.localPort;
-  p.serverThreadId = 0;
-
-  s.map[keyOfMicros(s.firstTime)] = s.firstPayload;
-  s.now = s.firstTime + 1;
-  s.task = std::make_unique<QosTask>(p);
-  s.active = s.task->begin();
-  s.nextTick = s.now;
-  if (!s.active) report(s);
+  s.meter = std::make_unique<Meter>(settings.window, "QoSCalc(stream " +
+                                                         std::to_string(s.info.index) + "): ");
+  s.meter->add(arrivalOfMicros(s.firstTime), s.firstPayload);
+  s.nextTick = s.firstTime + 1;
+  s.meter->begin(timeOfMicros(s.nextTick));
+  s.active = true;
 }
 
 bool CaptureAnalysis::advance(Stream& s, int64_t timeMicros) {
   while (s.active && s.nextTick <= timeMicros) {
-    s.now = s.nextTick;
-    int32_t remaining = 0;
-    if (!s.task->tick(&remaining)) {
-      s.active = false;
-      report(s);
-      break;
+    TeskSample sample;
+    switch (s.meter->tick(timeOfMicros(s.nextTick), &sample)) {
+      case Meter::Tick::Sample:
+        callback->doCallback(s.info.index, static_cast<double>(s.nextTick) / kMicros, sample);
+        break;
+      case Meter::Tick::EndOfStream:
+        report(s, false);
+        break;
+      case Meter::Tick::GaveUp:
+        report(s, true);
+        break;
+      case Meter::Tick::WarmUp:
+      case Meter::Tick::Dropped:
+        break;
     }
-    // On capture time a tick takes no time; the floor only guards the loop.
-    s.nextTick = s.now + (remaining > 0 ? remaining : int32_t{1000});
+    // On capture time a tick takes no time.
+    s.nextTick += int64_t{settings.window.sampleInterval} * 1000;
   }
   return s.active;
 }
 
-void CaptureAnalysis::report(Stream& s) {
+void CaptureAnalysis::report(Stream& s, bool gaveUp) {
+  s.active = false;
   s.ended = true;
   // Nothing of an ended stream is needed but its totals.
-  s.task.reset();
-  s.map.clear();
+  s.meter.reset();
   s.info.lostPackets = static_cast<long long>(s.highestSeq - s.firstSeq) + 1 -
                        static_cast<long long>(s.info.packets);
-  const bool gaveUp = s.qosStatus.load() == kQosGaveUp;
   if (gaveUp && result == 0) {
     result = TIMEOUT_ERROR;
-    // The calculation's own words name no stream.
+    // The meter's own words name no stream.
     clearTestError();
     noteTestError("stream " + std::to_string(s.info.index) + " (" + s.info.source + " -> " +
                   s.info.destination + ") had no packet for longer than the time-out");
@@ -308,30 +257,16 @@ void CaptureAnalysis::report(Stream& s) {
 }
 
 int CaptureAnalysis::finish() {
-  // In order of recognition, so that the last samples come out in the order
-  // of the streams.
+  // In order of recognition, so that the streams end in their order.
   std::vector<Stream*> open;
   for (auto& entry : streams) {
     if (entry.second->active) open.push_back(entry.second.get());
   }
   std::sort(open.begin(), open.end(),
             [](const Stream* a, const Stream* b) { return a->info.index < b->info.index; });
-  for (Stream* s : open) {
-    Payload end;  // a zero send time: the end-of-stream packet
-    {
-      std::lock_guard<std::mutex> lock(s->mapMutex);
-      const double last = s->map.empty() ? keyOfMicros(s->now) : s->map.rbegin()->first;
-      s->map[std::nextafter(last, std::numeric_limits<double>::infinity())] = end;
-    }
-    // The end is met at the first sample pass: after at most the warm-up
-    // ticks.
-    const int passDue = settings.windowSize / settings.sampleInterval + 2;
-    for (int ticks = 0; s->active && ticks < passDue; ++ticks) advance(*s, s->nextTick);
-    if (s->active) {  // cannot happen; never leave a stream unreported
-      s->active = false;
-      report(*s);
-    }
-  }
+  // The end of the capture is the end of each stream: a window still open
+  // then gives no sample, as at an end-of-stream packet.
+  for (Stream* s : open) report(*s, false);
   streams.clear();
   if (recognised == 0 || (settings.stream != 0 && settings.stream > recognised)) {
     noteTestError(recognised == 0 ? "no RTP voice or pulvo test stream found"

@@ -1,14 +1,12 @@
 #ifndef TESK_CAPTURE_ANALYSIS_H
 #define TESK_CAPTURE_ANALYSIS_H
 
-// The streams of one capture and their QoS calculations on capture time.
+// The streams of one capture, each measured by a meter on capture time.
 //
-// Each stream owns what a receive test's server would: a PayloadMap and the
-// status cells, and the QoS calculation itself (QosTask) with a clock of
-// its own that reads the stream's capture time. A datagram first brings the
-// stream's calculation up to its time stamp, running every tick that falls
-// due before it, then enters the map, as the server's datagram would. No
-// thread, no sleep: a stream's ticks run when capture time reaches them.
+// A datagram first brings its stream's meter up to its time stamp, running
+// every tick that falls due before it, then enters the meter, as a received
+// datagram enters the receive test's. No thread, no clock, no sleep: a
+// stream's ticks run when capture time reaches them.
 
 #include <cstdint>
 #include <deque>
@@ -16,15 +14,12 @@
 #include <unordered_map>
 
 #include "capture_decode.h"
+#include "meter.h"
 #include "packet.h"
 #include "tesk_analyze.h"
 
 struct CaptureAnalysisSettings {
-  uint16_t windowSize = 4000;     // ms
-  uint16_t sampleInterval = 1000;  // ms
-  uint16_t dejitterLength = 120;  // ms
-  uint32_t timeout = 30000;       // ms
-  uint32_t testId = 1;
+  WindowSettings window;
   uint16_t port = 0;      // 0: every port
   uint32_t stream = 0;    // 0: every stream
   int dynamicCodec = -1;  // codec of dynamic payload types; -1: not voice
@@ -39,8 +34,7 @@ class CaptureAnalysis {
   void addFrame(int64_t timeMicros, int linkType, const uint8_t* frame, size_t capturedLength);
   void addDatagram(int64_t timeMicros, const UdpDatagram& datagram);
   // The capture has ended: every stream still open ends as at an
-  // end-of-stream packet right after its last datagram, its partly open
-  // window giving no sample. Returns 0, or TIMEOUT_ERROR when no stream was
+  // end-of-stream packet, its partly open window giving no sample. Returns 0, or TIMEOUT_ERROR when no stream was
   // found or one of them gave up.
   int finish();
 
@@ -63,7 +57,7 @@ class CaptureAnalysis {
   void confirm(Stream& stream);
   // Runs the stream's ticks up to `timeMicros`; false once it has ended.
   bool advance(Stream& stream, int64_t timeMicros);
-  void report(Stream& stream);
+  void report(Stream& stream, bool gaveUp);
 
   CaptureAnalysisSettings settings;
   TeskAnalyzerCallback* callback;

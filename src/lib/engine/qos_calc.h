@@ -1,110 +1,97 @@
 #ifndef TESK_QOS_CALC_H
 #define TESK_QOS_CALC_H
 
-// The QoS calculation task: waits for the first packet, then once per
-// sampling interval measures the sliding window over the shared PayloadMap
-// and reports a sample with its MOS.
+// The receive test's calculation: one meter on a background task, waiting
+// for the first packet and then ticking once per sampling interval on the
+// system's clock, while the server's thread hands it the packets.
 //
-// Thread safety: the task runs on a pool thread beside the server. It reads
-// and erases the map only under *mapMutex. The three status cells are shared
-// without a lock, each with one writer: serverRunning (server -> task: 0
-// asks the task to stop), qosStatus and qosState (task -> server: the status
-// is written first, then qosState becomes 2, after which the task touches
-// nothing shared).
+// Thread safety: the server's thread calls add(), requestStop() and the
+// status readers; the task runs run(). Packets cross over through an inbox
+// under a lock that is held only to append one packet or to take the whole
+// inbox, never during a window pass; the meter is the task's alone. The
+// status cells are atomic, each with one writer and values that only move
+// forward: the stop request (server), then the status and, last, the end
+// (task), after which the task touches nothing shared.
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
-#include "packet.h"
-#include "qos_window.h"
+#include "meter.h"
 #include "sleep_utils.h"
 #include "tesk_errors.h"
+#include "tesk_sample.h"
 
-typedef void (*ReceiverSampleCallback)(void* context, double mos, unsigned int startSeconds,
-                                       unsigned int startMicroseconds, unsigned int elapsedSeconds,
-                                       unsigned int elapsedMicroseconds, unsigned int lostPackets,
-                                       unsigned int estimatedPackets, double lossRate,
-                                       double averageBurstSize, unsigned int avgJitter,
-                                       unsigned int testId);
+// Where samples go: called on the calculation's thread.
+struct SampleSink {
+  void (*deliver)(void* context, const TeskSample& sample) = nullptr;
+  void* context = nullptr;
+};
 
-// The qosState cell.
-constexpr uint8_t kQosRunning = 1;
-constexpr uint8_t kQosEnded = 2;
-// The serverRunning cell.
-constexpr uint8_t kServerRunning = 1;
-constexpr uint8_t kServerStopping = 0;
-// The qosStatus cell. The server hands it on as its own result, so a
-// calculation that gave up (-1) ends the test with TIMEOUT_ERROR: the value
-// is the designed one and equals that code on purpose.
+// The status a calculation ends with. The server hands it on as its own
+// result, so one that gave up ends the test with TIMEOUT_ERROR.
 constexpr int16_t kQosEndOfStream = 0;
 constexpr int16_t kQosGaveUp = -1;
 static_assert(kQosGaveUp == TIMEOUT_ERROR, "a calculation that gave up is a time-out");
 
-struct QosCalcParams {
-  PayloadMap* payloadMap;
-  std::mutex* mapMutex;
-  uint16_t windowSize;      // ms
-  uint16_t sampleInterval;  // ms
-  uint16_t dejitterLength;  // ms
-  uint32_t timeout;         // ms
-  uint32_t testId;
-  std::atomic<int16_t>* qosStatus;     // kQosEndOfStream or kQosGaveUp
-  std::atomic<uint8_t>* serverRunning; // kServerRunning, then kServerStopping
-  std::atomic<uint8_t>* qosState;      // kQosRunning, then kQosEnded on every way out
-  WakeableSleep* tickSleep;            // the tick's sleep, woken when the server stops; may be null
-  const TeskClockHooks* clock = nullptr;  // the task's time of day; null: the process's clock
-  ReceiverSampleCallback callback;
-  void* context;
-  char localAddress[64];  // only logged; holds any address text of either family
-  uint16_t localPort;     // only logged
-  uint64_t serverThreadId;
+// What the calculation's log lines name.
+struct CalculationLabel {
+  std::string localAddress;
+  uint16_t localPort = 0;
+  unsigned long serverThreadId = 0;
 };
 
-// The calculation, one tick at a time. qosCalc runs it on the system's
-// clock, sleeping between ticks; the capture analysis runs it on capture
-// time, calling tick() whenever that time reaches the next tick.
-class QosTask {
+class ReceiveCalculation {
  public:
-  explicit QosTask(const QosCalcParams& params);
+  ReceiveCalculation(const WindowSettings& window, SampleSink sink, CalculationLabel label);
 
-  // The whole task: begin(), then ticks and sleeps until it ends.
+  // The server's side.
+  void add(double arrival, const Payload& payload);
+  uint64_t storedPackets() const { return stored.load(); }
+  // Asks the task to stop and wakes its tick sleep.
+  void requestStop();
+  bool hasEnded() const { return ended.load(); }
+  // How it ended: kQosEndOfStream, or kQosGaveUp when no packet came in time.
+  int16_t status() const { return endStatus.load(); }
+
+  // The task's side: waits for the first packet, then ticks until the end
+  // of the stream, a time-out or a stop request.
   void run();
 
-  // Waits for the first packet and fixes the measurement start. False when
-  // the task has already ended (*qosState is kQosEnded).
-  bool begin();
-  // One tick at the clock's current time: a warm-up tick or a sample. False
-  // when the task has ended; otherwise `remainingMicros` is how long to the
-  // next tick (zero or less when the tick overran).
-  bool tick(int32_t* remainingMicros);
+  // Ends the calculation with `status`. The run ends itself this way; a
+  // stand-in for the task (in tests) may too.
+  void end(int16_t status);
+  bool stopRequested() const { return stopping.load(); }
 
  private:
-  struct Elapsed {
-    int64_t sec;
-    int64_t usec;
-  };
-  static Elapsed timeSince(const TimeOfDay& start, const TimeOfDay& now);
-
-  TimeOfDay now() const;
-  void sleepUntilNextTick(uint32_t micros);
-  // False when the task must end: the server stopped or no packet came.
+  bool begin(TimeOfDay* firstTick);
   bool waitForFirstPacket();
-  bool sample(const Elapsed& elapsed, double windowStart);
-  bool finish();  // always false
+  // Moves the packets that arrived since the last call into the meter.
+  void takeArrivals();
+  void sleepUntilNextTick(int32_t remainingMicros);
 
-  const QosCalcParams p;
-  QosWindowConfig config;
-  QosRunningState state;
-  uint32_t emptyCount = 0;
-  TimeOfDay start, firstTickStart;
-  uint32_t warmUpTicks = 0;
-  uint32_t ticks = 0;
-  bool firstTick = true;
+  const WindowSettings window;
+  const SampleSink sink;
+  const CalculationLabel label;
+  std::string logPrefix;
+  Meter meter;
+
+  std::mutex inboxMutex;
+  std::vector<std::pair<double, Payload>> inbox;  // guarded by inboxMutex
+  std::vector<std::pair<double, Payload>> taken;  // the task's
+  std::atomic<uint64_t> stored{0};
+
+  std::atomic<bool> stopping{false};
+  std::atomic<int16_t> endStatus{kQosEndOfStream};
+  std::atomic<bool> ended{false};
+  WakeableSleep tickSleep;
 };
 
-// The task body, as the pool runs it; `params` points to a QosCalcParams
-// that must stay valid until *qosState is kQosEnded. Always returns 0.
-unsigned long qosCalc(void* params);
+// The task body as the pool runs it: `calculation` points to a
+// ReceiveCalculation that outlives the run. Always returns 0.
+unsigned long qosCalc(void* calculation);
 
 #endif  // TESK_QOS_CALC_H

@@ -7,31 +7,19 @@
 #include <vector>
 
 #include "qos_calc.h"
-
-struct ReceiverSettings {
-  std::string localAddress;
-  unsigned short localPort;
-  unsigned short windowSize;      // ms
-  unsigned short sampleInterval;  // ms
-  unsigned int timeout;           // ms
-  bool hasCallback;               // both the callback and its context are set
-};
+#include "test_config.h"
 
 // The window's rules, shared with the capture analysis: appends a message
-// (behind `prefix`) for each one that the values break, in rule order.
-void appendWindowErrors(const std::string& prefix, unsigned short windowSize,
-                        unsigned short sampleInterval, unsigned int timeout,
+// (behind `prefix`) for each one that the settings break, in rule order.
+void appendWindowErrors(const std::string& prefix, const WindowSettings& window,
                         std::vector<std::string>& errors);
 
-// The messages of every rule the settings break, in rule order; empty when
-// they are valid.
-std::vector<std::string> receiverParameterErrors(const ReceiverSettings& settings);
+// The messages of every rule the configuration breaks, in rule order; empty
+// when it is valid. `hasSink`: samples have somewhere to go.
+std::vector<std::string> receiverParameterErrors(const ReceiveConfig& config, bool hasSink);
 
 // Validates (logging one line per broken rule and returning PARAMETER_ERROR)
 // and then runs the whole receive test; samples arrive on a pool thread.
-int runReceiver(std::string localAddress, unsigned short localPort, unsigned short windowSize,
-                unsigned short sampleInterval, unsigned short dejitterLength, unsigned int timeout,
-                unsigned int testId, ReceiverSampleCallback callback, void* context,
-                unsigned short threadCount);
+int runReceiver(const ReceiveConfig& config, SampleSink sink);
 
 #endif  // TESK_RECV_START_H

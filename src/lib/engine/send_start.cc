@@ -6,7 +6,7 @@
 #include "test_error.h"
 #include "udp_socket.h"
 
-std::vector<std::string> senderParameterErrors(const SenderSettings& s) {
+std::vector<std::string> senderParameterErrors(const SendConfig& s, bool hasSink) {
   const std::string prefix = "Error in sender parameter: ";
   std::vector<std::string> errors;
   if (platformChecksAddressText()) {
@@ -39,42 +39,20 @@ std::vector<std::string> senderParameterErrors(const SenderSettings& s) {
     errors.push_back(prefix + (s.packetSize < kMinPacketSize
                                    ? "invalid packet size (minimum packet size is 43B)"
                                    : "invalid packet size (maximum packet size is 1528B)"));
-    if (!s.hasCallback) errors.push_back(prefix + "invalid callback");
+    if (!hasSink) errors.push_back(prefix + "invalid callback");
     return errors;
   }
-  if (!s.hasCallback) errors.push_back(prefix + "invalid callback");
+  if (!hasSink) errors.push_back(prefix + "invalid callback");
   return errors;
 }
 
-int runSender(unsigned int testDuration, unsigned char codec, unsigned char fec,
-              unsigned char streamInterval, unsigned short packetSize,
-              unsigned short sampleInterval, unsigned short localPort, unsigned short remotePort,
-              std::string remoteAddress, std::string localAddress, unsigned int testId,
-              int generatorOption, SenderSampleCallback callback, void* context) {
-  SenderSettings settings{testDuration, codec,      fec,           streamInterval,
-                          packetSize,   sampleInterval, localPort, remotePort,
-                          remoteAddress, localAddress,  callback != nullptr && context != nullptr};
-  std::vector<std::string> errors = senderParameterErrors(settings);
+int runSender(const SendConfig& config, SendSink sink) {
+  const std::vector<std::string> errors =
+      senderParameterErrors(config, sink.deliver != nullptr && sink.context != nullptr);
   if (!errors.empty()) {
     noteTestError(errors.front());
     for (const std::string& message : errors) TESK_LOG(7, message);
     return PARAMETER_ERROR;
   }
-
-  GeneratorParams params;
-  params.testDuration = testDuration;
-  params.codec = codec;
-  params.fec = fec;
-  params.streamInterval = streamInterval;
-  params.packetSize = packetSize;
-  params.sampleInterval = sampleInterval;
-  params.localPort = localPort;
-  params.remotePort = remotePort;
-  params.localAddress = localAddress.c_str();
-  params.remoteAddress = remoteAddress.c_str();
-  params.testId = testId;
-  params.callback = callback;
-  params.context = context;
-  params.generatorOption = generatorOption;
-  return startGenerator(params);
+  return startGenerator(config, sink);
 }

@@ -19,26 +19,15 @@ constexpr uint32_t kEndOfStreamWaitMillis = 1000;
 constexpr int64_t kEndOfStreamDrainMicros = 3000000;
 constexpr uint32_t kStopWaitSlackMillis = 3000;
 
-// What the server and the calculation share. It is reference-counted so that
-// it stays valid for a calculation task that starts or ends after the server
-// has given up waiting for it.
-struct SharedRun {
-  PayloadMap map;
-  std::mutex mapMutex;
-  std::atomic<int16_t> qosStatus{kQosEndOfStream};
-  std::atomic<uint8_t> serverRunning{kServerRunning};
-  std::atomic<uint8_t> qosState{kQosRunning};
-  WakeableSleep tickSleep;
-  QosCalcParams calcParams;
-};
-
 struct CalcTask {
-  std::shared_ptr<SharedRun> run;
+  std::shared_ptr<ReceiveCalculation> calculation;
 };
 
+// The calculation is shared so that it stays valid for a task that starts
+// or ends after the server has given up waiting for it.
 unsigned long runCalcTask(void* arg) {
   std::unique_ptr<CalcTask> task(static_cast<CalcTask*>(arg));
-  return qosCalc(&task->run->calcParams);
+  return qosCalc(task->calculation.get());
 }
 
 // The system's pool, socket and stop request.
@@ -46,7 +35,7 @@ class SystemEnvironment : public ServerEnvironment {
  public:
   ~SystemEnvironment() override { closeSocket(); }
 
-  int startCalculation(unsigned long (*task)(void*), void* arg, QosCalcParams*,
+  int startCalculation(unsigned long (*task)(void*), void* arg, ReceiveCalculation*,
                        unsigned short threadCount) override {
     return queueWorkTask(task, arg, threadCount);
   }
@@ -97,38 +86,18 @@ class SystemEnvironment : public ServerEnvironment {
 
 class Server {
  public:
-  Server(const ServerParams& params, unsigned short poolThreads, ServerEnvironment& environment)
-      : p(params),
-        threadCount(poolThreads),
-        env(environment),
-        shared(std::make_shared<SharedRun>()) {
-    serverThreadId = getOwnThreadId();
-    std::strncpy(address, p.localAddress, sizeof address - 1);
-    QosCalcParams& c = shared->calcParams;
-    c.payloadMap = &shared->map;
-    c.mapMutex = &shared->mapMutex;
-    c.windowSize = p.windowSize;
-    c.sampleInterval = p.sampleInterval;
-    c.dejitterLength = p.dejitterLength;
-    c.timeout = p.timeout;
-    c.testId = p.testId;
-    c.qosStatus = &shared->qosStatus;
-    c.serverRunning = &shared->serverRunning;
-    c.qosState = &shared->qosState;
-    c.tickSleep = &shared->tickSleep;
-    c.callback = p.callback;
-    c.context = p.context;
-    static_assert(sizeof c.localAddress >= sizeof address,
-                  "the calculation's copy must hold any address");
-    std::memcpy(c.localAddress, address, sizeof address);
-    c.localPort = p.localPort;
-    c.serverThreadId = serverThreadId;
+  Server(const ReceiveConfig& receiveConfig, SampleSink sink, ServerEnvironment& environment)
+      : config(receiveConfig), env(environment), serverThreadId(getOwnThreadId()) {
+    std::strncpy(address, config.localAddress.c_str(), sizeof address - 1);
+    calculation = std::make_shared<ReceiveCalculation>(
+        config.window, sink, CalculationLabel{address, config.localPort, serverThreadId});
   }
 
   int run() {
     SERVER_LOG(serverThreadId, "Invoking the QoS calculation thread");
-    CalcTask* task = new CalcTask{shared};
-    const int queued = env.startCalculation(runCalcTask, task, &shared->calcParams, threadCount);
+    CalcTask* task = new CalcTask{calculation};
+    const int queued =
+        env.startCalculation(runCalcTask, task, calculation.get(), config.threadCount);
     if (queued < 0) {
       delete task;
       SERVER_FAILURE(serverThreadId, "Failed to add QoSCalc task, error " << queued);
@@ -136,10 +105,10 @@ class Server {
     }
     SERVER_LOG(serverThreadId, "QoS calculation thread invoked");
 
-    const int socketResult = env.openSocket(serverThreadId, address, p.localPort);
+    const int socketResult = env.openSocket(serverThreadId, address, config.localPort);
     if (socketResult != 0) {
       SERVER_LOG(serverThreadId, "Error starting up UDP socket communications (ip="
-                                     << address << ", port=" << p.localPort << "): "
+                                     << address << ", port=" << config.localPort << "): "
                                      << "Tesk error: " << socketResult
                                      << ", wait QoSCalc to terminate..");
       if (!stopCalculation()) return THREAD_ERROR;
@@ -147,7 +116,7 @@ class Server {
       return socketResult;
     }
     SERVER_LOG(serverThreadId, "UDP socket communications started.");
-    SERVER_LOG(serverThreadId, "Timeout is " << p.timeout);
+    SERVER_LOG(serverThreadId, "Timeout is " << config.window.timeout);
     const int result = receiveLoop();
     env.closeSocket();
     return result;
@@ -160,12 +129,12 @@ class Server {
     bool draining = false;
     int64_t eosStartMicros = 0;  // monotonic
     for (;;) {
-      if (shared->qosState.load() == kQosEnded && !draining) {
+      if (calculation->hasEnded() && !draining) {
         SERVER_LOG(serverThreadId, "Qos thread exited, reading EOS packets");
         draining = true;
         eosStartMicros = monotonicMicros();
       }
-      const uint32_t timeoutMs = draining ? kEndOfStreamWaitMillis : p.timeout;
+      const uint32_t timeoutMs = draining ? kEndOfStreamWaitMillis : config.window.timeout;
       const ServerEnvironment::Wait wait = env.waitForDatagram(timeoutMs);
       if (wait == ServerEnvironment::Wait::StopRequested) {
         SERVER_LOG(serverThreadId, "Stop requested, waiting QosCalc to terminate");
@@ -193,7 +162,7 @@ class Server {
         // other ends; here it has already ended, so nothing is waited for.
         SERVER_LOG(serverThreadId, "QoSCalc thread terminated\n");
         // Its status tells how it ended.
-        return shared->qosStatus.load();
+        return calculation->status();
       }
 
       SocketAddress sender;  // filled by the receive
@@ -211,7 +180,7 @@ class Server {
 
       if (draining) {
         if (monotonicMicros() - eosStartMicros >= kEndOfStreamDrainMicros) {
-          return shared->qosStatus.load();
+          return calculation->status();
         }
         clientFound = true;
         continue;
@@ -220,13 +189,13 @@ class Server {
       // A datagram shorter than the header carries no packet.
       Payload payload;
       if (decodePacket(buffer, static_cast<size_t>(length), payload)) {
-        storePayload(shared->map, shared->mapMutex, arrival.seconds(), payload);
+        calculation->add(arrival.seconds(), payload);
       }
 
-      if (shared->qosStatus.load() != kQosEndOfStream) {
+      if (calculation->status() != kQosEndOfStream) {
         if (!waitForCalculationEnd()) return THREAD_ERROR;
         SERVER_LOG(serverThreadId, "Error in QosCalc thread");
-        return shared->qosStatus.load();
+        return calculation->status();
       }
       clientFound = true;
     }
@@ -235,17 +204,16 @@ class Server {
   // Asks the calculation to stop, wakes its tick sleep, and waits for it.
   // False when it did not end within the bound.
   bool stopCalculation() {
-    shared->serverRunning.store(kServerStopping);
-    shared->tickSleep.wake();
+    calculation->requestStop();
     return waitForCalculationEnd();
   }
 
   bool waitForCalculationEnd() {
-    const uint32_t limitMillis = serverStopWaitMillis(p.timeout, p.sampleInterval);
+    const uint32_t limitMillis = serverStopWaitMillis(config.window.timeout, config.window.sampleInterval);
     const int64_t deadline = monotonicMicros() + static_cast<int64_t>(limitMillis) * 1000;
-    while (shared->qosState.load() != kQosEnded) {
+    while (!calculation->hasEnded()) {
       if (monotonicMicros() > deadline) {
-        shared->serverRunning.store(kServerStopping);
+        calculation->requestStop();
         SERVER_FAILURE(serverThreadId,
                        "QoSCalc thread did not terminate within " << limitMillis << " ms");
         return false;
@@ -255,11 +223,10 @@ class Server {
     return true;
   }
 
-  const ServerParams p;
-  const unsigned short threadCount;
+  const ReceiveConfig config;
   ServerEnvironment& env;
-  std::shared_ptr<SharedRun> shared;
-  unsigned long serverThreadId;
+  const unsigned long serverThreadId;
+  std::shared_ptr<ReceiveCalculation> calculation;
   char address[kAddressTextBuffer] = {0};
 };
 
@@ -270,14 +237,14 @@ uint32_t serverStopWaitMillis(uint32_t timeoutMs, uint16_t sampleIntervalMs) {
   return static_cast<uint32_t>(std::min<uint64_t>(millis, UINT32_MAX));
 }
 
-int runServer(const ServerParams& params, unsigned short threadCount, ServerEnvironment& env) {
+int runServer(const ReceiveConfig& config, SampleSink sink, ServerEnvironment& env) {
   TESK_LOG(7, "Invoking the server thread");
-  const int result = Server(params, threadCount, env).run();
+  const int result = Server(config, sink, env).run();
   TESK_LOG(7, "Error code: " << result);
   return result;
 }
 
-int startServer(ServerParams params, unsigned short threadCount) {
+int startServer(const ReceiveConfig& config, SampleSink sink) {
   SystemEnvironment env;
-  return runServer(params, threadCount, env);
+  return runServer(config, sink, env);
 }

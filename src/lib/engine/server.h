@@ -9,20 +9,8 @@
 #include <cstdint>
 
 #include "qos_calc.h"
+#include "test_config.h"
 #include "udp_socket.h"
-
-// Validated by runReceiver before the server sees it.
-struct ServerParams {
-  uint16_t localPort;
-  uint16_t windowSize;        // ms, more than 1000 and more than sampleInterval
-  const char* localAddress;   // dotted IPv4 or an IPv6 literal; caller's
-  uint16_t sampleInterval;    // ms, not 0
-  uint16_t dejitterLength;    // ms
-  uint32_t timeout;           // ms, not 0
-  uint32_t testId;
-  ReceiverSampleCallback callback;
-  void* context;
-};
 
 // What the server needs from outside: the task pool, the socket and the
 // stop request. startServer uses the system's; tests script one, on the
@@ -32,9 +20,9 @@ class ServerEnvironment {
   enum class Wait { Readable, TimedOut, Failed, StopRequested };
 
   virtual ~ServerEnvironment() = default;
-  // Starts `task(arg)`, the calculation on `calc`, in the background;
-  // negative when it cannot.
-  virtual int startCalculation(unsigned long (*task)(void*), void* arg, QosCalcParams* calc,
+  // Starts `task(arg)`, which runs `calc`, in the background; negative
+  // when it cannot.
+  virtual int startCalculation(unsigned long (*task)(void*), void* arg, ReceiveCalculation* calc,
                                unsigned short threadCount) = 0;
   // Opens the receive socket: 0, or the socket layer's error code.
   virtual int openSocket(unsigned long threadId, const char* address, unsigned short port) = 0;
@@ -51,9 +39,9 @@ class ServerEnvironment {
 // no packet came for `timeout` ms or the calculation gave up;
 // SOCKET_ERROR or PARAMETER_ERROR from the socket layer; THREAD_ERROR when
 // the calculation could not be started or did not end in time.
-int startServer(ServerParams params, unsigned short threadCount);
+int startServer(const ReceiveConfig& config, SampleSink sink);
 // The same in a given environment.
-int runServer(const ServerParams& params, unsigned short threadCount, ServerEnvironment& env);
+int runServer(const ReceiveConfig& config, SampleSink sink, ServerEnvironment& env);
 
 // How long the server waits for the calculation to end once it has asked:
 // the calculation looks at the request at least once per sampling interval,

@@ -22,43 +22,43 @@ void copyAddress(char (&target)[kAddressTextBuffer], const char* source) {
   target[kAddressTextBuffer - 1] = '\0';
 }
 
-int trafgen(const GeneratorParams* params) {
+int trafgen(const SendConfig& config, SendSink sink) {
   char remoteAddress[kAddressTextBuffer];
   char localAddress[kAddressTextBuffer];
-  copyAddress(remoteAddress, params->remoteAddress);
-  copyAddress(localAddress, params->localAddress);
+  copyAddress(remoteAddress, config.remoteAddress.c_str());
+  copyAddress(localAddress, config.localAddress.c_str());
   // The filler is zeroed once here; only the 15 header bytes change per packet.
   uint8_t packet[kPacketBufferSize] = {0};
 
   SocketAddress destination;
-  if (!makeSocketAddress(remoteAddress, params->remotePort, &destination)) {
+  if (!makeSocketAddress(remoteAddress, config.remotePort, &destination)) {
     TESK_LOG_FAILURE(7, "", "Trafgen: Erroneous remote IP address " << remoteAddress);
     return SOCKET_ERROR;
   }
 
   int socketFd = -1;
-  if (startUdpSocketComm(getOwnThreadId(), localAddress, params->localPort, socketFd) != 0) {
+  if (startUdpSocketComm(getOwnThreadId(), localAddress, config.localPort, socketFd) != 0) {
     TESK_LOG_FAILURE(7, "", "TrafGen: Error starting up client socket, using "
-                    << "client address " << localAddress << ":" << params->localPort);
+                    << "client address " << localAddress << ":" << config.localPort);
     return SOCKET_ERROR;
   }
   TESK_LOG(7, "TrafGen: UDP client socket communications started, "
-                  << "client address " << localAddress << ":" << params->localPort);
+                  << "client address " << localAddress << ":" << config.localPort);
 
   const uint32_t packetsPerCallback =
-      trafgenPacketsPerCallback(params->sampleInterval, params->streamInterval);
+      trafgenPacketsPerCallback(config.sampleInterval, config.streamInterval);
   TimeOfDay reading = timeOfDay();
   const double start = reading.seconds();
   double last = start;
   TESK_LOG(7, "Starting traffic generator: " << reading.sec << ":" << reading.usec);
 
-  const size_t payloadLength = params->packetSize - kIpUdpHeaderSize;
-  const uint32_t intervalMicros = params->streamInterval * 1000u;
-  const uint8_t codecFec = makeCodecFec(params->codec, params->fec);
-  const uint8_t intervalCode = makeIntervalCode(params->streamInterval);
+  const size_t payloadLength = config.packetSize - kIpUdpHeaderSize;
+  const uint32_t intervalMicros = config.streamInterval * 1000u;
+  const uint8_t codecFec = makeCodecFec(config.codec, config.fec);
+  const uint8_t intervalCode = makeIntervalCode(config.streamInterval);
   uint32_t count = 0;
   bool eosMode = false;
-  double dataMillis = params->testDuration;
+  double dataMillis = config.testDuration;
   const bool carryDebt = platformCarriesPacingDebt();
   double debt = 0.0;
 
@@ -96,7 +96,7 @@ int trafgen(const GeneratorParams* params) {
     // The count no longer moves once the end-of-stream packets go out, so
     // there is nothing new to report then.
     if (!eosMode && count % packetsPerCallback == 0) {
-      params->callback(params->context, count, params->testId);
+      sink.deliver(sink.context, count, config.testId);
       TESK_LOG(7, "TrafGen: Callback, run time = " << runTime << ", slept = " << (last - afterSend)
                                                    << ", sleep time = " << sleepMicros);
     }
@@ -118,9 +118,9 @@ int trafgen(const GeneratorParams* params) {
 
 }  // namespace
 
-int startGenerator(GeneratorParams params) {
+int startGenerator(const SendConfig& config, SendSink sink) {
   TESK_LOG(7, "Invoking the traffic generator thread");
-  int result = trafgen(&params);
+  const int result = trafgen(config, sink);
   TESK_LOG(7, "Tesk trafgen Error code: " << result);
   return result;
 }

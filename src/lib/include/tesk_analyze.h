@@ -9,6 +9,7 @@
 
 #include "tesk_errors.h"
 #include "tesk_export.h"
+#include "tesk_sample.h"
 
 struct TeskStreamInfo {
   unsigned int index = 0;   // 1, 2, ... in the order the streams were recognised
@@ -39,11 +40,7 @@ class TESK_EXPORT TeskAnalyzerCallback {
   virtual void streamFound(const TeskStreamInfo& stream) = 0;
   // The receive test's sample, with the stream's index and the capture time
   // of the tick that took it (seconds since the epoch).
-  virtual void doCallback(unsigned int stream, double sampleTime, double mos,
-                          unsigned int startSeconds, unsigned int startMicroseconds,
-                          unsigned int elapsedSeconds, unsigned int elapsedMicroseconds,
-                          unsigned int lostPackets, unsigned int estimatedPackets, double lossRate,
-                          double averageBurstSize, unsigned int avgJitter, unsigned int testId) = 0;
+  virtual void doCallback(unsigned int stream, double sampleTime, const TeskSample& sample) = 0;
   // The stream's measurement ended, with its totals: 0 at its end (its last
   // packet, or a pulvo end-of-stream packet), TIMEOUT_ERROR when its packets
   // stopped for longer than the time-out.

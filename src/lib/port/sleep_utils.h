@@ -15,16 +15,7 @@
 #include <ctime>
 #include <mutex>
 
-struct TimeOfDay {
-  int64_t sec = 0;   // seconds since the Unix epoch
-  int64_t usec = 0;  // 0 to 999999
-
-  // Seconds as a double: the seconds taken as an unsigned 32-bit value plus
-  // the microseconds / 1000000.
-  double seconds() const {
-    return static_cast<double>(static_cast<uint32_t>(sec)) + static_cast<double>(usec) / 1000000.0;
-  }
-};
+#include "time_of_day.h"
 
 TimeOfDay timeOfDay();
 

@@ -52,9 +52,3 @@ bool decodePacket(const uint8_t* data, size_t length, Payload& out) {
   out.packetInterval = static_cast<uint8_t>((data[14] >> 4) * 10);
   return true;
 }
-
-void storePayload(PayloadMap& map, std::mutex& mapMutex, double receiveKey,
-                  const Payload& payload) {
-  std::lock_guard<std::mutex> lock(mapMutex);
-  map[receiveKey] = payload;
-}

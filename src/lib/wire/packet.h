@@ -20,7 +20,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <mutex>
 
 constexpr uint8_t kPacketMarker = 0x71;
 constexpr size_t kPacketHeaderSize = 15;
@@ -57,13 +56,6 @@ bool decodePacket(const uint8_t* data, size_t length, Payload& out);
 // Received packets keyed by the receiver's time of day at reception, in
 // seconds. Ordered by arrival, not by sequence number; a second datagram in
 // the same microsecond replaces the first.
-//
-// Thread safety: the server inserts and the QoS calculation reads and erases;
-// both hold the map's mutex for every access.
 using PayloadMap = std::map<double, Payload>;
-
-// REQUIRES: mapMutex is not held by the caller.
-void storePayload(PayloadMap& map, std::mutex& mapMutex, double receiveKey,
-                  const Payload& payload);
 
 #endif  // TESK_PACKET_H

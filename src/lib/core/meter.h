@@ -1,0 +1,78 @@
+#ifndef TESK_METER_H
+#define TESK_METER_H
+
+// One stream's measurement: its packets, the sliding window over them and
+// the score of each window. Single-threaded and clock-free: the caller
+// hands in every packet with its arrival time and ticks the meter once per
+// sampling interval with the tick's time. The receive test runs one meter
+// on a thread of its own against the system clock; the capture analysis
+// runs one per stream on capture time.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "packet.h"
+#include "qos_window.h"
+#include "tesk_sample.h"
+#include "time_of_day.h"
+
+// How a stream is measured; shared by the receive test and the capture
+// analysis, and checked by the same rules (windowSettingErrors).
+struct WindowSettings {
+  uint16_t windowSize = 4000;      // ms, more than 1000 and more than sampleInterval
+  uint16_t sampleInterval = 1000;  // ms, not 0
+  uint16_t dejitterLength = 120;   // ms
+  uint32_t timeout = 30000;        // ms, not 0
+  uint32_t testId = 1;
+};
+
+class Meter {
+ public:
+  enum class Tick {
+    WarmUp,       // no sample before a whole window has passed
+    Sample,       // a sample was taken
+    Dropped,      // the window received nothing: no sample this tick
+    EndOfStream,  // the end-of-stream packet was met: the measurement is over
+    GaveUp,       // no packet for longer than the time-out: over
+  };
+
+  // `logPrefix` goes before every log line ("QoSCalc(own, server): ").
+  Meter(const WindowSettings& settings, std::string logPrefix);
+
+  void setLogPrefix(std::string prefix) { config.logPrefix = std::move(prefix); }
+
+  // A packet that arrived at `arrival` (time of day in seconds, as
+  // TimeOfDay::seconds() gives it). A second packet of the same arrival
+  // replaces the first.
+  void add(double arrival, const Payload& payload) { packets[arrival] = payload; }
+  bool holdsPackets() const { return !packets.empty(); }
+  size_t heldPackets() const { return packets.size(); }
+
+  // Fixes the measurement start. Packets that arrived before it lie outside
+  // every window.
+  void begin(const TimeOfDay& start);
+
+  // One tick at `now`, the start of the sampling interval. `sample` is
+  // filled for Tick::Sample.
+  Tick tick(const TimeOfDay& now, TeskSample* sample);
+
+  // Sampling intervals from the first tick to the first sample.
+  uint32_t warmUpTicks() const { return warmUp; }
+
+ private:
+  // The window's figures and score into `sample`, all but its times; false
+  // when the window received nothing and gives no sample.
+  bool score(const QosSampleCounts& counts, TeskSample* sample) const;
+
+  const WindowSettings settings;
+  QosWindowConfig config;
+  QosRunningState state;
+  PayloadMap packets;
+  TimeOfDay start;
+  uint32_t warmUp = 0;
+  uint32_t ticks = 0;
+  uint32_t emptyCount = 0;
+};
+
+#endif  // TESK_METER_H
