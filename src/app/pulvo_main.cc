@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "address_text.h"
 #include "interrupt.h"
 #include "plv_exception.h"
 #include "analyze_results.h"
@@ -235,11 +236,12 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
 
 // The sender binds to the loopback address unless told otherwise; towards
 // an IPv6 receiver that default is the IPv6 loopback, so that
-// "send:ra=::1" works as "send:ra=127.0.0.1" does.
+// "send:ra=::1" works as "send:ra=127.0.0.1" does. Only a remote text that
+// is an IPv6 address changes it: a typo such as "198.51.100.7:5000" keeps
+// the IPv4 default and is refused as the address it is not.
 void UseIPv6LoopbackByDefault(SendCmdParams& params) {
   if (params.WasGiven("localaddr")) return;
-  const std::string remote = params.GetRemoteAddr();
-  if (remote.find(':') == std::string::npos) return;
+  if (!IsIPv6Literal(params.GetRemoteAddr())) return;
   std::string name = "localaddr";
   params.SetCmdParamInputValue(name, "::1");
 }

@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "address_text.h"
 #include "cmd_param.h"
 #include "cmd_param_sets.h"
 
@@ -154,6 +155,22 @@ TEST(CmdParamSetsTest, CodecFecAndConversions) {
   EXPECT_EQ(static_cast<unsigned int>(r.GetTestId()), 4294967295u);
   Set(r, "sai", "100");
   EXPECT_EQ(static_cast<unsigned short>(r.GetSampleInterval()), 34464);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AddressTextTest, OnlyIPv6AddressesAreIPv6Literals) {
+  for (const char* v6 : {"::1", "::", "2001:db8::5", "fe80::1%eth0", "::ffff:192.0.2.1",
+                         "1:2:3:4:5:6:7:8", "1:2:3:4:5:6:192.0.2.1", "1::8", "ABCD::"}) {
+    EXPECT_TRUE(IsIPv6Literal(v6)) << v6;
+  }
+  for (const char* other : {"", "127.0.0.1", "198.51.100.7:5000", "[::1]", "localhost", "1:2",
+                            "1:2:3:4:5:6:7:8:9", "1::2::3", "12345::", "::1%", "::g",
+                            "1:2:3:4:5:6:7:192.0.2.1", "::1.2.3.256", ":1"}) {
+    EXPECT_FALSE(IsIPv6Literal(other)) << other;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,12 @@
+#ifndef PULVO_ADDRESS_TEXT_H
+#define PULVO_ADDRESS_TEXT_H
+
+// What kind of address a parameter's text is, before the library parses it.
+
+#include <string>
+
+// A numeric IPv6 address ("2001:db8::5", "::ffff:192.0.2.1", "fe80::1%eth0").
+// Not a host name, an IPv4 address, "[::1]" or an address with a port.
+bool IsIPv6Literal(const std::string& text);
+
+#endif  // PULVO_ADDRESS_TEXT_H
