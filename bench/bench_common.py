@@ -1,7 +1,10 @@
-"""Helpers shared by the benchmark scripts. Run as a program it prints a
-free port, for the shell scripts: bench_common.py [udp|tcp]."""
+"""Helpers shared by the benchmark scripts. Run as a program, for the shell
+scripts: `bench_common.py [udp|tcp]` prints a free port; `bench_common.py
+wait PORT [ADDRESS] [SECONDS]` waits until a UDP socket is bound to PORT
+(exit 1 if none is within SECONDS, 20 by default)."""
 import socket
 import sys
+import time
 
 
 def free_port(kind="udp"):
@@ -13,5 +16,32 @@ def free_port(kind="udp"):
     return port
 
 
+def udp_port_bound(port, address="127.0.0.1"):
+    """Whether some socket holds the UDP port on that address (or on all)."""
+    family = socket.AF_INET6 if ":" in address else socket.AF_INET
+    s = socket.socket(family, socket.SOCK_DGRAM)
+    try:
+        s.bind((address, port))
+        return False
+    except OSError:
+        return True
+    finally:
+        s.close()
+
+
+def wait_for_udp_port(port, address="127.0.0.1", seconds=20.0):
+    """Waits until the port is bound, that is, until a receiver listens."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if udp_port_bound(port, address):
+            return True
+        time.sleep(0.02)
+    return False
+
+
 if __name__ == "__main__":
+    if len(sys.argv) > 1 and sys.argv[1] == "wait":
+        address = sys.argv[3] if len(sys.argv) > 3 else "127.0.0.1"
+        seconds = float(sys.argv[4]) if len(sys.argv) > 4 else 20.0
+        sys.exit(0 if wait_for_udp_port(int(sys.argv[2]), address, seconds) else 1)
     print(free_port(sys.argv[1] if len(sys.argv) > 1 else "udp"))

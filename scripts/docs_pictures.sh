@@ -7,22 +7,23 @@
 #                                table pulvo-mos-table prints (docs/mos.csv)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/common.sh"
 "$root/scripts/install-deps.sh" python3-matplotlib
 "$root/scripts/build.sh" "$root/build" >/dev/null
 bin=$root/build
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-port() { python3 "$root/bench/bench_common.py" "$@"; }
-recv_port=$(port)
-relay_port=$(port)
+recv_port=$(free_port)
+relay_port=$(free_port)
 
 "$bin/src/app/pulvo" recv:lp=$recv_port,ws=4,sai=1,to=10 --json-lines "$work/test.jsonl" >/dev/null &
 receiver=$!
 "$bin/tools/relay/pulvo-relay" --listen "$relay_port" --forward "$recv_port" --seed 7 \
   --loss 0.01:0-999 --drop-seq "$(seq -s, 1500 1514)" --jitter 30:2000- --idle-exit 3 &
 relay=$!
-sleep 0.3
-"$bin/src/app/pulvo" send:rp=$relay_port,lp=$(port),td=60,sai=5 --json-lines "$work/test.jsonl" >/dev/null
+wait_udp_port "$recv_port"
+wait_udp_port "$relay_port"
+"$bin/src/app/pulvo" send:rp=$relay_port,lp=$(free_port),td=60,sai=5 --json-lines "$work/test.jsonl" >/dev/null
 wait $receiver $relay
 "$root/tools/plot/pulvo-plot" "$work/test.jsonl" -o "$root/docs/test-through-relay.png"
 cp "$work/test.jsonl" "$root/docs/test-through-relay.jsonl"

@@ -6,11 +6,11 @@
 # sample in the JSON lines file and that the collector reported no error.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/common.sh"
 "$root/scripts/install-deps.sh" prometheus-node-exporter curl python3
 PULVO_TARGET=pulvo "$root/scripts/build.sh" "$root/build" >/dev/null
 pulvo=$root/build/src/app/pulvo
 work=$(mktemp -d)
-free_port() { python3 "$root/bench/bench_common.py" "$@"; }
 http=$(free_port tcp)
 prometheus-node-exporter --web.listen-address="127.0.0.1:$http" --collector.disable-defaults \
   --collector.textfile --collector.textfile.directory="$work" >"$work/exporter.log" 2>&1 &
@@ -22,7 +22,7 @@ port=$(free_port udp)
 "$pulvo" -j recv:lp=$port,ws=2,sai=1,to=5 --json-lines "$work/live.jsonl" \
   --metrics "$work/pulvo.prom" >"$work/recv.json" &
 receiver=$!
-sleep 0.3
+wait_udp_port "$port"
 "$pulvo" send:rp=$port,lp=$(free_port udp),td=10 >/dev/null &
 sender=$!
 sleep 5

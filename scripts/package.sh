@@ -8,6 +8,7 @@
 # Usage: scripts/package.sh [--install-check]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/common.sh"
 dir=$root/build-deb
 "$root/scripts/install-deps.sh" dpkg-dev lintian groff-base man-db systemd pkg-config
 sudo=""
@@ -43,11 +44,11 @@ pulvo --version
 man -w pulvo
 man -w pulvo-relay
 
-port=$(python3 "$root/bench/bench_common.py")
+port=$(free_port)
 work=$(mktemp -d)
 pulvo recv:lp=$port,ws=2,sai=1,to=5 >"$work/recv.out" &
 receiver=$!
-sleep 0.3
+wait_udp_port "$port"
 pulvo send:rp=$port,lp=$((port + 1 > 65535 ? port - 1 : port + 1)),td=10,sai=5
 wait $receiver
 cat "$work/recv.out"

@@ -7,22 +7,23 @@
 # stack and thread-local storage, alive when the process exits.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/common.sh"
 "$root/scripts/install-deps.sh" valgrind
 PULVO_TARGET=pulvo "$root/scripts/build.sh" "$root/build"
 pulvo="$root/build/src/app/pulvo"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-port=$(( 40000 + RANDOM % 20000 ))
+port=$(free_port)
 memcheck=(valgrind --quiet --leak-check=full --show-leak-kinds=definite,possible
           --errors-for-leak-kinds=definite --error-exitcode=99)
 cd "$work"
 "${memcheck[@]}" --log-file=recv.log "$pulvo" -j -l "recv:ws=2,sai=1,to=10,lp=$port" > recv.out &
 receiver=$!
-sleep 2
+wait_udp_port "$port"
 # Both statuses are collected before anything can stop the script, so that
 # the logs below are printed whatever memcheck found.
 send_status=0
-"${memcheck[@]}" --log-file=send.log "$pulvo" -j -l "send:td=4,sai=1,rp=$port,lp=$((port + 1))" \
+"${memcheck[@]}" --log-file=send.log "$pulvo" -j -l "send:td=4,sai=1,rp=$port,lp=$(free_port)" \
   > send.out || send_status=$?
 recv_status=0
 wait "$receiver" || recv_status=$?

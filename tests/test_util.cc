@@ -83,6 +83,15 @@ ReceiveConfig DefaultReceiveConfig() {
   return c;
 }
 
+ReceiveConfig ShortReceiveConfig(uint16_t port, uint32_t timeoutMs) {
+  ReceiveConfig c = DefaultReceiveConfig();
+  c.localPort = port;
+  c.window.windowSize = 1500;
+  c.window.sampleInterval = 500;
+  c.window.timeout = timeoutMs;
+  return c;
+}
+
 void AddTestStream(Arrivals& arrivals, int64_t startMs, uint32_t count, uint8_t intervalMs,
                    const std::set<uint32_t>& drops) {
   for (uint32_t seq = 0; seq < count; ++seq) {

@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "recv_start.h"
+#include "sleep_utils.h"
+#include "tesk_errors.h"
+#include "test_util.h"
+
+// The receive test on real sockets and the real clock.
+
+namespace {
+
+struct Collected {
+  std::vector<TeskSample> samples;
+  static void Record(void* self, const TeskSample& sample) {
+    static_cast<Collected*>(self)->samples.push_back(sample);
+  }
+};
+
+TEST(ServerSocketTest, PortInUseIsASocketError) {
+  UdpPeer occupant;
+  Collected samples;
+  ReceiveConfig config = ShortReceiveConfig(occupant.port(), 1000);
+  EXPECT_EQ(runReceiver(config, SampleSink{&Collected::Record, &samples}), SOCKET_ERROR);
+  config.localAddress = "1.2.3.4.5";
+  EXPECT_EQ(runReceiver(config, SampleSink{&Collected::Record, &samples}), PARAMETER_ERROR);
+}
+
+// The waits count elapsed time: a step of the time of day neither ends a
+// wait early nor stretches it. The one server test on a real socket and
+// clock: the time of day jumps an hour ahead 200 ms into a test without a
+// sender, which still waits its one second.
+TEST(ServerSocketTest, ATimeOfDayStepDoesNotMoveTheTimeOut) {
+  static const auto begin = std::chrono::steady_clock::now();
+  TeskClockHooks stepping = {
+      [](void*) {
+        TimeOfDay t = platformTimeOfDay();
+        if (std::chrono::steady_clock::now() - begin > std::chrono::milliseconds(200)) t.sec += 3600;
+        return t;
+      },
+      [](void*, unsigned int micros) { platformNap(micros); }, nullptr, nullptr};
+  setClockHooksForTesting(&stepping);
+  Collected samples;
+  const auto started = std::chrono::steady_clock::now();
+  const int result = runReceiver(ShortReceiveConfig(FreeUdpPort(), 1000), SampleSink{&Collected::Record, &samples});
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  setClockHooksForTesting(nullptr);
+  EXPECT_EQ(result, TIMEOUT_ERROR);
+  EXPECT_GT(took.count(), 0.9);
+  EXPECT_LT(took.count(), 5.0);
+}
+
+}  // namespace
