@@ -9,6 +9,7 @@
 #include <string>
 
 #include "packet.h"
+#include "payload_map.h"
 
 // State that carries over from one pass to the next for the whole test.
 struct QosRunningState {

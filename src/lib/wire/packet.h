@@ -19,7 +19,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 
 constexpr uint8_t kPacketMarker = 0x71;
 constexpr size_t kPacketHeaderSize = 15;
@@ -53,9 +52,5 @@ struct Payload {
 // the header. Nothing else is validated.
 bool decodePacket(const uint8_t* data, size_t length, Payload& out);
 
-// Received packets keyed by the receiver's time of day at reception, in
-// seconds. Ordered by arrival, not by sequence number; a second datagram in
-// the same microsecond replaces the first.
-using PayloadMap = std::map<double, Payload>;
 
 #endif  // TESK_PACKET_H

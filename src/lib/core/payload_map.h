@@ -1,0 +1,55 @@
+#ifndef TESK_PAYLOAD_MAP_H
+#define TESK_PAYLOAD_MAP_H
+
+// A stream's received packets, ordered and keyed by their arrival (time of
+// day in seconds); a second packet with the same arrival replaces the first.
+//
+// Packets nearly always arrive in order and leave from the oldest end, so
+// they are kept in one deque: adding the newest and dropping the oldest take
+// constant time, a window pass walks contiguous memory and no packet is a
+// heap node of its own. A packet stamped before the newest (a capture
+// written out of order) is moved to its place.
+
+#include <algorithm>
+#include <deque>
+#include <utility>
+
+#include "packet.h"
+
+class PayloadMap {
+ public:
+  using value_type = std::pair<double, Payload>;
+  using iterator = std::deque<value_type>::iterator;
+  using const_iterator = std::deque<value_type>::const_iterator;
+
+  // The packet that arrived at `arrival`, added (default) if there is none.
+  Payload& operator[](double arrival) {
+    if (packets.empty() || packets.back().first < arrival) {
+      packets.emplace_back(arrival, Payload());
+      return packets.back().second;
+    }
+    auto place = std::lower_bound(
+        packets.begin(), packets.end(), arrival,
+        [](const value_type& packet, double key) { return packet.first < key; });
+    if (place == packets.end() || place->first != arrival) {
+      place = packets.emplace(place, arrival, Payload());
+    }
+    return place->second;
+  }
+
+  // Erasing the oldest packet leaves every other iterator valid.
+  iterator erase(iterator packet) { return packets.erase(packet); }
+  void clear() { packets.clear(); }
+
+  iterator begin() { return packets.begin(); }
+  iterator end() { return packets.end(); }
+  const_iterator begin() const { return packets.begin(); }
+  const_iterator end() const { return packets.end(); }
+  size_t size() const { return packets.size(); }
+  bool empty() const { return packets.empty(); }
+
+ private:
+  std::deque<value_type> packets;
+};
+
+#endif  // TESK_PAYLOAD_MAP_H
