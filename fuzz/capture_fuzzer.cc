@@ -11,8 +11,7 @@ namespace {
 
 struct Discard : TeskAnalyzerCallback {
   void streamFound(const TeskStreamInfo&) override {}
-  void doCallback(unsigned, double, double, unsigned, unsigned, unsigned, unsigned, unsigned,
-                  unsigned, double, double, unsigned, unsigned) override {}
+  void doCallback(unsigned, double, const TeskSample&) override {}
   void streamEnded(const TeskStreamInfo&, int) override {}
 };
 
@@ -31,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (file == nullptr) return 0;
   Discard results;
   CaptureAnalysisSettings settings;
-  settings.windowSize = 2000;
-  settings.sampleInterval = 1000;
+  settings.window.windowSize = 2000;
+  settings.window.sampleInterval = 1000;
   settings.dynamicCodec = 0;
   CaptureAnalysis analysis(settings, &results);
   Sink sink(analysis);

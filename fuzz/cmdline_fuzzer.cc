@@ -69,15 +69,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pulvo.ParseCommandParameters(&sendParams, parameterText);
     sendParams.PrintAllParams();
     SenderValues v = ReadSenderValues(sendParams);
-    senderParameterErrors(SenderSettings{v.testDuration, v.codec, v.fec, v.streamInterval,
-                                         v.packetSize, v.sampleInterval, v.localPort, v.remotePort,
-                                         v.remoteAddress, v.localAddress, true});
+    SendConfig c;
+    c.localAddress = v.localAddress;
+    c.remoteAddress = v.remoteAddress;
+    c.localPort = v.localPort;
+    c.remotePort = v.remotePort;
+    c.testDuration = v.testDuration;
+    c.sampleInterval = v.sampleInterval;
+    c.codec = v.codec;
+    c.fec = v.fec;
+    c.streamInterval = v.streamInterval;
+    c.packetSize = v.packetSize;
+    senderParameterErrors(c, true);
   } else if (std::strcmp(name, "recv") == 0) {
     pulvo.ParseCommandParameters(&receiveParams, parameterText);
     receiveParams.PrintAllParams();
     ReceiverValues v = ReadReceiverValues(receiveParams);
-    receiverParameterErrors(ReceiverSettings{v.localAddress, v.localPort, v.windowSize,
-                                             v.sampleInterval, v.timeout, true});
+    ReceiveConfig c;
+    c.localAddress = v.localAddress;
+    c.localPort = v.localPort;
+    c.window.windowSize = v.windowSize;
+    c.window.sampleInterval = v.sampleInterval;
+    c.window.timeout = v.timeout;
+    receiverParameterErrors(c, true);
   }
   return 0;
 }

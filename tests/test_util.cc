@@ -7,15 +7,7 @@
 #include <rapidjson/document.h>
 
 FakeClock::FakeClock(int64_t startSec, int64_t startUsec)
-    : nowMicros(startSec * 1000000 + startUsec) {
-  hooks.now = &FakeClock::HookNow;
-  hooks.sleep = &FakeClock::HookSleep;
-  hooks.context = this;
-  hooks.monotonic = &FakeClock::HookMonotonic;
-  setClockHooksForTesting(&hooks);
-}
-
-FakeClock::~FakeClock() { setClockHooksForTesting(nullptr); }
+    : nowMicros(startSec * 1000000 + startUsec) {}
 
 TimeOfDay FakeClock::Now() {
   std::lock_guard<std::mutex> lock(mutex);
@@ -36,22 +28,18 @@ void FakeClock::StepTimeOfDay(int64_t micros) {
   stepMicros += micros;
 }
 
-int64_t FakeClock::HookMonotonic(void* self) {
-  auto* clock = static_cast<FakeClock*>(self);
-  std::lock_guard<std::mutex> lock(clock->mutex);
-  return clock->nowMicros - clock->stepMicros;
+int64_t FakeClock::monotonicMicros() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return nowMicros - stepMicros;
 }
 
-TimeOfDay FakeClock::HookNow(void* self) { return static_cast<FakeClock*>(self)->Now(); }
-
-void FakeClock::HookSleep(void* self, unsigned int micros) {
-  auto* clock = static_cast<FakeClock*>(self);
+void FakeClock::Sleep(unsigned int micros) {
   {
-    std::lock_guard<std::mutex> lock(clock->mutex);
-    clock->nowMicros += micros;
-    clock->napped += micros;
+    std::lock_guard<std::mutex> lock(mutex);
+    nowMicros += micros;
+    napped += micros;
   }
-  if (clock->napHook) clock->napHook(*clock);
+  if (napHook) napHook(*this);
 }
 
 std::vector<uint8_t> MakePacket(uint32_t seq, uint32_t sendSec, uint32_t sendUsec,

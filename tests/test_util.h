@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "packet.h"
+#include "environment.h"
 #include "sleep_utils.h"
 #include "test_config.h"
 
@@ -36,33 +37,36 @@ void AddTestStream(Arrivals& arrivals, int64_t startMs, uint32_t count, uint8_t 
                    const std::set<uint32_t>& drops = {});
 void AddTestEndOfStream(Arrivals& arrivals, int64_t atMs, uint32_t seq);
 
-// A clock that only moves when the engine naps: nap(n) advances it by n µs
-// at once. Installed for the lifetime of the object. The monotonic clock
-// moves with it, except for StepTimeOfDay, which moves the time of day alone.
-class FakeClock {
+// The system's sockets, pool and stop request on a virtual clock that only
+// moves when the engine sleeps: a sleep of n µs advances it by n at once.
+// The monotonic clock moves with it, except for StepTimeOfDay, which moves
+// the time of day alone.
+class FakeClock : public SystemEnvironment {
  public:
   explicit FakeClock(int64_t startSec = 1700000000, int64_t startUsec = 0);
-  ~FakeClock();
 
   TimeOfDay Now();
   double NowSeconds() { return Now().seconds(); }
   void Advance(int64_t micros);
   void StepTimeOfDay(int64_t micros);
-  // Called after every nap with the new time; runs on the napping thread.
+  // Called after every sleep with the new time; runs on the sleeping thread.
   void OnNap(std::function<void(FakeClock&)> hook) { napHook = std::move(hook); }
   int64_t TotalNappedMicros() const { return napped; }
 
+  TimeOfDay timeOfDay() override { return Now(); }
+  int64_t monotonicMicros() override;
+  void nap(unsigned int micros) override { Sleep(micros); }
+  void sleep(unsigned int micros) override { Sleep(micros); }
+  void sleepUnlessWoken(WakeableSleep&, unsigned int micros) override { Sleep(micros); }
+
  private:
-  static TimeOfDay HookNow(void* self);
-  static void HookSleep(void* self, unsigned int micros);
-  static int64_t HookMonotonic(void* self);
+  void Sleep(unsigned int micros);
 
   std::mutex mutex;
   int64_t nowMicros;
   int64_t stepMicros = 0;  // how far the time of day was stepped
   int64_t napped = 0;
   std::function<void(FakeClock&)> napHook;
-  TeskClockHooks hooks;
 };
 
 // The rest needs POSIX (test_util_posix.cc); tests that use it are not built

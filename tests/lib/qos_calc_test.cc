@@ -13,15 +13,17 @@ namespace {
 class CalculationRun {
  public:
   CalculationRun(uint32_t timeoutMs, const Arrivals& schedule)
-      : clock(kTestEpoch, 0), arrivals(schedule), calc(Window(timeoutMs), Sink(), Label()) {
-    clock.OnNap([this](FakeClock& c) {
+      : clock(std::make_shared<FakeClock>(kTestEpoch, 0)),
+        arrivals(schedule),
+        calc(Window(timeoutMs), Sink(), Label(), clock) {
+    clock->OnNap([this](FakeClock& c) {
       for (; next < arrivals.size() && arrivals[next].first <= c.NowSeconds(); ++next) {
         calc.add(arrivals[next].first, arrivals[next].second);
       }
     });
   }
 
-  FakeClock clock;
+  std::shared_ptr<FakeClock> clock;
   Arrivals arrivals;
   size_t next = 0;
   std::vector<TeskSample> samples;
@@ -57,7 +59,7 @@ TEST(ReceiveCalculationTest, TicksTheMeterOnTheClockUntilTheEndOfStream) {
   ASSERT_EQ(run.samples.size(), 3u);
   EXPECT_EQ(run.samples[0].startMicroseconds, 10000u);
   EXPECT_EQ(run.samples[2].elapsedSeconds, 4u);
-  EXPECT_NEAR(run.clock.NowSeconds() - kTestEpoch, 5.01, 1e-6);
+  EXPECT_NEAR(run.clock->NowSeconds() - kTestEpoch, 5.01, 1e-6);
 }
 
 TEST(ReceiveCalculationTest, GivesUpWithoutAFirstPacketWithinTheTimeout) {
@@ -66,7 +68,7 @@ TEST(ReceiveCalculationTest, GivesUpWithoutAFirstPacketWithinTheTimeout) {
   EXPECT_TRUE(run.calc.hasEnded());
   EXPECT_EQ(run.calc.status(), kQosGaveUp);
   EXPECT_TRUE(run.samples.empty());
-  EXPECT_EQ(run.clock.TotalNappedMicros(), 51 * 10000);
+  EXPECT_EQ(run.clock->TotalNappedMicros(), 51 * 10000);
 }
 
 TEST(ReceiveCalculationTest, AStopBeforeTheStartEndsItAtOnceWithoutStatus) {
@@ -75,7 +77,7 @@ TEST(ReceiveCalculationTest, AStopBeforeTheStartEndsItAtOnceWithoutStatus) {
   run.calc.run();
   EXPECT_TRUE(run.calc.hasEnded());
   EXPECT_EQ(run.calc.status(), kQosEndOfStream);
-  EXPECT_EQ(run.clock.TotalNappedMicros(), 0);
+  EXPECT_EQ(run.clock->TotalNappedMicros(), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "recv_start.h"
+#include "server.h"
 #include "sleep_utils.h"
 #include "tesk_errors.h"
 #include "test_util.h"
@@ -32,20 +33,22 @@ TEST(ServerSocketTest, PortInUseIsASocketError) {
 // clock: the time of day jumps an hour ahead 200 ms into a test without a
 // sender, which still waits its one second.
 TEST(ServerSocketTest, ATimeOfDayStepDoesNotMoveTheTimeOut) {
-  static const auto begin = std::chrono::steady_clock::now();
-  TeskClockHooks stepping = {
-      [](void*) {
-        TimeOfDay t = platformTimeOfDay();
-        if (std::chrono::steady_clock::now() - begin > std::chrono::milliseconds(200)) t.sec += 3600;
-        return t;
-      },
-      [](void*, unsigned int micros) { platformNap(micros); }, nullptr, nullptr};
-  setClockHooksForTesting(&stepping);
+  // The system's environment, its time of day an hour ahead 200 ms after
+  // the start.
+  struct SteppingEnvironment : SystemEnvironment {
+    const std::chrono::steady_clock::time_point begin = std::chrono::steady_clock::now();
+    TimeOfDay timeOfDay() override {
+      TimeOfDay t = platformTimeOfDay();
+      if (std::chrono::steady_clock::now() - begin > std::chrono::milliseconds(200)) t.sec += 3600;
+      return t;
+    }
+  };
   Collected samples;
   const auto started = std::chrono::steady_clock::now();
-  const int result = runReceiver(ShortReceiveConfig(FreeUdpPort(), 1000), SampleSink{&Collected::Record, &samples});
+  const int result = runServer(ShortReceiveConfig(FreeUdpPort(), 1000),
+                               SampleSink{&Collected::Record, &samples},
+                               std::make_shared<SteppingEnvironment>());
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-  setClockHooksForTesting(nullptr);
   EXPECT_EQ(result, TIMEOUT_ERROR);
   EXPECT_GT(took.count(), 0.9);
   EXPECT_LT(took.count(), 5.0);

@@ -22,15 +22,15 @@ TEST(ServerTest, StopWaitIsBoundedByTimeoutAndTwoIntervals) {
 // The server on the test clock: datagrams arrive at scripted times, every
 // wait moves the clock to the next arrival or to the end of the wait, and a
 // stand-in for the calculation ends the way the real one does.
-class ScriptedEnvironment : public ServerEnvironment {
+class ScriptedEnvironment : public FakeClock {
  public:
   enum class Calculation { EndsAtEndOfStream, GivesUp, NeverEnds, CannotStart };
 
-  explicit ScriptedEnvironment(FakeClock& fakeClock) : clock(fakeClock), origin(Micros()) {
-    clock.OnNap([this](FakeClock&) { Calculate(); });
+  ScriptedEnvironment() : origin(Micros()) {
+    OnNap([this](FakeClock&) { Calculate(); });
   }
   ~ScriptedEnvironment() override {
-    clock.OnNap(nullptr);
+    OnNap(nullptr);
     if (task != nullptr) {  // lets the real task end at once and free its share
       calc->requestStop();
       task(taskArg);
@@ -55,12 +55,13 @@ class ScriptedEnvironment : public ServerEnvironment {
   int openResult = 0;
   bool receiveFails = false;
 
-  int startCalculation(unsigned long (*routine)(void*), void* arg, ReceiveCalculation* params,
-                       unsigned short) override {
+  // The calculation is the server's one background task; the stand-in
+  // watches it instead of running it.
+  int startBackground(unsigned long (*routine)(void*), void* arg, unsigned short) override {
     if (calculation == Calculation::CannotStart) return -3;
     task = routine;
     taskArg = arg;
-    calc = params;
+    calc = static_cast<CalculationTask*>(arg)->calculation.get();
     return 0;
   }
   int openSocket(unsigned long, const char*, unsigned short) override { return openResult; }
@@ -70,20 +71,20 @@ class ScriptedEnvironment : public ServerEnvironment {
     const int64_t deadline = now + int64_t{timeoutMs} * 1000;
     const int64_t next = script.empty() ? INT64_MAX : std::max(now, script.front().first);
     if (stopAtMs >= 0 && stopAtMs * 1000 <= std::min(next, deadline)) {
-      clock.Advance(std::max<int64_t>(stopAtMs * 1000 - now, 0));
+      Advance(std::max<int64_t>(stopAtMs * 1000 - now, 0));
       return Wait::StopRequested;
     }
     if (next <= deadline) {
-      clock.Advance(next - now);
+      Advance(next - now);
       return Wait::Readable;
     }
-    clock.Advance(deadline - now);
+    Advance(deadline - now);
     return Wait::TimedOut;
   }
   long receive(uint8_t* buffer, size_t capacity, SocketAddress* from, TimeOfDay* arrival) override {
     if (receiveFails) return -1;
     makeSocketAddress("127.0.0.1", 40000, from);
-    *arrival = clock.Now();
+    *arrival = Now();
     const std::vector<uint8_t> bytes = script.front().second;
     script.pop_front();
     std::memcpy(buffer, bytes.data(), std::min(capacity, bytes.size()));
@@ -96,7 +97,7 @@ class ScriptedEnvironment : public ServerEnvironment {
   void closeSocket() override {}
 
  private:
-  int64_t Micros() { return clock.Now().sec * 1000000 + clock.Now().usec; }
+  int64_t Micros() { return Now().sec * 1000000 + Now().usec; }
 
   // What the calculation would have done by now: end at an end-of-stream
   // packet, give up, or stop when asked.
@@ -112,7 +113,6 @@ class ScriptedEnvironment : public ServerEnvironment {
     }
   }
 
-  FakeClock& clock;
   const int64_t origin;
   std::deque<std::pair<int64_t, std::vector<uint8_t>>> script;  // µs after the origin
   unsigned long (*task)(void*) = nullptr;
@@ -183,25 +183,23 @@ TEST(ServerTest, EveryEndOnVirtualTime) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeClock clock;
-    ScriptedEnvironment env(clock);
-    c.setUp(env);
+    auto env = std::make_shared<ScriptedEnvironment>();
+    c.setUp(*env);
     EXPECT_EQ(runServer(ShortReceiveConfig(50000, c.timeoutMs), Discard(), env), c.result);
-    EXPECT_EQ(env.ElapsedMs(), c.endsAtMs);
+    EXPECT_EQ(env->ElapsedMs(), c.endsAtMs);
   }
 }
 
 // Packets are stored until the calculation ends; what comes after is read
 // and dropped. Datagrams shorter than a header are never stored.
 TEST(ServerTest, StoresPacketsUntilTheCalculationEnds) {
-  FakeClock clock;
-  ScriptedEnvironment env(clock);
-  env.Stream(0, 100, 2000);
-  env.Arrive(10, std::vector<uint8_t>(14, 0x71));
+  auto env = std::make_shared<ScriptedEnvironment>();
+  env->Stream(0, 100, 2000);
+  env->Arrive(10, std::vector<uint8_t>(14, 0x71));
   ASSERT_EQ(runServer(ShortReceiveConfig(50000, 2000), Discard(), env), 0);
   // The packets and two end-of-stream packets: the one the calculation ends
   // at, and the one read before the server looks at the calculation again.
-  EXPECT_EQ(env.Stored(), 102u);
+  EXPECT_EQ(env->Stored(), 102u);
 }
 
 }  // namespace

@@ -48,7 +48,9 @@ TEST(TrafgenTest, SendsThePacedStreamThenEndOfStreamPackets) {
   UdpPeer receiver;
   Samples samples;
   FakeClock clock(1700000000, 0);
-  ASSERT_EQ(startGenerator(Params(2000, 1000, receiver.port()), SendSink{&Samples::Record, &samples}), 0);
+  ASSERT_EQ(runGenerator(Params(2000, 1000, receiver.port()), SendSink{&Samples::Record, &samples},
+                         clock),
+            0);
 
   std::vector<std::vector<uint8_t>> datagrams = Drain(receiver);
   ASSERT_EQ(datagrams.size(), 201u);
@@ -80,7 +82,9 @@ TEST(TrafgenTest, OversleepIsNotMadeUp) {
   Samples samples;
   FakeClock clock;
   clock.OnNap([](FakeClock& c) { c.Advance(5000); });  // every pause runs 5 ms long
-  ASSERT_EQ(startGenerator(Params(2000, 1000, receiver.port()), SendSink{&Samples::Record, &samples}), 0);
+  ASSERT_EQ(runGenerator(Params(2000, 1000, receiver.port()), SendSink{&Samples::Record, &samples},
+                         clock),
+            0);
   std::vector<std::vector<uint8_t>> datagrams = Drain(receiver);
   size_t data = 0;
   for (const auto& d : datagrams) {

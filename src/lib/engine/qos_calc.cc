@@ -18,9 +18,11 @@ std::string prefixOf(const CalculationLabel& label) {
 }  // namespace
 
 ReceiveCalculation::ReceiveCalculation(const WindowSettings& windowSettings, SampleSink out,
-                                       CalculationLabel calculationLabel)
+                                       CalculationLabel calculationLabel,
+                                       std::shared_ptr<Environment> environment)
     : window(windowSettings),
       sink(out),
+      env(std::move(environment)),
       label(std::move(calculationLabel)),
       meter(windowSettings, "") {}
 
@@ -65,7 +67,7 @@ void ReceiveCalculation::run() {
       TESK_LOG(7, logPrefix << "Error in server thread, exiting(2)");
       return end(endStatus.load());
     }
-    if (!firstTick) tickTime = timeOfDay();
+    if (!firstTick) tickTime = env->timeOfDay();
     takeArrivals();
     TeskSample sample;
     switch (meter.tick(tickTime, &sample)) {
@@ -81,7 +83,7 @@ void ReceiveCalculation::run() {
         break;
     }
     sleepUntilNextTick(static_cast<int32_t>(window.sampleInterval * 1000.0 -
-                                            (timeOfDay().seconds() - tickTime.seconds()) * 1e6));
+                                            (env->timeOfDay().seconds() - tickTime.seconds()) * 1e6));
   }
 }
 
@@ -94,10 +96,10 @@ bool ReceiveCalculation::begin(TimeOfDay* firstTick) {
   TESK_LOG(7, logPrefix << "Wait for packets (" << label.localAddress << ":" << label.localPort
                         << ")");
   if (!waitForFirstPacket()) return false;
-  meter.begin(timeOfDay());
+  meter.begin(env->timeOfDay());
   // The first tick starts at once; the packets that are waiting arrived
   // before it and lie outside every window.
-  *firstTick = timeOfDay();
+  *firstTick = env->timeOfDay();
   TESK_LOG(7, logPrefix << "Thread starting up");
   return true;
 }
@@ -111,7 +113,7 @@ bool ReceiveCalculation::waitForFirstPacket() {
       end(endStatus.load());
       return false;
     }
-    sleepCoarse(kWaitStepMicros);
+    env->sleep(kWaitStepMicros);
     if (++naps > window.timeout / 10) {
       TESK_LOG_FAILURE(7, logPrefix, "Timeout! Exiting!\n");
       end(kQosGaveUp);
@@ -124,7 +126,7 @@ bool ReceiveCalculation::waitForFirstPacket() {
 // sleep, which a stop request wakes.
 void ReceiveCalculation::sleepUntilNextTick(int32_t remainingMicros) {
   if (remainingMicros > 0) {
-    tickSleep.sleepFor(static_cast<uint32_t>(remainingMicros));
+    env->sleepUnlessWoken(tickSleep, static_cast<uint32_t>(remainingMicros));
   } else {
     TESK_LOG(7, logPrefix << "Not going to sleep negative number of msecs (" << remainingMicros
                           << ")");

@@ -3,7 +3,7 @@
 
 // The receive test's calculation: one meter on a background task, waiting
 // for the first packet and then ticking once per sampling interval on the
-// system's clock, while the server's thread hands it the packets.
+// environment's clock, while the server's thread hands it the packets.
 //
 // Thread safety: the server's thread calls add(), requestStop() and the
 // status readers; the task runs run(). Packets cross over through an inbox
@@ -15,13 +15,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "environment.h"
 #include "meter.h"
-#include "sleep_utils.h"
 #include "tesk_errors.h"
 #include "tesk_sample.h"
 
@@ -46,7 +47,8 @@ struct CalculationLabel {
 
 class ReceiveCalculation {
  public:
-  ReceiveCalculation(const WindowSettings& window, SampleSink sink, CalculationLabel label);
+  ReceiveCalculation(const WindowSettings& window, SampleSink sink, CalculationLabel label,
+                     std::shared_ptr<Environment> env);
 
   // The server's side.
   void add(double arrival, const Payload& payload);
@@ -75,6 +77,7 @@ class ReceiveCalculation {
 
   const WindowSettings window;
   const SampleSink sink;
+  const std::shared_ptr<Environment> env;
   const CalculationLabel label;
   std::string logPrefix;
   Meter meter;

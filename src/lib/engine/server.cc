@@ -7,8 +7,6 @@
 #include "packet.h"
 #include "server_log.h"
 #include "sleep_utils.h"
-#include "stop_request.h"
-#include "task_pool.h"
 #include "tesk_errors.h"
 #include "test_error.h"
 
@@ -19,85 +17,26 @@ constexpr uint32_t kEndOfStreamWaitMillis = 1000;
 constexpr int64_t kEndOfStreamDrainMicros = 3000000;
 constexpr uint32_t kStopWaitSlackMillis = 3000;
 
-struct CalcTask {
-  std::shared_ptr<ReceiveCalculation> calculation;
-};
-
-// The calculation is shared so that it stays valid for a task that starts
-// or ends after the server has given up waiting for it.
 unsigned long runCalcTask(void* arg) {
-  std::unique_ptr<CalcTask> task(static_cast<CalcTask*>(arg));
+  std::unique_ptr<CalculationTask> task(static_cast<CalculationTask*>(arg));
   return qosCalc(task->calculation.get());
 }
 
-// The system's pool, socket and stop request.
-class SystemEnvironment : public ServerEnvironment {
- public:
-  ~SystemEnvironment() override { closeSocket(); }
-
-  int startCalculation(unsigned long (*task)(void*), void* arg, ReceiveCalculation*,
-                       unsigned short threadCount) override {
-    return queueWorkTask(task, arg, threadCount);
-  }
-
-  int openSocket(unsigned long threadId, const char* address, unsigned short port) override {
-    const int result = startUdpSocketComm(threadId, address, port, socketFd);
-    if (result != 0) {
-      socketFd = -1;
-      return result;
-    }
-    enableArrivalTimestamps(socketFd);
-    return 0;
-  }
-
-  // The poll set holds the socket and the stop request's descriptor, so a
-  // stop wakes the wait at once and an idle receiver does not wake at all.
-  // Where there is no such descriptor, the wait looks every
-  // kStopCheckMillis.
-  Wait waitForDatagram(uint32_t timeoutMs) override {
-    const int64_t deadline = monotonicMicros() + static_cast<int64_t>(timeoutMs) * 1000;
-    const int wakeFd = stopRequestWakeFd();
-    for (;;) {
-      if (testStopRequested()) return Wait::StopRequested;
-      const int64_t remainingMicros = deadline - monotonicMicros();
-      if (remainingMicros <= 0) return Wait::TimedOut;
-      int64_t step = (remainingMicros + 999) / 1000;
-      step = std::min<int64_t>(step, wakeFd >= 0 ? INT32_MAX : kStopCheckMillis);
-      const int ready = waitReadableOrWoken(socketFd, wakeFd, static_cast<int>(step));
-      if (ready == kWoken) return Wait::StopRequested;
-      if (ready > 0) return Wait::Readable;
-      if (ready < 0) return Wait::Failed;
-    }
-  }
-
-  long receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
-               TimeOfDay* arrival) override {
-    return receiveDatagram(socketFd, buffer, capacity, from, arrival);
-  }
-
-  void closeSocket() override {
-    if (socketFd >= 0) ::closeSocket(socketFd);
-    socketFd = -1;
-  }
-
- private:
-  int socketFd = -1;
-};
-
 class Server {
  public:
-  Server(const ReceiveConfig& receiveConfig, SampleSink sink, ServerEnvironment& environment)
-      : config(receiveConfig), env(environment), serverThreadId(getOwnThreadId()) {
+  Server(const ReceiveConfig& receiveConfig, SampleSink sink, std::shared_ptr<Environment> shared)
+      : config(receiveConfig), env(*shared), serverThreadId(getOwnThreadId()) {
     std::strncpy(address, config.localAddress.c_str(), sizeof address - 1);
     calculation = std::make_shared<ReceiveCalculation>(
-        config.window, sink, CalculationLabel{address, config.localPort, serverThreadId});
+        config.window, sink, CalculationLabel{address, config.localPort, serverThreadId},
+        std::move(shared));
   }
 
   int run() {
     SERVER_LOG(serverThreadId, "Invoking the QoS calculation thread");
-    CalcTask* task = new CalcTask{calculation};
+    CalculationTask* task = new CalculationTask{calculation};
     const int queued =
-        env.startCalculation(runCalcTask, task, calculation.get(), config.threadCount);
+        env.startBackground(runCalcTask, task, config.threadCount);
     if (queued < 0) {
       delete task;
       SERVER_FAILURE(serverThreadId, "Failed to add QoSCalc task, error " << queued);
@@ -132,18 +71,18 @@ class Server {
       if (calculation->hasEnded() && !draining) {
         SERVER_LOG(serverThreadId, "Qos thread exited, reading EOS packets");
         draining = true;
-        eosStartMicros = monotonicMicros();
+        eosStartMicros = env.monotonicMicros();
       }
       const uint32_t timeoutMs = draining ? kEndOfStreamWaitMillis : config.window.timeout;
-      const ServerEnvironment::Wait wait = env.waitForDatagram(timeoutMs);
-      if (wait == ServerEnvironment::Wait::StopRequested) {
+      const Environment::Wait wait = env.waitForDatagram(timeoutMs);
+      if (wait == Environment::Wait::StopRequested) {
         SERVER_LOG(serverThreadId, "Stop requested, waiting QosCalc to terminate");
         if (!draining && !stopCalculation()) return THREAD_ERROR;
         return 0;
       }
-      if (wait != ServerEnvironment::Wait::Readable) {
+      if (wait != Environment::Wait::Readable) {
         // The designed log line gives the poll's own value: 0 or -1.
-        const int pollResult = wait == ServerEnvironment::Wait::TimedOut ? 0 : -1;
+        const int pollResult = wait == Environment::Wait::TimedOut ? 0 : -1;
         if (!draining) {
           SERVER_LOG(serverThreadId, "read timeout or error, waiting QosCalc to terminate. Return val "
                                          << pollResult);
@@ -179,7 +118,7 @@ class Server {
       }
 
       if (draining) {
-        if (monotonicMicros() - eosStartMicros >= kEndOfStreamDrainMicros) {
+        if (env.monotonicMicros() - eosStartMicros >= kEndOfStreamDrainMicros) {
           return calculation->status();
         }
         clientFound = true;
@@ -210,21 +149,21 @@ class Server {
 
   bool waitForCalculationEnd() {
     const uint32_t limitMillis = serverStopWaitMillis(config.window.timeout, config.window.sampleInterval);
-    const int64_t deadline = monotonicMicros() + static_cast<int64_t>(limitMillis) * 1000;
+    const int64_t deadline = env.monotonicMicros() + static_cast<int64_t>(limitMillis) * 1000;
     while (!calculation->hasEnded()) {
-      if (monotonicMicros() > deadline) {
+      if (env.monotonicMicros() > deadline) {
         calculation->requestStop();
         SERVER_FAILURE(serverThreadId,
                        "QoSCalc thread did not terminate within " << limitMillis << " ms");
         return false;
       }
-      sleepCoarse(kPollStepMicros);
+      env.sleep(kPollStepMicros);
     }
     return true;
   }
 
   const ReceiveConfig config;
-  ServerEnvironment& env;
+  Environment& env;
   const unsigned long serverThreadId;
   std::shared_ptr<ReceiveCalculation> calculation;
   char address[kAddressTextBuffer] = {0};
@@ -237,14 +176,13 @@ uint32_t serverStopWaitMillis(uint32_t timeoutMs, uint16_t sampleIntervalMs) {
   return static_cast<uint32_t>(std::min<uint64_t>(millis, UINT32_MAX));
 }
 
-int runServer(const ReceiveConfig& config, SampleSink sink, ServerEnvironment& env) {
+int runServer(const ReceiveConfig& config, SampleSink sink, std::shared_ptr<Environment> env) {
   TESK_LOG(7, "Invoking the server thread");
-  const int result = Server(config, sink, env).run();
+  const int result = Server(config, sink, std::move(env)).run();
   TESK_LOG(7, "Error code: " << result);
   return result;
 }
 
 int startServer(const ReceiveConfig& config, SampleSink sink) {
-  SystemEnvironment env;
-  return runServer(config, sink, env);
+  return runServer(config, sink, std::make_shared<SystemEnvironment>());
 }

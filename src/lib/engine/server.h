@@ -7,32 +7,17 @@
 // the calling thread.
 
 #include <cstdint>
+#include <memory>
 
+#include "environment.h"
 #include "qos_calc.h"
 #include "test_config.h"
-#include "udp_socket.h"
 
-// What the server needs from outside: the task pool, the socket and the
-// stop request. startServer uses the system's; tests script one, on the
-// test clock, to run the server deterministically.
-class ServerEnvironment {
- public:
-  enum class Wait { Readable, TimedOut, Failed, StopRequested };
-
-  virtual ~ServerEnvironment() = default;
-  // Starts `task(arg)`, which runs `calc`, in the background; negative
-  // when it cannot.
-  virtual int startCalculation(unsigned long (*task)(void*), void* arg, ReceiveCalculation* calc,
-                               unsigned short threadCount) = 0;
-  // Opens the receive socket: 0, or the socket layer's error code.
-  virtual int openSocket(unsigned long threadId, const char* address, unsigned short port) = 0;
-  // Waits up to `timeoutMs` (any 32-bit value, in full) for a datagram,
-  // waking at once on a stop request.
-  virtual Wait waitForDatagram(uint32_t timeoutMs) = 0;
-  // One datagram with its sender and arrival time: its length, or -1.
-  virtual long receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
-                       TimeOfDay* arrival) = 0;
-  virtual void closeSocket() = 0;
+// What the server hands its one background task: the calculation, shared so
+// that it stays valid for a task that starts or ends after the server has
+// given up waiting for it. The task owns (and deletes) the record.
+struct CalculationTask {
+  std::shared_ptr<ReceiveCalculation> calculation;
 };
 
 // Runs a whole receive test. Returns 0 at a normal end; TIMEOUT_ERROR when
@@ -40,8 +25,9 @@ class ServerEnvironment {
 // SOCKET_ERROR or PARAMETER_ERROR from the socket layer; THREAD_ERROR when
 // the calculation could not be started or did not end in time.
 int startServer(const ReceiveConfig& config, SampleSink sink);
-// The same in a given environment.
-int runServer(const ReceiveConfig& config, SampleSink sink, ServerEnvironment& env);
+// The same in a given environment. The calculation shares it, and may
+// outlive the server when it did not end in time.
+int runServer(const ReceiveConfig& config, SampleSink sink, std::shared_ptr<Environment> env);
 
 // How long the server waits for the calculation to end once it has asked:
 // the calculation looks at the request at least once per sampling interval,

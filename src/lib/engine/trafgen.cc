@@ -2,9 +2,8 @@
 
 #include <cstring>
 
+#include "environment.h"
 #include "packet.h"
-#include "sleep_utils.h"
-#include "stop_request.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
 #include "test_error.h"
@@ -22,7 +21,7 @@ void copyAddress(char (&target)[kAddressTextBuffer], const char* source) {
   target[kAddressTextBuffer - 1] = '\0';
 }
 
-int trafgen(const SendConfig& config, SendSink sink) {
+int trafgen(const SendConfig& config, SendSink sink, Environment& env) {
   char remoteAddress[kAddressTextBuffer];
   char localAddress[kAddressTextBuffer];
   copyAddress(remoteAddress, config.remoteAddress.c_str());
@@ -36,8 +35,7 @@ int trafgen(const SendConfig& config, SendSink sink) {
     return SOCKET_ERROR;
   }
 
-  int socketFd = -1;
-  if (startUdpSocketComm(getOwnThreadId(), localAddress, config.localPort, socketFd) != 0) {
+  if (env.openSocket(getOwnThreadId(), localAddress, config.localPort) != 0) {
     TESK_LOG_FAILURE(7, "", "TrafGen: Error starting up client socket, using "
                     << "client address " << localAddress << ":" << config.localPort);
     return SOCKET_ERROR;
@@ -47,7 +45,7 @@ int trafgen(const SendConfig& config, SendSink sink) {
 
   const uint32_t packetsPerCallback =
       trafgenPacketsPerCallback(config.sampleInterval, config.streamInterval);
-  TimeOfDay reading = timeOfDay();
+  TimeOfDay reading = env.timeOfDay();
   const double start = reading.seconds();
   double last = start;
   TESK_LOG(7, "Starting traffic generator: " << reading.sec << ":" << reading.usec);
@@ -69,9 +67,9 @@ int trafgen(const SendConfig& config, SendSink sink) {
       encodePacketHeader(packet, count, static_cast<uint32_t>(reading.sec),
                          static_cast<uint32_t>(reading.usec), codecFec, intervalCode);
     }
-    if (sendDatagram(socketFd, packet, payloadLength, destination) < 0) {
+    if (env.send(packet, payloadLength, destination) < 0) {
       TESK_LOG_FAILURE(7, "", "TrafGen: Error sending packet");
-      closeSocket(socketFd);
+      env.closeSocket();
       return SOCKET_ERROR;
     }
     if (!eosMode) count++;
@@ -79,17 +77,17 @@ int trafgen(const SendConfig& config, SendSink sink) {
     // The period runs from the end of one pause to the end of the next, so
     // the time spent building and sending shortens the pause. An oversleep is
     // not made up later.
-    const double afterSend = timeOfDay().seconds();
+    const double afterSend = env.timeOfDay().seconds();
     const double runTime = afterSend - last;
     const int64_t sleepMicros =
         carryDebt ? trafgenSleepMicrosWithDebt(intervalMicros, runTime, debt)
                   : trafgenSleepMicros(intervalMicros, runTime);
     if (sleepMicros > 0) {
-      nap(static_cast<unsigned int>(sleepMicros));
+      env.nap(static_cast<unsigned int>(sleepMicros));
     } else {
       TESK_LOG(7, "trafgen: not going to sleep negative seconds");
     }
-    reading = timeOfDay();
+    reading = env.timeOfDay();
     last = reading.seconds();
     if (carryDebt) debt = trafgenNextDebt(last - afterSend, sleepMicros);
 
@@ -104,7 +102,7 @@ int trafgen(const SendConfig& config, SendSink sink) {
     const double elapsedMillis = (last - start) * 1000.0;
     // A stop request ends the data phase now; the end-of-stream phase still
     // runs its full length so that the receiver ends cleanly.
-    if (!eosMode && testStopRequested()) dataMillis = elapsedMillis - 1.0;
+    if (!eosMode && env.stopRequested()) dataMillis = elapsedMillis - 1.0;
     if (elapsedMillis > dataMillis) {
       if (elapsedMillis > dataMillis + kEndOfStreamMillis) break;
       eosMode = true;
@@ -112,15 +110,20 @@ int trafgen(const SendConfig& config, SendSink sink) {
   }
 
   TESK_LOG(7, "TrafGen: Traffic generator thread ending, sent packets " << count);
-  closeSocket(socketFd);
+  env.closeSocket();
   return 0;
 }
 
 }  // namespace
 
-int startGenerator(const SendConfig& config, SendSink sink) {
+int runGenerator(const SendConfig& config, SendSink sink, Environment& env) {
   TESK_LOG(7, "Invoking the traffic generator thread");
-  const int result = trafgen(config, sink);
+  const int result = trafgen(config, sink, env);
   TESK_LOG(7, "Tesk trafgen Error code: " << result);
   return result;
+}
+
+int startGenerator(const SendConfig& config, SendSink sink) {
+  SystemEnvironment env;
+  return runGenerator(config, sink, env);
 }

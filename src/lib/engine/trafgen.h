@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "environment.h"
 #include "test_config.h"
 
 typedef void (*SenderSampleCallback)(void* context, unsigned int sentPackets, unsigned int testId);
@@ -22,5 +23,7 @@ struct SendSink {
 // Returns 0, or SOCKET_ERROR when the remote address is unusable, the
 // socket cannot be opened or a send fails.
 int startGenerator(const SendConfig& config, SendSink sink);
+// The same in a given environment.
+int runGenerator(const SendConfig& config, SendSink sink, Environment& env);
 
 #endif  // TESK_TRAFGEN_H

@@ -139,7 +139,7 @@ long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, SocketAddre
       return static_cast<long>(received);
     }
   }
-  *arrival = timeOfDay();
+  *arrival = platformTimeOfDay();
   return static_cast<long>(received);
 }
 

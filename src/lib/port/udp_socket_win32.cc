@@ -79,7 +79,7 @@ long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, SocketAddre
                                 static_cast<int>(capacity), 0,
                                 reinterpret_cast<sockaddr*>(&from->storage), &fromLength);
   from->length = fromLength;
-  *arrival = timeOfDay();
+  *arrival = platformTimeOfDay();
   // A datagram larger than the buffer arrives cut, as elsewhere.
   if (received < 0 && WSAGetLastError() == WSAEMSGSIZE) return static_cast<long>(capacity);
   return received;

@@ -1,0 +1,83 @@
+#ifndef TESK_ENVIRONMENT_H
+#define TESK_ENVIRONMENT_H
+
+// What a test asks of the operating system: the clocks and sleeps, its one
+// UDP socket, background work and the stop request. The generator, the
+// receiving server and the receive calculation use nothing else, so that a
+// test can run them on a clock and a network of its own.
+//
+// Thread safety: the clocks, sleeps and the stop request may be used from
+// several threads at once (the server's and the calculation's); the socket
+// belongs to the thread that opened it.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "sleep_utils.h"
+#include "time_of_day.h"
+#include "udp_socket.h"
+
+class Environment {
+ public:
+  enum class Wait { Readable, TimedOut, Failed, StopRequested };
+
+  virtual ~Environment() = default;
+
+  // The time of day, for everything that goes into packets and samples:
+  // send times cross hosts and are compared with receive times.
+  virtual TimeOfDay timeOfDay() = 0;
+  // A clock that only moves forward, for waits and time-outs, so that a
+  // step of the time of day neither ends a wait early nor stretches it.
+  virtual int64_t monotonicMicros() = 0;
+  // A sleep that ends as close to its end as the platform allows: pacing.
+  virtual void nap(unsigned int micros) = 0;
+  // An ordinary sleep, which may end a little late: polling.
+  virtual void sleep(unsigned int micros) = 0;
+  // An ordinary sleep that `sleeper.wake()`, from another thread, ends.
+  virtual void sleepUnlessWoken(WakeableSleep& sleeper, unsigned int micros) = 0;
+  // Whether the process has asked its tests to end early.
+  virtual bool stopRequested() = 0;
+  // Starts `task(arg)` on another thread; negative when it cannot.
+  virtual int startBackground(unsigned long (*task)(void*), void* arg,
+                              unsigned short threadCount) = 0;
+
+  // Opens the test's socket bound to address:port: 0, or the socket
+  // layer's error code with nothing left open.
+  virtual int openSocket(unsigned long threadId, const char* address, unsigned short port) = 0;
+  // Waits up to `timeoutMs` (any 32-bit value, in full) for a datagram,
+  // waking at once on a stop request.
+  virtual Wait waitForDatagram(uint32_t timeoutMs) = 0;
+  // One datagram with its sender and arrival time: its length, or -1.
+  virtual long receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
+                       TimeOfDay* arrival) = 0;
+  // Sends one datagram: its length, or -1.
+  virtual long send(const uint8_t* data, size_t length, const SocketAddress& to) = 0;
+  virtual void closeSocket() = 0;
+};
+
+// The operating system's environment. Each test has one: it holds the
+// test's socket, and closes it when it goes.
+class SystemEnvironment : public Environment {
+ public:
+  ~SystemEnvironment() override { SystemEnvironment::closeSocket(); }
+
+  TimeOfDay timeOfDay() override;
+  int64_t monotonicMicros() override;
+  void nap(unsigned int micros) override;
+  void sleep(unsigned int micros) override;
+  void sleepUnlessWoken(WakeableSleep& sleeper, unsigned int micros) override;
+  bool stopRequested() override;
+  int startBackground(unsigned long (*task)(void*), void* arg,
+                      unsigned short threadCount) override;
+  int openSocket(unsigned long threadId, const char* address, unsigned short port) override;
+  Wait waitForDatagram(uint32_t timeoutMs) override;
+  long receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
+               TimeOfDay* arrival) override;
+  long send(const uint8_t* data, size_t length, const SocketAddress& to) override;
+  void closeSocket() override;
+
+ private:
+  int socketFd = -1;
+};
+
+#endif  // TESK_ENVIRONMENT_H
