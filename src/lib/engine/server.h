@@ -1,10 +1,10 @@
 #ifndef TESK_SERVER_H
 #define TESK_SERVER_H
 
-// The receiving server: binds the UDP socket, starts the QoS calculation on
-// the task pool, and stores every received test packet in the shared
-// PayloadMap until the calculation has met the end of the stream. Runs on
-// the calling thread.
+// The receiving server: binds the UDP socket, starts the receive
+// calculation in the background, and hands it every received test packet
+// until the calculation has met the end of the stream. Runs on the calling
+// thread.
 
 #include <cstdint>
 #include <memory>

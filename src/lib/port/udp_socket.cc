@@ -47,8 +47,7 @@ bool makeSocketAddress(const char* text, uint16_t port, SocketAddress* out) {
     out->length = sizeof *v6;
     return true;
   }
-  // Longer text never is a dotted address, and would not fit the engine's
-  // 16-byte copies.
+  // Longer text is no address the sender takes (kMaxAddressText).
   uint32_t parsed;
   if (std::strlen(text) > kMaxAddressText || !parseIPv4Address(text, &parsed)) return false;
   auto* v4 = reinterpret_cast<sockaddr_in*>(&out->storage);

@@ -11,7 +11,8 @@
 #include "net_headers.h"
 #include "sleep_utils.h"
 
-// Longest dotted IPv4 text the engine copies (16-byte buffers).
+// Longest dotted IPv4 text the sender takes: "255.255.255.255". Longer text
+// that a lenient parser would still accept ("0127.000.000.001") is refused.
 constexpr size_t kMaxAddressText = 15;
 // Longest IPv6 literal with a zone: 45 characters of address
 // ("ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255"), the "%" and an
