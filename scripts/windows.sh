@@ -40,6 +40,6 @@ kill "$occupant" 2>/dev/null || true
 wait "$occupant" 2>/dev/null || true
 [ "$status" -eq 2 ] || { echo "port in use: exit $status, not 2" >&2; exit 1; }
 status=0
-wine "$windows" send:la=abc,lp=$(free_port),rp=$(free_port),td=2 >/dev/null || status=$?
+wine "$windows" send:la=abc,lp=$(free_port),rp=$(free_port),td=3,sai=1 >/dev/null || status=$?
 [ "$status" -eq 2 ] || { echo "la=abc: exit $status, not 2" >&2; exit 1; }
 echo "Windows build: all passed"
