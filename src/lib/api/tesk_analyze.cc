@@ -53,13 +53,7 @@ int TeskAnalyzer::analyzeCapture() {
   appendWindowErrors(prefix, settings.window, errors);
   if (dynamicCodec < -1 || dynamicCodec > 1) errors.push_back(prefix + "unknown codec");
   if (callback == nullptr) errors.push_back(prefix + "invalid callback");
-  if (!errors.empty()) {
-    // Logged here, as the other test starts log theirs: the log line names
-    // the file that refused.
-    noteTestError(errors.front());
-    for (const std::string& message : errors) TESK_LOG(7, message);
-    return PARAMETER_ERROR;
-  }
+  if (!parametersAccepted(errors)) return PARAMETER_ERROR;
 
   CaptureAnalysis analysis(settings, callback);
   AnalysisSink sink(analysis);

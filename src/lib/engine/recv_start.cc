@@ -36,11 +36,8 @@ std::vector<std::string> receiverParameterErrors(const ReceiveConfig& c, bool ha
 }
 
 int runReceiver(const ReceiveConfig& config, SampleSink sink) {
-  const std::vector<std::string> errors =
-      receiverParameterErrors(config, sink.deliver != nullptr && sink.context != nullptr);
-  if (!errors.empty()) {
-    noteTestError(errors.front());
-    for (const std::string& message : errors) TESK_LOG(7, message);
+  if (!parametersAccepted(
+          receiverParameterErrors(config, sink.deliver != nullptr && sink.context != nullptr))) {
     return PARAMETER_ERROR;
   }
   return startServer(config, sink);

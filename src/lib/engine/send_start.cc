@@ -47,11 +47,8 @@ std::vector<std::string> senderParameterErrors(const SendConfig& s, bool hasSink
 }
 
 int runSender(const SendConfig& config, SendSink sink) {
-  const std::vector<std::string> errors =
-      senderParameterErrors(config, sink.deliver != nullptr && sink.context != nullptr);
-  if (!errors.empty()) {
-    noteTestError(errors.front());
-    for (const std::string& message : errors) TESK_LOG(7, message);
+  if (!parametersAccepted(
+          senderParameterErrors(config, sink.deliver != nullptr && sink.context != nullptr))) {
     return PARAMETER_ERROR;
   }
   return startGenerator(config, sink);

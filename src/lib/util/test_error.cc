@@ -25,3 +25,10 @@ std::string testErrorMessage() {
   std::lock_guard<std::mutex> lock(errorMutex);
   return firstError;
 }
+
+bool parametersAccepted(const std::vector<std::string>& errors) {
+  if (errors.empty()) return true;
+  noteTestError(errors.front());
+  for (const std::string& message : errors) TESK_LOG(7, message);
+  return false;
+}

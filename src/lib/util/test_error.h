@@ -9,6 +9,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tesk_log.h"
 
@@ -16,6 +17,11 @@ void clearTestError();
 // Trailing blanks and newlines are dropped.
 void noteTestError(const std::string& message);
 std::string testErrorMessage();
+
+// A test start's verdict on its parameters: false when `errors` (every
+// broken rule, in rule order) is not empty; then each is logged and the
+// first noted as the test's failure.
+bool parametersAccepted(const std::vector<std::string>& errors);
 
 // Logs a message, as TESK_LOG does, behind `prefix` (the component's log
 // decoration), and notes the message alone as the test's failure.
