@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The MOS model per call, a sample pass over a full 20 s window of a 1 ms
-# stream, a live 1 ms stream into a 20 s window, and jitter under CPU load.
+# stream, 1,000 meters fed and ticked in one thread, a live 1 ms stream into
+# a 20 s window, and jitter under CPU load.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh" python3
