@@ -12,56 +12,72 @@ namespace {
 
 struct Samples {
   std::vector<unsigned int> counts;
+  std::vector<unsigned int> testIds;
   static void Record(void* self, unsigned int sent, unsigned int testId) {
     auto* samples = static_cast<Samples*>(self);
     samples->counts.push_back(sent);
     samples->testIds.push_back(testId);
   }
-  std::vector<unsigned int> testIds;
 };
 
-SendConfig Params(uint32_t durationMs, uint16_t sampleMs, uint16_t remotePort) {
+// The generator on the virtual clock with a socket that keeps what it is
+// given: what it opens, where it sends, and each datagram.
+class RecordingEnvironment : public FakeClock {
+ public:
+  int openSocket(unsigned long, const char* address, unsigned short port) override {
+    openedAddress = address;
+    openedPort = port;
+    return openResult;
+  }
+  long send(const uint8_t* data, size_t length, const SocketAddress& to) override {
+    if (sendFailsAt == sent.size()) return -1;
+    destinationPort = to.port();
+    sent.emplace_back(data, data + length);
+    return static_cast<long>(length);
+  }
+  void closeSocket() override { closed++; }
+
+  int openResult = 0;
+  size_t sendFailsAt = SIZE_MAX;
+  std::string openedAddress;
+  unsigned short openedPort = 0;
+  uint16_t destinationPort = 0;
+  std::vector<std::vector<uint8_t>> sent;
+  int closed = 0;
+};
+
+SendConfig TwoSeconds() {
   SendConfig p = DefaultSendConfig();
-  p.testDuration = durationMs;
+  p.testDuration = 2000;
+  p.sampleInterval = 1000;
   p.codec = 1;
   p.fec = 2;
-  p.sampleInterval = sampleMs;
-  p.localPort = FreeUdpPort();
-  p.remotePort = remotePort;
   p.testId = 7;
   return p;
-}
-
-std::vector<std::vector<uint8_t>> Drain(UdpPeer& peer) {
-  std::vector<std::vector<uint8_t>> datagrams;
-  for (;;) {
-    std::vector<uint8_t> d = peer.Receive(200);
-    if (d.empty()) return datagrams;
-    datagrams.push_back(d);
-  }
 }
 
 // With a clock that moves only when the generator naps, the stream is exact:
 // a 2000 ms test at 20 ms sends 101 data packets (the turn that passes the
 // duration still sends data) and then 100 end-of-stream packets.
 TEST(TrafgenTest, SendsThePacedStreamThenEndOfStreamPackets) {
-  UdpPeer receiver;
+  RecordingEnvironment env;
   Samples samples;
-  FakeClock clock(1700000000, 0);
-  ASSERT_EQ(runGenerator(Params(2000, 1000, receiver.port()), SendSink{&Samples::Record, &samples},
-                         clock),
-            0);
+  ASSERT_EQ(runGenerator(TwoSeconds(), SendSink{&Samples::Record, &samples}, env), 0);
+  EXPECT_EQ(env.openedAddress, "127.0.0.1");
+  EXPECT_EQ(env.openedPort, 49999);
+  EXPECT_EQ(env.destinationPort, 50000);
+  EXPECT_EQ(env.closed, 1);
 
-  std::vector<std::vector<uint8_t>> datagrams = Drain(receiver);
-  ASSERT_EQ(datagrams.size(), 201u);
-  for (size_t i = 0; i < datagrams.size(); ++i) {
-    ASSERT_EQ(datagrams[i].size(), 160u);
+  ASSERT_EQ(env.sent.size(), 201u);
+  for (size_t i = 0; i < env.sent.size(); ++i) {
+    const std::vector<uint8_t>& d = env.sent[i];
+    ASSERT_EQ(d.size(), 160u);
     Payload p;
-    ASSERT_TRUE(decodePacket(datagrams[i].data(), datagrams[i].size(), p));
-    EXPECT_EQ(datagrams[i][0], kPacketMarker);
-    EXPECT_EQ(datagrams[i][13], 0x12);
-    EXPECT_EQ(datagrams[i][14], 0x20);
-    for (size_t b = kPacketHeaderSize; b < datagrams[i].size(); ++b) ASSERT_EQ(datagrams[i][b], 0);
+    ASSERT_TRUE(decodePacket(d.data(), d.size(), p));
+    EXPECT_EQ(d[0], kPacketMarker);
+    EXPECT_EQ(d[13], 0x12);
+    EXPECT_EQ(d[14], 0x20);
+    for (size_t b = kPacketHeaderSize; b < d.size(); ++b) ASSERT_EQ(d[b], 0);
     if (i < 101) {
       const uint64_t sentAtMicros = 1700000000ull * 1000000 + i * 20000;
       EXPECT_EQ(p.seqNum, i);
@@ -78,16 +94,12 @@ TEST(TrafgenTest, SendsThePacedStreamThenEndOfStreamPackets) {
 }
 
 TEST(TrafgenTest, OversleepIsNotMadeUp) {
-  UdpPeer receiver;
+  RecordingEnvironment env;
+  env.OnNap([](FakeClock& c) { c.Advance(5000); });  // every pause runs 5 ms long
   Samples samples;
-  FakeClock clock;
-  clock.OnNap([](FakeClock& c) { c.Advance(5000); });  // every pause runs 5 ms long
-  ASSERT_EQ(runGenerator(Params(2000, 1000, receiver.port()), SendSink{&Samples::Record, &samples},
-                         clock),
-            0);
-  std::vector<std::vector<uint8_t>> datagrams = Drain(receiver);
+  ASSERT_EQ(runGenerator(TwoSeconds(), SendSink{&Samples::Record, &samples}, env), 0);
   size_t data = 0;
-  for (const auto& d : datagrams) {
+  for (const auto& d : env.sent) {
     Payload p;
     ASSERT_TRUE(decodePacket(d.data(), d.size(), p));
     if (!p.isEndOfStream()) data++;
@@ -95,23 +107,35 @@ TEST(TrafgenTest, OversleepIsNotMadeUp) {
   EXPECT_EQ(data, 81u);  // 25 ms per turn: 2000 / 25 + 1
 }
 
-TEST(TrafgenTest, UnusableAddressesAndPortsFailWithSocketError) {
-  Samples samples;
-  UdpPeer receiver;
-  SendConfig p = Params(2000, 1000, receiver.port());
-  p.remoteAddress = "abc";
-  EXPECT_EQ(startGenerator(p, SendSink{&Samples::Record, &samples}), SOCKET_ERROR);
-
-  p = Params(2000, 1000, receiver.port());
-  p.localPort = 0;
-  EXPECT_EQ(startGenerator(p, SendSink{&Samples::Record, &samples}), SOCKET_ERROR);
-
-  UdpPeer occupant;
-  p = Params(2000, 1000, receiver.port());
-  p.localPort = occupant.port();
-  EXPECT_EQ(startGenerator(p, SendSink{&Samples::Record, &samples}), SOCKET_ERROR);
-  EXPECT_TRUE(samples.counts.empty());
-  EXPECT_TRUE(receiver.Receive(50).empty());
+// Every socket failure ends the test with SOCKET_ERROR, the socket closed
+// where it was opened, and no sample.
+TEST(TrafgenTest, SocketFailuresAreSocketErrors) {
+  const struct {
+    const char* name;
+    const char* remote;
+    int openResult;
+    size_t sendFailsAt;
+    size_t sent;
+    int closed;
+  } cases[] = {
+      {"unusable remote address", "abc", 0, SIZE_MAX, 0, 0},
+      {"socket cannot open", "127.0.0.1", SOCKET_ERROR, SIZE_MAX, 0, 0},
+      {"first send fails", "127.0.0.1", 0, 0, 0, 1},
+      {"send fails mid-test", "127.0.0.1", 0, 30, 30, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingEnvironment env;
+    env.openResult = c.openResult;
+    env.sendFailsAt = c.sendFailsAt;
+    SendConfig config = TwoSeconds();
+    config.remoteAddress = c.remote;
+    Samples samples;
+    EXPECT_EQ(runGenerator(config, SendSink{&Samples::Record, &samples}, env), SOCKET_ERROR);
+    EXPECT_EQ(env.sent.size(), c.sent);
+    EXPECT_EQ(env.closed, c.closed);
+    EXPECT_TRUE(samples.counts.empty());
+  }
 }
 
 }  // namespace

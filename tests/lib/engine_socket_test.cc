@@ -4,11 +4,12 @@
 
 #include "recv_start.h"
 #include "server.h"
+#include "trafgen.h"
 #include "sleep_utils.h"
 #include "tesk_errors.h"
 #include "test_util.h"
 
-// The receive test on real sockets and the real clock.
+// The receive and send tests on real sockets and the real clock.
 
 namespace {
 
@@ -19,7 +20,7 @@ struct Collected {
   }
 };
 
-TEST(ServerSocketTest, PortInUseIsASocketError) {
+TEST(EngineSocketTest, PortInUseIsASocketError) {
   UdpPeer occupant;
   Collected samples;
   ReceiveConfig config = ShortReceiveConfig(occupant.port(), 1000);
@@ -32,7 +33,7 @@ TEST(ServerSocketTest, PortInUseIsASocketError) {
 // wait early nor stretches it. The one server test on a real socket and
 // clock: the time of day jumps an hour ahead 100 ms into a test without a
 // sender, which still waits its half second.
-TEST(ServerSocketTest, ATimeOfDayStepDoesNotMoveTheTimeOut) {
+TEST(EngineSocketTest, ATimeOfDayStepDoesNotMoveTheTimeOut) {
   // The system's environment, its time of day an hour ahead 100 ms after
   // the start.
   struct SteppingEnvironment : SystemEnvironment {
@@ -52,6 +53,20 @@ TEST(ServerSocketTest, ATimeOfDayStepDoesNotMoveTheTimeOut) {
   EXPECT_EQ(result, TIMEOUT_ERROR);
   EXPECT_GT(took.count(), 0.45);
   EXPECT_LT(took.count(), 5.0);
+}
+
+// The system's socket layer refuses port 0 and a port in use.
+TEST(EngineSocketTest, TheGeneratorsSocketFailuresAreSocketErrors) {
+  UdpPeer receiver, occupant;
+  auto noSample = [](void*, unsigned int, unsigned int) { ADD_FAILURE() << "a sample"; };
+  int context = 0;
+  for (uint16_t localPort : {uint16_t{0}, occupant.port()}) {
+    SendConfig config = DefaultSendConfig();
+    config.localPort = localPort;
+    config.remotePort = receiver.port();
+    EXPECT_EQ(startGenerator(config, SendSink{noSample, &context}), SOCKET_ERROR);
+  }
+  EXPECT_TRUE(receiver.Receive(50).empty());
 }
 
 }  // namespace
