@@ -24,9 +24,15 @@ TEST(EngineSocketTest, PortInUseIsASocketError) {
   UdpPeer occupant;
   Collected samples;
   ReceiveConfig config = ShortReceiveConfig(occupant.port(), 1000);
-  EXPECT_EQ(runReceiver(config, SampleSink{&Collected::Record, &samples}), SOCKET_ERROR);
+  const TestOutcome inUse = runReceiver(config, SampleSink{&Collected::Record, &samples});
+  EXPECT_EQ(inUse.code, SOCKET_ERROR);
+  EXPECT_EQ(inUse.reason.rfind("Error binding to the socket (ip=127.0.0.1, port=", 0), 0u)
+      << inUse.reason;
   config.localAddress = "1.2.3.4.5";
-  EXPECT_EQ(runReceiver(config, SampleSink{&Collected::Record, &samples}), PARAMETER_ERROR);
+  const TestOutcome refused = runReceiver(config, SampleSink{&Collected::Record, &samples});
+  EXPECT_EQ(refused.code, PARAMETER_ERROR);
+  EXPECT_EQ(refused.reason,
+            "Error in receiver parameter: ip_address 1.2.3.4.5 is not a valid IP address");
 }
 
 // The waits count elapsed time: a step of the time of day neither ends a
@@ -64,7 +70,14 @@ TEST(EngineSocketTest, TheGeneratorsSocketFailuresAreSocketErrors) {
     SendConfig config = DefaultSendConfig();
     config.localPort = localPort;
     config.remotePort = receiver.port();
-    EXPECT_EQ(startGenerator(config, SendSink{noSample, &context}), SOCKET_ERROR);
+    const TestOutcome outcome = startGenerator(config, SendSink{noSample, &context});
+    EXPECT_EQ(outcome.code, SOCKET_ERROR);
+    // The socket layer's own words, not the generator's that follow them.
+    EXPECT_EQ(outcome.reason.rfind(localPort == 0 ? "startUdpSocketComm, port param not valid"
+                                                  : "Error binding to the socket",
+                                   0),
+              0u)
+        << outcome.reason;
   }
   EXPECT_TRUE(receiver.Receive(50).empty());
 }

@@ -60,7 +60,7 @@ TEST(RecvStartTest, AddressesLongerThanNineteenCharactersAreRefused) {
 
 TEST(RecvStartTest, RunReceiverRefusesAMissingCallbackWithoutOpeningASocket) {
   int context = 0;
-  EXPECT_EQ(runReceiver(Valid(), SampleSink{nullptr, &context}), PARAMETER_ERROR);
+  EXPECT_EQ(runReceiver(Valid(), SampleSink{nullptr, &context}).code, PARAMETER_ERROR);
 }
 
 }  // namespace

@@ -102,9 +102,11 @@ TEST(SendStartTest, RunSenderRefusesBeforeOpeningAnything) {
   SendConfig shortTest = Valid();
   shortTest.testDuration = 1000;
   shortTest.sampleInterval = 1000;
-  EXPECT_EQ(runSender(shortTest, SendSink{callback, &context}), PARAMETER_ERROR);
-  EXPECT_EQ(runSender(Valid(), SendSink{nullptr, &context}), PARAMETER_ERROR);
-  EXPECT_EQ(runSender(Valid(), SendSink{callback, nullptr}), PARAMETER_ERROR);
+  const TestOutcome shortOne = runSender(shortTest, SendSink{callback, &context});
+  EXPECT_EQ(shortOne.code, PARAMETER_ERROR);
+  EXPECT_EQ(shortOne.reason, E("invalid duration settings"));
+  EXPECT_EQ(runSender(Valid(), SendSink{nullptr, &context}).code, PARAMETER_ERROR);
+  EXPECT_EQ(runSender(Valid(), SendSink{callback, nullptr}).code, PARAMETER_ERROR);
 }
 
 }  // namespace

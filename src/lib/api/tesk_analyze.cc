@@ -37,7 +37,7 @@ TeskAnalyzer::TeskAnalyzer(std::string file, unsigned short windowMs, unsigned s
 // The receive test's rules for the window, with the capture in place of the
 // socket.
 int TeskAnalyzer::analyzeCapture() {
-  clearTestError();
+  FailureNote failure;
   const std::string prefix = "Error in analyzer parameter: ";
   std::vector<std::string> errors;
   if (captureFile.empty()) errors.push_back(prefix + "no capture file given");
@@ -53,7 +53,10 @@ int TeskAnalyzer::analyzeCapture() {
   appendWindowErrors(prefix, settings.window, errors);
   if (dynamicCodec < -1 || dynamicCodec > 1) errors.push_back(prefix + "unknown codec");
   if (callback == nullptr) errors.push_back(prefix + "invalid callback");
-  if (!parametersAccepted(errors)) return PARAMETER_ERROR;
+  if (!TESK_PARAMETERS_ACCEPTED(errors, failure)) {
+    setLastTestError(failure.text());
+    return PARAMETER_ERROR;
+  }
 
   CaptureAnalysis analysis(settings, callback);
   AnalysisSink sink(analysis);
@@ -62,12 +65,13 @@ int TeskAnalyzer::analyzeCapture() {
   const int result = analysis.finish();
   captureCounts = analysis.counts();
   if (!readWhole) {
-    clearTestError();
-    // libpcap names the file in some of its messages, not in others.
+    // libpcap names the file in some of its messages, not in others; the
+    // damage is the reason, whatever the streams read before it said.
     const bool named = readError.compare(0, captureFile.size(), captureFile) == 0;
-    noteTestError(named ? readError : captureFile + ": " + readError);
+    setLastTestError(named ? readError : captureFile + ": " + readError);
     TESK_LOG(7, "Capture " << captureFile << " cannot be read: " << readError);
     return PARAMETER_ERROR;
   }
+  setLastTestError(result != 0 ? analysis.failure().text() : std::string());
   return result;
 }

@@ -16,6 +16,18 @@ void deliverToReceiver(void* receiver, const TeskSample& s) {
                                         s.avgJitter, s.testId);
 }
 
+// A test's code for the caller; its reason stays for GetLastErrorMessage.
+int finished(const TestOutcome& outcome) {
+  setLastTestError(outcome.reason);
+  return outcome.code;
+}
+
+int refuseMissingCallback(const char* message) {
+  FailureNote failure;
+  TESK_LOG_FAILURE(failure, 7, "", message);
+  return finished(TestOutcome{PARAMETER_ERROR, failure.text()});
+}
+
 }  // namespace
 
 TeskSender::TeskSender(unsigned int givenTestDuration, unsigned char givenCodec,
@@ -53,11 +65,7 @@ TeskSender::TeskSender(unsigned int givenTestDuration, unsigned char givenCodec,
 int TeskSender::startSender() {
   // The trampoline forwards to the callback object unchecked, so a missing
   // one is refused here rather than dereferenced mid-test.
-  clearTestError();
-  if (!hasCallback()) {
-    TESK_LOG_FAILURE(7, "", "Error in sender parameter: invalid callback");
-    return PARAMETER_ERROR;
-  }
+  if (!hasCallback()) return refuseMissingCallback("Error in sender parameter: invalid callback");
   // The generator option is kept for callers that read it back; no
   // generator uses it.
   SendConfig config;
@@ -72,7 +80,7 @@ int TeskSender::startSender() {
   config.streamInterval = streamInterval;
   config.packetSize = packetSize;
   config.testId = testId;
-  return runSender(config, SendSink{senderCallbackWrapper, this});
+  return finished(runSender(config, SendSink{senderCallbackWrapper, this}));
 }
 
 void TeskSender::senderCallbackWrapper(void* context, unsigned int sentPackets,
@@ -104,11 +112,7 @@ TeskReceiver::TeskReceiver(std::string givenLocalAddress, unsigned short givenLo
       threadCount(givenThreadCount) {}
 
 int TeskReceiver::startReceiver() {
-  clearTestError();
-  if (!hasCallback()) {
-    TESK_LOG_FAILURE(7, "", "Error in receiver parameter: invalid callback");
-    return PARAMETER_ERROR;
-  }
+  if (!hasCallback()) return refuseMissingCallback("Error in receiver parameter: invalid callback");
   ReceiveConfig config;
   config.localAddress = localAddress;
   config.localPort = localPort;
@@ -118,7 +122,7 @@ int TeskReceiver::startReceiver() {
   config.window.timeout = timeout;
   config.window.testId = testId;
   config.threadCount = threadCount;
-  return runReceiver(config, SampleSink{deliverToReceiver, this});
+  return finished(runReceiver(config, SampleSink{deliverToReceiver, this}));
 }
 
 void TeskReceiver::receiverCallbackWrapper(void* context, double mos, unsigned int startSeconds,
@@ -146,4 +150,4 @@ const char* TeskControl::GetMosVersion() { return TESK_VERSION; }
 
 void TeskControl::StopRunningTests() { requestTestStop(); }
 
-std::string TeskControl::GetLastErrorMessage() { return testErrorMessage(); }
+std::string TeskControl::GetLastErrorMessage() { return lastTestError(); }

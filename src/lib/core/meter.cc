@@ -4,7 +4,6 @@
 
 #include "mos_model.h"
 #include "tesk_log.h"
-#include "test_error.h"
 
 namespace {
 
@@ -63,10 +62,7 @@ Meter::Tick Meter::tick(const TimeOfDay& now, TeskSample* sample) {
   if (packets.empty()) {
     const uint32_t allowedEmpty = settings.timeout / settings.sampleInterval;
     TESK_LOG(7, config.logPrefix << "Map empty (" << emptyCount << "/" << allowedEmpty << ")");
-    if (++emptyCount > allowedEmpty) {
-      TESK_LOG_FAILURE(7, config.logPrefix, "No packets received before timeout! Exiting!\n");
-      return Tick::GaveUp;
-    }
+    if (++emptyCount > allowedEmpty) return Tick::GaveUp;
   }
   if (!score(counts, sample)) return Tick::Dropped;
   sample->startSeconds = static_cast<uint32_t>(start.sec);

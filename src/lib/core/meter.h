@@ -34,7 +34,7 @@ class Meter {
     Sample,       // a sample was taken
     Dropped,      // the window received nothing: no sample this tick
     EndOfStream,  // the end-of-stream packet was met: the measurement is over
-    GaveUp,       // no packet for longer than the time-out: over
+    GaveUp,       // no packet for longer than the time-out: over (the caller says so)
   };
 
   // `logPrefix` goes before every log line ("QoSCalc(own, server): ").

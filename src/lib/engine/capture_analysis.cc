@@ -248,9 +248,7 @@ void CaptureAnalysis::report(Stream& s, bool gaveUp) {
                        static_cast<long long>(s.info.packets);
   if (gaveUp && result == 0) {
     result = TIMEOUT_ERROR;
-    // The meter's own words name no stream.
-    clearTestError();
-    noteTestError("stream " + std::to_string(s.info.index) + " (" + s.info.source + " -> " +
+    failureNote.note("stream " + std::to_string(s.info.index) + " (" + s.info.source + " -> " +
                   s.info.destination + ") had no packet for longer than the time-out");
   }
   callback->streamEnded(s.info, gaveUp ? TIMEOUT_ERROR : 0);
@@ -269,7 +267,7 @@ int CaptureAnalysis::finish() {
   for (Stream* s : open) report(*s, false);
   streams.clear();
   if (recognised == 0 || (settings.stream != 0 && settings.stream > recognised)) {
-    noteTestError(recognised == 0 ? "no RTP voice or pulvo test stream found"
+    failureNote.note(recognised == 0 ? "no RTP voice or pulvo test stream found"
                                   : "no stream " + std::to_string(settings.stream) + " (" +
                                         std::to_string(recognised) + " found)");
     return TIMEOUT_ERROR;

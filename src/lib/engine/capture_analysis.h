@@ -17,6 +17,7 @@
 #include "meter.h"
 #include "packet.h"
 #include "tesk_analyze.h"
+#include "test_error.h"
 
 struct CaptureAnalysisSettings {
   WindowSettings window;
@@ -39,6 +40,8 @@ class CaptureAnalysis {
   int finish();
 
   const TeskCaptureCounts& counts() const { return captureCounts; }
+  // Why finish() did not return 0.
+  const FailureNote& failure() const { return failureNote; }
 
   struct Stream;
   struct Key {
@@ -70,6 +73,7 @@ class CaptureAnalysis {
   unsigned int recognised = 0;
   int result = 0;
   TeskCaptureCounts captureCounts;
+  FailureNote failureNote;
 };
 
 #endif  // TESK_CAPTURE_ANALYSIS_H

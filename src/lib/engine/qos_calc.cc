@@ -74,6 +74,8 @@ void ReceiveCalculation::run() {
       case Meter::Tick::EndOfStream:
         return end(kQosEndOfStream);
       case Meter::Tick::GaveUp:
+        TESK_LOG_FAILURE(env->failure(), 7, logPrefix,
+                         "No packets received before timeout! Exiting!\n");
         return end(kQosGaveUp);
       case Meter::Tick::Sample:
         sink.deliver(sink.context, sample);
@@ -115,7 +117,7 @@ bool ReceiveCalculation::waitForFirstPacket() {
     }
     env->sleep(kWaitStepMicros);
     if (++naps > window.timeout / 10) {
-      TESK_LOG_FAILURE(7, logPrefix, "Timeout! Exiting!\n");
+      TESK_LOG_FAILURE(env->failure(), 7, logPrefix, "Timeout! Exiting!\n");
       end(kQosGaveUp);
       return false;
     }

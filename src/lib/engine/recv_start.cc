@@ -35,10 +35,11 @@ std::vector<std::string> receiverParameterErrors(const ReceiveConfig& c, bool ha
   return errors;
 }
 
-int runReceiver(const ReceiveConfig& config, SampleSink sink) {
-  if (!parametersAccepted(
-          receiverParameterErrors(config, sink.deliver != nullptr && sink.context != nullptr))) {
-    return PARAMETER_ERROR;
+TestOutcome runReceiver(const ReceiveConfig& config, SampleSink sink) {
+  FailureNote failure;
+  if (!TESK_PARAMETERS_ACCEPTED(
+          receiverParameterErrors(config, sink.deliver != nullptr && sink.context != nullptr), failure)) {
+    return TestOutcome{PARAMETER_ERROR, failure.text()};
   }
   return startServer(config, sink);
 }

@@ -8,6 +8,7 @@
 
 #include "qos_calc.h"
 #include "test_config.h"
+#include "test_error.h"
 
 // The window's rules, shared with the capture analysis: appends a message
 // (behind `prefix`) for each one that the settings break, in rule order.
@@ -18,8 +19,9 @@ void appendWindowErrors(const std::string& prefix, const WindowSettings& window,
 // when it is valid. `hasSink`: samples have somewhere to go.
 std::vector<std::string> receiverParameterErrors(const ReceiveConfig& config, bool hasSink);
 
-// Validates (logging one line per broken rule and returning PARAMETER_ERROR)
-// and then runs the whole receive test; samples arrive on a pool thread.
-int runReceiver(const ReceiveConfig& config, SampleSink sink);
+// Validates (logging one line per broken rule and returning PARAMETER_ERROR
+// with the first) and then runs the whole receive test; samples arrive on a
+// pool thread.
+TestOutcome runReceiver(const ReceiveConfig& config, SampleSink sink);
 
 #endif  // TESK_RECV_START_H

@@ -46,10 +46,11 @@ std::vector<std::string> senderParameterErrors(const SendConfig& s, bool hasSink
   return errors;
 }
 
-int runSender(const SendConfig& config, SendSink sink) {
-  if (!parametersAccepted(
-          senderParameterErrors(config, sink.deliver != nullptr && sink.context != nullptr))) {
-    return PARAMETER_ERROR;
+TestOutcome runSender(const SendConfig& config, SendSink sink) {
+  FailureNote failure;
+  if (!TESK_PARAMETERS_ACCEPTED(
+          senderParameterErrors(config, sink.deliver != nullptr && sink.context != nullptr), failure)) {
+    return TestOutcome{PARAMETER_ERROR, failure.text()};
   }
   return startGenerator(config, sink);
 }

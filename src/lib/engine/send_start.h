@@ -12,8 +12,8 @@
 // when it is valid. `hasSink`: samples have somewhere to go.
 std::vector<std::string> senderParameterErrors(const SendConfig& config, bool hasSink);
 
-// Validates (logging one line per broken rule and returning PARAMETER_ERROR)
-// and then runs the whole send test on the calling thread.
-int runSender(const SendConfig& config, SendSink sink);
+// Validates (logging one line per broken rule and returning PARAMETER_ERROR
+// with the first) and then runs the whole send test on the calling thread.
+TestOutcome runSender(const SendConfig& config, SendSink sink);
 
 #endif  // TESK_SEND_START_H

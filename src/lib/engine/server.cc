@@ -39,7 +39,7 @@ class Server {
         env.startBackground(runCalcTask, task, config.threadCount);
     if (queued < 0) {
       delete task;
-      SERVER_FAILURE(serverThreadId, "Failed to add QoSCalc task, error " << queued);
+      SERVER_FAILURE(env.failure(), serverThreadId, "Failed to add QoSCalc task, error " << queued);
       return THREAD_ERROR;
     }
     SERVER_LOG(serverThreadId, "QoS calculation thread invoked");
@@ -89,8 +89,8 @@ class Server {
           if (!stopCalculation()) return THREAD_ERROR;
           // Noted only now, so that a calculation that gave up first names
           // its own reason.
-          noteTestError("read timeout or error, waiting QosCalc to terminate. Return val " +
-                        std::to_string(pollResult));
+          env.failure().note("read timeout or error, waiting QosCalc to terminate. Return val " +
+                             std::to_string(pollResult));
           SERVER_LOG(serverThreadId, "QoSCalc thread terminated\n");
           return TIMEOUT_ERROR;
         }
@@ -108,7 +108,7 @@ class Server {
       TimeOfDay arrival;
       const long length = env.receive(buffer, sizeof buffer, &sender, &arrival);
       if (length < 0) {
-        SERVER_FAILURE(serverThreadId, "Error receiving, wait QoSCalc to terminate..");
+        SERVER_FAILURE(env.failure(), serverThreadId, "Error receiving, wait QoSCalc to terminate..");
         if (!stopCalculation()) return THREAD_ERROR;
         SERVER_LOG(serverThreadId, "QoSCalc thread terminated");
         return SOCKET_ERROR;
@@ -153,7 +153,7 @@ class Server {
     while (!calculation->hasEnded()) {
       if (env.monotonicMicros() > deadline) {
         calculation->requestStop();
-        SERVER_FAILURE(serverThreadId,
+        SERVER_FAILURE(env.failure(), serverThreadId,
                        "QoSCalc thread did not terminate within " << limitMillis << " ms");
         return false;
       }
@@ -183,6 +183,8 @@ int runServer(const ReceiveConfig& config, SampleSink sink, std::shared_ptr<Envi
   return result;
 }
 
-int startServer(const ReceiveConfig& config, SampleSink sink) {
-  return runServer(config, sink, std::make_shared<SystemEnvironment>());
+TestOutcome startServer(const ReceiveConfig& config, SampleSink sink) {
+  auto env = std::make_shared<SystemEnvironment>();
+  const int code = runServer(config, sink, env);
+  return TestOutcome{code, code != 0 ? env->failure().text() : std::string()};
 }

@@ -24,9 +24,10 @@ struct CalculationTask {
 // no packet came for `timeout` ms or the calculation gave up;
 // SOCKET_ERROR or PARAMETER_ERROR from the socket layer; THREAD_ERROR when
 // the calculation could not be started or did not end in time.
-int startServer(const ReceiveConfig& config, SampleSink sink);
-// The same in a given environment. The calculation shares it, and may
-// outlive the server when it did not end in time.
+TestOutcome startServer(const ReceiveConfig& config, SampleSink sink);
+// The same in a given environment, whose failure note holds the reason. The
+// calculation shares it, and may outlive the server when it did not end in
+// time.
 int runServer(const ReceiveConfig& config, SampleSink sink, std::shared_ptr<Environment> env);
 
 // How long the server waits for the calculation to end once it has asked:

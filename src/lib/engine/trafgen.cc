@@ -31,12 +31,12 @@ int trafgen(const SendConfig& config, SendSink sink, Environment& env) {
 
   SocketAddress destination;
   if (!makeSocketAddress(remoteAddress, config.remotePort, &destination)) {
-    TESK_LOG_FAILURE(7, "", "Trafgen: Erroneous remote IP address " << remoteAddress);
+    TESK_LOG_FAILURE(env.failure(), 7, "", "Trafgen: Erroneous remote IP address " << remoteAddress);
     return SOCKET_ERROR;
   }
 
   if (env.openSocket(getOwnThreadId(), localAddress, config.localPort) != 0) {
-    TESK_LOG_FAILURE(7, "", "TrafGen: Error starting up client socket, using "
+    TESK_LOG_FAILURE(env.failure(), 7, "", "TrafGen: Error starting up client socket, using "
                     << "client address " << localAddress << ":" << config.localPort);
     return SOCKET_ERROR;
   }
@@ -68,7 +68,7 @@ int trafgen(const SendConfig& config, SendSink sink, Environment& env) {
                          static_cast<uint32_t>(reading.usec), codecFec, intervalCode);
     }
     if (env.send(packet, payloadLength, destination) < 0) {
-      TESK_LOG_FAILURE(7, "", "TrafGen: Error sending packet");
+      TESK_LOG_FAILURE(env.failure(), 7, "", "TrafGen: Error sending packet");
       env.closeSocket();
       return SOCKET_ERROR;
     }
@@ -123,7 +123,8 @@ int runGenerator(const SendConfig& config, SendSink sink, Environment& env) {
   return result;
 }
 
-int startGenerator(const SendConfig& config, SendSink sink) {
+TestOutcome startGenerator(const SendConfig& config, SendSink sink) {
   SystemEnvironment env;
-  return runGenerator(config, sink, env);
+  const int code = runGenerator(config, sink, env);
+  return TestOutcome{code, code != 0 ? env.failure().text() : std::string()};
 }

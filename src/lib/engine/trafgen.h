@@ -21,9 +21,9 @@ struct SendSink {
 
 // Runs a whole send test with a configuration that runSender has checked.
 // Returns 0, or SOCKET_ERROR when the remote address is unusable, the
-// socket cannot be opened or a send fails.
-int startGenerator(const SendConfig& config, SendSink sink);
-// The same in a given environment.
+// socket cannot be opened or a send fails, with the reason.
+TestOutcome startGenerator(const SendConfig& config, SendSink sink);
+// The same in a given environment, whose failure note holds the reason.
 int runGenerator(const SendConfig& config, SendSink sink, Environment& env);
 
 #endif  // TESK_TRAFGEN_H

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "sleep_utils.h"
+#include "test_error.h"
 #include "time_of_day.h"
 #include "udp_socket.h"
 
@@ -53,6 +54,13 @@ class Environment {
   // Sends one datagram: its length, or -1.
   virtual long send(const uint8_t* data, size_t length, const SocketAddress& to) = 0;
   virtual void closeSocket() = 0;
+
+  // Why the test failed: every part of it notes here, and the test hands
+  // the note back with its result.
+  FailureNote& failure() { return failureNote; }
+
+ private:
+  FailureNote failureNote;
 };
 
 // The operating system's environment. Each test has one: it holds the

@@ -25,7 +25,7 @@ int SystemEnvironment::startBackground(unsigned long (*task)(void*), void* arg,
 
 int SystemEnvironment::openSocket(unsigned long threadId, const char* address,
                                   unsigned short port) {
-  const int result = startUdpSocketComm(threadId, address, port, socketFd);
+  const int result = startUdpSocketComm(threadId, address, port, socketFd, &failure());
   if (result != 0) {
     socketFd = -1;
     return result;

@@ -69,17 +69,17 @@ bool isUsableAddressText(const std::string& text, size_t maxIPv4Length) {
 }
 
 int localSocketAddress(unsigned long threadId, const char* address, unsigned short port,
-                       SocketAddress* local) {
+                       SocketAddress* local, FailureNote& failure) {
   if (address == nullptr) {
-    SERVER_FAILURE(threadId, "startUdpSocketComm, IP address param not valid");
+    SERVER_FAILURE(failure, threadId, "startUdpSocketComm, IP address param not valid");
     return PARAMETER_ERROR;
   }
   if (port == 0) {
-    SERVER_FAILURE(threadId, "startUdpSocketComm, port param not valid");
+    SERVER_FAILURE(failure, threadId, "startUdpSocketComm, port param not valid");
     return PARAMETER_ERROR;
   }
   if (!makeSocketAddress(address, port, local)) {
-    SERVER_FAILURE(threadId, "startUdpSocketComm: Erroneous IP address " << address);
+    SERVER_FAILURE(failure, threadId, "startUdpSocketComm: Erroneous IP address " << address);
     return SOCKET_ERROR;
   }
   return 0;

@@ -10,6 +10,7 @@
 
 #include "net_headers.h"
 #include "sleep_utils.h"
+#include "test_error.h"
 
 // Longest dotted IPv4 text the sender takes: "255.255.255.255". Longer text
 // that a lenient parser would still accept ("0127.000.000.001") is refused.
@@ -44,13 +45,14 @@ bool makeSocketAddress(const char* text, uint16_t port, SocketAddress* out);
 // it. An IPv6 socket takes IPv6 only. threadId only labels the log lines.
 // Returns 0; PARAMETER_ERROR for a null address or port 0; SOCKET_ERROR when
 // the address does not parse or socket/bind fail, with no socket left open.
+// A failure's reason goes to `failure` when one is given.
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
-                       int& socketFd);
+                       int& socketFd, FailureNote* failure = nullptr);
 
 // Checks the address and port for startUdpSocketComm and fills `local`:
 // 0, PARAMETER_ERROR or SOCKET_ERROR, with the socket layer's log lines.
 int localSocketAddress(unsigned long threadId, const char* address, unsigned short port,
-                       SocketAddress* local);
+                       SocketAddress* local, FailureNote& failure);
 
 // poll() (WSAPoll on Windows), result unchanged: ready count, 0 on time-out,
 // -1 on error.

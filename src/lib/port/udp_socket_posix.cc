@@ -60,15 +60,17 @@ bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
 }
 
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
-                       int& socketFd) {
+                       int& socketFd, FailureNote* note) {
+  FailureNote unused;
+  FailureNote& failure = note != nullptr ? *note : unused;
   SocketAddress local;
-  const int checked = localSocketAddress(threadId, address, port, &local);
+  const int checked = localSocketAddress(threadId, address, port, &local, failure);
   if (checked != 0) return checked;
 
   socketFd = socket(local.family(), SOCK_DGRAM, IPPROTO_UDP);
   if (socketFd == -1) {
     int savedErrno = errno;
-    SERVER_FAILURE(threadId, "Error opening server socket, " << strerror(savedErrno));
+    SERVER_FAILURE(failure, threadId, "Error opening server socket, " << strerror(savedErrno));
     return SOCKET_ERROR;
   }
   if (local.family() == AF_INET6) {
@@ -81,7 +83,7 @@ int startUdpSocketComm(unsigned long threadId, const char* address, unsigned sho
 
   if (bind(socketFd, reinterpret_cast<sockaddr*>(&local.storage), local.length) != 0) {
     int savedErrno = errno;
-    SERVER_FAILURE(threadId, "Error binding to the socket (ip=" << address << ", port=" << port
+    SERVER_FAILURE(failure, threadId, "Error binding to the socket (ip=" << address << ", port=" << port
                                                              << "): " << strerror(savedErrno)
                                                              << " ");
     close(socketFd);

@@ -31,17 +31,19 @@ bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
 }
 
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
-                       int& socketFd) {
+                       int& socketFd, FailureNote* note) {
+  FailureNote unused;
+  FailureNote& failure = note != nullptr ? *note : unused;
   SocketAddress local;
-  const int checked = localSocketAddress(threadId, address, port, &local);
+  const int checked = localSocketAddress(threadId, address, port, &local, failure);
   if (checked != 0) return checked;
   if (!startWinsock()) {
-    SERVER_FAILURE(threadId, "Error on WSAStartup");
+    SERVER_FAILURE(failure, threadId, "Error on WSAStartup");
     return SOCKET_ERROR;
   }
   SOCKET s = socket(local.family(), SOCK_DGRAM, IPPROTO_UDP);
   if (s == INVALID_SOCKET) {
-    SERVER_FAILURE(threadId, "Error opening server socket, " << WSAGetLastError());
+    SERVER_FAILURE(failure, threadId, "Error opening server socket, " << WSAGetLastError());
     return SOCKET_ERROR;
   }
   socketFd = static_cast<int>(s);
@@ -51,7 +53,7 @@ int startUdpSocketComm(unsigned long threadId, const char* address, unsigned sho
     setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on), sizeof on);
   }
   if (bind(s, reinterpret_cast<sockaddr*>(&local.storage), local.length) != 0) {
-    SERVER_FAILURE(threadId, "Error binding to the socket (ip=" << address << ", port=" << port
+    SERVER_FAILURE(failure, threadId, "Error binding to the socket (ip=" << address << ", port=" << port
                                                              << "): " << WSAGetLastError() << " ");
     closesocket(s);
     socketFd = -1;

@@ -1,34 +1,40 @@
 #include "test_error.h"
 
-#include <mutex>
-
 namespace {
-std::mutex errorMutex;
-std::string firstError;
-bool noted = false;
+std::mutex lastMutex;
+std::string lastReason;
 }  // namespace
 
-void clearTestError() {
-  std::lock_guard<std::mutex> lock(errorMutex);
-  firstError.clear();
-  noted = false;
-}
-
-void noteTestError(const std::string& message) {
-  std::lock_guard<std::mutex> lock(errorMutex);
+void FailureNote::note(const std::string& message) {
+  std::lock_guard<std::mutex> lock(mutex);
   if (noted) return;
   noted = true;
-  firstError = message.substr(0, message.find_last_not_of(" \r\n") + 1);
+  first = message.substr(0, message.find_last_not_of(" \r\n") + 1);
 }
 
-std::string testErrorMessage() {
-  std::lock_guard<std::mutex> lock(errorMutex);
-  return firstError;
+std::string FailureNote::text() const {
+  std::lock_guard<std::mutex> lock(mutex);
+  return first;
 }
 
-bool parametersAccepted(const std::vector<std::string>& errors) {
+void setLastTestError(const std::string& reason) {
+  std::lock_guard<std::mutex> lock(lastMutex);
+  lastReason = reason;
+}
+
+std::string lastTestError() {
+  std::lock_guard<std::mutex> lock(lastMutex);
+  return lastReason;
+}
+
+bool parametersAccepted(const std::vector<std::string>& errors, FailureNote& failure,
+                        const char* sourceFile, int sourceLine) {
   if (errors.empty()) return true;
-  noteTestError(errors.front());
-  for (const std::string& message : errors) TESK_LOG(7, message);
+  failure.note(errors.front());
+  if (mosLog.IsEnabled()) {
+    for (const std::string& message : errors) {
+      mosLog.WriteLine(7, message, logSourceName(sourceFile), sourceLine);
+    }
+  }
   return false;
 }
