@@ -2,9 +2,9 @@
 // addresses are written back. Portable: the Windows build runs it too.
 #include <gtest/gtest.h>
 
-#include "test_util.h"
-
 #include "send_start.h"
+#include "tesk_errors.h"
+#include "test_util.h"
 #include "udp_socket.h"
 
 namespace {
@@ -83,6 +83,19 @@ TEST(AddressTest, SenderAddressesMustShareAFamily) {
   EXPECT_EQ(senderParameterErrors(s, true),
             std::vector<std::string>{"Error in sender parameter: local_address 127.0.0.1 and "
                                      "remote_address ::1 are not of the same address family"});
+}
+
+}  // namespace
+
+namespace {
+
+// This file sees Winsock on Windows, whose SOCKET_ERROR macro (-1) once
+// turned the library's socket failures into time-outs there.
+TEST(ErrorCodeTest, TheLibrarysCodesKeepTheirNumbersBesideThePlatformHeaders) {
+  EXPECT_EQ(static_cast<int>(TIMEOUT_ERROR), -1);
+  EXPECT_EQ(static_cast<int>(SOCKET_ERROR), -2);
+  EXPECT_EQ(static_cast<int>(PARAMETER_ERROR), -4);
+  EXPECT_STREQ(teskErrorName(-2), "SOCKET_ERROR");
 }
 
 }  // namespace
