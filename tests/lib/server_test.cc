@@ -19,22 +19,37 @@ TEST(ServerTest, StopWaitIsBoundedByTimeoutAndTwoIntervals) {
   EXPECT_EQ(serverStopWaitMillis(UINT32_MAX - 10, 1000), UINT32_MAX);
 }
 
+SampleSink Discard() {
+  return SampleSink{[](void*, const TeskSample&) {}, nullptr};
+}
+
 // The server on the test clock: datagrams arrive at scripted times, every
 // wait moves the clock to the next arrival or to the end of the wait, and a
 // stand-in for the calculation ends the way the real one does.
-class ScriptedEnvironment : public FakeClock {
+class ScriptedEnvironment : public FakeClock,
+                            public std::enable_shared_from_this<ScriptedEnvironment> {
  public:
   enum class Calculation { EndsAtEndOfStream, GivesUp, NeverEnds, CannotStart };
 
   ScriptedEnvironment() : origin(Micros()) {
     OnNap([this](FakeClock&) { Calculate(); });
   }
-  ~ScriptedEnvironment() override {
-    OnNap(nullptr);
-    if (task != nullptr) {  // lets the real task end at once and free its share
+  ~ScriptedEnvironment() override { OnNap(nullptr); }
+
+  // Runs the server on this environment. Then the real task runs once: it
+  // sees the stop request, ends at once and frees its share of the
+  // calculation, which holds this environment in turn.
+  int RunServer(uint32_t timeoutMs) {
+    const int result = runServer(ShortReceiveConfig(50000, timeoutMs), Discard(),
+                                 std::static_pointer_cast<Environment>(shared_from_this()));
+    if (task != nullptr) {
+      stored = calc->storedPackets();
       calc->requestStop();
       task(taskArg);
+      task = nullptr;
+      calc = nullptr;
     }
+    return result;
   }
 
   // `count` packets every 20 ms from `fromMs`, then end-of-stream packets
@@ -47,7 +62,8 @@ class ScriptedEnvironment : public FakeClock {
     script.push_back({atMs * 1000, std::move(bytes)});
   }
   int64_t ElapsedMs() { return (Micros() - origin) / 1000; }
-  uint64_t Stored() { return calc == nullptr ? 0 : calc->storedPackets(); }
+  // Packets the server handed the calculation.
+  uint64_t Stored() const { return stored; }
 
   Calculation calculation = Calculation::EndsAtEndOfStream;
   int64_t givesUpAtMs = 0;
@@ -119,11 +135,8 @@ class ScriptedEnvironment : public FakeClock {
   void* taskArg = nullptr;
   ReceiveCalculation* calc = nullptr;
   bool endOfStreamDelivered = false;
+  uint64_t stored = 0;
 };
-
-SampleSink Discard() {
-  return SampleSink{[](void*, const TeskSample&) {}, nullptr};
-}
 
 // Every way a receive test ends, with its result and when it comes.
 TEST(ServerTest, EveryEndOnVirtualTime) {
@@ -185,7 +198,7 @@ TEST(ServerTest, EveryEndOnVirtualTime) {
     SCOPED_TRACE(c.name);
     auto env = std::make_shared<ScriptedEnvironment>();
     c.setUp(*env);
-    EXPECT_EQ(runServer(ShortReceiveConfig(50000, c.timeoutMs), Discard(), env), c.result);
+    EXPECT_EQ(env->RunServer(c.timeoutMs), c.result);
     EXPECT_EQ(env->ElapsedMs(), c.endsAtMs);
   }
 }
@@ -196,7 +209,7 @@ TEST(ServerTest, StoresPacketsUntilTheCalculationEnds) {
   auto env = std::make_shared<ScriptedEnvironment>();
   env->Stream(0, 100, 2000);
   env->Arrive(10, std::vector<uint8_t>(14, 0x71));
-  ASSERT_EQ(runServer(ShortReceiveConfig(50000, 2000), Discard(), env), 0);
+  ASSERT_EQ(env->RunServer(2000), 0);
   // The packets and two end-of-stream packets: the one the calculation ends
   // at, and the one read before the server looks at the calculation again.
   EXPECT_EQ(env->Stored(), 102u);
