@@ -18,7 +18,7 @@
 #include "time_of_day.h"
 
 // How a stream is measured; shared by the receive test and the capture
-// analysis, and checked by the same rules (windowSettingErrors).
+// analysis, and checked by the same rules (appendWindowErrors).
 struct WindowSettings {
   uint16_t windowSize = 4000;      // ms, more than 1000 and more than sampleInterval
   uint16_t sampleInterval = 1000;  // ms, not 0
@@ -46,7 +46,6 @@ class Meter {
   // TimeOfDay::seconds() gives it). A second packet of the same arrival
   // replaces the first.
   void add(double arrival, const Payload& payload) { packets[arrival] = payload; }
-  bool holdsPackets() const { return !packets.empty(); }
   size_t heldPackets() const { return packets.size(); }
 
   // Fixes the measurement start. Packets that arrived before it lie outside
@@ -56,9 +55,6 @@ class Meter {
   // One tick at `now`, the start of the sampling interval. `sample` is
   // filled for Tick::Sample.
   Tick tick(const TimeOfDay& now, TeskSample* sample);
-
-  // Sampling intervals from the first tick to the first sample.
-  uint32_t warmUpTicks() const { return warmUp; }
 
  private:
   // The window's figures and score into `sample`, all but its times; false
