@@ -117,6 +117,19 @@ void PrintParametersIfVerbose(const OnOffOptionSet& options, const char* test,
             << params.PrintAllParams() << std::endl;
 }
 
+// What a runner collected, after its test: the JSON document, or an empty
+// line in text mode.
+template <typename Runner>
+void PrintCollectedResults(Runner& runner) {
+  if (runner.FinalizeResults()) {
+    std::string results;
+    runner.PrintResults(results);
+    std::cout << results << std::endl;
+  } else {
+    std::cerr << "Error finalizing results" << std::endl;
+  }
+}
+
 }  // namespace
 
 void PulvoMain::display_usage() const {
@@ -222,13 +235,7 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
                            v.localAddress, v.testId, options.IsResultsAsTextOn());
   sender->SetLiveOutputs(live);
   const int result = sender->RunSender();
-  if (sender->FinalizeResults()) {
-    std::string results;
-    sender->PrintResults(results);
-    std::cout << results << std::endl;
-  } else {
-    std::cerr << "Error finalizing results" << std::endl;
-  }
+  PrintCollectedResults(*sender);
   const int exitCode = ExitCodeOf(result);
   EndLiveOutputs(exitCode, result);
   return exitCode;
@@ -256,13 +263,7 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
                                v.dejitterLength, v.timeout, v.testId, options.IsResultsAsTextOn());
   receiver->SetLiveOutputs(live);
   const int result = receiver->RunReceiver();
-  if (receiver->FinalizeResults()) {
-    std::string results;
-    receiver->PrintResults(results);
-    std::cout << results << std::endl;
-  } else {
-    std::cerr << "Error finalizing results" << std::endl;
-  }
+  PrintCollectedResults(*receiver);
   const int exitCode = ExitCodeOf(result);
   EndLiveOutputs(exitCode, result);
   return exitCode;

@@ -85,6 +85,17 @@ int localSocketAddress(unsigned long threadId, const char* address, unsigned sho
   return 0;
 }
 
+int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
+                       int& socketFd, FailureNote* note) {
+  // Where a caller keeps no note, the reasons are only logged.
+  FailureNote discarded;
+  FailureNote& failure = note != nullptr ? *note : discarded;
+  SocketAddress local;
+  const int checked = localSocketAddress(threadId, address, port, &local, failure);
+  if (checked != 0) return checked;
+  return openBoundSocket(threadId, local, address, port, socketFd, failure);
+}
+
 bool sameEndpoint(const SocketAddress& a, const SocketAddress& b) {
   if (a.family() != b.family() || a.port() != b.port()) return false;
   if (a.family() == AF_INET6) {

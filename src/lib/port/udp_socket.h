@@ -49,6 +49,11 @@ bool makeSocketAddress(const char* text, uint16_t port, SocketAddress* out);
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
                        int& socketFd, FailureNote* failure = nullptr);
 
+// The platform's half of startUdpSocketComm: a socket of `local`'s family,
+// bound to it (`address` and `port` only name it in log lines).
+int openBoundSocket(unsigned long threadId, const SocketAddress& local, const char* address,
+                    unsigned short port, int& socketFd, FailureNote& failure);
+
 // Checks the address and port for startUdpSocketComm and fills `local`:
 // 0, PARAMETER_ERROR or SOCKET_ERROR, with the socket layer's log lines.
 int localSocketAddress(unsigned long threadId, const char* address, unsigned short port,

@@ -59,13 +59,8 @@ bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
   return true;
 }
 
-int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
-                       int& socketFd, FailureNote* note) {
-  FailureNote unused;
-  FailureNote& failure = note != nullptr ? *note : unused;
-  SocketAddress local;
-  const int checked = localSocketAddress(threadId, address, port, &local, failure);
-  if (checked != 0) return checked;
+int openBoundSocket(unsigned long threadId, const SocketAddress& local, const char* address,
+                    unsigned short port, int& socketFd, FailureNote& failure) {
 
   socketFd = socket(local.family(), SOCK_DGRAM, IPPROTO_UDP);
   if (socketFd == -1) {
@@ -81,7 +76,7 @@ int startUdpSocketComm(unsigned long threadId, const char* address, unsigned sho
   }
   applyTestEnvironment(threadId, socketFd, local.family());
 
-  if (bind(socketFd, reinterpret_cast<sockaddr*>(&local.storage), local.length) != 0) {
+  if (bind(socketFd, reinterpret_cast<const sockaddr*>(&local.storage), local.length) != 0) {
     int savedErrno = errno;
     SERVER_FAILURE(failure, threadId, "Error binding to the socket (ip=" << address << ", port=" << port
                                                              << "): " << strerror(savedErrno)

@@ -30,13 +30,8 @@ bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
   return true;
 }
 
-int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
-                       int& socketFd, FailureNote* note) {
-  FailureNote unused;
-  FailureNote& failure = note != nullptr ? *note : unused;
-  SocketAddress local;
-  const int checked = localSocketAddress(threadId, address, port, &local, failure);
-  if (checked != 0) return checked;
+int openBoundSocket(unsigned long threadId, const SocketAddress& local, const char* address,
+                    unsigned short port, int& socketFd, FailureNote& failure) {
   if (!startWinsock()) {
     SERVER_FAILURE(failure, threadId, "Error on WSAStartup");
     return SOCKET_ERROR;
@@ -52,7 +47,7 @@ int startUdpSocketComm(unsigned long threadId, const char* address, unsigned sho
     const DWORD on = 1;
     setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on), sizeof on);
   }
-  if (bind(s, reinterpret_cast<sockaddr*>(&local.storage), local.length) != 0) {
+  if (bind(s, reinterpret_cast<const sockaddr*>(&local.storage), local.length) != 0) {
     SERVER_FAILURE(failure, threadId, "Error binding to the socket (ip=" << address << ", port=" << port
                                                              << "): " << WSAGetLastError() << " ");
     closesocket(s);
