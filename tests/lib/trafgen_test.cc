@@ -93,7 +93,7 @@ TEST(TrafgenTest, SendsThePacedStreamThenEndOfStreamPackets) {
   EXPECT_EQ(samples.testIds, (std::vector<unsigned int>{7, 7}));
 }
 
-TEST(TrafgenTest, OversleepIsNotMadeUp) {
+TEST(TrafgenTest, OversleepIsMadeUpOnlyWhereThePlatformCarriesDebt) {
   RecordingEnvironment env;
   env.OnNap([](FakeClock& c) { c.Advance(5000); });  // every pause runs 5 ms long
   Samples samples;
@@ -104,7 +104,10 @@ TEST(TrafgenTest, OversleepIsNotMadeUp) {
     ASSERT_TRUE(decodePacket(d.data(), d.size(), p));
     if (!p.isEndOfStream()) data++;
   }
-  EXPECT_EQ(data, 81u);  // 25 ms per turn: 2000 / 25 + 1
+  // Linux and macOS start each period after the previous pause: 25 ms per
+  // turn, 2000 / 25 + 1 packets. Windows, whose sleeps are coarse, shortens
+  // each pause by the lateness of the one before, and keeps the rate.
+  EXPECT_EQ(data, platformCarriesPacingDebt() ? 100u : 81u);
 }
 
 // Every socket failure ends the test with SOCKET_ERROR, the socket closed
