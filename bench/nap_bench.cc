@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   const double cpuBefore = cpuSeconds();
   for (int i = 0; i < naps; ++i) {
     const auto deadline = Clock::now() + std::chrono::microseconds(micros);
-    nap(micros);
+    platformNap(micros);
     late.push_back(std::chrono::duration<double, std::micro>(Clock::now() - deadline).count());
   }
   const double cpu = cpuSeconds() - cpuBefore;

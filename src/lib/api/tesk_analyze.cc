@@ -72,6 +72,6 @@ int TeskAnalyzer::analyzeCapture() {
     TESK_LOG(7, "Capture " << captureFile << " cannot be read: " << readError);
     return PARAMETER_ERROR;
   }
-  setLastTestError(result != 0 ? analysis.failure().text() : std::string());
+  setLastTestError(outcomeOf(result, analysis.failure()).reason);
   return result;
 }

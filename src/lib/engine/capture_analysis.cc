@@ -40,12 +40,11 @@ struct CaptureAnalysis::Stream {
   RtpStreamClock rtp;
   bool selected = false;
   bool confirmed = false;
-  bool active = false;  // the meter runs
   bool ended = false;   // the meter has ended and the stream been reported
   int64_t firstTime = 0;
   Payload firstPayload;
   uint32_t firstSeq = 0, highestSeq = 0;  // of the data packets, for the totals
-  std::unique_ptr<Meter> meter;
+  std::unique_ptr<Meter> meter;  // while the stream is measured
   int64_t nextTick = 0;  // capture time of the meter's next tick, microseconds
 };
 
@@ -126,7 +125,7 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
   }
 
   auto found = streams.find(key);
-  if (found != streams.end() && found->second->active) advance(*found->second, timeMicros);
+  if (found != streams.end() && found->second->meter) advance(*found->second, timeMicros);
   // A stream that has ended is done with: a later data packet of the same
   // key starts a new stream, the rest of a pulvo sender's end-of-stream
   // packets are dropped.
@@ -175,13 +174,13 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
       return;
     }
     confirm(s);
-    if (s.active) advance(s, timeMicros);
+    if (s.meter) advance(s, timeMicros);
   }
   if (!s.selected) {
     captureCounts.filtered++;
     return;
   }
-  if (s.active) s.meter->add(arrivalOfMicros(timeMicros), payload);
+  if (s.meter) s.meter->add(arrivalOfMicros(timeMicros), payload);
 }
 
 void CaptureAnalysis::forgetLoneFirstPackets(int64_t timeMicros) {
@@ -213,11 +212,10 @@ void CaptureAnalysis::confirm(Stream& s) {
   s.meter->add(arrivalOfMicros(s.firstTime), s.firstPayload);
   s.nextTick = s.firstTime + 1;
   s.meter->begin(timeOfMicros(s.nextTick));
-  s.active = true;
 }
 
-bool CaptureAnalysis::advance(Stream& s, int64_t timeMicros) {
-  while (s.active && s.nextTick <= timeMicros) {
+void CaptureAnalysis::advance(Stream& s, int64_t timeMicros) {
+  while (s.meter && s.nextTick <= timeMicros) {
     TeskSample sample;
     switch (s.meter->tick(timeOfMicros(s.nextTick), &sample)) {
       case Meter::Tick::Sample:
@@ -236,11 +234,9 @@ bool CaptureAnalysis::advance(Stream& s, int64_t timeMicros) {
     // On capture time a tick takes no time.
     s.nextTick += int64_t{settings.window.sampleInterval} * 1000;
   }
-  return s.active;
 }
 
 void CaptureAnalysis::report(Stream& s, bool gaveUp) {
-  s.active = false;
   s.ended = true;
   // Nothing of an ended stream is needed but its totals.
   s.meter.reset();
@@ -258,7 +254,7 @@ int CaptureAnalysis::finish() {
   // In order of recognition, so that the streams end in their order.
   std::vector<Stream*> open;
   for (auto& entry : streams) {
-    if (entry.second->active) open.push_back(entry.second.get());
+    if (entry.second->meter) open.push_back(entry.second.get());
   }
   std::sort(open.begin(), open.end(),
             [](const Stream* a, const Stream* b) { return a->info.index < b->info.index; });

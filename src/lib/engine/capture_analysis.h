@@ -58,8 +58,8 @@ class CaptureAnalysis {
 
  private:
   void confirm(Stream& stream);
-  // Runs the stream's ticks up to `timeMicros`; false once it has ended.
-  bool advance(Stream& stream, int64_t timeMicros);
+  // Runs the stream's ticks up to `timeMicros`, until it ends.
+  void advance(Stream& stream, int64_t timeMicros);
   void report(Stream& stream, bool gaveUp);
 
   CaptureAnalysisSettings settings;

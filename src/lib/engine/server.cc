@@ -186,5 +186,5 @@ int runServer(const ReceiveConfig& config, SampleSink sink, std::shared_ptr<Envi
 TestOutcome startServer(const ReceiveConfig& config, SampleSink sink) {
   auto env = std::make_shared<SystemEnvironment>();
   const int code = runServer(config, sink, env);
-  return TestOutcome{code, code != 0 ? env->failure().text() : std::string()};
+  return outcomeOf(code, env->failure());
 }

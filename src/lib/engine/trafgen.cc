@@ -126,5 +126,5 @@ int runGenerator(const SendConfig& config, SendSink sink, Environment& env) {
 TestOutcome startGenerator(const SendConfig& config, SendSink sink) {
   SystemEnvironment env;
   const int code = runGenerator(config, sink, env);
-  return TestOutcome{code, code != 0 ? env.failure().text() : std::string()};
+  return outcomeOf(code, env.failure());
 }

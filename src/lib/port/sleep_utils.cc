@@ -25,5 +25,3 @@ void WakeableSleep::wake() {
 void sleepCoarse(unsigned int microseconds) {
   std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
 }
-
-void nap(unsigned int microseconds) { platformNap(microseconds); }

@@ -20,7 +20,6 @@ int64_t monotonicMicros();
 
 // Sleeps at least about `microseconds`, ending as close to that as the
 // platform allows (on Linux it spins the last microseconds): for pacing.
-void nap(unsigned int microseconds);
 void platformNap(unsigned int microseconds);
 
 // An ordinary sleep of about `microseconds`, which may end a little late:

@@ -17,6 +17,10 @@ std::string FailureNote::text() const {
   return first;
 }
 
+TestOutcome outcomeOf(int code, const FailureNote& failure) {
+  return TestOutcome{code, code != 0 ? failure.text() : std::string()};
+}
+
 void setLastTestError(const std::string& reason) {
   std::lock_guard<std::mutex> lock(lastMutex);
   lastReason = reason;

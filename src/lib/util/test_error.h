@@ -31,6 +31,9 @@ struct TestOutcome {
   int code = 0;
   std::string reason;
 };
+// The outcome of a test that ended with `code`: its note is the reason of a
+// failure, and a success has none.
+TestOutcome outcomeOf(int code, const FailureNote& failure);
 
 // The latest test of the process, for TeskControl::GetLastErrorMessage.
 void setLastTestError(const std::string& reason);
