@@ -8,8 +8,8 @@ truth for both. Prints a Markdown table.
 
 Usage: bench/accuracy.py BUILD_DIR [SECONDS]
 """
-from bench_common import free_port
-import csv, json, os, socket, subprocess, sys, tempfile, time
+from bench_common import free_port, relay_truth as truth
+import json, os, socket, subprocess, sys, tempfile, time
 
 build = sys.argv[1]
 seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 60
@@ -23,44 +23,6 @@ SCENARIOS = [
     ("5 % reordering (held 45 ms)", ["--reorder", "0.05:45"]),
     ("1 % duplication", ["--duplicate", "0.01"]),
 ]
-
-
-
-
-def truth(path, kind):
-    # Test datagrams: pulvo data packets, or iperf3's 160-byte datagrams
-    # (which may decode as anything).
-    rows = [r for r in csv.DictReader(open(path))
-            if int(r["length"]) >= 100 and (kind == "any" or r["kind"] == kind)]
-    sent = {}
-    for r in rows:
-        sent.setdefault(r["index"], r)
-    incoming = list(sent.values())
-    dropped = sum(1 for r in incoming if r["action"] == "drop")
-    forwarded = [r for r in rows if r["action"] != "drop"]
-    forwarded.sort(key=lambda r: int(r["departure_us"]))
-    transits = [(int(r["departure_us"]) - int(r["arrival_us"])) / 1000.0 for r in forwarded]
-    steps = [abs(b - a) for a, b in zip(transits, transits[1:])]
-    rfc = 0.0
-    for d in steps:
-        rfc += (d - rfc) / 16.0
-    runs, previous = 0, None
-    drops = sorted(int(r["index"]) for r in incoming if r["action"] == "drop")
-    for i in drops:
-        if previous is None or i != previous + 1:
-            runs += 1
-        previous = i
-    reordered = sum(1 for r in rows if r["action"] in ("reorder", "swap"))
-    dups = sum(1 for r in rows if r["action"] == "duplicate")
-    return {
-        "loss": 100.0 * dropped / max(len(incoming), 1),
-        "burst": dropped / runs if runs else 0.0,
-        "jitter_mean": sum(steps) / len(steps) if steps else 0.0,
-        "jitter_rfc": rfc,
-        "reordered": reordered,
-        "duplicates": dups,
-        "packets": len(incoming),
-    }
 
 
 def run_pulvo(args, work):

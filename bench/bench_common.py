@@ -2,6 +2,7 @@
 scripts: `bench_common.py [udp|tcp]` prints a free port; `bench_common.py
 wait PORT [ADDRESS] [SECONDS]` waits until a UDP socket is bound to PORT
 (exit 1 if none is within SECONDS, 20 by default)."""
+import csv
 import socket
 import sys
 import time
@@ -37,6 +38,44 @@ def wait_for_udp_port(port, address="127.0.0.1", seconds=20.0):
             return True
         time.sleep(0.02)
     return False
+
+
+def relay_truth(path, kind):
+    """What pulvo-relay's record says it did to the test datagrams: loss,
+    mean drop run, jitter (mean step and RFC 3550), reordered, duplicated."""
+    # Test datagrams: pulvo data packets, or iperf3's 160-byte datagrams
+    # (which may decode as anything).
+    rows = [r for r in csv.DictReader(open(path))
+            if int(r["length"]) >= 100 and (kind == "any" or r["kind"] == kind)]
+    sent = {}
+    for r in rows:
+        sent.setdefault(r["index"], r)
+    incoming = list(sent.values())
+    dropped = sum(1 for r in incoming if r["action"] == "drop")
+    forwarded = [r for r in rows if r["action"] != "drop"]
+    forwarded.sort(key=lambda r: int(r["departure_us"]))
+    transits = [(int(r["departure_us"]) - int(r["arrival_us"])) / 1000.0 for r in forwarded]
+    steps = [abs(b - a) for a, b in zip(transits, transits[1:])]
+    rfc = 0.0
+    for d in steps:
+        rfc += (d - rfc) / 16.0
+    runs, previous = 0, None
+    drops = sorted(int(r["index"]) for r in incoming if r["action"] == "drop")
+    for i in drops:
+        if previous is None or i != previous + 1:
+            runs += 1
+        previous = i
+    reordered = sum(1 for r in rows if r["action"] in ("reorder", "swap"))
+    dups = sum(1 for r in rows if r["action"] == "duplicate")
+    return {
+        "loss": 100.0 * dropped / max(len(incoming), 1),
+        "burst": dropped / runs if runs else 0.0,
+        "jitter_mean": sum(steps) / len(steps) if steps else 0.0,
+        "jitter_rfc": rfc,
+        "reordered": reordered,
+        "duplicates": dups,
+        "packets": len(incoming),
+    }
 
 
 if __name__ == "__main__":

@@ -132,6 +132,8 @@ std::vector<JsonSample> ParseJsonSamples(const std::string& out, bool* valid) {
     if (number("LostPackets")) sample.lost = s["LostPackets"].GetUint();
     if (number("EstimatedPackets")) sample.estimated = s["EstimatedPackets"].GetUint();
     if (number("AvgJitter")) sample.jitter = s["AvgJitter"].GetUint();
+    if (number("EModelR")) sample.emodelR = s["EModelR"].GetDouble();
+    if (number("EModelMOS")) sample.emodelMos = s["EModelMOS"].GetDouble();
     samples.push_back(sample);
   }
   if (valid != nullptr) *valid = ok;

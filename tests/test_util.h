@@ -186,6 +186,7 @@ std::vector<std::string> Lines(const std::string& text);
 struct JsonSample {
   double mos = 0, lossRate = 0, burstSize = 0;
   unsigned lost = 0, estimated = 0, jitter = 0;
+  double emodelR = 0, emodelMos = 0;  // with --emodel
 };
 std::vector<JsonSample> ParseJsonSamples(const std::string& out, bool* valid = nullptr);
 // How many samples such an array holds; -1 when `out` is not one.

@@ -58,7 +58,8 @@ void AnalyzeResults::Print(std::ostream& out) const {
     for (const auto& [index, stream] : streams) {
       out << FormatStreamHeading(stream.info) << "\n";
       for (const Sample& s : stream.samples) {
-        out << FormatReceiverSampleLine(s.values) << "\n";
+        out << FormatReceiverSampleLine(s.values) << (emodel ? FormatEModelColumn(s.values) : "")
+            << "\n";
       }
       out << FormatStreamTotals(stream.info, stream.result) << "\n";
     }
@@ -73,6 +74,7 @@ void AnalyzeResults::Print(std::ostream& out) const {
       w.Reset(buffer);
       w.StartObject();
       WriteReceiverSampleMembers(w, s.values);
+      WriteEModelMembers(w, s.values);
       w.Key("Stream");
       w.Uint(index);
       w.Key("SSRC");

@@ -22,7 +22,10 @@ std::string FormatStreamTotals(const TeskStreamInfo& stream, int result);
 
 class AnalyzeResults : public TeskAnalyzerCallback {
  public:
-  explicit AnalyzeResults(bool resultsAsText) : asText(resultsAsText) {}
+  // JSON objects always carry the E-model's members; text lines carry its
+  // column only `withEModel`.
+  AnalyzeResults(bool resultsAsText, bool withEModel = false)
+      : asText(resultsAsText), emodel(withEModel) {}
 
   void streamFound(const TeskStreamInfo& stream) override;
   void doCallback(unsigned int stream, double sampleTime, const TeskSample& sample) override;
@@ -45,6 +48,7 @@ class AnalyzeResults : public TeskAnalyzerCallback {
   };
 
   bool asText;
+  bool emodel;
   std::map<unsigned int, StreamResults> streams;  // by index: the order of recognition
 };
 

@@ -133,6 +133,7 @@ std::string ReceiverSampleLine(const TestDescription& test, double time,
                                const TeskSample& s) {
   JsonLine line("sample", test, time);
   WriteReceiverSampleMembers(line.writer(), s);
+  WriteEModelMembers(line.writer(), s);
   Parameters(line.writer(), test);
   return line.Finish();
 }
@@ -177,6 +178,12 @@ std::string PrometheusText(const TestDescription& test, const MetricsState& stat
           r.averageBurstSize);
     Gauge(out, "pulvo_average_jitter_seconds", "Average jitter of the last window.", labels,
           r.avgJitter / 1000.0);
+    Gauge(out, "pulvo_emodel_r",
+          "ITU-T G.107 E-model rating R of the last window (93.2 for a clean path; no delay "
+          "impairment when the delay is unknown).",
+          labels, r.emodelR);
+    Gauge(out, "pulvo_emodel_mos", "MOS of the last window's E-model rating (1 to 4.5).", labels,
+          r.emodelMos);
   }
   return out.str();
 }

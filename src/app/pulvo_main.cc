@@ -166,6 +166,10 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
       knownValueOption = true;
     }
     if (knownValueOption) continue;
+    if (std::strcmp(argv[i], "--emodel") == 0) {
+      emodel = true;
+      continue;
+    }
     // The GNU spellings that users try first.
     if (std::strcmp(argv[i], "--help") == 0) {
       display_usage();
@@ -226,6 +230,9 @@ void PulvoMain::ParseCommandParameters(CmdParamSetBase* params, char* parameterT
 int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams* params,
                                    char* parameterText) {
   ParseCommandParameters(params, parameterText);
+  if (emodel) {
+    std::cerr << "pulvo: --emodel rates received windows; send ignores it" << std::endl;
+  }
   UseIPv6LoopbackByDefault(*params);
   PrintParametersIfVerbose(options, "Send", *params);
   const SenderValues v = ReadSenderValues(*params);
@@ -262,6 +269,7 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
   receiver = new PulvoReceiver(v.localAddress, v.localPort, v.windowSize, v.sampleInterval,
                                v.dejitterLength, v.timeout, v.testId, options.IsResultsAsTextOn());
   receiver->SetLiveOutputs(live);
+  receiver->ShowEModel(emodel);
   const int result = receiver->RunReceiver();
   PrintCollectedResults(*receiver);
   const int exitCode = ExitCodeOf(result);
@@ -285,7 +293,7 @@ int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdPa
   }
   // The analysis runs on this thread alone and is over when analyzeCapture
   // returns: nothing needs to outlive this function.
-  AnalyzeResults results(options.IsResultsAsTextOn());
+  AnalyzeResults results(options.IsResultsAsTextOn(), emodel);
   TeskAnalyzer analyzer(v.file, v.windowSize, v.sampleInterval, v.dejitterLength, v.timeout,
                         v.testId, &results);
   analyzer.setPort(v.port);

@@ -102,6 +102,8 @@ class PulvoMain {
   // The files of --json-lines and --metrics; empty when not given.
   const std::string& JsonLinesPath() const { return jsonLinesPath; }
   const std::string& MetricsPath() const { return metricsPath; }
+  // --emodel: the E-model's rating in the text lines and the -j objects.
+  bool EModel() const { return emodel; }
 
  private:
   // Opens the live outputs for a test, when asked for; false (after a line
@@ -111,6 +113,7 @@ class PulvoMain {
   void EndLiveOutputs(int exitCode, int libraryResult);
 
   std::string jsonLinesPath, metricsPath;
+  bool emodel = false;
   LiveOutputs* live = nullptr;  // lives until the process exits, as the runners do
 };
 

@@ -49,9 +49,9 @@ PulvoReceiver::PulvoReceiver(std::string givenLocalAddress, unsigned short given
 
 int PulvoReceiver::RunReceiver() {
   if (resultsAsText) {
-    callback = new TextReceiverCallback();
+    callback = new TextReceiverCallback(emodel);
   } else {
-    callback = new JSONReceiverCallback();
+    callback = new JSONReceiverCallback(emodel);
   }
   if (live != nullptr) callback = new ObservedReceiverCallback(callback, live);
   receiver = new TeskReceiver(localAddress, localPort, windowSize, sampleInterval, dejitterLength,

@@ -22,7 +22,8 @@ class PulvoSenderCallback : public TeskSenderCallback {
   virtual void readResults(std::string&) {}
 };
 
-// Takes the library's sample arguments as one sample.
+// Takes each sample whole; the designed arguments, when a caller hands them
+// over one by one, are packed into one sample first.
 class PulvoReceiverCallback : public TeskReceiverCallback {
  public:
   ~PulvoReceiverCallback() override = default;
@@ -34,7 +35,7 @@ class PulvoReceiverCallback : public TeskReceiverCallback {
                         lostPackets, estimatedPackets, lossRate, averageBurstSize, avgJitter,
                         testId});
   }
-  virtual void onSample(const TeskSample&) {}
+  void onSample(const TeskSample&) override {}
   virtual bool finalizeResults() { return true; }
   virtual void readResults(std::string&) {}
 };
@@ -73,6 +74,8 @@ class PulvoReceiver {
                 unsigned int timeout, unsigned int testId, bool resultsAsText);
 
   void SetLiveOutputs(LiveOutputs* outputs) { live = outputs; }
+  // The results carry the E-model's rating too (--emodel).
+  void ShowEModel(bool on) { emodel = on; }
   // Blocks until the test has ended; the samples arrive meanwhile on a
   // library thread. 0 or a negative library code.
   int RunReceiver();
@@ -84,6 +87,7 @@ class PulvoReceiver {
   unsigned short localPort, windowSize, sampleInterval, dejitterLength;
   unsigned int timeout, testId;
   bool resultsAsText;
+  bool emodel = false;
   TeskReceiver* receiver = nullptr;
   PulvoReceiverCallback* callback = nullptr;
   LiveOutputs* live = nullptr;

@@ -19,12 +19,19 @@ std::string FormatReceiverSampleLine(const TeskSample& s) {
   return line.str();
 }
 
+std::string FormatEModelColumn(const TeskSample& s) {
+  std::ostringstream column;
+  column << "E-model R = " << s.emodelR << "  E-model MOS = " << s.emodelMos << "  ";
+  return column.str();
+}
+
 void TextSenderCallback::doCallback(unsigned int sentPackets, unsigned int testId) {
   std::cout << FormatSenderSampleLine(sentPackets, testId) << std::endl;
 }
 
 void TextReceiverCallback::onSample(const TeskSample& sample) {
-  std::cout << FormatReceiverSampleLine(sample) << std::endl;
+  std::cout << FormatReceiverSampleLine(sample) << (emodel ? FormatEModelColumn(sample) : "")
+            << std::endl;
 }
 
 JSONSampleArray::JSONSampleArray() {
@@ -65,6 +72,13 @@ void WriteReceiverSampleMembers(JsonWriter& w, const TeskSample& s) {
   w.Uint(s.avgJitter);
 }
 
+void WriteEModelMembers(JsonWriter& w, const TeskSample& s) {
+  w.Key("EModelR");
+  WriteJsonDouble(w, s.emodelR);
+  w.Key("EModelMOS");
+  WriteJsonDouble(w, s.emodelMos);
+}
+
 void JSONSampleArray::Double(double value) { WriteJsonDouble(jsonWriter, value); }
 
 void JSONSenderCallback::doCallback(unsigned int sentPackets, unsigned int testId) {
@@ -78,5 +92,6 @@ void JSONReceiverCallback::onSample(const TeskSample& sample) {
   auto& w = samples.writer();
   w.StartObject();
   WriteReceiverSampleMembers(w, sample);
+  if (emodel) WriteEModelMembers(w, sample);
   w.EndObject();
 }

@@ -17,6 +17,8 @@
 // The text lines, apart from the stream they go to.
 std::string FormatSenderSampleLine(unsigned int sentPackets, unsigned int testId);
 std::string FormatReceiverSampleLine(const TeskSample& sample);
+// The E-model's column, for --emodel: "E-model R = 89.5602  E-model MOS = 4.32808  ".
+std::string FormatEModelColumn(const TeskSample& sample);
 
 class TextSenderCallback : public PulvoSenderCallback {
  public:
@@ -26,12 +28,17 @@ class TextSenderCallback : public PulvoSenderCallback {
   void readResults(std::string&) override {}
 };
 
+// With `withEModel`, each line ends with the E-model's column.
 class TextReceiverCallback : public PulvoReceiverCallback {
  public:
+  explicit TextReceiverCallback(bool withEModel = false) : emodel(withEModel) {}
   ~TextReceiverCallback() override = default;
   void onSample(const TeskSample& sample) override;
   bool finalizeResults() override { return true; }
   void readResults(std::string&) override {}
+
+ private:
+  bool emodel;
 };
 
 using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
@@ -43,6 +50,8 @@ void WriteJsonDouble(JsonWriter& w, double value);
 // lines write the same members.
 void WriteSenderSampleMembers(JsonWriter& w, unsigned int sentPackets, unsigned int testId);
 void WriteReceiverSampleMembers(JsonWriter& w, const TeskSample& sample);
+// "EModelR" and "EModelMOS": after the designed members, where they are asked for.
+void WriteEModelMembers(JsonWriter& w, const TeskSample& sample);
 
 // A JSON array writer shared by both JSON callbacks.
 class JSONSampleArray {
@@ -70,14 +79,17 @@ class JSONSenderCallback : public PulvoSenderCallback {
   JSONSampleArray samples;
 };
 
+// With `withEModel`, each object ends with the E-model's members.
 class JSONReceiverCallback : public PulvoReceiverCallback {
  public:
+  explicit JSONReceiverCallback(bool withEModel = false) : emodel(withEModel) {}
   ~JSONReceiverCallback() override = default;
   void onSample(const TeskSample& sample) override;
   bool finalizeResults() override { return samples.Finish(); }
   void readResults(std::string& out) override { out = samples.Text(); }
 
  private:
+  bool emodel;
   JSONSampleArray samples;
 };
 

@@ -61,6 +61,8 @@ TEST(LiveOutputsTest, SampleLineExtendsTheDesignedObject) {
     EXPECT_STREQ(member->name.GetString(), m->name.GetString());
     EXPECT_TRUE(member->value == m->value) << m->name.GetString();
   }
+  EXPECT_STREQ(member->name.GetString(), "EModelR");
+  EXPECT_STREQ((member + 1)->name.GetString(), "EModelMOS");
   EXPECT_STREQ(line["Event"].GetString(), "sample");
   EXPECT_STREQ(line["Time"].GetString(), "2026-12-07T15:34:22.500Z");
   EXPECT_STREQ(line["Command"].GetString(), "recv");
@@ -101,7 +103,8 @@ TEST(LiveOutputsTest, PrometheusGaugesWithHelpTypeAndLabels) {
   const std::string text = PrometheusText(Receiver(), state);
   const char* names[] = {"pulvo_last_sample_timestamp_seconds", "pulvo_mos", "pulvo_loss_ratio",
                          "pulvo_lost_packets", "pulvo_estimated_packets",
-                         "pulvo_average_burst_size_packets", "pulvo_average_jitter_seconds"};
+                         "pulvo_average_burst_size_packets", "pulvo_average_jitter_seconds",
+                         "pulvo_emodel_r", "pulvo_emodel_mos"};
   for (const char* name : names) {
     EXPECT_NE(text.find(std::string("# TYPE ") + name + " gauge\n"), std::string::npos) << name;
     EXPECT_NE(text.find(std::string("# HELP ") + name + " "), std::string::npos) << name;

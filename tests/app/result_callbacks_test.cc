@@ -59,6 +59,16 @@ TEST(JsonResultsTest, ReceiverSampleMembersInOrder) {
       R"({"TestId":7,"MOS":4.4,"LostPackets":0,"EstimatedPackets":250,"LossRate":0.0,)"
       R"("AverageBurstSize":1.0,"AvgJitter":3})";
   EXPECT_EQ(out, "[" + one + "," + one + "]");
+
+  // --emodel: the E-model's members after the designed ones.
+  JSONReceiverCallback rated(true);
+  TeskSample sample{4.4, 1, 2, 3, 4, 0, 250, 0.0, 1.0, 3, 7};
+  sample.emodelR = 93.2;
+  sample.emodelMos = 4.5;
+  rated.onSample(sample);
+  rated.finalizeResults();
+  rated.readResults(out);
+  EXPECT_EQ(out, "[" + one.substr(0, one.size() - 1) + R"(,"EModelR":93.2,"EModelMOS":4.5}])");
 }
 
 TEST(JsonResultsTest, NumbersThatAreNotFiniteBecomeNull) {

@@ -5,6 +5,7 @@
 // Scenarios run side by side, each on its own ports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <fstream>
@@ -31,16 +32,19 @@ struct Outcome {
 };
 
 // Runs one scenario: receiver, relay with `relayArgs`, sender for `seconds`,
-// all on 127.0.0.1 or all on ::1.
+// all on 127.0.0.1 or all on ::1. The receiver adds the E-model's members
+// when `emodel` is set.
 class Scenario {
  public:
-  Scenario(std::vector<std::string> impairments, int seconds, bool ipv6 = false)
+  Scenario(std::vector<std::string> impairments, int seconds, bool ipv6 = false,
+           bool emodel = false)
       : dir(), relayArgs(impairments) {
     const uint16_t recvPort = FreeUdpPort(ipv6), relayPort = FreeUdpPort(ipv6);
     const std::string address = ipv6 ? "::1" : "127.0.0.1";
-    receiver = std::make_unique<BackgroundProcess>(
-        std::vector<std::string>{PulvoBinary(), "-j",
-                                 "recv:ws=2,sai=1,to=5,la=" + address + ",lp=" + std::to_string(recvPort)});
+    std::vector<std::string> receiverCommand = {
+        PulvoBinary(), "-j", "recv:ws=2,sai=1,to=5,la=" + address + ",lp=" + std::to_string(recvPort)};
+    if (emodel) receiverCommand.push_back("--emodel");
+    receiver = std::make_unique<BackgroundProcess>(receiverCommand);
     std::vector<std::string> relayCommand = {RelayBinary(), "--listen", std::to_string(relayPort),
                                       "--forward", std::to_string(recvPort), "--record",
                                       dir.path() + "/truth.csv", "--idle-exit", "2",
@@ -215,6 +219,12 @@ TEST(AccuracyTest, RandomImpairments) {
   Scenario jitter({"--seed", "13", "--jitter", "15"}, 20);
   Scenario reorder({"--seed", "14", "--reorder", "0.05:45"}, 20);
   Scenario duplicates({"--seed", "15", "--duplicate", "0.05"}, 20);
+  // Random loss for the first 5 s, then nothing, then one burst of 15: no
+  // 2 s window holds both.
+  std::string burst = "420";
+  for (int seq = 421; seq < 435; ++seq) burst += "," + std::to_string(seq);
+  Scenario randomThenBurst({"--seed", "16", "--loss", "0.04:0-249", "--drop-seq", burst}, 12,
+                           false, true);
 
   Outcome o = randomLoss.Finish();
   ExpectCleanRun(o);
@@ -251,6 +261,23 @@ TEST(AccuracyTest, RandomImpairments) {
   o = duplicates.Finish();
   ExpectCleanRun(o);
   for (const Sample& s : o.samples) EXPECT_EQ(s.lost, 0u);
+
+  // Where the trained model rejects its own score (0), the E-model still
+  // rates every window, and rates the burst below the random loss.
+  o = randomThenBurst.Finish();
+  ExpectCleanRun(o);
+  double randomOnly = 5.0, burstWhole = 0.0;
+  bool quietSeen = false;
+  for (const Sample& s : o.samples) {
+    EXPECT_GE(s.emodelMos, 1.0);
+    EXPECT_LE(s.emodelR, 93.2);
+    quietSeen = quietSeen || s.lost == 0;
+    if (!quietSeen) randomOnly = std::min(randomOnly, s.emodelMos);
+    if (s.lost == 15 && s.burstSize == 15.0) burstWhole = std::max(burstWhole, s.emodelMos);
+  }
+  ASSERT_GT(burstWhole, 0.0);   // some window held the whole burst
+  ASSERT_LT(randomOnly, 5.0);   // and some only random loss
+  EXPECT_LT(burstWhole, randomOnly);
 }
 
 }  // namespace

@@ -65,12 +65,17 @@ TEST(AnalyzeTest, TextAndJsonOfTwoCallsInPcapAndPcapng) {
   EXPECT_EQ(lines[5], "test id = 1   mos = 4.0504  lost packets = 0  estimated packets = 200  "
                       "loss rate = 0  average burst size = 1  avg jitter = 0  ");
 
+  // --emodel adds the E-model's column: 1 lost in 200 is 0.5 % random loss.
+  ProcessResult rated = RunPulvo({"--emodel", "analyze:file=" + pcap});
+  EXPECT_EQ(Lines(rated.out)[1], lines[1] + "E-model R = 91.3445  E-model MOS = 4.37053  ");
+
   ProcessResult json = RunPulvo({"-j", "analyze:fi=" + pcap + ",tid=9,po=5006"});
   ASSERT_EQ(json.exitCode, 0) << json.err;
   EXPECT_EQ(JsonSampleCount(json.out), 2);
   const std::regex object(
       R"(\{"TestId":9,"MOS":4\.0504\d*,"LostPackets":0,"EstimatedPackets":200,"LossRate":0\.0,)"
-      R"("AverageBurstSize":1\.0,"AvgJitter":0,"Stream":1,"SSRC":34,)"
+      R"("AverageBurstSize":1\.0,"AvgJitter":0,"EModelR":93\.2,"EModelMOS":4\.40928\d*,)"
+      R"("Stream":1,"SSRC":34,)"
       R"("Source":"\[2001:db8::1\]:40002","Destination":"\[2001:db8::2\]:5006",)"
       R"("Time":"2023-11-14T22:13:2[45]\.000Z"\})");
   EXPECT_EQ(std::distance(std::sregex_iterator(json.out.begin(), json.out.end(), object),

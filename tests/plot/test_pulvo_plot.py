@@ -62,6 +62,9 @@ class PulvoPlotTest(unittest.TestCase):
             self.assertEqual(len(recv), 1)
             for key in pulvo_plot.RECV_KEYS:
                 self.assertEqual(recv[0].series(key), [s[key] for s in samples], key)
+            if name == "lossy.jsonl":  # written by a pulvo that rates windows with the E-model too
+                for key in pulvo_plot.EMODEL_KEYS:
+                    self.assertEqual(recv[0].series(key), [s[key] for s in samples], key)
             t0 = pulvo_plot.parse_time(start["Time"], "")
             self.assertEqual(recv[0].times(),
                              [pulvo_plot.parse_time(s["Time"], "") - t0 for s in samples])

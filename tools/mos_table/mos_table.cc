@@ -36,13 +36,14 @@ int main() {
   }
   const struct {
     const char* name;
-    double bpl;
-  } concealment[] = {{"PLC", 25.1}, {"no PLC", 4.3}};
+    EModelCodec codec;
+  } concealment[] = {{"PLC", kG711WithConcealment}, {"no PLC", kG711WithoutConcealment}};
   for (const auto& c : concealment) {
     for (int burst : bursts) {
       for (int step = 0; step <= 40; ++step) {
         const double lossPercent = step * 0.5;
-        const double mos = emodelMos(emodelR(lossPercent, burst, c.bpl));
+        const double burstR = emodelBurstR(lossPercent / 100.0, burst);
+        const double mos = emodelMos(emodelR(emodelIeEff(c.codec, lossPercent, burstR), 0.0));
         std::printf("emodel,G711,%s,%d,%.1f,%.6f,%.6f\n", c.name, burst, lossPercent, mos, mos);
       }
     }

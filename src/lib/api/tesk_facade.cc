@@ -8,12 +8,9 @@
 
 namespace {
 
-// The one place where a sample is unpacked into the callback's arguments.
+// The one place where a sample reaches the client's callback.
 void deliverToReceiver(void* receiver, const TeskSample& s) {
-  TeskReceiver::receiverCallbackWrapper(receiver, s.mos, s.startSeconds, s.startMicroseconds,
-                                        s.elapsedSeconds, s.elapsedMicroseconds, s.lostPackets,
-                                        s.estimatedPackets, s.lossRate, s.averageBurstSize,
-                                        s.avgJitter, s.testId);
+  static_cast<TeskReceiver*>(receiver)->getCallbackHandler()->onSample(s);
 }
 
 // A test's code for the caller; its reason stays for GetLastErrorMessage.

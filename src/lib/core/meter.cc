@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "emodel.h"
 #include "mos_model.h"
 #include "tesk_log.h"
 
@@ -98,5 +99,9 @@ bool Meter::score(const QosSampleCounts& counts, TeskSample* sample) const {
   sample->averageBurstSize = burstSize;
   sample->avgJitter = jitterMillis;
   sample->testId = settings.testId;
+  // A one-way stream carries no delay that a receiver could measure.
+  const EModelScore emodel = emodelScore(state.codec, lossRate, burstSize, -1.0);
+  sample->emodelR = emodel.r;
+  sample->emodelMos = emodel.mos;
   return true;
 }

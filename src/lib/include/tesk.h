@@ -8,6 +8,7 @@
 
 #include "tesk_errors.h"
 #include "tesk_export.h"
+#include "tesk_sample.h"
 
 // Receives one sample per sampling interval of a send test, on the thread
 // that called TeskSender::startSender.
@@ -28,6 +29,14 @@ class TESK_EXPORT TeskReceiverCallback {
                           unsigned int elapsedSeconds, unsigned int elapsedMicroseconds,
                           unsigned int lostPackets, unsigned int estimatedPackets, double lossRate,
                           double averageBurstSize, unsigned int avgJitter, unsigned int testId) = 0;
+  // The whole sample, with the figures that doCallback has no argument for
+  // (the E-model's rating). By default it hands doCallback its arguments, so
+  // a client that knows only doCallback sees every sample as before.
+  virtual void onSample(const TeskSample& s) {
+    doCallback(s.mos, s.startSeconds, s.startMicroseconds, s.elapsedSeconds,
+               s.elapsedMicroseconds, s.lostPackets, s.estimatedPackets, s.lossRate,
+               s.averageBurstSize, s.avgJitter, s.testId);
+  }
 };
 
 // One send test. Durations are in milliseconds, the packet size in bytes of

@@ -17,6 +17,11 @@ struct TeskSample {
   double averageBurstSize = 0.0;      // packets per loss burst
   unsigned int avgJitter = 0;         // ms
   unsigned int testId = 0;
+  // The ITU-T G.107 E-model's rating of the same window, beside the trained
+  // model's score: R (up to 93.2 for a clean path) and the MOS it maps to
+  // (1 to 4.5). It charges no delay where the window's delay is unknown.
+  double emodelR = 0.0;
+  double emodelMos = 0.0;
 
   // The tick's time of day in seconds: the start plus the elapsed time.
   double tickTime() const {
