@@ -63,6 +63,7 @@ expected = {
     'pulvo_lost_packets': last['LostPackets'], 'pulvo_estimated_packets': last['EstimatedPackets'],
     'pulvo_average_burst_size_packets': last['AverageBurstSize'],
     'pulvo_average_jitter_seconds': last['AvgJitter'] / 1000.0,
+    'pulvo_emodel_r': last['EModelR'], 'pulvo_emodel_mos': last['EModelMOS'],
 }
 for name, value in expected.items():
     got = one(after, name)[1]
