@@ -21,6 +21,9 @@ SCENARIOS = [
     ("bursty loss, mean burst 3", ["--ge", "0.007,0.3333"]),
     ("jitter +-15 ms", ["--jitter", "15"]),
     ("5 % reordering (held 45 ms)", ["--reorder", "0.05:45"]),
+    ("5 % reordering (held 30 ms)", ["--reorder", "0.05:30"]),
+    ("jitter +-30 ms around 30 ms, overtaking", ["--delay", "30", "--jitter", "30",
+                                                 "--allow-reorder"]),
     ("1 % duplication", ["--duplicate", "0.01"]),
 ]
 

@@ -121,6 +121,7 @@ std::vector<JsonSample> ParseJsonSamples(const std::string& out, bool* valid) {
   }
   for (const auto& s : doc.GetArray()) {
     auto number = [&](const char* key) { return s.HasMember(key) && s[key].IsNumber(); };
+    if (s.IsObject() && !s.HasMember("MOS") && number("Packets")) continue;  // a stream's totals
     if (!s.IsObject() || !number("MOS")) {
       ok = false;
       break;

@@ -182,7 +182,7 @@ std::vector<std::string> Lines(const std::string& text);
 
 // The samples of the designed JSON array that pulvo -j recv prints. `valid`
 // (when given) tells whether `out` was such an array, every object with a
-// numeric MOS.
+// numeric MOS (apart from the stream totals of pulvo -j analyze, skipped).
 struct JsonSample {
   double mos = 0, lossRate = 0, burstSize = 0;
   unsigned lost = 0, estimated = 0, jitter = 0;

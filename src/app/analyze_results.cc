@@ -8,10 +8,71 @@
 
 namespace {
 
+// The codec's name: the model's for a scored stream, RFC 3551's for the
+// other static types.
+std::string CodecName(const TeskStreamInfo& s) {
+  if (s.scored) return s.codec == 1 ? "GSM0610" : "G711";
+  switch (s.payloadType) {
+    case 4:
+      return "G723";
+    case 9:
+      return "G722";
+    case 18:
+      return "G729";
+    default:
+      return "unknown";
+  }
+}
+
 std::string CodecText(const TeskStreamInfo& s) {
-  std::string text = s.codec == 1 ? "GSM0610" : "G711";
+  std::string text = CodecName(s);
   if (!s.pulvoStream) text += " (PT " + std::to_string(s.payloadType) + ")";
   return text;
+}
+
+void WriteStreamTotals(JsonWriter& w, unsigned int index, const TeskStreamInfo& s, int result) {
+  w.StartObject();
+  w.Key("Stream");
+  w.Uint(index);
+  w.Key("SSRC");
+  w.Uint(s.ssrc);
+  w.Key("Source");
+  w.String(s.source.c_str());
+  w.Key("Destination");
+  w.String(s.destination.c_str());
+  w.Key("PayloadType");
+  if (s.pulvoStream) {
+    w.Null();
+  } else {
+    w.Int(s.payloadType);
+  }
+  w.Key("Codec");
+  w.String(CodecName(s).c_str());
+  w.Key("ClockRate");
+  w.Uint(s.clockRate);
+  w.Key("PacketInterval");
+  w.Uint(s.packetInterval);
+  w.Key("Packets");
+  w.Uint64(s.packets);
+  w.Key("Lost");
+  w.Int64(s.lostPackets);
+  w.Key("Duplicates");
+  w.Uint64(s.duplicates);
+  w.Key("ComfortNoise");
+  w.Uint64(s.comfortNoise);
+  w.Key("Events");
+  w.Uint64(s.events);
+  w.Key("First");
+  w.String(FormatRfc3339(s.firstPacketTime).c_str());
+  w.Key("Last");
+  w.String(FormatRfc3339(s.lastPacketTime).c_str());
+  w.Key("TimedOut");
+  w.Bool(result == TIMEOUT_ERROR);
+  if (!s.scored) {
+    w.Key("NoMOS");
+    w.String(s.unscoredReason.c_str());
+  }
+  w.EndObject();
 }
 
 }  // namespace
@@ -35,6 +96,9 @@ std::string FormatStreamHeading(const TeskStreamInfo& s) {
 std::string FormatStreamTotals(const TeskStreamInfo& s, int result) {
   std::ostringstream line;
   line << "stream " << s.index << " totals: packets = " << s.packets << "  lost = " << s.lostPackets;
+  if (s.duplicates != 0) line << "  duplicates = " << s.duplicates;
+  if (s.comfortNoise != 0) line << "  comfort noise = " << s.comfortNoise;
+  if (s.events != 0) line << "  events = " << s.events;
   if (result == TIMEOUT_ERROR) line << "  (ended: no packet for longer than the time-out)";
   return line.str();
 }
@@ -57,6 +121,9 @@ void AnalyzeResults::Print(std::ostream& out) const {
   if (asText) {
     for (const auto& [index, stream] : streams) {
       out << FormatStreamHeading(stream.info) << "\n";
+      if (!stream.info.scored) {
+        out << "stream " << index << ": no MOS: " << stream.info.unscoredReason << "\n";
+      }
       for (const Sample& s : stream.samples) {
         out << FormatReceiverSampleLine(s.values) << (emodel ? FormatEModelColumn(s.values) : "")
             << "\n";
@@ -89,6 +156,11 @@ void AnalyzeResults::Print(std::ostream& out) const {
       out << separator << buffer.GetString();
       separator = ',';
     }
+    buffer.Clear();
+    w.Reset(buffer);
+    WriteStreamTotals(w, index, stream.info, stream.result);
+    out << separator << buffer.GetString();
+    separator = ',';
   }
   if (separator == '[') out << '[';
   out << ']';

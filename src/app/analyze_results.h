@@ -32,8 +32,10 @@ class AnalyzeResults : public TeskAnalyzerCallback {
   void streamEnded(const TeskStreamInfo& stream, int result) override;
 
   // Text: the heading and sample lines of every stream, each line ended by
-  // a newline. JSON: one array of every stream's samples, written object by
-  // object so that a long capture needs no second copy of its results.
+  // a newline. JSON: one array of every stream's samples, each stream's
+  // followed by an object of its totals (the one without "MOS"), written
+  // object by object so that a long capture needs no second copy of its
+  // results.
   void Print(std::ostream& out) const;
 
  private:

@@ -102,6 +102,7 @@ AnalyzeCmdParams::AnalyzeCmdParams() {
   InitLongValueCmdParam(port, "port", "po", 0, 0, 65535);
   InitLongValueCmdParam(stream, "stream", "st", 0, 0, 2000000000);
   InitStrValueCmdParam(codec, "codec", "co", "");
+  InitLongValueCmdParam(events, "events", "ev", 0, 0, 127);
 }
 
 unsigned long AnalyzeCmdParams::GetTestId() { return GetValueAsULong(testid); }
@@ -124,6 +125,8 @@ unsigned long AnalyzeCmdParams::GetDejitterlength() { return GetValueAsULong(dej
 unsigned long AnalyzeCmdParams::GetPort() { return GetValueAsULong(port); }
 
 unsigned long AnalyzeCmdParams::GetStream() { return GetValueAsULong(stream); }
+
+unsigned long AnalyzeCmdParams::GetEvents() { return GetValueAsULong(events); }
 
 int AnalyzeCmdParams::GetCodec() {
   Find(codec.GetLongName(), codec);

@@ -77,13 +77,16 @@ class AnalyzeCmdParams : public CmdParamSetBase {
   // The codec of dynamic payload types: -1 when not given, 0 G711, 1
   // GSM0610, -2 for a name that is neither.
   int GetCodec();
+  unsigned long GetEvents();  // payload type of telephone events; 0: any other dynamic type
   // The first window value or port outside its range (see FirstOutOfRange).
   std::string FirstValueOutOfRange() {
-    return FirstOutOfRange({&windowsize, &sampleinterval, &dejitterlength, &timeout, &port});
+    return FirstOutOfRange(
+        {&windowsize, &sampleinterval, &dejitterlength, &timeout, &port, &events});
   }
 
  private:
-  CmdParam testid, file, timeout, windowsize, sampleinterval, dejitterlength, port, stream, codec;
+  CmdParam testid, file, timeout, windowsize, sampleinterval, dejitterlength, port, stream, codec,
+      events;
 };
 
 // A general option: a flag only.

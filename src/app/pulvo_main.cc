@@ -79,7 +79,11 @@ AnalyzerValues ReadAnalyzerValues(AnalyzeCmdParams& params, std::string* error) 
   v.port = static_cast<unsigned short>(params.GetPort());
   v.stream = static_cast<unsigned int>(params.GetStream());
   v.codec = params.GetCodec();
+  v.events = static_cast<int>(params.GetEvents());
   if (error->empty() && v.codec < -1) *error = "codec must be G711 or GSM0610";
+  if (error->empty() && v.events != 0 && v.events < 96) {
+    *error = "events must be a dynamic payload type (96 to 127)";
+  }
   return v;
 }
 
@@ -299,6 +303,7 @@ int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdPa
   analyzer.setPort(v.port);
   analyzer.setStream(v.stream);
   analyzer.setDynamicPayloadCodec(v.codec);
+  analyzer.setEventPayloadType(v.events);
   const int result = analyzer.analyzeCapture();
   if (options.IsVerboseDisplayOn()) std::cout << CaptureCountsText(analyzer.counts()) << std::endl;
   results.Print(std::cout);

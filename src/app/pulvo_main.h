@@ -65,6 +65,7 @@ struct AnalyzerValues {
   unsigned short port;
   unsigned int stream;
   int codec;
+  int events;  // payload type of telephone events; 0: any other dynamic type
 };
 // The values, and in `error` the first value out of its recorded range (the
 // library would see it narrowed, as a different value), or nothing.

@@ -82,6 +82,13 @@ TEST(AnalyzeTest, TextAndJsonOfTwoCallsInPcapAndPcapng) {
                           std::sregex_iterator()),
             2)
       << json.out;
+  // and after them the stream's totals
+  EXPECT_NE(json.out.find(R"(,{"Stream":1,"SSRC":34,"Source":"[2001:db8::1]:40002",)"
+                          R"("Destination":"[2001:db8::2]:5006","PayloadType":8,"Codec":"G711",)"
+                          R"("ClockRate":8000,"PacketInterval":20,"Packets":300,"Lost":0,)"
+                          R"("Duplicates":0,"ComfortNoise":0,"Events":0,"First":"2023-11-14T22:13:20.000Z",)"),
+            std::string::npos)
+      << json.out;
 }
 
 // Nothing that a file or a parameter holds crashes the program: each is an

@@ -112,8 +112,9 @@ TEST(CaptureAnalysisTest, EachWindowCountsTheDropsClosedInsideIt) {
 }
 
 // A new SSRC on the same addresses is a new stream; datagrams that are not
-// RTP, a comfort-noise packet inside the stream and a packet stamped before
-// its predecessor break nothing.
+// RTP, datagrams that only look like it (never a next sequence number), a
+// comfort-noise packet inside the stream and a packet stamped before its
+// predecessor break nothing.
 TEST(CaptureAnalysisTest, SsrcChangeNoiseAndOutOfOrderStamps) {
   Feed feed(CaptureAnalysisSettings{});
   for (uint32_t i = 0; i < 600; ++i) {
@@ -121,7 +122,7 @@ TEST(CaptureAnalysisTest, SsrcChangeNoiseAndOutOfOrderStamps) {
     const int64_t at = kT0 + i * 20000 + (i == 150 ? -30000 : 0);
     feed.Rtp(at, i == 120 ? 13 : 8, static_cast<uint16_t>(i), i * 160, ssrc);
     feed.Datagram(at + 5, {0x00, 0x01, 0x02});
-    feed.Datagram(at + 7, {0x80, 96, 0, 1, 0, 0, 0, 0, 0, 0, 0, 9});  // dynamic type: not voice
+    feed.Datagram(at + 7, {0x80, 96, 0, 1, 0, 0, 0, 0, 0, 0, 0, 9});  // never confirmed
   }
   EXPECT_EQ(feed.analysis.finish(), 0);
   ASSERT_EQ(feed.recorder.found.size(), 2u);
@@ -133,7 +134,8 @@ TEST(CaptureAnalysisTest, SsrcChangeNoiseAndOutOfOrderStamps) {
     EXPECT_EQ(s.packets, 300u);
     EXPECT_EQ(s.lostPackets, 0);
   }
-  EXPECT_EQ(feed.analysis.counts().otherUdp, 1200u);
+  EXPECT_EQ(feed.recorder.ended[0].comfortNoise, 1u);
+  EXPECT_EQ(feed.analysis.counts().otherUdp, 600u);
   EXPECT_FALSE(feed.recorder.Lost(1).empty());
   EXPECT_FALSE(feed.recorder.Lost(2).empty());
 }
@@ -162,8 +164,8 @@ TEST(CaptureAnalysisTest, PulvoTestStreamsEndAtTheirEndOfStreamPacket) {
   EXPECT_EQ(feed.recorder.ended[0].packets, 500u);
 }
 
-// Dynamic payload types count only with a codec for them; the port and the
-// stream number leave the other streams out.
+// Dynamic payload types are scored only with a codec for them, and listed
+// without; the port and the stream number leave the other streams out.
 TEST(CaptureAnalysisTest, CodecForDynamicTypesAndTheChoiceOfStreams) {
   auto run = [](CaptureAnalysisSettings settings, Recorder* out) {
     Feed feed(settings);
@@ -179,8 +181,12 @@ TEST(CaptureAnalysisTest, CodecForDynamicTypesAndTheChoiceOfStreams) {
   Recorder r;
   CaptureAnalysisSettings settings;
   EXPECT_EQ(run(settings, &r), 0);
-  ASSERT_EQ(r.found.size(), 2u);
-  EXPECT_EQ(r.found[1].codec, 1);  // GSM
+  ASSERT_EQ(r.found.size(), 3u);
+  EXPECT_FALSE(r.found[0].scored);
+  EXPECT_NE(r.found[0].unscoredReason.find("codec="), std::string::npos);
+  EXPECT_EQ(r.ended.size(), 3u);
+  for (const Recorder::Sample& s : r.samples) EXPECT_NE(s.stream, 1u);
+  EXPECT_EQ(r.found[2].codec, 1);  // GSM
   settings.dynamicCodec = 1;
   EXPECT_EQ(run(settings, &r), 0);
   ASSERT_EQ(r.found.size(), 3u);

@@ -54,12 +54,15 @@ TEST(ReceiveCalculationTest, TicksTheMeterOnTheClockUntilTheEndOfStream) {
   run.calc.run();
   EXPECT_TRUE(run.calc.hasEnded());
   EXPECT_EQ(run.calc.status(), kQosEndOfStream);
-  // Seen at the 10 ms wait step; samples at 2.01, 3.01 and 4.01 s; the tick
-  // at 5.01 s meets the end of the stream.
+  // Seen at the 10 ms wait step; samples at 2.01, 3.01 and 4.01 s (each
+  // taken when the 120 ms de-jitter length after it has passed; the tick's
+  // sleep truncates to whole microseconds); the tick at 5.01 s meets the end
+  // of the stream, at 5.13 s.
   ASSERT_EQ(run.samples.size(), 3u);
   EXPECT_EQ(run.samples[0].startMicroseconds, 10000u);
-  EXPECT_EQ(run.samples[2].elapsedSeconds, 4u);
-  EXPECT_NEAR(run.clock->NowSeconds() - kTestEpoch, 5.01, 1e-6);
+  const TeskSample& last = run.samples[2];
+  EXPECT_NEAR(last.elapsedSeconds + last.elapsedMicroseconds / 1e6, 4.0, 1e-5);
+  EXPECT_NEAR(run.clock->NowSeconds() - kTestEpoch, 5.13, 1e-5);
 }
 
 TEST(ReceiveCalculationTest, GivesUpWithoutAFirstPacketWithinTheTimeout) {

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
+#include <set>
 #include <vector>
 
 namespace {
@@ -164,20 +167,69 @@ TEST(QosWindowTest, EndOfStreamStopsThePassWherever) {
 }
 
 TEST(QosWindowTest, FirstPacketOfTheWindowArrivingDisordered) {
-  // 5 left the window; 3 is the first in the window but older than 5.
-  // From then on in this window a disordered packet takes back its receipt,
-  // not its loss: the later pair 8, 7 leaves one packet counted lost.
-  std::vector<Packet> packets = {{5, 0.10, 1.00}, {3, 0.06, 1.02}, {4, 0.08, 1.04},
-                                 {6, 0.12, 1.06}, {8, 0.16, 1.08}, {7, 0.14, 1.10}};
+  // 5 left the window; 3 is the first in the window but older than 5, and
+  // so is 4: their gaps were counted before the window and they count for
+  // nothing here. A gap that this window opened (7, behind 8) is still
+  // undone when 7 arrives, and so is a gap that is filled only after the
+  // tick at 1.11 (10, behind 11), while a copy of 6 undoes nothing.
+  std::vector<Packet> packets = {{5, 0.10, 1.00},  {3, 0.06, 1.02},  {4, 0.08, 1.04},
+                                 {6, 0.12, 1.06},  {8, 0.16, 1.08},  {7, 0.14, 1.10},
+                                 {9, 0.18, 1.105}, {11, 0.22, 1.107}, {6, 0.12, 1.108},
+                                 {12, 0.24, 1.12}, {10, 0.20, 1.13}};
   PayloadMap map = MapOf(packets);
   QosRunningState st;
   QosSampleCounts c;
-  qosSamplePass(map, kT0 + 1.01, Config(), st, c);
-  EXPECT_EQ(c.disordered, 3u);
-  EXPECT_TRUE(c.firstDisordered);
-  EXPECT_EQ(c.received, 2u);  // 3, 4 and 7 were taken back; 6 and 8 in order
-  EXPECT_EQ(c.lost, 1u);
-  EXPECT_EQ(st.prevSeq, 8u);
+  qosSamplePass(map, kT0 + 1.01, Config(), st, c, kT0 + 1.11);
+  EXPECT_EQ(c.disordered, 5u);  // 3, 4, 7, the copy of 6, and 10
+  EXPECT_EQ(c.received, 6u);    // 6, 8, 7, 9, 11 and 10; 12 waits for the next pass
+  EXPECT_EQ(c.lost, 0u);
+  EXPECT_EQ(qosAverageBurstSize(c.lost, c.bursts), 1.0);
+  EXPECT_EQ(st.prevSeq, 11u);
+}
+
+// Whatever the order in which a complete stream arrives, as long as no
+// packet is held back for longer than the de-jitter length, a window loses
+// nothing; with packets dropped, it loses exactly those of the window.
+TEST(QosWindowTest, ReorderingIsNeverLoss) {
+  std::mt19937 random(20261208);
+  for (int trial = 0; trial < 300; ++trial) {
+    const bool withDrops = trial % 2 == 1;
+    std::vector<Packet> packets;
+    std::set<uint32_t> dropped;
+    for (uint32_t seq = 1; seq <= 400; ++seq) {
+      if (withDrops && seq > 1 && random() % 25 == 0) {
+        dropped.insert(seq);
+        continue;
+      }
+      // Sent every 20 ms, on the way 40 ms plus up to 100 ms more (and a
+      // microsecond apart: two packets of one arrival would be one).
+      const double delay = 0.04 + (random() % 1000) * 1e-4 + seq * 1e-6;
+      packets.push_back({seq, seq * 0.02, seq * 0.02 + delay});
+    }
+    PayloadMap map;
+    for (const Packet& p : packets) map[kT0 + p.received] = MakePayload(p.seq, kT0 + p.sent, 20);
+    // One window of 4 s, ticking at 6 s: the packets of the 120 ms after the
+    // tick have arrived, as they have when the meter takes a window.
+    QosRunningState st;
+    QosSampleCounts c;
+    const double tick = kT0 + 6.0, windowStart = tick - 4.0;
+    PayloadMap held;
+    for (const auto& entry : map) {
+      if (entry.first <= tick + 0.12) held[entry.first] = entry.second;
+    }
+    qosSamplePass(held, windowStart, Config(), st, c, tick);
+    // The window counts the numbers above the newest one that arrived before
+    // it, up to the newest that arrived in it.
+    uint32_t floor = 0, top = 0;
+    for (const Packet& p : packets) {
+      if (kT0 + p.received < windowStart) floor = std::max(floor, p.seq);
+      if (kT0 + p.received >= windowStart && kT0 + p.received < tick) top = std::max(top, p.seq);
+    }
+    uint32_t drops = 0;
+    for (uint32_t seq : dropped) drops += seq > floor && seq < top;
+    ASSERT_EQ(c.lost, drops) << "trial " << trial;
+    EXPECT_EQ(c.received, top - floor - drops) << "trial " << trial;
+  }
 }
 
 TEST(QosWindowTest, ZeroIntervalKeepsThePreviousEstimate) {
@@ -199,12 +251,13 @@ TEST(QosWindowTest, SequenceWrapAndHugeJumpsStayFinite) {
   QosSampleCounts c;
   qosSamplePass(map, kT0, Config(), st, c);
   // The first packet of a test is judged against sequence 0: the jump counts
-  // as loss. Everything after it is older than it.
-  EXPECT_EQ(c.lost, 0xFFFFFFFEu);
-  EXPECT_EQ(c.received, 1u);
+  // as loss. Everything after it is older than it; 4000000000 and 7 fill
+  // that gap, 0 lies at its floor.
+  EXPECT_EQ(c.lost, 0xFFFFFFFCu);
+  EXPECT_EQ(c.received, 3u);
   EXPECT_EQ(c.disordered, 3u);
   const double loss = qosLossRate(c.received, c.lost, st.estimatedPackets);
-  EXPECT_DOUBLE_EQ(loss, 4294967294.0 / 4294967295.0);
+  EXPECT_DOUBLE_EQ(loss, 4294967292.0 / 4294967295.0);
   EXPECT_TRUE(std::isfinite(qosAverageBurstSize(c.lost, c.bursts)));
 }
 
@@ -221,7 +274,7 @@ TEST(QosWindowTest, BurstSizeNeverDividesByZero) {
   EXPECT_EQ(qosAverageBurstSize(4, 2), 2.0);
   EXPECT_EQ(qosAverageBurstSize(3, 0), 3.0);
   EXPECT_EQ(qosAverageBurstSize(3, -1), 3.0);
-  EXPECT_EQ(qosAverageBurstSize(0, 2), 0.0);
+  EXPECT_EQ(qosAverageBurstSize(0, 2), 1.0);  // corrections left bursts without loss
 }
 
 TEST(QosWindowTest, AverageJitterIsRoundedAndBounded) {

@@ -50,8 +50,12 @@ int TeskAnalyzer::analyzeCapture() {
   settings.port = port;
   settings.stream = stream;
   settings.dynamicCodec = dynamicCodec;
+  settings.eventPayloadType = eventPayloadType;
   appendWindowErrors(prefix, settings.window, errors);
   if (dynamicCodec < -1 || dynamicCodec > 1) errors.push_back(prefix + "unknown codec");
+  if (eventPayloadType != 0 && (eventPayloadType < 96 || eventPayloadType > 127)) {
+    errors.push_back(prefix + "event payload type not dynamic (96-127)");
+  }
   if (callback == nullptr) errors.push_back(prefix + "invalid callback");
   if (!TESK_PARAMETERS_ACCEPTED(errors, failure)) {
     setLastTestError(failure.text());

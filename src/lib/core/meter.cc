@@ -53,13 +53,16 @@ Meter::Tick Meter::tick(const TimeOfDay& now, TeskSample* sample) {
   }
   QosSampleCounts counts;
   const double windowStart = now.seconds() - settings.windowSize / 1000.0;
-  if (qosSamplePass(packets, windowStart, config, state, counts) == QosPassResult::EndOfStream) {
+  if (qosSamplePass(packets, windowStart, config, state, counts, now.seconds()) ==
+      QosPassResult::EndOfStream) {
     TESK_LOG(7, config.logPrefix << "Received stream end control packet: End of measurement!\n");
     TESK_LOG(7, config.logPrefix << "tot_packets: " << state.totPackets);
     return Tick::EndOfStream;
   }
   // The count of empty passes runs over the whole test: a sender that has
-  // stopped is given up after `timeout` worth of them.
+  // stopped is given up after `timeout` worth of them. A sender that may
+  // fall silent is given up only after `timeout` of silence in a row.
+  if (settings.mayFallSilent && !packets.empty()) emptyCount = 0;
   if (packets.empty()) {
     const uint32_t allowedEmpty = settings.timeout / settings.sampleInterval;
     TESK_LOG(7, config.logPrefix << "Map empty (" << emptyCount << "/" << allowedEmpty << ")");
@@ -76,7 +79,9 @@ Meter::Tick Meter::tick(const TimeOfDay& now, TeskSample* sample) {
 bool Meter::score(const QosSampleCounts& counts, TeskSample* sample) const {
   uint32_t jitterMillis = 0;
   const bool jitterValid = qosAverageJitterMillis(counts.jitterSum, counts.received, &jitterMillis);
-  const double lossRate = qosLossRate(counts.received, counts.lost, state.estimatedPackets);
+  const uint32_t expected =
+      settings.mayFallSilent ? counts.received + counts.lost : state.estimatedPackets;
+  const double lossRate = qosLossRate(counts.received, counts.lost, expected);
   const double burstSize = qosAverageBurstSize(counts.lost, counts.bursts);
   const double mos = estimateMos(state.codec, state.fec != 0 ? 1.0 : 0.0, state.fec, lossRate,
                                  burstSize, state.packetInterval / 80.0);

@@ -25,6 +25,10 @@ struct WindowSettings {
   uint16_t dejitterLength = 120;   // ms
   uint32_t timeout = 30000;        // ms, not 0
   uint32_t testId = 1;
+  // A sender that suppresses silence (RTP voice): a window expects the
+  // packets its sequence numbers say were sent, not the window's length
+  // over the interval, and only a time-out without any packet ends it.
+  bool mayFallSilent = false;
 };
 
 class Meter {
@@ -52,9 +56,16 @@ class Meter {
   // every window.
   void begin(const TimeOfDay& start);
 
-  // One tick at `now`, the start of the sampling interval. `sample` is
-  // filled for Tick::Sample.
+  // One tick at `now`, the start of the sampling interval: the window is
+  // the packets that arrived in the window size before it. Packets that
+  // arrived after `now` count only where they fill a gap of that window,
+  // so a caller that adds the packets of the de-jitter length after `now`
+  // before ticking counts a reordered packet as the player would: received
+  // in time. `sample` is filled for Tick::Sample.
   Tick tick(const TimeOfDay& now, TeskSample* sample);
+
+  // Whether the next tick takes a sample (the warm-up is over).
+  bool sampling() const { return ticks >= warmUp; }
 
  private:
   // The window's figures and score into `sample`, all but its times; false

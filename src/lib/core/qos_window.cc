@@ -16,25 +16,54 @@ void takeBack(uint32_t& counter) {
   if (counter > 0) counter--;
 }
 
+// What one pass knows of the window it walks.
+struct WindowWalk {
+  bool entered = false;
+  uint32_t firstSeq = 0;        // the window's first packet
+  int64_t floor = 0;            // numbers at or below it were counted by earlier windows
+  PayloadMap::iterator first;   // where the window's packets start in the map
+};
+
+bool metInWindow(const WindowWalk& walk, PayloadMap::iterator current, uint32_t seq) {
+  for (auto it = walk.first; it != current; ++it) {
+    if (it->second.seqNum == seq) return true;
+  }
+  return false;
+}
+
 // The packet rules for one packet inside the window.
-void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, uint32_t firstSeq,
-                     const QosWindowConfig& config, QosRunningState& st, QosSampleCounts& c) {
+void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, WindowWalk& walk,
+                     PayloadMap::iterator current, const QosWindowConfig& config,
+                     QosRunningState& st, QosSampleCounts& c) {
   const uint32_t s = p.seqNum;
+  if (!walk.entered) {
+    walk.entered = true;
+    walk.firstSeq = s;
+    walk.first = current;
+    // The first packet of a pass has no packet before it to set prevSeq: a
+    // gap from the previous pass's prevSeq is counted, a lower number
+    // starts the window afresh.
+    walk.floor = firstOfPass ? std::min<int64_t>(st.prevSeq, int64_t{s} - 1) : st.prevSeq;
+  }
   const double sendTime = p.sendSec + p.sendUsec / 1e6;
   const double transit = receiveTime - sendTime;
   const double dejitter = config.dejitterLength / 1000.0;
 
   // A packet whose transit time grew by more than the de-jitter buffer would
-  // arrive too late to be played: it counts as lost although it arrived.
+  // arrive too late to be played: it counts as lost although it arrived. A
+  // talk spurt starts a new playout, never late; a place holder is not
+  // played at all.
   bool late = false;
-  if (st.prevTransit == 0.0) {
+  if (p.placeholder) {
+    late = st.prevLate;
+  } else if (st.prevTransit == 0.0) {
     c.jitterSum += st.lastJitterStep;
     c.received++;
   } else {
     const double d = transit - st.prevTransit;
     st.lastJitterStep = std::fabs(d);
     c.jitterSum += st.lastJitterStep;
-    if (d > dejitter) {
+    if (d > dejitter && !p.talkSpurt) {
       c.lost++;
       TESK_LOG(7, config.logPrefix << "Jitter too high (" << std::fabs(d) << ") calculating packet "
                                    << s << " as lost (prev " << st.prevSeq << ")...");
@@ -61,23 +90,23 @@ void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, uin
   } else if (firstOfPass || st.prevSeq <= s) {
     st.prevSeq = s;
   } else {
-    // Arrived after a higher sequence number: its absence was counted when
-    // the gap opened, so take that back. prevSeq stays where it was.
+    // Arrived after a higher sequence number. prevSeq stays where it was.
     c.disordered++;
     TESK_LOG(7, config.logPrefix << "A disordered packet (" << s << ") is found (prev "
                                  << st.prevSeq << ")!");
-    const DisorderCase disorder = classifyDisorder(firstSeq, s, c.firstDisordered);
-    if (disorder == DisorderCase::UndoesItsLoss) {
+    const bool seen = s > walk.floor && metInWindow(walk, current, s);
+    if (classifyDisorder(walk.floor, s, seen) == DisorderCase::UndoesItsLoss) {
       takeBack(c.lost);
       if (c.lastDisorderedSeq + 1 != s) c.bursts--;
-      TESK_LOG(7, config.logPrefix << "    - will not be calculated as lost (first " << firstSeq
-                                   << ", current " << s << ")");
+      TESK_LOG(7, config.logPrefix << "    - will not be calculated as lost (first "
+                                   << walk.firstSeq << ", current " << s << ")");
     } else {
-      if (disorder == DisorderCase::FirstOfWindow) {
+      if (s == walk.firstSeq) {
         TESK_LOG(7, config.logPrefix << "    - first packet disordered: " << s);
-        c.firstDisordered = true;
       }
-      if (late) {
+      if (p.placeholder) {
+        // counted for nothing: nothing to take back
+      } else if (late) {
         takeBack(c.lost);
         if (!st.prevLate) c.bursts--;
       } else {
@@ -86,24 +115,23 @@ void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, uin
     }
     c.lastDisorderedSeq = s;
   }
+  if (p.placeholder) return;
   st.prevLate = late;
   st.prevTransit = transit;
 }
 
 }  // namespace
 
-DisorderCase classifyDisorder(uint32_t windowFirstSeq, uint32_t seq, bool firstDisordered) {
-  if (windowFirstSeq < seq && !firstDisordered) return DisorderCase::UndoesItsLoss;
-  if (windowFirstSeq == seq) return DisorderCase::FirstOfWindow;
-  return DisorderCase::UndoesItsReceipt;
+DisorderCase classifyDisorder(int64_t windowFloor, uint32_t seq, bool seenInWindow) {
+  if (seq <= windowFloor) return DisorderCase::BeforeTheWindow;
+  return seenInWindow ? DisorderCase::Repeat : DisorderCase::UndoesItsLoss;
 }
 
 QosPassResult qosSamplePass(PayloadMap& map, double windowStart, const QosWindowConfig& config,
-                            QosRunningState& st, QosSampleCounts& counts) {
+                            QosRunningState& st, QosSampleCounts& counts, double windowEnd) {
   counts = QosSampleCounts();
   bool firstOfPass = true;
-  bool windowEntered = false;
-  uint32_t firstSeq = 0;
+  WindowWalk walk;
   // The newest packet seen before the window start; erased when an older one
   // is followed by a newer one, so one of them is left for the next pass.
   PayloadMap::iterator leftover = map.end();
@@ -111,12 +139,20 @@ QosPassResult qosSamplePass(PayloadMap& map, double windowStart, const QosWindow
 
   for (auto it = map.begin(); it != map.end(); ++it) {
     const Payload& p = it->second;
-    st.codec = static_cast<uint8_t>(p.codec);
-    st.fec = static_cast<uint8_t>(p.fec);
-    st.packetInterval = p.packetInterval;
-    if (p.isEndOfStream()) return QosPassResult::EndOfStream;
-    // A packet claiming a zero interval keeps the previous estimate.
-    if (p.packetInterval != 0) st.estimatedPackets = config.windowSize / p.packetInterval;
+    if (it->first >= windowEnd) {
+      // After the tick: only a packet that fills a gap of this window counts.
+      const bool fillsAGap = walk.entered && !p.isEndOfStream() && p.seqNum < st.prevSeq &&
+                             p.seqNum > walk.floor && !metInWindow(walk, it, p.seqNum);
+      if (!fillsAGap) continue;
+    }
+    if (!p.placeholder) {
+      st.codec = static_cast<uint8_t>(p.codec);
+      st.fec = static_cast<uint8_t>(p.fec);
+      st.packetInterval = p.packetInterval;
+      if (p.isEndOfStream()) return QosPassResult::EndOfStream;
+      // A packet claiming a zero interval keeps the previous estimate.
+      if (p.packetInterval != 0) st.estimatedPackets = config.windowSize / p.packetInterval;
+    }
 
     if (it->first < windowStart) {
       st.prevSeq = firstOfPass ? p.seqNum : std::max(st.prevSeq, p.seqNum);
@@ -124,11 +160,7 @@ QosPassResult qosSamplePass(PayloadMap& map, double windowStart, const QosWindow
       leftover = it;
       leftoverWasFirst = firstOfPass;
     } else {
-      if (!windowEntered) {
-        windowEntered = true;
-        firstSeq = p.seqNum;
-      }
-      examineInWindow(p, it->first, firstOfPass, firstSeq, config, st, counts);
+      examineInWindow(p, it->first, firstOfPass, walk, it, config, st, counts);
     }
     firstOfPass = false;
   }
@@ -145,7 +177,8 @@ double qosLossRate(uint32_t received, uint32_t lost, uint32_t estimated) {
 }
 
 double qosAverageBurstSize(uint32_t lost, int32_t bursts) {
-  if (lost == 0 && bursts == 0) return 1.0;
+  // Without loss there is no burst, whatever the disorder corrections left.
+  if (lost == 0) return 1.0;
   if (bursts <= 0) return lost;
   return static_cast<double>(lost) / bursts;
 }

@@ -6,6 +6,7 @@
 // lock of its own; the QoS calculation's tick loop drives it.
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "packet.h"
@@ -32,7 +33,6 @@ struct QosSampleCounts {
   int32_t bursts = 0;
   uint32_t disordered = 0;
   double jitterSum = 0.0;  // s
-  bool firstDisordered = false;
   uint32_t lastDisorderedSeq = 0;
 };
 
@@ -44,35 +44,36 @@ struct QosWindowConfig {
 
 enum class QosPassResult { Sample, EndOfStream };
 
-// The three ways a disordered packet (one that arrives after a higher
-// sequence number) is counted. The window's first packet is the oldest of
-// the pass that is not before the window start.
+// How a disordered packet (one that arrives after a higher sequence number)
+// is counted. A window counts the sequence numbers above its floor: the
+// highest number that had arrived before the window started (or, when no
+// packet before it is held, the one below the window's first packet).
 enum class DisorderCase {
-  // Newer than the window's first packet, and no earlier packet of this
-  // pass was the first one disordered: the gap it left was counted as lost
-  // in this window, so one lost packet is taken back (and its burst, unless
-  // it continues the previous disordered run).
+  // Above the floor and not yet met in this window: its absence was counted
+  // as lost when a higher number opened the gap, so that loss is taken back
+  // (and its burst, unless it continues the previous disordered run). The
+  // packet itself counts as received, or as lost if it came too late.
   UndoesItsLoss,
-  // It is the window's first packet: it takes back its own receipt (or, if
-  // late, its loss) and marks that the window's first packet came out of
-  // order.
-  FirstOfWindow,
-  // Any other: its gap was counted in an earlier window, or the window's
-  // first packet was itself disordered. It takes back its own receipt (or,
-  // if late, its loss) instead.
-  UndoesItsReceipt,
+  // At or below the floor: its gap belongs to an earlier window. It takes
+  // back its own receipt (or, if late, its loss).
+  BeforeTheWindow,
+  // A number this window has already met: a copy takes back its own count.
+  Repeat,
 };
-DisorderCase classifyDisorder(uint32_t windowFirstSeq, uint32_t seq, bool firstDisordered);
+DisorderCase classifyDisorder(int64_t windowFloor, uint32_t seq, bool seenInWindow);
 
 // Walks the map in arrival order. Packets received before `windowStart`
 // have left the window: they only move prevSeq on, and are erased (the
 // newest of them stays as the first packet of the next pass, unless it was
-// already the first of this one). Packets in the window are counted for
-// loss, lateness, bursts, disorder and jitter into `counts` (reset first).
-// Stops at once, without a sample, at an end-of-stream packet.
-// REQUIRES: the caller holds the map's mutex.
+// already the first of this one). Packets received from `windowStart` up to
+// `windowEnd` are counted for loss, lateness, bursts, disorder and jitter
+// into `counts` (reset first). A packet received after `windowEnd` counts
+// only if it fills a gap of this window (it came within the de-jitter
+// length, in time to be played); the rest wait for the next pass.
+// Stops at once, without a sample, at an end-of-stream packet in the window.
 QosPassResult qosSamplePass(PayloadMap& map, double windowStart, const QosWindowConfig& config,
-                            QosRunningState& state, QosSampleCounts& counts);
+                            QosRunningState& state, QosSampleCounts& counts,
+                            double windowEnd = std::numeric_limits<double>::infinity());
 
 // 1.0 without a received packet; 1 - received/estimated when fewer than 80 %
 // of the estimated packets are accounted for; lost / (received + lost)

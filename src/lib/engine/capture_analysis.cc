@@ -14,6 +14,8 @@ constexpr int64_t kMicros = 1000000;
 // real calls on one link, few enough to bound the memory that random
 // datagrams can take.
 constexpr size_t kMaxUnconfirmed = 100000;
+// How far past a stream's first sequence number its second packet may lie.
+constexpr uint32_t kMaxConfirmingStep = 100;
 
 TimeOfDay timeOfMicros(int64_t micros) {
   if (micros < 0) micros = 0;
@@ -38,6 +40,7 @@ bool decodePulvoPacket(const UdpDatagram& d, Payload* out) {
 struct CaptureAnalysis::Stream {
   TeskStreamInfo info;
   RtpStreamClock rtp;
+  DuplicateCounter duplicates;
   bool selected = false;
   bool confirmed = false;
   bool ended = false;   // the meter has ended and the stream been reported
@@ -46,7 +49,48 @@ struct CaptureAnalysis::Stream {
   uint32_t firstSeq = 0, highestSeq = 0;  // of the data packets, for the totals
   std::unique_ptr<Meter> meter;  // while the stream is measured
   int64_t nextTick = 0;  // capture time of the meter's next tick, microseconds
+  int64_t lastTime = 0;  // of its newest packet
+  // Send times of its first and last voice packets (µs of the stream's
+  // clock): how fast its clock runs against capture time.
+  double firstRtpTimestamp = 0, lastRtpTimestamp = 0;
 };
+
+bool CaptureAnalysis::startsRtpStream(uint8_t payloadType) const {
+  return startsAudioStream(payloadType) &&
+         (settings.eventPayloadType == 0 || payloadType != settings.eventPayloadType);
+}
+
+std::unique_ptr<CaptureAnalysis::Stream> CaptureAnalysis::newStream(const UdpDatagram& d,
+                                                                    const Key& key,
+                                                                    const Payload& pulvo,
+                                                                    const RtpHeader& rtp) const {
+  auto stream = std::make_unique<Stream>();
+  TeskStreamInfo& info = stream->info;
+  info.source = formatEndpoint(d.family, d.source, d.sourcePort);
+  info.destination = formatEndpoint(d.family, d.destination, d.destinationPort);
+  info.pulvoStream = key.pulvo;
+  info.ssrc = key.ssrc;
+  if (key.pulvo) {
+    info.codec = static_cast<unsigned char>(pulvo.codec);
+    info.fec = static_cast<unsigned char>(pulvo.fec);
+    return stream;
+  }
+  info.payloadType = rtp.payloadType;
+  int codec = codecOfPayloadType(rtp.payloadType);
+  const bool dynamic = isDynamicPayloadType(rtp.payloadType);
+  if (codec == kNoCodec && dynamic) codec = settings.dynamicCodec;
+  info.scored = codec != kNoCodec;
+  info.codec = static_cast<unsigned char>(info.scored ? codec : 0);
+  if (!info.scored) {
+    info.unscoredReason = dynamic ? "a dynamic payload type; name its codec with codec= to score it"
+                                  : "the MOS model knows G711 and GSM0610 only";
+  }
+  // A dynamic type scored as G711 or GSM0610 runs at their 8 kHz; an
+  // unscored one's rate is learnt from the capture when it ends.
+  info.clockRate = dynamic ? kVoiceClockRate : clockRateOfPayloadType(rtp.payloadType);
+  stream->rtp.setClockRate(info.clockRate);
+  return stream;
+}
 
 bool CaptureAnalysis::Key::operator==(const Key& o) const {
   return family == o.family && sourcePort == o.sourcePort &&
@@ -112,20 +156,17 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
 
   Payload pulvoPayload;
   RtpHeader rtp;
-  int codec = kNoCodec;
   if (decodePulvoPacket(d, &pulvoPayload)) {
     key.pulvo = true;
   } else if (parseRtpHeader(d.payload, d.payloadLength, &rtp)) {
     key.ssrc = rtp.ssrc;
-    codec = codecOfPayloadType(rtp.payloadType);
-    if (codec == kNoCodec && isDynamicPayloadType(rtp.payloadType)) codec = settings.dynamicCodec;
   } else {
     captureCounts.otherUdp++;
     return;
   }
 
   auto found = streams.find(key);
-  if (found != streams.end() && found->second->meter) advance(*found->second, timeMicros);
+  if (found != streams.end() && found->second->meter) advance(*found->second, settled(timeMicros));
   // A stream that has ended is done with: a later data packet of the same
   // key starts a new stream, the rest of a pulvo sender's end-of-stream
   // packets are dropped.
@@ -136,35 +177,36 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
   }
   const bool firstPacket = found == streams.end();
   if (firstPacket) {
-    // Only a known voice payload type, or a pulvo data packet, starts a
-    // stream; comfort noise, DTMF events and the like join one.
-    if (key.pulvo ? pulvoPayload.isEndOfStream() : codec == kNoCodec) {
+    // Only an audio payload type, or a pulvo data packet, starts a stream;
+    // comfort noise, telephone events and the like join one.
+    if (key.pulvo ? pulvoPayload.isEndOfStream() : !startsRtpStream(rtp.payloadType)) {
       captureCounts.otherUdp++;
       return;
     }
-    auto stream = std::make_unique<Stream>();
-    stream->info.source = formatEndpoint(d.family, d.source, d.sourcePort);
-    stream->info.destination = formatEndpoint(d.family, d.destination, d.destinationPort);
-    stream->info.pulvoStream = key.pulvo;
-    stream->info.ssrc = key.ssrc;
-    stream->info.payloadType = key.pulvo ? -1 : rtp.payloadType;
-    stream->info.codec = static_cast<unsigned char>(key.pulvo ? pulvoPayload.codec : codec);
-    stream->info.fec = static_cast<unsigned char>(key.pulvo ? pulvoPayload.fec : 0);
-    found = streams.emplace(key, std::move(stream)).first;
+    found = streams.emplace(key, newStream(d, key, pulvoPayload, rtp)).first;
     unconfirmed.emplace_back(timeMicros, key);
   }
   Stream& s = *found->second;
   captureCounts.voice++;
-  const Payload payload = key.pulvo ? pulvoPayload : s.rtp.toPayload(rtp, s.info.codec);
+  // Another payload type on the stream's SSRC holds its place in the
+  // sequence only.
+  const bool placeholder = !key.pulvo && rtp.payloadType != s.info.payloadType;
+  if (placeholder) (isComfortNoise(rtp.payloadType) ? s.info.comfortNoise : s.info.events)++;
+  const Payload payload =
+      key.pulvo ? pulvoPayload : s.rtp.toPayload(rtp, s.info.codec, placeholder);
   if (!payload.isEndOfStream()) {
     if (s.info.packets == 0 || payload.seqNum < s.firstSeq) s.firstSeq = payload.seqNum;
     if (s.info.packets == 0 || payload.seqNum > s.highestSeq) s.highestSeq = payload.seqNum;
     s.info.packets++;
+    if (s.duplicates.repeat(payload.seqNum)) s.info.duplicates++;
+    s.info.lastPacketTime = static_cast<double>(timeMicros) / kMicros;
+    if (!key.pulvo && !placeholder) s.lastRtpTimestamp = payload.sendSec * 1e6 + payload.sendUsec;
   }
 
   if (!s.confirmed) {
     if (firstPacket) {
       s.firstTime = timeMicros;
+      s.firstRtpTimestamp = payload.sendSec * 1e6 + payload.sendUsec;
       s.firstPayload = payload;
       s.info.firstPacketTime = static_cast<double>(timeMicros) / kMicros;
       return;
@@ -173,14 +215,29 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
       streams.erase(found);
       return;
     }
+    // Datagrams that only look like RTP rarely carry the same payload type
+    // and a sequence number just after the first: until one does, the
+    // stream waits (and is forgotten after the time-out).
+    if (!key.pulvo && (placeholder || payload.seqNum <= s.firstPayload.seqNum ||
+                       payload.seqNum - s.firstPayload.seqNum > kMaxConfirmingStep)) {
+      return;
+    }
     confirm(s);
-    if (s.meter) advance(s, timeMicros);
+    if (s.meter) advance(s, settled(timeMicros));
   }
   if (!s.selected) {
     captureCounts.filtered++;
     return;
   }
   if (s.meter) s.meter->add(arrivalOfMicros(timeMicros), payload);
+  s.lastTime = timeMicros;
+}
+
+// A tick is taken once the de-jitter length after it has passed on capture
+// time, as the receive test takes it: the ticks before a datagram at
+// `timeMicros` that are due.
+int64_t CaptureAnalysis::settled(int64_t timeMicros) const {
+  return timeMicros - int64_t{settings.window.dejitterLength} * 1000 - 1;
 }
 
 void CaptureAnalysis::forgetLoneFirstPackets(int64_t timeMicros) {
@@ -206,16 +263,18 @@ void CaptureAnalysis::confirm(Stream& s) {
   s.selected = settings.stream == 0 || settings.stream == s.info.index;
   if (!s.selected) return;
   callback->streamFound(s.info);
+  if (!s.info.scored) return;
 
-  s.meter = std::make_unique<Meter>(settings.window, "QoSCalc(stream " +
-                                                         std::to_string(s.info.index) + "): ");
+  WindowSettings window = settings.window;
+  window.mayFallSilent = !s.info.pulvoStream;  // RTP senders suppress silence
+  s.meter = std::make_unique<Meter>(window, "QoSCalc(stream " + std::to_string(s.info.index) + "): ");
   s.meter->add(arrivalOfMicros(s.firstTime), s.firstPayload);
   s.nextTick = s.firstTime + 1;
   s.meter->begin(timeOfMicros(s.nextTick));
 }
 
-void CaptureAnalysis::advance(Stream& s, int64_t timeMicros) {
-  while (s.meter && s.nextTick <= timeMicros) {
+void CaptureAnalysis::advance(Stream& s, int64_t lastTickMicros) {
+  while (s.meter && s.nextTick <= lastTickMicros) {
     TeskSample sample;
     switch (s.meter->tick(timeOfMicros(s.nextTick), &sample)) {
       case Meter::Tick::Sample:
@@ -240,6 +299,17 @@ void CaptureAnalysis::report(Stream& s, bool gaveUp) {
   s.ended = true;
   // Nothing of an ended stream is needed but its totals.
   s.meter.reset();
+  if (!s.info.pulvoStream) {
+    // A dynamic type's clock, from how far its timestamps went against
+    // capture time (a second of packets at least), for its interval.
+    const double seconds = static_cast<double>(s.lastTime - s.firstTime) / kMicros;
+    if (!s.info.scored && isDynamicPayloadType(static_cast<uint8_t>(s.info.payloadType)) &&
+        seconds >= 1.0) {
+      const double ticks = (s.lastRtpTimestamp - s.firstRtpTimestamp) / 1e6 * kVoiceClockRate;
+      s.info.clockRate = nearestClockRate(ticks / seconds);
+    }
+    s.info.packetInterval = s.rtp.intervalAt(s.info.clockRate);
+  }
   s.info.lostPackets = static_cast<long long>(s.highestSeq - s.firstSeq) + 1 -
                        static_cast<long long>(s.info.packets);
   if (gaveUp && result == 0) {
@@ -254,13 +324,17 @@ int CaptureAnalysis::finish() {
   // In order of recognition, so that the streams end in their order.
   std::vector<Stream*> open;
   for (auto& entry : streams) {
-    if (entry.second->meter) open.push_back(entry.second.get());
+    const Stream& s = *entry.second;
+    if (s.confirmed && s.selected && !s.ended) open.push_back(entry.second.get());
   }
   std::sort(open.begin(), open.end(),
             [](const Stream* a, const Stream* b) { return a->info.index < b->info.index; });
   // The end of the capture is the end of each stream: a window still open
   // then gives no sample, as at an end-of-stream packet.
-  for (Stream* s : open) report(*s, false);
+  for (Stream* s : open) {
+    advance(*s, s->lastTime);
+    if (!s->ended) report(*s, false);
+  }
   streams.clear();
   if (recognised == 0 || (settings.stream != 0 && settings.stream > recognised)) {
     failureNote.note(recognised == 0 ? "no RTP voice or pulvo test stream found"

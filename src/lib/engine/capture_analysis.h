@@ -16,6 +16,7 @@
 #include "capture_decode.h"
 #include "meter.h"
 #include "packet.h"
+#include "rtp_stream.h"
 #include "tesk_analyze.h"
 #include "test_error.h"
 
@@ -23,7 +24,8 @@ struct CaptureAnalysisSettings {
   WindowSettings window;
   uint16_t port = 0;      // 0: every port
   uint32_t stream = 0;    // 0: every stream
-  int dynamicCodec = -1;  // codec of dynamic payload types; -1: not voice
+  int dynamicCodec = -1;  // codec of dynamic payload types; -1: unknown, not scored
+  int eventPayloadType = 0;  // of telephone events; 0: any other dynamic type
 };
 
 class CaptureAnalysis {
@@ -57,9 +59,13 @@ class CaptureAnalysis {
   };
 
  private:
+  bool startsRtpStream(uint8_t payloadType) const;
+  std::unique_ptr<Stream> newStream(const UdpDatagram& d, const Key& key, const Payload& pulvo,
+                                    const RtpHeader& rtp) const;
   void confirm(Stream& stream);
-  // Runs the stream's ticks up to `timeMicros`, until it ends.
-  void advance(Stream& stream, int64_t timeMicros);
+  // Runs the stream's ticks due at or before `lastTickMicros`, until it ends.
+  void advance(Stream& stream, int64_t lastTickMicros);
+  int64_t settled(int64_t timeMicros) const;
   void report(Stream& stream, bool gaveUp);
 
   CaptureAnalysisSettings settings;

@@ -68,6 +68,11 @@ void ReceiveCalculation::run() {
       return end(endStatus.load());
     }
     if (!firstTick) tickTime = env->timeOfDay();
+    // A packet held up on the path may still be on its way: the window is
+    // taken when the de-jitter length has passed, as a player would take it.
+    if (meter.sampling() && window.dejitterLength != 0) {
+      env->sleepUnlessWoken(tickSleep, window.dejitterLength * 1000u);
+    }
     takeArrivals();
     TeskSample sample;
     switch (meter.tick(tickTime, &sample)) {

@@ -28,6 +28,18 @@ struct TeskStreamInfo {
   // duplicates outnumber the losses), as RTP receivers count them.
   unsigned long long packets = 0;
   long long lostPackets = 0;
+  // Of those packets: repeated sequence numbers, comfort noise (payload
+  // type 13 or 19) and other payload types than the stream's (telephone
+  // events): counted, but neither voice nor timed.
+  unsigned long long duplicates = 0;
+  unsigned long long comfortNoise = 0;
+  unsigned long long events = 0;
+  double lastPacketTime = 0.0;  // capture time of its last packet
+  unsigned int clockRate = 8000;  // Hz of its RTP timestamps
+  // False for a stream whose codec the MOS model does not know: it gets its
+  // totals and `unscoredReason`, and no samples.
+  bool scored = true;
+  std::string unscoredReason;
 };
 
 // Receives the streams and their samples, all on the thread that called
@@ -73,8 +85,11 @@ class TESK_EXPORT TeskAnalyzer {
   // Only the stream with this index (0: every stream).
   void setStream(unsigned int index) { stream = index; }
   // The codec of streams with a dynamic payload type (96-127): 0 G711, 1
-  // GSM0610; -1 (the default) leaves them out.
+  // GSM0610; -1 (the default) lists them with their totals, unscored.
   void setDynamicPayloadCodec(int codec) { dynamicCodec = codec; }
+  // The payload type of telephone events (RFC 4733); 0 (the default): any
+  // dynamic type other than the one a stream started with.
+  void setEventPayloadType(int payloadType) { eventPayloadType = payloadType; }
 
   // Reads the whole capture; returns 0, PARAMETER_ERROR (bad values, or a
   // file that cannot be read as a capture: TeskControl::GetLastErrorMessage
@@ -93,6 +108,7 @@ class TESK_EXPORT TeskAnalyzer {
   unsigned short port = 0;
   unsigned int stream = 0;
   int dynamicCodec = -1;
+  int eventPayloadType = 0;
   TeskCaptureCounts captureCounts;
 };
 

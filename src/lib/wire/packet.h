@@ -44,6 +44,12 @@ struct Payload {
   int8_t codec = 0;
   int8_t fec = 0;
   uint8_t packetInterval = 0;  // ms; multiples of 10 only
+  // Not on the wire; what a captured RTP packet tells besides. A place
+  // holder (comfort noise, a telephone event) fills its sequence number
+  // and is neither voice received nor timed; a talk spurt's first packet
+  // (the RTP marker) starts a new playout after a silence.
+  bool placeholder = false;
+  bool talkSpurt = false;
 
   bool isEndOfStream() const { return sendSec == 0 && sendUsec == 0; }
 };
