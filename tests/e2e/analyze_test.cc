@@ -65,6 +65,16 @@ TEST(AnalyzeTest, TextAndJsonOfTwoCallsInPcapAndPcapng) {
   EXPECT_EQ(lines[5], "test id = 1   mos = 4.0504  lost packets = 0  estimated packets = 200  "
                       "loss rate = 0  average burst size = 1  avg jitter = 0  ");
 
+  // A gzip-compressed capture reads as the capture, a cut one as damaged.
+  ASSERT_EQ(RunProcess({"/bin/gzip", "-k", pcapng}).exitCode, 0);
+  const std::string inflated = RunPulvo({"analyze:file=" + pcapng + ".gz", "-v"}).out;
+  EXPECT_EQ(inflated.substr(inflated.find("Capture:")), text.out.substr(text.out.find("Capture:")));
+  const std::string gz = dir.ReadFile("calls.pcapng.gz");
+  const std::string cut = Write(dir, "cut.pcapng.gz", std::vector<uint8_t>(gz.begin(), gz.begin() + gz.size() / 2));
+  ProcessResult damaged = RunPulvo({"analyze:file=" + cut});
+  EXPECT_EQ(damaged.exitCode, 4);
+  EXPECT_NE(damaged.err.find("cut.pcapng.gz: truncated"), std::string::npos) << damaged.err;
+
   // --emodel adds the E-model's column: 1 lost in 200 is 0.5 % random loss.
   ProcessResult rated = RunPulvo({"--emodel", "analyze:file=" + pcap});
   EXPECT_EQ(Lines(rated.out)[1], lines[1] + "E-model R = 91.3445  E-model MOS = 4.37053  ");

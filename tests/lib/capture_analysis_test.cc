@@ -40,8 +40,10 @@ struct Recorder : TeskAnalyzerCallback {
 struct Feed {
   explicit Feed(const CaptureAnalysisSettings& settings) : analysis(settings, &recorder) {}
   void Rtp(int64_t micros, uint8_t pt, uint16_t seq, uint32_t ts, uint32_t ssrc,
-           uint16_t port = 5004) {
-    Datagram(micros, RtpDatagram(pt, seq, ts, ssrc), port);
+           uint16_t port = 5004, bool marker = false) {
+    std::vector<uint8_t> datagram = RtpDatagram(pt, seq, ts, ssrc);
+    if (marker) datagram[1] |= 0x80;
+    Datagram(micros, datagram, port);
   }
   void Datagram(int64_t micros, const std::vector<uint8_t>& payload, uint16_t port = 5004) {
     const std::vector<uint8_t> frame = CaptureFrame(kLinkRaw, 4, 7000, port, payload);
@@ -207,6 +209,61 @@ TEST(CaptureAnalysisTest, CodecForDynamicTypesAndTheChoiceOfStreams) {
   settings.stream = 0;
   settings.port = 1;
   EXPECT_EQ(run(settings, &r), TIMEOUT_ERROR);  // no stream at all
+}
+
+// A call as softphones send it: talk spurts (the first marked) with 3 s and
+// 5 s of silence between them, comfort noise every 200 ms in the silences,
+// and RFC 4733 events (payload type 101, all stamped with their event's
+// start) amid the voice. Silence, comfort noise and events are not loss,
+// the time-out counts only silence without any packet, and the interval is
+// the voice's; dropped voice packets are lost, exactly.
+TEST(CaptureAnalysisTest, SilenceComfortNoiseAndEventsAreNotLoss) {
+  for (const std::set<int> drops : {std::set<int>{}, std::set<int>{300, 1400}}) {
+    SCOPED_TRACE(testing::Message() << drops.size() << " drops");
+    CaptureAnalysisSettings settings;
+    settings.window.timeout = 3000;  // shorter than the 5 s silence
+    Feed feed(settings);
+    uint16_t seq = 0;
+    unsigned noise = 0, events = 0;
+    bool talking = true;
+    for (int frame = 0; frame < 2000; ++frame) {
+      const int64_t at = kT0 + frame * 20000 + 3000;
+      const uint32_t ts = static_cast<uint32_t>(frame * 160);
+      const bool silent = (frame >= 500 && frame < 650) || (frame >= 900 && frame < 1150);
+      if (silent) {
+        if (frame % 10 == 0) {
+          feed.Rtp(at, 13, seq++, ts, 77);
+          noise++;
+        }
+        talking = false;
+        continue;
+      }
+      if (drops.count(frame) != 0) {
+        seq++;
+      } else {
+        feed.Rtp(at, 8, seq++, ts, 77, 5004, !talking);
+      }
+      talking = true;
+      if (frame >= 1600 && frame < 1610) {  // a digit: 10 event packets of one event
+        feed.Rtp(at + 500, 101, seq++, 1600 * 160, 77);
+        events++;
+      }
+    }
+    EXPECT_EQ(feed.analysis.finish(), 0);
+    ASSERT_EQ(feed.recorder.ended.size(), 1u);
+    const TeskStreamInfo& stream = feed.recorder.ended[0];
+    EXPECT_EQ(stream.lostPackets, static_cast<long long>(drops.size()));
+    EXPECT_EQ(stream.comfortNoise, noise);
+    EXPECT_EQ(stream.events, events);
+    EXPECT_EQ(stream.packetInterval, 20u);
+    unsigned windowsWithLoss = 0;
+    for (const Recorder::Sample& sample : feed.recorder.samples) {
+      EXPECT_LE(sample.lost, 1u);
+      EXPECT_EQ(sample.lossRate == 0, sample.lost == 0);
+      windowsWithLoss += sample.lost;
+    }
+    EXPECT_EQ(windowsWithLoss, 4 * drops.size());  // each drop in the four 4 s windows that hold it
+  }
 }
 
 // A pause longer than the time-out ends the stream as it would end a

@@ -11,6 +11,7 @@
 
 #include "capture_decode.h"
 #include "capture_file.h"
+#include "gzip_stream.h"
 
 namespace {
 
@@ -96,6 +97,10 @@ bool readAll(const Pcap& lib, pcap_t* pcap, CaptureFrameSink& sink, std::string*
 }  // namespace
 
 bool readCaptureFile(const std::string& path, CaptureFrameSink& sink, std::string* error) {
+  if (isGzipFile(path)) {
+    std::FILE* inflated = openGzipStream(path, error);
+    return inflated != nullptr && readCaptureStream(inflated, sink, error);
+  }
   const Pcap& lib = pcapLibrary();
   if (!lib.loadError.empty()) {
     *error = lib.loadError;
