@@ -6,7 +6,13 @@
    PCMA over IPv6 beside it), captured by tcpdump. pulvo analyze must count,
    window by window, exactly the drops of the relay's truth, and its stream
    list and totals must equal those of tshark -z rtp,streams.
-2. A live pulvo send -> pulvo recv test through the relay, captured beside
+2. A call with silences: three GStreamer talk spurts on one SSRC, seconds
+   of silence between them, through the relay with seeded loss. The windows
+   count exactly the relay's drops, and a window without a drop reads no
+   loss, however little voice it holds.
+3. Captures from other projects' test suites (tests/data): the same streams
+   and the same totals as tshark, and no loss in a stream without gaps.
+4. A live pulvo send -> pulvo recv test through the relay, captured beside
    the receiver: pulvo analyze of the capture against the live samples.
 
 Usage: capture_proofs.py BUILD_DIR   (needs root for tcpdump on lo)
@@ -72,7 +78,7 @@ def analyze(capture, *params):
         capture_output=True, text=True, timeout=120)
     if out.returncode != 0:
         raise SystemExit("pulvo analyze failed: %s" % out.stderr)
-    return json.loads(out.stdout)
+    return [o for o in json.loads(out.stdout) if "MOS" in o]  # the samples, not the totals
 
 
 def analyze_text(capture):
@@ -217,6 +223,69 @@ def gstreamer_proof():
               % (key, our_lost, lost, pt, payload))
 
 
+def silence_proof():
+    print("== a call with silences (GStreamer talk spurts) through the relay ==")
+    listen, forward = free_port(), free_port()
+    capture = os.path.join(WORK, "silences.pcap")
+    truth_path = os.path.join(WORK, "silences-truth.csv")
+    dump = start_capture(capture, [forward])
+    relay = subprocess.Popen([RELAY, "--listen", str(listen), "--forward", str(forward), "--rtp",
+                              "--seed", "23", "--loss", "0.03", "--record", truth_path,
+                              "--idle-exit", "5"])
+    time.sleep(0.3)
+    # Spurts of 3 s, 2 s and 3 s with 3 s and 2.5 s of silence: the sequence
+    # numbers run on, the timestamps jump by the silence, as a sender with
+    # voice activity detection sends them.
+    seq, start = 0, 0.0
+    for packets, silence in ((150, 3.0), (100, 2.5), (150, 0.0)):
+        spurt = gstreamer("mulawenc", "rtppcmupay", "127.0.0.1", listen, packets,
+                          "seqnum-offset=%d timestamp-offset=%d ssrc=4660"
+                          % (seq, int(start * 8000)))
+        spurt.wait(timeout=60)
+        time.sleep(silence)
+        seq += packets
+        start += packets * 0.02 + silence
+    relay.wait(timeout=30)
+    time.sleep(0.3)
+    stop(dump)
+
+    with open(truth_path) as f:
+        rows = [r for r in csv.DictReader(f) if r["kind"] == "data"]
+    dropped = sorted(int(r["seq"]) for r in rows if r["action"] == "drop")
+    received = rtp_packets(capture, forward)
+    check(len(received) + len(dropped) == len(rows) == 400,
+          "capture (%d) and drops (%d) account for the 400 packets sent"
+          % (len(received), len(dropped)))
+    samples = analyze(capture)
+    got = [s["LostPackets"] for s in samples]
+    expected = expected_windows(received, dropped)
+    check(got == expected, "window by window, pulvo counts the relay's drops: %s (truth %s)"
+          % (got, expected))
+    check(all(s["LossRate"] == 0 for s in samples if s["LostPackets"] == 0),
+          "a window without a drop reads no loss, silence or not (loss rates %s)"
+          % [round(s["LossRate"], 3) for s in samples])
+
+
+def real_captures_proof():
+    print("== captures from other projects (tests/data), and tshark ==")
+    data = os.path.join(ROOT, "tests", "data")
+    for name in sorted(f for f in os.listdir(data) if f.endswith((".pcap", ".pcapng", ".gz"))):
+        capture = os.path.join(data, name)
+        ours = pulvo_streams(analyze_text(capture))
+        ports = sorted({key[3] for key in ours})
+        theirs = tshark_streams(capture, ports)
+        check(ours and set(ours) == set(theirs),
+              "%s: the stream list equals tshark's: %s" % (name, sorted(theirs)))
+        for key, (payload, packets, lost) in theirs.items():
+            check(ours.get(key, (None, None))[1] == lost,
+                  "%s: stream %s lost %s (tshark %d)" % (name, key[4], ours.get(key), lost))
+        gapless = {key[4] for key, (_, _, lost) in theirs.items() if lost <= 0}
+        windows = [s for s in analyze(capture) if s["SSRC"] in gapless]
+        check(all(s["LostPackets"] == 0 and s["LossRate"] == 0 for s in windows),
+              "%s: no window of a stream without gaps reads loss (%d windows)"
+              % (name, len(windows)))
+
+
 def live_proof():
     print("== a live pulvo test, captured beside the receiver ==")
     listen, port = free_port(), free_port()
@@ -285,6 +354,8 @@ def live_proof():
 if __name__ == "__main__":
     try:
         gstreamer_proof()
+        silence_proof()
+        real_captures_proof()
         live_proof()
     finally:
         if not os.environ.get("KEEP"):
