@@ -54,7 +54,45 @@ int CountGroups(const std::string& side, bool mayEndInIPv4) {
   return count;
 }
 
+// The eight groups of an address that IsIPv6Literal accepts (zone dropped).
+std::vector<unsigned> IPv6Groups(const std::string& text) {
+  const std::string address = text.substr(0, text.find('%'));
+  auto side = [](const std::string& part) {
+    std::vector<unsigned> groups;
+    for (const std::string& g : Split(part, ':')) {
+      if (IsDottedQuad(g)) {
+        const std::vector<std::string> q = Split(g, '.');
+        groups.push_back(std::stoul(q[0]) << 8 | std::stoul(q[1]));
+        groups.push_back(std::stoul(q[2]) << 8 | std::stoul(q[3]));
+      } else {
+        groups.push_back(std::stoul(g, nullptr, 16));
+      }
+    }
+    return groups;
+  };
+  const size_t gap = address.find("::");
+  if (gap == std::string::npos) return side(address);
+  std::vector<unsigned> before = side(address.substr(0, gap));
+  const std::vector<unsigned> after = side(address.substr(gap + 2));
+  before.resize(8 - after.size(), 0);
+  before.insert(before.end(), after.begin(), after.end());
+  return before;
+}
+
 }  // namespace
+
+bool IsIPv4Literal(const std::string& text) { return IsDottedQuad(text); }
+
+bool IsLoopbackLiteral(const std::string& text) {
+  if (IsDottedQuad(text)) return std::stoi(text.substr(0, text.find('.'))) == 127;
+  if (!IsIPv6Literal(text)) return false;
+  const std::vector<unsigned> g = IPv6Groups(text);
+  for (int i = 0; i < 5; ++i) {
+    if (g[i] != 0) return false;
+  }
+  if (g[5] == 0 && g[6] == 0) return g[7] == 1;  // ::1
+  return g[5] == 0xffff && (g[6] >> 8) == 127;   // ::ffff:127.x.x.x
+}
 
 bool IsIPv6Literal(const std::string& text) {
   const size_t zone = text.find('%');

@@ -9,4 +9,11 @@
 // Not a host name, an IPv4 address, "[::1]" or an address with a port.
 bool IsIPv6Literal(const std::string& text);
 
+// A dotted IPv4 address ("192.0.2.1").
+bool IsIPv4Literal(const std::string& text);
+
+// An IPv4 or IPv6 literal of the host itself: 127.0.0.0/8, ::1, or 127/8
+// mapped into IPv6.
+bool IsLoopbackLiteral(const std::string& text);
+
 #endif  // PULVO_ADDRESS_TEXT_H

@@ -237,7 +237,7 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
   if (emodel) {
     std::cerr << "pulvo: --emodel rates received windows; send ignores it" << std::endl;
   }
-  UseIPv6LoopbackByDefault(*params);
+  ChooseSenderLocalAddress(*params);
   PrintParametersIfVerbose(options, "Send", *params);
   const SenderValues v = ReadSenderValues(*params);
   if (!OpenLiveOutputs(DescribeSender(v))) return kExitPulvoException;
@@ -252,16 +252,27 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
   return exitCode;
 }
 
-// The sender binds to the loopback address unless told otherwise; towards
-// an IPv6 receiver that default is the IPv6 loopback, so that
+// The sender binds to the loopback address unless told otherwise, which
+// only reaches this host. Towards another host the kernel chooses the source
+// address for the route (the unspecified address of the receiver's family
+// is bound); towards the IPv6 loopback the default is ::1, so that
 // "send:ra=::1" works as "send:ra=127.0.0.1" does. Only a remote text that
-// is an IPv6 address changes it: a typo such as "198.51.100.7:5000" keeps
-// the IPv4 default and is refused as the address it is not.
-void UseIPv6LoopbackByDefault(SendCmdParams& params) {
+// is an address changes it: a typo such as "198.51.100.7:5000" keeps the
+// IPv4 default and is refused as the address it is not.
+void ChooseSenderLocalAddress(SendCmdParams& params) {
   if (params.WasGiven("localaddr")) return;
-  if (!IsIPv6Literal(params.GetRemoteAddr())) return;
+  const std::string remote = params.GetRemoteAddr();
+  const bool ipv6 = IsIPv6Literal(remote);
+  if (!ipv6 && !IsIPv4Literal(remote)) return;
+  std::string local;
+  if (IsLoopbackLiteral(remote)) {
+    if (!ipv6) return;  // the designed default
+    local = "::1";
+  } else {
+    local = ipv6 ? "::" : "0.0.0.0";
+  }
   std::string name = "localaddr";
-  params.SetCmdParamInputValue(name, "::1");
+  params.SetCmdParamInputValue(name, local);
 }
 
 int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdParams* params,

@@ -24,9 +24,11 @@ std::string UsageText();
 // Null when nothing but delimiters is left.
 char* NextToken(char*& cursor, const char* delimiters);
 
-// Leaves the sender's local address at 127.0.0.1 unless it was not given and
-// the remote address is IPv6: then it is ::1.
-void UseIPv6LoopbackByDefault(SendCmdParams& params);
+// The sender's local address when it was not given: 127.0.0.1 towards an
+// IPv4 loopback address (or a text that is no address), ::1 towards the
+// IPv6 loopback, and the unspecified address of the receiver's family (the
+// kernel chooses the source) towards any other host.
+void ChooseSenderLocalAddress(SendCmdParams& params);
 
 // The line written to standard error when a test ends with a library
 // error: "pulvo: " + the code's name + ": " + the library's reason.

@@ -5,6 +5,7 @@
 #include "address_text.h"
 #include "cmd_param.h"
 #include "cmd_param_sets.h"
+#include "pulvo_main.h"
 
 namespace {
 
@@ -170,6 +171,41 @@ TEST(AddressTextTest, OnlyIPv6AddressesAreIPv6Literals) {
                             "1:2:3:4:5:6:7:8:9", "1::2::3", "12345::", "::1%", "::g",
                             "1:2:3:4:5:6:7:192.0.2.1", "::1.2.3.256", ":1"}) {
     EXPECT_FALSE(IsIPv6Literal(other)) << other;
+  }
+  for (const char* self : {"127.0.0.1", "127.9.8.7", "::1", "0:0:0:0:0:0:0:1", "::0:1",
+                           "::ffff:127.0.0.1"}) {
+    EXPECT_TRUE(IsLoopbackLiteral(self)) << self;
+  }
+  for (const char* other : {"10.0.0.127", "128.0.0.1", "::", "::2", "1::1", "::ffff:10.0.0.1",
+                            "localhost", "127.0.0.1:5000", ""}) {
+    EXPECT_FALSE(IsLoopbackLiteral(other)) << other;
+  }
+}
+
+// Without la=, the sender binds what reaches the receiver: the designed
+// loopback default towards this host, the kernel's choice towards others.
+TEST(AddressTextTest, SenderLocalAddressFollowsTheReceiver) {
+  const struct {
+    const char* parameters;
+    const char* local;
+  } cases[] = {
+      {"", "127.0.0.1"},
+      {"ra=127.0.0.1", "127.0.0.1"},
+      {"ra=127.1.2.3", "127.0.0.1"},
+      {"ra=::1", "::1"},
+      {"ra=10.200.0.2", "0.0.0.0"},
+      {"ra=fd00:200::2", "::"},
+      {"ra=fe80::1%eth0", "::"},
+      {"ra=198.51.100.7:5000", "127.0.0.1"},  // no address: refused as it is
+      {"ra=10.200.0.2,la=10.200.0.1", "10.200.0.1"},
+  };
+  for (const auto& c : cases) {
+    SendCmdParams params;
+    PulvoMain front;
+    std::string text = c.parameters;
+    front.ParseCommandParameters(&params, text.data());
+    ChooseSenderLocalAddress(params);
+    EXPECT_EQ(params.GetLocalAddr(), c.local) << c.parameters;
   }
 }
 

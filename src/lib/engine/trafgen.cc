@@ -68,7 +68,13 @@ int trafgen(const SendConfig& config, SendSink sink, Environment& env) {
                          static_cast<uint32_t>(reading.usec), codecFec, intervalCode);
     }
     if (env.send(packet, payloadLength, destination) < 0) {
-      TESK_LOG_FAILURE(env.failure(), 7, "", "TrafGen: Error sending packet");
+      // The log keeps its line; the note says why, and where to look.
+      const std::string reason = env.lastSendError();
+      TESK_LOG(7, "TrafGen: Error sending packet");
+      env.failure().note(reason.empty() ? "TrafGen: Error sending packet"
+                                        : "TrafGen: Error sending packet (" + reason +
+                                              "): is la= an address of this host on the path "
+                                              "to ra=, and is there a route to ra=?");
       env.closeSocket();
       return SOCKET_ERROR;
     }

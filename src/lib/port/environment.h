@@ -53,6 +53,8 @@ class Environment {
                        TimeOfDay* arrival) = 0;
   // Sends one datagram: its length, or -1.
   virtual long send(const uint8_t* data, size_t length, const SocketAddress& to) = 0;
+  // The system's reason for the last send that failed; empty if unknown.
+  virtual std::string lastSendError() { return ""; }
   virtual void closeSocket() = 0;
 
   // Why the test failed: every part of it notes here, and the test hands
@@ -82,10 +84,12 @@ class SystemEnvironment : public Environment {
   long receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
                TimeOfDay* arrival) override;
   long send(const uint8_t* data, size_t length, const SocketAddress& to) override;
+  std::string lastSendError() override { return sendError; }
   void closeSocket() override;
 
  private:
   int socketFd = -1;
+  std::string sendError;
 };
 
 #endif  // TESK_ENVIRONMENT_H

@@ -59,7 +59,9 @@ long SystemEnvironment::receive(uint8_t* buffer, size_t capacity, SocketAddress*
 }
 
 long SystemEnvironment::send(const uint8_t* data, size_t length, const SocketAddress& to) {
-  return sendDatagram(socketFd, data, length, to);
+  const long sent = sendDatagram(socketFd, data, length, to);
+  if (sent < 0) sendError = lastSocketErrorText();
+  return sent;
 }
 
 void SystemEnvironment::closeSocket() {

@@ -82,6 +82,9 @@ bool isUsableAddressText(const std::string& text, size_t maxIPv4Length);
 // Sends one datagram, retrying when interrupted. Returns the bytes sent or -1.
 long sendDatagram(int socketFd, const uint8_t* data, size_t length, const SocketAddress& to);
 
+// The system's words for why the calling thread's last socket call failed.
+std::string lastSocketErrorText();
+
 // Asks the system to stamp every datagram of the socket with its arrival
 // time of day. Where it cannot, receiveDatagram reads the clock instead.
 void enableArrivalTimestamps(int socketFd);

@@ -100,6 +100,8 @@ long sendDatagram(int socketFd, const uint8_t* data, size_t length, const Socket
   }
 }
 
+std::string lastSocketErrorText() { return strerror(errno); }
+
 void enableArrivalTimestamps(int socketFd) {
   int on = 1;
   setsockopt(socketFd, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);

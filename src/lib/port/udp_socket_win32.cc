@@ -67,6 +67,8 @@ long sendDatagram(int socketFd, const uint8_t* data, size_t length, const Socket
                 to.length);
 }
 
+std::string lastSocketErrorText() { return "Winsock error " + std::to_string(WSAGetLastError()); }
+
 void enableArrivalTimestamps(int) {}
 
 long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, SocketAddress* from,
