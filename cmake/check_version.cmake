@@ -7,6 +7,7 @@ function(pulvo_check_version_mentions)
       "man/pulvo-relay.1|\"pulvo ${PROJECT_VERSION}\""
       "man/pulvo-plot.1|\"pulvo ${PROJECT_VERSION}\""
       "packaging/changelog|pulvo (${PROJECT_VERSION})"
+      "tools/plot/pulvo-plot|VERSION = \"${PROJECT_VERSION}\""
       "README.md|pulvo_${PROJECT_VERSION}_amd64.deb")
   foreach(mention ${mentions})
     string(REPLACE "|" ";" parts "${mention}")

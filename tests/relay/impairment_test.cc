@@ -239,6 +239,22 @@ TEST(RelayOptionsTest, RefusesBadArguments) {
   }
 }
 
+// --help and --version stand alone, wherever they come: no "missing value".
+TEST(RelayOptionsTest, HelpAndVersionAnywhere) {
+  const std::vector<std::pair<std::vector<const char*>, RelayOptions::Show>> cases = {
+      {{"r", "--help"}, RelayOptions::Show::Usage},
+      {{"r", "-h"}, RelayOptions::Show::Usage},
+      {{"r", "--listen", "1", "--version"}, RelayOptions::Show::Version},
+      {{"r", "--listen", "1", "--forward", "2"}, RelayOptions::Show::Nothing},
+  };
+  for (const auto& [args, show] : cases) {
+    RelayOptions o;
+    std::string error;
+    EXPECT_TRUE(ParseRelayOptions(static_cast<int>(args.size()), args.data(), o, error)) << error;
+    EXPECT_EQ(o.show, show) << args.back();
+  }
+}
+
 TEST(TruthLogTest, RowFormats) {
   TruthRow row{3, 1700000000123456, 160, 42, "data", RelayAction::Forward, 160, 1700000000133456};
   EXPECT_EQ(FormatTruthCsv(row), "3,1700000000123456,160,42,data,forward,160,1700000000133456");

@@ -7,6 +7,7 @@
 
 #include "relay.h"
 #include "relay_options.h"
+#include "tesk_version.h"
 
 namespace {
 std::atomic<bool> stopping{false};
@@ -19,6 +20,17 @@ int main(int argc, char** argv) {
   if (!ParseRelayOptions(argc, argv, options, error)) {
     std::fprintf(stderr, "pulvo-relay: %s\n%s", error.c_str(), kRelayUsage);
     return 2;
+  }
+  if (options.show != RelayOptions::Show::Nothing) {
+    std::fputs(options.show == RelayOptions::Show::Usage ? kRelayUsage
+                                                          : "pulvo-relay " TESK_VERSION "\n",
+               stdout);
+    return 0;
+  }
+  if (options.impairment.jitterMicros > options.impairment.delayMicros) {
+    std::fprintf(stderr,
+                 "pulvo-relay: warning: --jitter beyond --delay: draws below no delay are cut "
+                 "to none (give --delay at least the jitter for jitter on both sides)\n");
   }
   Relay relay(options);
   if (!relay.Open(error)) {

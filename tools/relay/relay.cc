@@ -1,5 +1,7 @@
 #include "relay.h"
 
+#include "test_error.h"
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -34,10 +36,13 @@ bool Relay::Open(std::string& error) {
     error = "cannot write " + options.recordPath;
     return false;
   }
+  FailureNote failure;
   if (startUdpSocketComm(0, options.listenAddress.c_str(),
-                         static_cast<unsigned short>(options.listenPort), socketFd) != 0) {
+                         static_cast<unsigned short>(options.listenPort), socketFd,
+                         &failure) != 0) {
     socketFd = -1;
     error = "cannot listen on " + options.listenAddress + ":" + std::to_string(options.listenPort);
+    if (!failure.text().empty()) error += ": " + failure.text();
     return false;
   }
   enableArrivalTimestamps(socketFd);

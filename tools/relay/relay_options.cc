@@ -21,7 +21,9 @@ const char* const kRelayUsage =
     "  --drop-seq A,B,...       drop these sequence numbers\n"
     "  --delay MS               fixed extra delay\n"
     "  --jitter MS[:A-B]        uniform random delay in [-MS, +MS] around the delay\n"
-    "                           (sequence numbers A to B only; B may be left out)\n"
+    "                           (sequence numbers A to B only; B may be left out); a\n"
+    "                           delay below 0 is none, so give --delay MS or more for\n"
+    "                           jitter on both sides\n"
     "  --alternate MS,MS,...    extra delay by sequence number, in turn\n"
     "  --step SEQ:MS            extra delay from sequence number SEQ on\n"
     "  --allow-reorder          let jittered packets overtake each other\n"
@@ -37,6 +39,7 @@ const char* const kRelayUsage =
     "  --format csv|jsonl       record format (default csv)\n"
     "  --duration S             stop after S seconds\n"
     "  --idle-exit S            stop S seconds after the last datagram\n"
+    "  --help, --version        this text, the version\n"
     "Datagrams coming back from the forward address go to the last sender, untouched.\n";
 
 namespace {
@@ -96,6 +99,10 @@ bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
     auto flag = [&](const char* n) { return name == n; };
+    if (flag("--help") || flag("-h") || flag("--version")) {
+      o.show = flag("--version") ? RelayOptions::Show::Version : RelayOptions::Show::Usage;
+      return true;
+    }
     if (flag("--allow-reorder")) {
       s.allowReorder = true;
       continue;

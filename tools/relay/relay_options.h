@@ -15,6 +15,8 @@ struct RelayOptions {
   bool recordJson = false;  // JSON lines instead of CSV
   double durationSeconds = 0;  // 0: until interrupted
   double idleExitSeconds = 0;  // 0: never; else after this long without a datagram
+  enum class Show { Nothing, Usage, Version };
+  Show show = Show::Nothing;   // --help or --version: print it and relay nothing
 };
 
 // Reads the command line. False with a message in `error` when an argument
