@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "address_text.h"
+#include "input_checks.h"
 #include "interrupt.h"
 #include "plv_exception.h"
 #include "analyze_results.h"
@@ -158,7 +159,7 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
       if (std::strncmp(argv[i], name, length) != 0) continue;
       if (argv[i][length] == '=') {
         *target = argv[i] + length + 1;
-      } else if (argv[i][length] == '\0' && i + 1 < argc) {
+      } else if (argv[i][length] == '\0' && i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) {
         *target = argv[++i];
       } else {
         continue;
@@ -170,6 +171,14 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
       knownValueOption = true;
     }
     if (knownValueOption) continue;
+    if (std::strcmp(argv[i], "--json-lines") == 0 || std::strcmp(argv[i], "--metrics") == 0) {
+      optionWarnings.push_back(std::string(argv[i]) + " needs a file name: nothing is written");
+      continue;
+    }
+    if (std::strcmp(argv[i], "--strict") == 0) {
+      strict = true;
+      continue;
+    }
     if (std::strcmp(argv[i], "--emodel") == 0) {
       emodel = true;
       continue;
@@ -186,6 +195,10 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
     char* cursor = argv[i] + 1;
     char* token = NextToken(cursor, " ");
     if (token == nullptr) continue;
+    if (std::strlen(token) > 1 && std::strchr("Vhjlv", token[0]) != nullptr) {
+      optionWarnings.push_back(std::string("-") + token + ": only -" + token[0] +
+                               " applies; give each option on its own");
+    }
     switch (token[0]) {
       case 'V':
         std::cout << "MOS Library Version: " << TeskControl::GetMosVersion() << std::endl;
@@ -231,13 +244,29 @@ void PulvoMain::ParseCommandParameters(CmdParamSetBase* params, char* parameterT
   }
 }
 
+bool PulvoMain::ReportInputWarnings(InputWarnings warnings) {
+  warnings.insert(warnings.begin(), optionWarnings.begin(), optionWarnings.end());
+  CheckTestEnvironment(&warnings);
+  for (const std::string& warning : warnings) {
+    std::cerr << (strict ? "pulvo: PARAMETER_ERROR: " : "pulvo: warning: ") << warning
+              << std::endl;
+  }
+  return !strict || warnings.empty();
+}
+
 int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams* params,
                                    char* parameterText) {
+  InputWarnings warnings;
+  CheckParameterText(parameterText, &warnings);
   ParseCommandParameters(params, parameterText);
+  CheckSendValues(*params, &warnings);
+  ChooseSenderLocalAddress(*params);
+  if (!LibraryRefusesSender(ReadSenderValues(*params)) && !ReportInputWarnings(warnings)) {
+    return normalizeErrorCode(PARAMETER_ERROR);
+  }
   if (emodel) {
     std::cerr << "pulvo: --emodel rates received windows; send ignores it" << std::endl;
   }
-  ChooseSenderLocalAddress(*params);
   PrintParametersIfVerbose(options, "Send", *params);
   const SenderValues v = ReadSenderValues(*params);
   if (!OpenLiveOutputs(DescribeSender(v))) return kExitPulvoException;
@@ -277,7 +306,13 @@ void ChooseSenderLocalAddress(SendCmdParams& params) {
 
 int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdParams* params,
                                      char* parameterText) {
+  InputWarnings warnings;
+  CheckParameterText(parameterText, &warnings);
   ParseCommandParameters(params, parameterText);
+  CheckReceiveValues(*params, &warnings);
+  if (!LibraryRefusesReceiver(ReadReceiverValues(*params)) && !ReportInputWarnings(warnings)) {
+    return normalizeErrorCode(PARAMETER_ERROR);
+  }
   PrintParametersIfVerbose(options, "Receive", *params);
   const ReceiverValues v = ReadReceiverValues(*params);
   if (!OpenLiveOutputs(DescribeReceiver(v))) return kExitPulvoException;
@@ -294,7 +329,10 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
 
 int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdParams* params,
                                      char* parameterText) {
+  InputWarnings warnings;
+  CheckParameterText(parameterText, &warnings);
   ParseCommandParameters(params, parameterText);
+  if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
   PrintParametersIfVerbose(options, "Analyze", *params);
   std::string error;
   const AnalyzerValues v = ReadAnalyzerValues(*params, &error);

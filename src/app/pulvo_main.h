@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cmd_param_sets.h"
+#include "input_checks.h"
 #include "live_outputs.h"
 #include "tesk_analyze.h"
 
@@ -73,6 +74,11 @@ struct AnalyzerValues {
 // library would see it narrowed, as a different value), or nothing.
 AnalyzerValues ReadAnalyzerValues(AnalyzeCmdParams& params, std::string* error);
 
+// Whether the library will refuse these values itself (its numeric rules):
+// then its own error line says what is wrong, and no warning is added.
+bool LibraryRefusesSender(const SenderValues& v);
+bool LibraryRefusesReceiver(const ReceiverValues& v);
+
 // The counts of a capture, for the verbose display.
 std::string CaptureCountsText(const TeskCaptureCounts& counts);
 
@@ -114,9 +120,15 @@ class PulvoMain {
   bool OpenLiveOutputs(const TestDescription& test);
   // Writes the end line and the final metrics of a test.
   void EndLiveOutputs(int exitCode, int libraryResult);
+  // Says every input read otherwise than written (the options', the
+  // command's and the environment's) on standard error; false when --strict
+  // makes them a parameter error.
+  bool ReportInputWarnings(InputWarnings warnings);
 
   std::string jsonLinesPath, metricsPath;
   bool emodel = false;
+  bool strict = false;               // --strict: a reinterpreted input is an error
+  InputWarnings optionWarnings;      // from the general options
   LiveOutputs* live = nullptr;  // lives until the process exits, as the runners do
 };
 

@@ -4,6 +4,7 @@
 
 #include <regex>
 
+#include "input_checks.h"
 #include "pulvo_main.h"
 #include "tesk_version.h"
 #include "test_util.h"
@@ -192,6 +193,68 @@ TEST(CliTest, UnwritableDirectoryLeavesTheLogOff) {
   EXPECT_EQ(r.err,
             "pulvo: PARAMETER_ERROR: Error in sender parameter: invalid packetization interval "
             "settings\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Every input that the front end reads otherwise than it was written is said
+// on standard error; with --strict it is a parameter error before any test.
+TEST(CliTest, ReinterpretedInputsAreSaidAndRefusedWhenStrict) {
+  const struct {
+    std::vector<std::string> args;
+    const char* line;
+  } cases[] = {
+      {{"recv:to=61"}, "timeout 61 is outside its range 1 - 60"},
+      {{"recv:dj=500"}, "dejitterlength 500 is outside its range 10 - 200"},
+      {{"recv:lp=70000"}, "localport 70000 is outside its range 10000 - 65535: the port used is 4464"},
+      {{"send:td=5"}, "testduration 5 is outside its range 10 - 600"},
+      {{"send:td=601"}, "testduration 601 is outside its range 10 - 600"},
+      {{"send:sti=10"}, "streaminterval 10 is outside its range 20 - 30"},
+      {{"send:co=G729"}, "codec G729 is unknown: G711 is used"},
+      {{"send:fe=maybe"}, "fec maybe is unknown: none is used"},
+      {{"recv:to=1.9"}, "timeout 1.9 is not a whole number: it is read as 1"},
+      {{"recv:to=1s"}, "timeout 1s is not a whole number: it is read as 1"},
+      {{"send:td=10x"}, "testduration 10x is not a whole number: it is read as 10"},
+      {{"send:co=,td=10"}, "co has an empty value: the next pair \"td=10\" becomes its value"},
+      {{"recv:foo"}, "\"foo\" is not name=value: it is not used as a parameter"},
+      {{"recv:to=5;ws=4"}, "\"to=5;ws=4\": parameters are separated by ',' only"},
+      {{"-jv", "recv"}, "-jv: only -j applies; give each option on its own"},
+      {{"recv", "--json-lines"}, "--json-lines needs a file name: nothing is written"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back("--strict");
+    const ProcessResult r = Pulvo(args);
+    EXPECT_EQ(r.exitCode, 4) << c.line;
+    EXPECT_NE(r.err.find(std::string("pulvo: PARAMETER_ERROR: ") + c.line + "\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out, "") << c.line;
+  }
+  // Without --strict the line is a warning and the test runs as ever (here
+  // to its time-out).
+  const ProcessResult r = Pulvo({"recv:to=1,dj=500,lp=" + std::to_string(FreeUdpPort())});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.find("pulvo: warning: dejitterlength 500 is outside its range 10 - 200\n"), 0u)
+      << r.err;
+  // What the library refuses keeps its own line alone.
+  EXPECT_EQ(Pulvo({"send:sti=0,td=5", "--strict"}).err,
+            "pulvo: PARAMETER_ERROR: Error in sender parameter: invalid packetization interval "
+            "settings\n");
+}
+
+TEST(CliTest, TosTextsAndInterfaceNames) {
+  int tos = -1;
+  EXPECT_TRUE(ReadTosText("184", &tos) && tos == 184);
+  EXPECT_TRUE(ReadTosText("0xb8", &tos) && tos == 184);
+  EXPECT_TRUE(ReadTosText("0", &tos) && tos == 0);
+  for (const char* bad : {"", "abc", "300", "0x", "0x1g", "-1", "18 4"}) {
+    EXPECT_FALSE(ReadTosText(bad, &tos)) << bad;
+  }
+  EXPECT_TRUE(NetworkInterfaceExists("lo"));
+  EXPECT_FALSE(NetworkInterfaceExists("nosuch0"));
 }
 
 }  // namespace

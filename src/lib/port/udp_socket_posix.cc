@@ -28,7 +28,9 @@ void applyTestEnvironment(unsigned long threadId, int socketFd, int family) {
     }
   }
   if (const char* tosText = getenv("TESK_TEST_TOS")) {
-    unsigned char tos = static_cast<unsigned char>(strtol(tosText, nullptr, 10));
+    // Decimal, as ever; "0xb8" too, which used to read as 0.
+    const bool hex = tosText[0] == '0' && (tosText[1] == 'x' || tosText[1] == 'X');
+    unsigned char tos = static_cast<unsigned char>(strtol(tosText, nullptr, hex ? 16 : 10));
     SERVER_LOG(threadId, "Setting TOS to " << static_cast<unsigned>(tos));
     // IPv6 carries the same byte as its traffic class.
     const int trafficClass = tos;
