@@ -156,8 +156,9 @@ void ExpectDeterministicImpairments(bool ipv6) {
     EXPECT_GE(s.lost, 1u);
     EXPECT_LE(s.lost, 3u);
     EXPECT_EQ(s.burstSize, 1.0);  // exact: no two drops are neighbours
-    // lost / (received + lost), the window holding 100 packets give or take one
-    EXPECT_NEAR(s.lossRate, s.lost / 100.0, s.lost / 100.0 * 0.03);
+    // lost / (received + lost), the window holding 100 packets give or take
+    // a few (a sender slowed by the sanitizers paces a little unevenly)
+    EXPECT_NEAR(s.lossRate, s.lost / 100.0, s.lost / 100.0 * 0.05);
   }
 
   o = runsOfThree.Finish();
