@@ -38,7 +38,7 @@ echo "lintian: no error, no warning"
 [ "${1:-}" = "--install-check" ] || exit 0
 
 $sudo dpkg -i "$deb"
-trap '$sudo dpkg -r pulvo >/dev/null 2>&1 || true' EXIT
+trap '$sudo dpkg -P pulvo >/dev/null 2>&1 || true' EXIT
 pulvo -V
 pulvo --version
 man -w pulvo
@@ -61,13 +61,25 @@ units=/lib/systemd/system
   "$units/pulvo-send@.timer")
 echo "systemd-analyze verify: units pass"
 
+# The README's recipe, as far as a machine without a running systemd allows.
+[ -f /etc/pulvo/recv-main.conf.example ] && [ -f /etc/pulvo/send-far.conf.example ]
+grep -q '^PULVO_SEND=' /etc/pulvo/send-far.conf.example
+grep -q 'ConditionPathExists=/etc/pulvo/send-%i.conf' "$units/pulvo-send@.service"
+! systemd-analyze condition 'ConditionPathExists=/etc/pulvo/send-far.conf' >/dev/null 2>&1
+$sudo cp /etc/pulvo/send-far.conf.example /etc/pulvo/send-far.conf
+systemd-analyze condition 'ConditionPathExists=/etc/pulvo/send-far.conf' >/dev/null
+$sudo rm /etc/pulvo/send-far.conf
+grep -q '^StateDirectory=pulvo' "$units/pulvo-recv@.service" "$units/pulvo-send@.service"
+grep -q '^UMask=0022' "$units/pulvo-send@.service"
+echo "/etc/pulvo holds the examples; the send unit runs only with its file; metrics go to /var/lib/pulvo"
+
 cmake -S "$root/examples" -B "$work/example" >/dev/null
 cmake --build "$work/example" >/dev/null
 "$work/example/loopback_mos" $((port + 2 > 65535 ? port - 3 : port + 2))
 g++ -std=c++17 -o "$work/loopback_mos_pc" "$root/examples/loopback_mos.cc" $(pkg-config --cflags --libs pulvo)
 echo "example program built with find_package(Pulvo) and with pkg-config, and measured a clean stream"
 
-$sudo dpkg -r pulvo
+$sudo dpkg -P pulvo
 trap - EXIT
 [ ! -e /usr/bin/pulvo ]
 rm -rf "$work"
