@@ -1,0 +1,82 @@
+#ifndef TESK_STAMP_REFLECTOR_H
+#define TESK_STAMP_REFLECTOR_H
+
+// A stateful STAMP session-reflector (RFC 8762, unauthenticated), apart from
+// its socket: it answers a session-sender's packet with one packet of the
+// same size, never larger, numbered by its own sequence per session (a
+// session being the sender's address, port and RFC 8972 session identifier),
+// so that the sender can tell the two directions' losses apart. The limits
+// an operator sets refuse a packet without an answer and count why.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "time_of_day.h"
+#include "udp_socket.h"
+
+// An address prefix; IPv4 ones are held as IPv4-mapped IPv6.
+struct AddressPrefix {
+  uint8_t bytes[16] = {};
+  unsigned length = 0;  // bits, of the 128
+};
+// "192.0.2.0/24", "2001:db8::/32" or a single address; false when it is
+// not one.
+bool parseAddressPrefix(const std::string& text, AddressPrefix* out);
+
+struct ReflectorLimits {
+  uint32_t maxSessions = 10000;
+  uint32_t perSourceRate = 1000;  // packets per second from one address (0: no limit)
+  uint32_t idleSeconds = 60;      // a session without a packet for this long is forgotten
+  std::vector<AddressPrefix> allowed;  // empty: every source
+};
+
+struct ReflectorCounters {
+  uint64_t received = 0;
+  uint64_t reflected = 0;
+  uint64_t tooShort = 0;    // shorter than a STAMP packet
+  uint64_t notAllowed = 0;  // from outside the allowed prefixes
+  uint64_t overRate = 0;    // beyond the per-source rate
+  uint64_t overSessions = 0;  // a new session beyond the maximum
+  uint64_t sessionsForgotten = 0;
+};
+
+class StampReflector {
+ public:
+  explicit StampReflector(const ReflectorLimits& limits) : limits(limits) {}
+
+  // The answer to a datagram from `from` that arrived at `arrival` (its
+  // receive time, T2), written to `out` (room for `length` bytes); its
+  // length, or 0 when it gets none. The answer's own time stamp is set by
+  // stampTransmitTime, as late as possible before it is sent.
+  size_t answer(const uint8_t* data, size_t length, const SocketAddress& from,
+                const TimeOfDay& arrival, uint8_t* out);
+  static void stampTransmitTime(uint8_t* answer, const TimeOfDay& now);
+
+  // Forgets the sessions and sources idle since before `now` less the limit.
+  void forgetIdle(const TimeOfDay& now);
+
+  const ReflectorCounters& counters() const { return count; }
+  size_t sessions() const { return sessionTable.size(); }
+
+ private:
+  struct Session {
+    uint32_t nextSequence = 0;
+    double lastSeen = 0;
+  };
+  struct Source {
+    double tokens = 0;
+    double lastSeen = 0;
+  };
+  bool allowed(const uint8_t address[16]) const;
+  bool withinRate(const std::string& address, double now);
+
+  const ReflectorLimits limits;
+  ReflectorCounters count;
+  std::unordered_map<std::string, Session> sessionTable;  // address, port, session id
+  std::unordered_map<std::string, Source> sources;        // address
+};
+
+#endif  // TESK_STAMP_REFLECTOR_H

@@ -1,0 +1,126 @@
+#include "stamp_packet.h"
+
+#include <cstring>
+
+namespace {
+
+// Seconds from 1900 (NTP's era 0) to 1970 (the Unix epoch).
+constexpr uint64_t kNtpUnixOffset = 2208988800ull;
+
+void put16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+void put32(uint8_t* p, uint32_t v) {
+  put16(p, static_cast<uint16_t>(v >> 16));
+  put16(p + 2, static_cast<uint16_t>(v));
+}
+void put64(uint8_t* p, uint64_t v) {
+  put32(p, static_cast<uint32_t>(v >> 32));
+  put32(p + 4, static_cast<uint32_t>(v));
+}
+uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+uint32_t get32(const uint8_t* p) { return uint32_t{get16(p)} << 16 | get16(p + 2); }
+uint64_t get64(const uint8_t* p) { return uint64_t{get32(p)} << 32 | get32(p + 4); }
+
+}  // namespace
+
+uint64_t ntpFromTimeOfDay(const TimeOfDay& t) {
+  const uint64_t seconds = static_cast<uint64_t>(t.sec) + kNtpUnixOffset;
+  const uint64_t fraction = (static_cast<uint64_t>(t.usec) << 32) / 1000000u;
+  return (seconds << 32) | (fraction & 0xFFFFFFFFu);
+}
+
+TimeOfDay timeOfDayFromNtp(uint64_t ntp) {
+  TimeOfDay t;
+  t.sec = static_cast<int64_t>(ntp >> 32) - static_cast<int64_t>(kNtpUnixOffset);
+  t.usec = static_cast<int64_t>(((ntp & 0xFFFFFFFFu) * 1000000u + (1ull << 31)) >> 32);
+  if (t.usec >= 1000000) {
+    t.usec -= 1000000;
+    t.sec++;
+  }
+  return t;
+}
+
+double ntpSeconds(uint64_t ntp) {
+  return static_cast<double>(ntp >> 32) + static_cast<double>(ntp & 0xFFFFFFFFu) / 4294967296.0;
+}
+
+uint16_t StampErrorEstimate::encode() const {
+  return static_cast<uint16_t>((synchronized ? 0x8000 : 0) | (ptpFormat ? 0x4000 : 0) |
+                               (scale & 0x3F) << 8 | multiplier);
+}
+
+StampErrorEstimate StampErrorEstimate::decode(uint16_t value) {
+  StampErrorEstimate e;
+  e.synchronized = (value & 0x8000) != 0;
+  e.ptpFormat = (value & 0x4000) != 0;
+  e.scale = static_cast<uint8_t>(value >> 8 & 0x3F);
+  e.multiplier = static_cast<uint8_t>(value);
+  return e;
+}
+
+void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* out) {
+  std::memset(out, 0, length);
+  put32(out, packet.sequence);
+  put64(out + 4, packet.timestamp);
+  put16(out + 12, packet.errorEstimate.encode());
+  put16(out + 14, packet.ssid);
+  if (length >= kStampBaseLength + kStampTlvHeaderLength) {
+    uint8_t* tlv = out + kStampBaseLength;
+    tlv[1] = kStampTlvExtraPadding;
+    put16(tlv + 2, static_cast<uint16_t>(length - kStampBaseLength - kStampTlvHeaderLength));
+  }
+}
+
+bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* out) {
+  if (data == nullptr || length < kStampBaseLength) return false;
+  out->sequence = get32(data);
+  out->timestamp = get64(data + 4);
+  out->errorEstimate = StampErrorEstimate::decode(get16(data + 12));
+  out->ssid = get16(data + 14);
+  return true;
+}
+
+void encodeStampReflectorBase(const StampReflectorPacket& packet, uint8_t* out) {
+  std::memset(out, 0, kStampBaseLength);
+  put32(out, packet.sequence);
+  put64(out + 4, packet.timestamp);
+  put16(out + 12, packet.errorEstimate.encode());
+  put16(out + 14, packet.ssid);
+  put64(out + 16, packet.receiveTimestamp);
+  put32(out + 24, packet.senderSequence);
+  put64(out + 28, packet.senderTimestamp);
+  put16(out + 36, packet.senderErrorEstimate.encode());
+  out[40] = packet.senderTtl;
+}
+
+bool decodeStampReflector(const uint8_t* data, size_t length, StampReflectorPacket* out) {
+  if (data == nullptr || length < kStampBaseLength) return false;
+  out->sequence = get32(data);
+  out->timestamp = get64(data + 4);
+  out->errorEstimate = StampErrorEstimate::decode(get16(data + 12));
+  out->ssid = get16(data + 14);
+  out->receiveTimestamp = get64(data + 16);
+  out->senderSequence = get32(data + 24);
+  out->senderTimestamp = get64(data + 28);
+  out->senderErrorEstimate = StampErrorEstimate::decode(get16(data + 36));
+  out->senderTtl = data[40];
+  return true;
+}
+
+void reflectStampTlvs(const uint8_t* request, size_t length, uint8_t* out) {
+  if (length <= kStampBaseLength) return;
+  const size_t tlvBytes = length - kStampBaseLength;
+  std::memcpy(out, request + kStampBaseLength, tlvBytes);
+  size_t at = 0;
+  while (at + kStampTlvHeaderLength <= tlvBytes) {
+    const size_t valueLength = get16(out + at + 2);
+    if (at + kStampTlvHeaderLength + valueLength > tlvBytes) {
+      out[at] |= kStampTlvMalformed;
+      return;
+    }
+    if (out[at + 1] != kStampTlvExtraPadding) out[at] |= kStampTlvUnrecognized;
+    at += kStampTlvHeaderLength + valueLength;
+  }
+}

@@ -1,0 +1,75 @@
+#ifndef TESK_STAMP_PACKET_H
+#define TESK_STAMP_PACKET_H
+
+// STAMP test packets (RFC 8762, unauthenticated mode), with the session
+// identifier and the TLVs that RFC 8972 adds after the 44-byte base: the
+// session-sender's packet and the reflector's answer. Pure codecs, in
+// network byte order; a decoder takes any datagram and says whether it is
+// one.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "time_of_day.h"
+
+constexpr size_t kStampBaseLength = 44;
+constexpr size_t kStampTlvHeaderLength = 4;
+constexpr uint8_t kStampTlvExtraPadding = 1;
+// TLV flags (RFC 8972 section 4.1): unrecognized, malformed, integrity failed.
+constexpr uint8_t kStampTlvUnrecognized = 0x80;
+constexpr uint8_t kStampTlvMalformed = 0x40;
+
+// 64-bit NTP time: seconds since 1900 in the high half, a binary fraction
+// of a second in the low half.
+uint64_t ntpFromTimeOfDay(const TimeOfDay& t);
+TimeOfDay timeOfDayFromNtp(uint64_t ntp);
+// NTP time in seconds (since 1900), for differences.
+double ntpSeconds(uint64_t ntp);
+
+// The error estimate (RFC 4656 section 4.1.2): S (the clock is synchronised
+// to an external source), Z (0: NTP format), scale and multiplier.
+struct StampErrorEstimate {
+  bool synchronized = false;
+  bool ptpFormat = false;
+  uint8_t scale = 0;       // 6 bits
+  uint8_t multiplier = 1;  // must not be 0
+  uint16_t encode() const;
+  static StampErrorEstimate decode(uint16_t value);
+};
+
+struct StampSenderPacket {
+  uint32_t sequence = 0;
+  uint64_t timestamp = 0;  // T1, NTP
+  StampErrorEstimate errorEstimate;
+  uint16_t ssid = 0;
+};
+
+struct StampReflectorPacket {
+  uint32_t sequence = 0;          // the reflector's own, per session
+  uint64_t timestamp = 0;         // T3, NTP
+  StampErrorEstimate errorEstimate;
+  uint16_t ssid = 0;
+  uint64_t receiveTimestamp = 0;  // T2, NTP
+  uint32_t senderSequence = 0;
+  uint64_t senderTimestamp = 0;   // T1
+  StampErrorEstimate senderErrorEstimate;
+  uint8_t senderTtl = 255;
+};
+
+// A session-sender packet of `length` bytes (at least the base) into `out`:
+// the base, then, when there is room for one, an Extra Padding TLV filling
+// the rest (zeros), so that the datagram has the size of the call's packet.
+void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* out);
+bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* out);
+
+void encodeStampReflectorBase(const StampReflectorPacket& packet, uint8_t* out);
+bool decodeStampReflector(const uint8_t* data, size_t length, StampReflectorPacket* out);
+
+// The TLVs after the base of a request, as the reflector returns them
+// (RFC 8972 section 4): copied, an unrecognised type flagged U, a TLV that
+// runs past the end flagged M (and the rest left as it came). `out` holds
+// `length - kStampBaseLength` bytes; the reflection is never longer than
+// the request.
+void reflectStampTlvs(const uint8_t* request, size_t length, uint8_t* out);
+
+#endif  // TESK_STAMP_PACKET_H

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "stamp_packet.h"
+#include "stamp_reflector.h"
+
+namespace {
+
+SocketAddress From(const char* address, uint16_t port) {
+  SocketAddress a;
+  EXPECT_TRUE(makeSocketAddress(address, port, &a)) << address;
+  return a;
+}
+
+std::vector<uint8_t> SenderPacket(uint32_t seq, uint16_t ssid, size_t length) {
+  StampSenderPacket p;
+  p.sequence = seq;
+  p.timestamp = ntpFromTimeOfDay(TimeOfDay{1700000000, 250000});
+  p.errorEstimate.synchronized = true;
+  p.ssid = ssid;
+  std::vector<uint8_t> bytes(length);
+  encodeStampSender(p, length, bytes.data());
+  return bytes;
+}
+
+// NTP time and the fields of both packets, at the byte offsets of RFC 8762.
+TEST(StampPacketTest, FieldsSitWhereTheRfcPutsThem) {
+  // 2023-11-14T22:13:20.25Z: 1700000000 + 2208988800 seconds since 1900.
+  const uint64_t ntp = ntpFromTimeOfDay(TimeOfDay{1700000000, 250000});
+  EXPECT_EQ(ntp >> 32, 3908988800u);
+  EXPECT_EQ(ntp & 0xFFFFFFFFu, 0x40000000u);
+  const TimeOfDay back = timeOfDayFromNtp(ntp);
+  EXPECT_EQ(back.sec, 1700000000);
+  EXPECT_EQ(back.usec, 250000);
+
+  const std::vector<uint8_t> sender = SenderPacket(0x01020304, 0xBEEF, 160);
+  EXPECT_EQ(sender[0], 0x01);
+  EXPECT_EQ(sender[3], 0x04);
+  EXPECT_EQ(sender[12], 0x80);  // S set, Z clear, scale 0
+  EXPECT_EQ(sender[13], 1);     // multiplier
+  EXPECT_EQ(sender[14], 0xBE);
+  EXPECT_EQ(sender[15], 0xEF);
+  for (size_t i = 16; i < 44; ++i) EXPECT_EQ(sender[i], 0) << i;  // MBZ
+  // Extra Padding TLV: flags 0, type 1, length 160 - 44 - 4.
+  EXPECT_EQ(sender[44], 0);
+  EXPECT_EQ(sender[45], kStampTlvExtraPadding);
+  EXPECT_EQ(sender[46] << 8 | sender[47], 112);
+  StampSenderPacket decoded;
+  ASSERT_TRUE(decodeStampSender(sender.data(), sender.size(), &decoded));
+  EXPECT_EQ(decoded.sequence, 0x01020304u);
+  EXPECT_EQ(decoded.ssid, 0xBEEF);
+  EXPECT_TRUE(decoded.errorEstimate.synchronized);
+  EXPECT_FALSE(decodeStampSender(sender.data(), 43, &decoded));
+}
+
+// A reflection: the same length, its own sequence per session, the sender's
+// fields copied, T2 the arrival, TLVs returned (an unknown one flagged U, a
+// TLV that runs past the end flagged M).
+TEST(StampReflectorTest, AnswersInKindAndCountsPerSession) {
+  StampReflector reflector{ReflectorLimits{}};
+  const SocketAddress a = From("192.0.2.1", 40000), b = From("2001:db8::1", 40000);
+  const TimeOfDay arrival{1700000000, 500000};
+  std::vector<uint8_t> out(200);
+  for (uint32_t seq = 10; seq < 13; ++seq) {
+    const std::vector<uint8_t> in = SenderPacket(seq, 7, 160);
+    ASSERT_EQ(reflector.answer(in.data(), in.size(), a, arrival, out.data()), 160u);
+    StampReflectorPacket reply;
+    ASSERT_TRUE(decodeStampReflector(out.data(), 160, &reply));
+    EXPECT_EQ(reply.sequence, seq - 10);  // the reflector's own count
+    EXPECT_EQ(reply.senderSequence, seq);
+    EXPECT_EQ(reply.ssid, 7);
+    EXPECT_EQ(reply.receiveTimestamp, ntpFromTimeOfDay(arrival));
+    EXPECT_EQ(reply.senderTimestamp, ntpFromTimeOfDay(TimeOfDay{1700000000, 250000}));
+    EXPECT_TRUE(reply.senderErrorEstimate.synchronized);
+    EXPECT_EQ(out[45], kStampTlvExtraPadding);
+    EXPECT_EQ(out[44], 0);  // padding is understood
+  }
+  // Another address, another session identifier: sessions of their own.
+  std::vector<uint8_t> in = SenderPacket(99, 7, 44);
+  ASSERT_EQ(reflector.answer(in.data(), in.size(), b, arrival, out.data()), 44u);
+  StampReflectorPacket reply;
+  decodeStampReflector(out.data(), 44, &reply);
+  EXPECT_EQ(reply.sequence, 0u);
+  in = SenderPacket(5, 8, 44);
+  reflector.answer(in.data(), in.size(), a, arrival, out.data());
+  decodeStampReflector(out.data(), 44, &reply);
+  EXPECT_EQ(reply.sequence, 0u);
+  EXPECT_EQ(reflector.sessions(), 3u);
+
+  in = SenderPacket(1, 7, 60);
+  in[44] = 0;
+  in[45] = 42;        // unknown type
+  in[46] = 0, in[47] = 4;
+  in[52] = 0, in[53] = 1, in[54] = 0, in[55] = 9;  // second TLV runs past the end
+  ASSERT_EQ(reflector.answer(in.data(), in.size(), a, arrival, out.data()), 60u);
+  EXPECT_EQ(out[44], kStampTlvUnrecognized);
+  EXPECT_EQ(out[52], kStampTlvMalformed);
+
+  StampReflector::stampTransmitTime(out.data(), TimeOfDay{1700000001, 0});
+  decodeStampReflector(out.data(), 60, &reply);
+  EXPECT_EQ(reply.timestamp, ntpFromTimeOfDay(TimeOfDay{1700000001, 0}));
+}
+
+// Each limit refuses without an answer, and counts why.
+TEST(StampReflectorTest, LimitsRefuseAndCount) {
+  ReflectorLimits limits;
+  limits.maxSessions = 2;
+  limits.perSourceRate = 5;
+  limits.idleSeconds = 10;
+  ASSERT_TRUE(parseAddressPrefix("192.0.2.0/24", &limits.allowed.emplace_back()));
+  ASSERT_TRUE(parseAddressPrefix("2001:db8::/32", &limits.allowed.emplace_back()));
+  StampReflector reflector{limits};
+  std::vector<uint8_t> out(64);
+  const std::vector<uint8_t> packet = SenderPacket(1, 1, 44);
+  auto send = [&](const char* address, uint16_t port, int64_t second, uint16_t ssid = 1) {
+    std::vector<uint8_t> in = SenderPacket(1, ssid, 44);
+    return reflector.answer(in.data(), in.size(), From(address, port), TimeOfDay{second, 0},
+                            out.data());
+  };
+  EXPECT_EQ(send("198.51.100.1", 1, 100), 0u);  // not allowed
+  EXPECT_EQ(send("2001:db9::1", 1, 100), 0u);   // not allowed
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(send("192.0.2.1", 1, 100), 44u);
+  EXPECT_EQ(send("192.0.2.1", 1, 100), 0u);     // a sixth in the same second
+  EXPECT_EQ(send("2001:db8::5", 1, 101), 44u);
+  EXPECT_EQ(send("192.0.2.2", 1, 101), 0u);     // a third session
+  EXPECT_EQ(reflector.answer(packet.data(), 43, From("192.0.2.1", 1), TimeOfDay{101, 0},
+                             out.data()),
+            0u);                                 // too short
+  reflector.forgetIdle(TimeOfDay{112, 0});       // both idle for 11 s or more
+  EXPECT_EQ(reflector.sessions(), 0u);
+  EXPECT_EQ(send("192.0.2.2", 1, 112), 44u);
+  const ReflectorCounters& c = reflector.counters();
+  EXPECT_EQ(c.notAllowed, 2u);
+  EXPECT_EQ(c.overRate, 1u);
+  EXPECT_EQ(c.overSessions, 1u);
+  EXPECT_EQ(c.tooShort, 1u);
+  EXPECT_EQ(c.sessionsForgotten, 2u);
+  EXPECT_EQ(c.reflected, 7u);
+  EXPECT_EQ(c.received, 12u);
+
+  AddressPrefix p;
+  for (const char* bad : {"", "192.0.2.0/33", "2001:db8::/129", "x/8", "10.0.0.0/", "10.0.0.0/8a"}) {
+    EXPECT_FALSE(parseAddressPrefix(bad, &p)) << bad;
+  }
+}
+
+}  // namespace
