@@ -136,3 +136,31 @@ int AnalyzeCmdParams::GetCodec() {
   if (name == "GSM0610") return 1;
   return -2;
 }
+
+ReflectCmdParams::ReflectCmdParams() {
+  cmdName = "reflect";
+  InitStrValueCmdParam(localaddr, "localaddr", "la", "::");
+  InitLongValueCmdParam(localport, "localport", "lp", 862, 1, 65535);
+  InitLongValueCmdParam(maxsessions, "maxsessions", "ms", 10000, 1, 1000000);
+  InitLongValueCmdParam(rate, "rate", "rt", 1000, 0, 1000000);
+  InitLongValueCmdParam(idle, "idle", "id", 60, 1, 86400);
+  InitStrValueCmdParam(allow, "allow", "al", "");
+  InitLongValueCmdParam(duration, "duration", "du", 0, 0, 2000000);
+}
+
+std::string ReflectCmdParams::GetLocalAddr() {
+  Find(localaddr.GetLongName(), localaddr);
+  return localaddr.GetValueAsString();
+}
+
+unsigned long ReflectCmdParams::GetLocalPort() { return GetValueAsULong(localport); }
+unsigned long ReflectCmdParams::GetMaxSessions() { return GetValueAsULong(maxsessions); }
+unsigned long ReflectCmdParams::GetRate() { return GetValueAsULong(rate); }
+unsigned long ReflectCmdParams::GetIdle() { return GetValueAsULong(idle); }
+
+std::string ReflectCmdParams::GetAllow() {
+  Find(allow.GetLongName(), allow);
+  return allow.GetValueAsString();
+}
+
+unsigned long ReflectCmdParams::GetDuration() { return LongToULong(GetValueAsMilli(duration)); }

@@ -89,6 +89,25 @@ class AnalyzeCmdParams : public CmdParamSetBase {
       events;
 };
 
+// pulvo reflect: a STAMP session-reflector's address, port and limits.
+class ReflectCmdParams : public CmdParamSetBase {
+ public:
+  ReflectCmdParams();
+  std::string GetLocalAddr();
+  unsigned long GetLocalPort();
+  unsigned long GetMaxSessions();
+  unsigned long GetRate();
+  unsigned long GetIdle();          // s
+  std::string GetAllow();           // prefixes joined by '+'
+  unsigned long GetDuration();      // ms; 0: until stopped
+  std::string FirstValueOutOfRange() {
+    return FirstOutOfRange({&localport, &maxsessions, &rate, &idle, &duration});
+  }
+
+ private:
+  CmdParam localaddr, localport, maxsessions, rate, idle, allow, duration;
+};
+
 // A general option: a flag only.
 class OnOffOption : public CmdParamBase {
  public:

@@ -361,6 +361,59 @@ int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdPa
   return ExitCodeOf(result);
 }
 
+// "reflected = 98  received = 100  too short = 0  not allowed = 0  over rate = 2  ..."
+std::string FormatReflectorCounts(const TeskReflectorCounts& c) {
+  std::ostringstream line;
+  line << "reflected = " << c.reflected << "  received = " << c.received
+       << "  too short = " << c.tooShort << "  not allowed = " << c.notAllowed
+       << "  over rate = " << c.overRate << "  over sessions = " << c.overSessions
+       << "  sessions = " << c.sessions << "  forgotten = " << c.sessionsForgotten;
+  return line.str();
+}
+
+int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdParams* params,
+                                      char* parameterText) {
+  InputWarnings warnings;
+  CheckParameterText(parameterText, &warnings);
+  ParseCommandParameters(params, parameterText);
+  if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
+  PrintParametersIfVerbose(options, "Reflect", *params);
+  std::string error = params->FirstValueOutOfRange();
+  TeskReflector reflector(params->GetLocalAddr(),
+                          static_cast<unsigned short>(params->GetLocalPort()));
+  reflector.setMaxSessions(static_cast<unsigned int>(params->GetMaxSessions()));
+  reflector.setPerSourceRate(static_cast<unsigned int>(params->GetRate()));
+  reflector.setIdleSeconds(static_cast<unsigned int>(params->GetIdle()));
+  reflector.setDuration(static_cast<unsigned int>(params->GetDuration()));
+  // Prefixes are joined by '+': ',' separates the parameters.
+  const std::string allow = params->GetAllow();
+  for (size_t start = 0; error.empty() && start < allow.size();) {
+    size_t end = allow.find('+', start);
+    if (end == std::string::npos) end = allow.size();
+    const std::string prefix = allow.substr(start, end - start);
+    if (!reflector.allow(prefix)) error = "allow: " + prefix + " is not an address prefix";
+    start = end + 1;
+  }
+  if (!error.empty()) {
+    std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
+    return normalizeErrorCode(PARAMETER_ERROR);
+  }
+  const int result = reflector.run();
+  const TeskReflectorCounts& c = reflector.counts();
+  if (options.IsResultsAsTextOn()) {
+    std::cout << FormatReflectorCounts(c) << std::endl;
+  } else {
+    std::cout << "{\"Reflected\":" << c.reflected << ",\"Received\":" << c.received
+              << ",\"TooShort\":" << c.tooShort << ",\"NotAllowed\":" << c.notAllowed
+              << ",\"OverRate\":" << c.overRate << ",\"OverSessions\":" << c.overSessions
+              << ",\"Sessions\":" << c.sessions << ",\"Forgotten\":" << c.sessionsForgotten
+              << "}" << std::endl;
+  }
+  // A reflector runs until it is stopped: a stop by signal is its end.
+  if (result < 0) std::cerr << FailureLine(result) << std::endl;
+  return normalizeErrorCode(result);
+}
+
 int PulvoMain::ExitCodeOf(int libraryResult) {
   const int signal = InterruptSignal();
   if (signal != 0) return InterruptExitCode(signal);
@@ -477,6 +530,10 @@ int PulvoMain::Run(int argc, char** argv) {
     AnalyzeCmdParams analyzeParams;
     if (name == analyzeParams.CmdName()) {
       return ParseAndStartAnalyzer(options, &analyzeParams, parameterText);
+    }
+    ReflectCmdParams reflectParams;
+    if (name == reflectParams.CmdName()) {
+      return ParseAndStartReflector(options, &reflectParams, parameterText);
     }
     std::cerr << "invalid commmand [" << name << "]" << std::endl;
     std::exit(kExitInvalidCommand);

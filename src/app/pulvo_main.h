@@ -11,6 +11,7 @@
 #include "input_checks.h"
 #include "live_outputs.h"
 #include "tesk_analyze.h"
+#include "tesk_stamp.h"
 
 // Exit codes besides 0 and the library results made positive.
 constexpr int kExitInvalidCommand = 10;
@@ -79,6 +80,9 @@ AnalyzerValues ReadAnalyzerValues(AnalyzeCmdParams& params, std::string* error);
 bool LibraryRefusesSender(const SenderValues& v);
 bool LibraryRefusesReceiver(const ReceiverValues& v);
 
+// The reflector's counts at its end, as one text line.
+std::string FormatReflectorCounts(const TeskReflectorCounts& counts);
+
 // The counts of a capture, for the verbose display.
 std::string CaptureCountsText(const TeskCaptureCounts& counts);
 
@@ -96,6 +100,8 @@ class PulvoMain {
                             char* parameterText);
   int ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdParams* params,
                             char* parameterText);
+  int ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdParams* params,
+                             char* parameterText);
   // Stores every name=value pair; unknown names draw a line on standard error.
   void ParseCommandParameters(CmdParamSetBase* params, char* parameterText);
   int normalizeErrorCode(int code) { return code < 0 ? -code : code; }

@@ -258,3 +258,31 @@ TEST(CliTest, TosTextsAndInterfaceNames) {
 }
 
 }  // namespace
+
+namespace {
+
+// The reflector answers a STAMP packet in kind over IPv4 on "::", ends with
+// its duration and prints its counts; a bad prefix is a parameter error.
+TEST(CliTest, ReflectorAnswersAndCounts) {
+  const uint16_t port = FreeUdpPort(true);
+  auto reflector = StartPulvo({"-j", "reflect:la=::,lp=" + std::to_string(port) + ",du=2"});
+  ASSERT_TRUE(WaitForUdpPort(port));
+  UdpPeer caller;
+  std::vector<uint8_t> request(60, 0);
+  request[3] = 42;   // sequence number
+  request[15] = 3;   // session identifier
+  caller.SendTo(port, request);  // over IPv4, to the reflector on ::
+  const std::vector<uint8_t> answer = caller.Receive(2000);
+  ASSERT_EQ(answer.size(), request.size());
+  EXPECT_EQ(answer[27], 42);  // the sender's sequence number, echoed
+  EXPECT_EQ(answer[15], 3);
+  const ProcessResult r = reflector->Wait(30);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("\"Reflected\":1,\"Received\":1,"), std::string::npos) << r.out;
+
+  const ProcessResult bad = Pulvo({"reflect:du=1,al=10.0.0.0/99"});
+  EXPECT_EQ(bad.exitCode, 4);
+  EXPECT_EQ(bad.err, "pulvo: PARAMETER_ERROR: allow: 10.0.0.0/99 is not an address prefix\n");
+}
+
+}  // namespace

@@ -45,6 +45,11 @@ class Environment {
   // Opens the test's socket bound to address:port: 0, or the socket
   // layer's error code with nothing left open.
   virtual int openSocket(unsigned long threadId, const char* address, unsigned short port) = 0;
+  // The same, but "::" takes IPv4 callers too (as mapped addresses).
+  virtual int openDualStackSocket(unsigned long threadId, const char* address,
+                                  unsigned short port) {
+    return openSocket(threadId, address, port);
+  }
   // Waits up to `timeoutMs` (any 32-bit value, in full) for a datagram,
   // waking at once on a stop request.
   virtual Wait waitForDatagram(uint32_t timeoutMs) = 0;
@@ -80,6 +85,8 @@ class SystemEnvironment : public Environment {
   int startBackground(unsigned long (*task)(void*), void* arg,
                       unsigned short threadCount) override;
   int openSocket(unsigned long threadId, const char* address, unsigned short port) override;
+  int openDualStackSocket(unsigned long threadId, const char* address,
+                          unsigned short port) override;
   Wait waitForDatagram(uint32_t timeoutMs) override;
   long receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
                TimeOfDay* arrival) override;
@@ -88,6 +95,8 @@ class SystemEnvironment : public Environment {
   void closeSocket() override;
 
  private:
+  int openBound(unsigned long threadId, const char* address, unsigned short port, bool ipv6Only);
+
   int socketFd = -1;
   std::string sendError;
 };

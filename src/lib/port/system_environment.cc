@@ -25,7 +25,18 @@ int SystemEnvironment::startBackground(unsigned long (*task)(void*), void* arg,
 
 int SystemEnvironment::openSocket(unsigned long threadId, const char* address,
                                   unsigned short port) {
-  const int result = startUdpSocketComm(threadId, address, port, socketFd, &failure());
+  return openBound(threadId, address, port, true);
+}
+
+int SystemEnvironment::openDualStackSocket(unsigned long threadId, const char* address,
+                                           unsigned short port) {
+  return openBound(threadId, address, port, false);
+}
+
+int SystemEnvironment::openBound(unsigned long threadId, const char* address, unsigned short port,
+                                 bool ipv6Only) {
+  const int result =
+      startUdpSocketComm(threadId, address, port, socketFd, &failure(), ipv6Only);
   if (result != 0) {
     socketFd = -1;
     return result;

@@ -86,14 +86,14 @@ int localSocketAddress(unsigned long threadId, const char* address, unsigned sho
 }
 
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
-                       int& socketFd, FailureNote* note) {
+                       int& socketFd, FailureNote* note, bool ipv6Only) {
   // Where a caller keeps no note, the reasons are only logged.
   FailureNote discarded;
   FailureNote& failure = note != nullptr ? *note : discarded;
   SocketAddress local;
   const int checked = localSocketAddress(threadId, address, port, &local, failure);
   if (checked != 0) return checked;
-  return openBoundSocket(threadId, local, address, port, socketFd, failure);
+  return openBoundSocket(threadId, local, address, port, socketFd, failure, ipv6Only);
 }
 
 bool sameEndpoint(const SocketAddress& a, const SocketAddress& b) {

@@ -42,17 +42,18 @@ bool makeSocketAddress(const char* text, uint16_t port, SocketAddress* out);
 
 // Creates a UDP socket of the address's family bound to `address`:`port`
 // (host byte order) and stores it in `socketFd`; the caller owns and closes
-// it. An IPv6 socket takes IPv6 only. threadId only labels the log lines.
+// it. An IPv6 socket takes IPv6 only, unless `ipv6Only` is false (then "::"
+// also takes IPv4, as mapped addresses). threadId only labels the log lines.
 // Returns 0; PARAMETER_ERROR for a null address or port 0; SOCKET_ERROR when
 // the address does not parse or socket/bind fail, with no socket left open.
 // A failure's reason goes to `failure` when one is given.
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
-                       int& socketFd, FailureNote* failure = nullptr);
+                       int& socketFd, FailureNote* failure = nullptr, bool ipv6Only = true);
 
 // The platform's half of startUdpSocketComm: a socket of `local`'s family,
 // bound to it (`address` and `port` only name it in log lines).
 int openBoundSocket(unsigned long threadId, const SocketAddress& local, const char* address,
-                    unsigned short port, int& socketFd, FailureNote& failure);
+                    unsigned short port, int& socketFd, FailureNote& failure, bool ipv6Only);
 
 // Checks the address and port for startUdpSocketComm and fills `local`:
 // 0, PARAMETER_ERROR or SOCKET_ERROR, with the socket layer's log lines.

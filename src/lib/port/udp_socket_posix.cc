@@ -62,7 +62,7 @@ bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
 }
 
 int openBoundSocket(unsigned long threadId, const SocketAddress& local, const char* address,
-                    unsigned short port, int& socketFd, FailureNote& failure) {
+                    unsigned short port, int& socketFd, FailureNote& failure, bool ipv6Only) {
 
   socketFd = socket(local.family(), SOCK_DGRAM, IPPROTO_UDP);
   if (socketFd == -1) {
@@ -73,7 +73,7 @@ int openBoundSocket(unsigned long threadId, const SocketAddress& local, const ch
   if (local.family() == AF_INET6) {
     // "::" takes IPv6 alone: an IPv4 test on the same port stays possible
     // and nothing changes for IPv4 users.
-    const int on = 1;
+    const int on = ipv6Only ? 1 : 0;
     setsockopt(socketFd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
   }
   applyTestEnvironment(threadId, socketFd, local.family());

@@ -31,7 +31,7 @@ bool parseIPv4Address(const char* text, uint32_t* addressNetworkOrder) {
 }
 
 int openBoundSocket(unsigned long threadId, const SocketAddress& local, const char* address,
-                    unsigned short port, int& socketFd, FailureNote& failure) {
+                    unsigned short port, int& socketFd, FailureNote& failure, bool ipv6Only) {
   if (!startWinsock()) {
     SERVER_FAILURE(failure, threadId, "Error on WSAStartup");
     return SOCKET_ERROR;
@@ -44,7 +44,7 @@ int openBoundSocket(unsigned long threadId, const SocketAddress& local, const ch
   socketFd = static_cast<int>(s);
   if (local.family() == AF_INET6) {
     // As on the other platforms: "::" takes IPv6 alone.
-    const DWORD on = 1;
+    const DWORD on = ipv6Only ? 1 : 0;
     setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on), sizeof on);
   }
   if (bind(s, reinterpret_cast<const sockaddr*>(&local.storage), local.length) != 0) {

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# pulvo reflect against Debian's scapy STAMP layer and tshark's TWAMP-test
+# dissector. tcpdump needs root (or CAP_NET_RAW) on the loopback device.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh" tcpdump tshark python3-scapy python3
+PULVO_TARGET=pulvo "$root/scripts/build.sh" "$root/build" >/dev/null
+/usr/bin/python3 "$root/tests/stamp/stamp_proofs.py" "$root/build"

@@ -1,0 +1,35 @@
+#include "tesk_stamp.h"
+
+#include "reflect_start.h"
+#include "test_error.h"
+
+TeskReflector::TeskReflector(std::string address, unsigned short port)
+    : localAddress(std::move(address)), localPort(port) {}
+
+bool TeskReflector::allow(const std::string& prefix) {
+  AddressPrefix parsed;
+  if (!parseAddressPrefix(prefix, &parsed)) return false;
+  allowed.push_back(prefix);
+  return true;
+}
+
+int TeskReflector::run() {
+  ReflectConfig config;
+  config.localAddress = localAddress;
+  config.localPort = localPort;
+  config.limits.maxSessions = maxSessions;
+  config.limits.perSourceRate = perSourceRate;
+  config.limits.idleSeconds = idleSeconds;
+  for (const std::string& prefix : allowed) {
+    parseAddressPrefix(prefix, &config.limits.allowed.emplace_back());
+  }
+  config.durationMs = duration;
+  ReflectReport report;
+  const TestOutcome outcome = runReflector(config, &report);
+  setLastTestError(outcome.reason);
+  const ReflectorCounters& c = report.counters;
+  lastCounts = TeskReflectorCounts{c.received,     c.reflected,    c.tooShort,
+                                   c.notAllowed,   c.overRate,     c.overSessions,
+                                   c.sessionsForgotten, report.sessions};
+  return outcome.code;
+}

@@ -1,0 +1,34 @@
+#ifndef TESK_REFLECT_START_H
+#define TESK_REFLECT_START_H
+
+// The STAMP reflector's test: one socket ("::" takes IPv4 callers too), every
+// datagram answered by the reflector on the thread that runs it, until the
+// duration ends or the process asks its tests to stop.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "environment.h"
+#include "stamp_reflector.h"
+#include "test_error.h"
+
+struct ReflectConfig {
+  std::string localAddress = "::";
+  uint16_t localPort = 862;
+  ReflectorLimits limits;
+  uint32_t durationMs = 0;  // 0: until stopped
+};
+
+struct ReflectReport {
+  ReflectorCounters counters;
+  size_t sessions = 0;  // at the end
+};
+
+// Errors in the configuration, in rule order (empty when it is usable).
+std::vector<std::string> reflectorParameterErrors(const ReflectConfig& config);
+
+TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectReport* report);
+TestOutcome runReflector(const ReflectConfig& config, ReflectReport* report);
+
+#endif  // TESK_REFLECT_START_H

@@ -1,0 +1,53 @@
+#ifndef TESK_STAMP_H
+#define TESK_STAMP_H
+
+// A STAMP session-reflector (RFC 8762, unauthenticated, with RFC 8972's
+// session identifier and TLVs): it answers every session-sender's packet
+// with one of the same size, numbered per session, until its duration ends
+// or the process is asked to stop (SIGINT, SIGTERM).
+
+#include <string>
+#include <vector>
+
+#include "tesk_errors.h"
+#include "tesk_export.h"
+
+struct TeskReflectorCounts {
+  unsigned long long received = 0;
+  unsigned long long reflected = 0;
+  unsigned long long tooShort = 0;
+  unsigned long long notAllowed = 0;
+  unsigned long long overRate = 0;
+  unsigned long long overSessions = 0;
+  unsigned long long sessionsForgotten = 0;
+  unsigned long long sessions = 0;  // open at the end
+};
+
+class TESK_EXPORT TeskReflector {
+ public:
+  // "::" (the default of the command) takes IPv4 callers too.
+  TeskReflector(std::string localAddress, unsigned short localPort);
+  virtual ~TeskReflector() = default;
+
+  void setMaxSessions(unsigned int sessions) { maxSessions = sessions; }
+  // Packets per second from one address (0: no limit).
+  void setPerSourceRate(unsigned int packetsPerSecond) { perSourceRate = packetsPerSecond; }
+  void setIdleSeconds(unsigned int seconds) { idleSeconds = seconds; }
+  // Only sources in these prefixes ("192.0.2.0/24", "2001:db8::/32") are
+  // answered; false for a text that is no prefix.
+  bool allow(const std::string& prefix);
+  void setDuration(unsigned int milliseconds) { duration = milliseconds; }
+
+  // Runs until the duration ends or a stop is asked; 0 or a TeskError.
+  virtual int run();
+  const TeskReflectorCounts& counts() const { return lastCounts; }
+
+ private:
+  std::string localAddress;
+  unsigned short localPort;
+  unsigned int maxSessions = 10000, perSourceRate = 1000, idleSeconds = 60, duration = 0;
+  std::vector<std::string> allowed;
+  TeskReflectorCounts lastCounts;
+};
+
+#endif  // TESK_STAMP_H

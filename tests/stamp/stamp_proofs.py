@@ -1,0 +1,159 @@
+#!/usr/bin/env python3
+"""pulvo reflect against things no one here wrote.
+
+1. Session-sender packets built by Debian's scapy STAMP layer
+   (scapy.contrib.stamp), sent over IPv4 and IPv6 to a reflector on "::":
+   every answer parses as scapy's reflector packet, is as long as the
+   request, numbers its own sequence per session, echoes the sender's
+   sequence number, time stamp, error estimate and session identifier,
+   returns the padding TLV, and stamps T2 <= T3.
+2. The same exchange captured by tcpdump and decoded by tshark's TWAMP-test
+   dissector, field by field.
+3. A source outside the allow-list gets no answer and is counted.
+
+Usage: stamp_proofs.py BUILD_DIR   (needs root for tcpdump on lo)
+"""
+import json
+import os
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+from scapy.all import UDP
+from scapy.contrib.stamp import (STAMPSessionReflectorTestUnauthenticated as Reflection,
+                                 STAMPSessionSenderTestUnauthenticated as Request, STAMPTestTLV,
+                                 ErrorEstimate)
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "bench"))
+from bench_common import free_port, wait_for_udp_port  # noqa: E402
+
+PULVO = os.path.join(sys.argv[1], "src/app/pulvo")
+WORK = tempfile.mkdtemp(prefix="pulvo-stamp-")
+failures = []
+
+
+def check(condition, what):
+    print(("ok    " if condition else "FAIL  ") + what)
+    if not condition:
+        failures.append(what)
+
+
+def request(seq, ssid, padding):
+    packet = Request(seq=seq, ssid=ssid, err_estimate=ErrorEstimate(S=1, scale=2, multiplier=3),
+                     tlv_objects=[STAMPTestTLV(type=1, len=padding, value=b"\0" * padding)])
+    return bytes(UDP(sport=1, dport=2) / packet)[8:], packet
+
+
+def exchange(port, family, address, ssid, count):
+    s = socket.socket(family, socket.SOCK_DGRAM)
+    s.settimeout(2)
+    answers = []
+    for seq in range(100, 100 + count):
+        raw, sent = request(seq, ssid, 100)
+        s.sendto(raw, (address, port))
+        try:
+            data, _ = s.recvfrom(4096)
+        except socket.timeout:
+            answers.append((sent, raw, None))
+            continue
+        answers.append((sent, raw, data))
+    s.close()
+    return answers
+
+
+def scapy_proof(port):
+    print("== scapy's STAMP packets, over IPv4 and IPv6, to a reflector on :: ==")
+    for family, address, ssid in ((socket.AF_INET, "127.0.0.1", 7), (socket.AF_INET6, "::1", 9)):
+        answers = exchange(port, family, address, ssid, 5)
+        check(all(data is not None for _, _, data in answers),
+              "%s: every request answered" % address)
+        good = True
+        for own, (sent, raw, data) in enumerate(answers):
+            if data is None:
+                continue
+            r = Reflection(data, _parent=UDP(len=8 + len(data)))
+            good &= len(data) == len(raw)
+            good &= r.seq == own and r.seq_sender == sent.seq and r.ssid == ssid
+            good &= bytes(r.err_estimate_sender) == bytes(sent.err_estimate)
+            good &= raw[4:12] == data[28:36]  # the sender's time stamp, T1
+            good &= r.ts_rx <= r.ts
+            good &= [t.type for t in r.tlv_objects] == [1] and r.tlv_objects[0].flags == 0
+        check(good, "%s: same length, own sequence 0-4, sender's fields echoed, padding TLV "
+              "returned, T2 <= T3" % address)
+
+
+def tshark_proof(port):
+    print("== the exchange captured and decoded by tshark's TWAMP-test dissector ==")
+    capture = os.path.join(WORK, "stamp.pcap")
+    dump = subprocess.Popen(["tcpdump", "-i", "lo", "--immediate-mode", "-U", "-n", "-w", capture,
+                             "udp port %d" % port], stderr=subprocess.PIPE, text=True)
+    if "listening" not in dump.stderr.readline():
+        raise SystemExit("tcpdump did not start")
+    time.sleep(0.5)  # "listening" can come a moment before the capture does
+    exchange(port, socket.AF_INET, "127.0.0.1", 11, 3)
+    time.sleep(0.3)
+    dump.send_signal(signal.SIGINT)
+    dump.wait(timeout=20)
+    out = subprocess.run(
+        ["tshark", "-r", capture, "-d", "udp.port==%d,twamp.test" % port, "-T", "fields",
+         "-e", "udp.srcport", "-e", "twamp.test.seq_number", "-e", "twamp.test.sender_seq_number",
+         "-e", "twamp.test.error_estimate.s", "-e", "twamp.test.error_estimate.multiplier",
+         "-e", "twamp.test.sender_ttl", "-e", "twamp.test.mbz1"],
+        capture_output=True, text=True, check=True).stdout.split("\n")
+    rows = [line.split("\t") for line in out if line.strip()]
+    answers = [r for r in rows if r[0] == str(port)]
+    requests = [r for r in rows if r[0] != str(port)]
+    check(len(requests) == 3 and len(answers) == 3,
+          "tshark sees 3 requests and 3 answers (%d, %d)" % (len(requests), len(answers)))
+    check([r[1] for r in requests] == ["100", "101", "102"], "the requests' sequence numbers")
+    check([r[1] for r in answers] == ["0", "1", "2"] and [r[2] for r in answers] ==
+          ["100", "101", "102"], "the answers' own and sender sequence numbers")
+    # (tshark lays a TWAMP reflector's fields over the requests too: the first
+    # error estimate is the request's own)
+    check(requests and all(r[3].split(",")[0] in ("1", "True") and r[4].split(",")[0] == "3"
+                           for r in requests),
+          "the requests' error estimate (S set, multiplier 3)")
+    check(answers and all(r[5] == "255" for r in answers), "the answers' sender TTL field")
+    check(answers and all(r[6] in ("11", "0x000b", "0x0b") for r in answers),
+          "the session identifier where TWAMP has its first MBZ field: %s"
+          % [r[6] for r in answers])
+
+
+def main():
+    port = free_port()
+    reflector = subprocess.Popen([PULVO, "-j", "reflect:la=::,lp=%d,du=30" % port],
+                                 stdout=subprocess.PIPE, text=True)
+    wait_for_udp_port(port, "::")
+    try:
+        scapy_proof(port)
+        tshark_proof(port)
+    finally:
+        reflector.send_signal(signal.SIGINT)
+    counts = json.loads(reflector.communicate(timeout=30)[0])
+    check(reflector.returncode == 0 and counts["Reflected"] == 13 and counts["Sessions"] == 3,
+          "the reflector answered 13 in 3 sessions and ended at SIGINT with 0: %s" % counts)
+
+    print("== a source outside the allow-list ==")
+    port = free_port()
+    reflector = subprocess.Popen([PULVO, "-j", "reflect:la=::,lp=%d,du=3,al=192.0.2.0/24+2001:db8::/32"
+                                  % port], stdout=subprocess.PIPE, text=True)
+    wait_for_udp_port(port, "::")
+    answers = exchange(port, socket.AF_INET, "127.0.0.1", 1, 2)
+    counts = json.loads(reflector.communicate(timeout=30)[0])
+    check(all(data is None for _, _, data in answers) and counts["NotAllowed"] == 2,
+          "no answer, both counted: %s" % counts)
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    finally:
+        subprocess.run(["rm", "-rf", WORK])
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        sys.exit(1)
+    print("all STAMP proofs passed")
