@@ -78,6 +78,17 @@ def relay_truth(path, kind):
     }
 
 
+
+# The checks of a proof script: each printed "ok" or "FAIL", the failures kept.
+failures = []
+
+
+def check(condition, what):
+    print(("ok    " if condition else "FAIL  ") + what)
+    if not condition:
+        failures.append(what)
+
+
 if __name__ == "__main__":
     if len(sys.argv) > 1 and sys.argv[1] == "wait":
         address = sys.argv[3] if len(sys.argv) > 3 else "127.0.0.1"

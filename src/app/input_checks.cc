@@ -7,19 +7,6 @@
 
 namespace {
 
-// The numeric parameters of a command and the range its usage text prints.
-struct PrintedRange {
-  const char* longName;
-  long low, high;
-};
-
-const PrintedRange kSendRanges[] = {{"testid", 0, 2000000000},  {"localport", 10000, 65535},
-                                    {"remoteport", 10000, 65535}, {"testduration", 10, 600},
-                                    {"sampleinterval", 1, 10},    {"streaminterval", 20, 30}};
-const PrintedRange kReceiveRanges[] = {{"testid", 0, 2000000000}, {"localport", 10000, 65535},
-                                       {"timeout", 1, 60},         {"windowsize", 2, 20},
-                                       {"sampleinterval", 1, 10},  {"dejitterlength", 10, 200}};
-
 bool AllDigits(const std::string& text) {
   if (text.empty()) return false;
   for (char c : text) {
@@ -28,9 +15,9 @@ bool AllDigits(const std::string& text) {
   return true;
 }
 
-template <size_t N>
-void CheckNumbers(CmdParamSetBase& params, const PrintedRange (&ranges)[N], InputWarnings* out) {
-  for (const PrintedRange& range : ranges) {
+// Against the ranges the usage text prints for the command.
+void CheckNumbers(CmdParamSetBase& params, InputWarnings* out) {
+  for (const PrintedRange& range : PrintedRanges(params.CmdName())) {
     if (!params.WasGiven(range.longName)) continue;
     CmdParam param;
     params.Find(range.longName, param);
@@ -89,14 +76,14 @@ void CheckParameterText(const std::string& text, InputWarnings* out) {
 }
 
 void CheckSendValues(SendCmdParams& params, InputWarnings* out) {
-  CheckNumbers(params, kSendRanges, out);
+  CheckNumbers(params, out);
   CheckName(params, "codec", {"G711", "GSM0610"}, "G711", out);
   CheckName(params, "fec", {"none", "gsmpiggyback1", "gsmpiggyback2", "gsmpiggyback3"}, "none",
             out);
 }
 
 void CheckReceiveValues(ReceiveCmdParams& params, InputWarnings* out) {
-  CheckNumbers(params, kReceiveRanges, out);
+  CheckNumbers(params, out);
 }
 
 bool LibraryRefusesSender(const SenderValues& v) {

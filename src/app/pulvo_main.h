@@ -6,6 +6,7 @@
 // Messages go to standard error, results to standard output.
 
 #include <string>
+#include <vector>
 
 #include "cmd_param_sets.h"
 #include "input_checks.h"
@@ -20,6 +21,14 @@ constexpr int kExitStdException = 20;
 
 // The usage text, every line ended by a newline.
 std::string UsageText();
+
+// The numeric parameters of a command ("send", "recv") and the range the
+// usage text prints for each.
+struct PrintedRange {
+  std::string longName;
+  long low, high;
+};
+std::vector<PrintedRange> PrintedRanges(const std::string& command);
 
 // strtok's rule with an explicit position: skips leading delimiters, ends the
 // token at the next delimiter (overwritten with a zero byte) or at the end.

@@ -1,3 +1,5 @@
+#include <cstdio>
+#include <iterator>
 #include <sstream>
 
 #include "pulvo_main.h"
@@ -65,6 +67,21 @@ std::string paramLine(const UsageParam& p) {
 }
 
 }  // namespace
+
+std::vector<PrintedRange> PrintedRanges(const std::string& command) {
+  std::vector<PrintedRange> ranges;
+  auto collect = [&ranges](const UsageParam* begin, const UsageParam* end) {
+    for (const UsageParam* p = begin; p != end; ++p) {
+      long low = 0, high = 0;
+      if (std::sscanf(p->range, "range limit: %ld - %ld", &low, &high) == 2) {
+        ranges.push_back({p->longName, low, high});
+      }
+    }
+  };
+  if (command == "send") collect(std::begin(kSendParams), std::end(kSendParams));
+  if (command == "recv") collect(std::begin(kReceiveParams), std::end(kReceiveParams));
+  return ranges;
+}
 
 std::string UsageText() {
   std::ostringstream out;

@@ -30,7 +30,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
-from bench_common import free_port  # noqa: E402
+from bench_common import check, failures, free_port  # noqa: E402
 
 BUILD = sys.argv[1]
 PULVO = os.path.join(BUILD, "src/app/pulvo")
@@ -38,13 +38,7 @@ RELAY = os.path.join(BUILD, "tools/relay/pulvo-relay")
 WINDOW, SAMPLE = 4, 1
 EDGE = 0.05  # s: how far the live windows may lie from the capture's
 WORK = tempfile.mkdtemp(prefix="pulvo-captures-")
-failures = []
 
-
-def check(condition, what):
-    print(("ok    " if condition else "FAIL  ") + what)
-    if not condition:
-        failures.append(what)
 
 
 def start_capture(path, ports):

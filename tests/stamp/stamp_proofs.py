@@ -29,17 +29,11 @@ from scapy.contrib.stamp import (STAMPSessionReflectorTestUnauthenticated as Ref
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
-from bench_common import free_port, wait_for_udp_port  # noqa: E402
+from bench_common import check, failures, free_port, wait_for_udp_port  # noqa: E402
 
 PULVO = os.path.join(sys.argv[1], "src/app/pulvo")
 WORK = tempfile.mkdtemp(prefix="pulvo-stamp-")
-failures = []
 
-
-def check(condition, what):
-    print(("ok    " if condition else "FAIL  ") + what)
-    if not condition:
-        failures.append(what)
 
 
 def request(seq, ssid, padding):
