@@ -22,13 +22,20 @@ unsigned char SendCmdParams::GetCodec() {
   return static_cast<unsigned char>(codec.GetValueAsLong());
 }
 
-unsigned char SendCmdParams::GetFec() {
-  Find(fec.GetLongName(), fec);
-  const std::string name = fec.GetValueAsString();
+namespace {
+
+unsigned char FecFromName(const std::string& name) {
   if (name == "gsmpiggyback1") return 1;
   if (name == "gsmpiggyback2") return 2;
   if (name == "gsmpiggyback3") return 3;
   return 0;  // "none" and anything unknown
+}
+
+}  // namespace
+
+unsigned char SendCmdParams::GetFec() {
+  Find(fec.GetLongName(), fec);
+  return FecFromName(fec.GetValueAsString());
 }
 
 unsigned long SendCmdParams::GetStreamInterval() { return GetValueAsULong(streaminterval); }
@@ -164,3 +171,64 @@ std::string ReflectCmdParams::GetAllow() {
 }
 
 unsigned long ReflectCmdParams::GetDuration() { return LongToULong(GetValueAsMilli(duration)); }
+
+CallCmdParams::CallCmdParams() {
+  cmdName = "call";
+  InitLongValueCmdParam(testid, "testid", "tid", 1, 0, 2000000000);
+  InitStrValueCmdParam(localaddr, "localaddr", "la", "");
+  InitLongValueCmdParam(localport, "localport", "lp", 0, 0, 65535);
+  InitStrValueCmdParam(remoteaddr, "remoteaddr", "ra", "127.0.0.1");
+  InitLongValueCmdParam(remoteport, "remoteport", "rp", 862, 1, 65535);
+  InitLongValueCmdParam(testduration, "testduration", "td", 12, 2, 86400);
+  InitLongValueCmdParam(streaminterval, "streaminterval", "sti", 20, 20, 30);
+  InitLongValueCmdParam(codec, "codec", "co", 0, 0, 1);
+  InitLongValueCmdParam(fec, "fec", "fe", 0, 0, 3);
+  InitLongValueCmdParam(timeout, "timeout", "to", 30, 1, 60);
+  InitLongValueCmdParam(windowsize, "windowsize", "ws", 4, 2, 20);
+  InitLongValueCmdParam(sampleinterval, "sampleinterval", "sai", 1, 1, 10);
+  InitLongValueCmdParam(dejitterlength, "dejitterlength", "dj", 120, 10, 200);
+}
+
+unsigned long CallCmdParams::GetTestId() { return GetValueAsULong(testid); }
+
+std::string CallCmdParams::GetLocalAddr() {
+  Find(localaddr.GetLongName(), localaddr);
+  return localaddr.GetValueAsString();
+}
+
+unsigned long CallCmdParams::GetLocalPort() { return GetValueAsULong(localport); }
+
+std::string CallCmdParams::GetRemoteAddr() {
+  Find(remoteaddr.GetLongName(), remoteaddr);
+  return remoteaddr.GetValueAsString();
+}
+
+unsigned long CallCmdParams::GetRemotePort() { return GetValueAsULong(remoteport); }
+unsigned long CallCmdParams::GetTestDuration() { return LongToULong(GetValueAsMilli(testduration)); }
+
+unsigned char CallCmdParams::GetCodec() {
+  Find(codec.GetLongName(), codec);
+  return codec.GetValueAsType();
+}
+
+std::string CallCmdParams::GetCodecName() {
+  Find(codec.GetLongName(), codec);
+  return codec.GetValueAsString();
+}
+
+std::string CallCmdParams::GetFecName() {
+  Find(fec.GetLongName(), fec);
+  return fec.GetValueAsString();
+}
+
+unsigned char CallCmdParams::GetFec() { return FecFromName(GetFecName()); }
+
+unsigned long CallCmdParams::GetStreamInterval() { return GetValueAsULong(streaminterval); }
+unsigned long CallCmdParams::GetTimeout() { return LongToULong(GetValueAsMilli(timeout)); }
+unsigned long CallCmdParams::GetWindowSize() { return LongToULong(GetValueAsMilli(windowsize)); }
+
+unsigned long CallCmdParams::GetSampleInterval() {
+  return LongToULong(GetValueAsMilli(sampleinterval));
+}
+
+unsigned long CallCmdParams::GetDejitterlength() { return GetValueAsULong(dejitterlength); }

@@ -108,6 +108,38 @@ class ReflectCmdParams : public CmdParamSetBase {
   CmdParam localaddr, localport, maxsessions, rate, idle, allow, duration;
 };
 
+// pulvo call: the sender's parameters toward a STAMP reflector and the
+// receive window's, applied to both directions.
+class CallCmdParams : public CmdParamSetBase {
+ public:
+  CallCmdParams();
+  unsigned long GetTestId();
+  std::string GetLocalAddr();  // empty: any address of the remote's family
+  unsigned long GetLocalPort();
+  std::string GetRemoteAddr();
+  unsigned long GetRemotePort();
+  unsigned long GetTestDuration();    // ms
+  unsigned char GetCodec();           // 0 G711, 1 GSM0610
+  unsigned char GetFec();             // 0 none, 1-3 gsmpiggyback1-3
+  std::string GetCodecName();
+  std::string GetFecName();
+  unsigned long GetStreamInterval();  // ms
+  unsigned long GetTimeout();         // ms
+  unsigned long GetWindowSize();      // ms
+  unsigned long GetSampleInterval();  // ms
+  unsigned long GetDejitterlength();  // ms
+  std::string FirstValueOutOfRange() {
+    return FirstOutOfRange({&localport, &remoteport, &testduration, &streaminterval, &timeout,
+                            &windowsize, &sampleinterval, &dejitterlength});
+  }
+
+ private:
+  CmdParam testid, localaddr, localport, remoteaddr, remoteport, testduration, streaminterval,
+      timeout, windowsize, sampleinterval, dejitterlength;
+  CodecCmdParam codec;
+  CmdParam fec;
+};
+
 // A general option: a flag only.
 class OnOffOption : public CmdParamBase {
  public:

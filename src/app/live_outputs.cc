@@ -10,6 +10,7 @@
 #include <ctime>
 #include <sstream>
 
+#include "call_results.h"
 #include "result_callbacks.h"
 
 namespace {
@@ -81,19 +82,91 @@ std::string EscapeLabel(const std::string& value) {
   return out;
 }
 
-std::string Labels(const TestDescription& test) {
+// `extra` (",direction=\"forward\"") goes inside the braces, last.
+std::string Labels(const TestDescription& test, const std::string& extra = "") {
   std::string labels = "{command=\"" + EscapeLabel(test.command) + "\",test_id=\"" +
                        std::to_string(test.testId) + "\",local=\"" + EscapeLabel(test.localEnd) +
                        "\"";
   if (!test.remoteEnd.empty()) labels += ",remote=\"" + EscapeLabel(test.remoteEnd) + "\"";
   if (!test.codec.empty()) labels += ",codec=\"" + EscapeLabel(test.codec) + "\"";
-  return labels + "}";
+  return labels + extra + "}";
 }
 
 void Gauge(std::ostringstream& out, const char* name, const char* help, const std::string& labels,
            double value) {
   out << "# HELP " << name << " " << help << "\n# TYPE " << name << " gauge\n"
       << name << labels << " " << MetricValue(value) << "\n";
+}
+
+// One metric family: its help and type once, then a sample per label set.
+struct LabelledValue {
+  std::string labels;
+  double value;
+};
+void Family(std::ostringstream& out, const char* name, const char* help,
+            const std::vector<LabelledValue>& values) {
+  if (values.empty()) return;
+  out << "# HELP " << name << " " << help << "\n# TYPE " << name << " gauge\n";
+  for (const LabelledValue& v : values) out << name << v.labels << " " << MetricValue(v.value) << "\n";
+}
+
+// The window gauges of one stream, or of both directions of a call.
+struct ScoredWindow {
+  std::string labels;
+  const TeskSample* sample;
+};
+void WindowGauges(std::ostringstream& out, const std::vector<ScoredWindow>& windows) {
+  const auto each = [&](double (*value)(const TeskSample&)) {
+    std::vector<LabelledValue> values;
+    for (const ScoredWindow& w : windows) values.push_back({w.labels, value(*w.sample)});
+    return values;
+  };
+  Family(out, "pulvo_mos", "Mean opinion score of the last window (1 to 5; 0 when rejected).",
+         each([](const TeskSample& s) { return s.mos; }));
+  Family(out, "pulvo_loss_ratio", "Loss rate of the last window (0 to 1).",
+         each([](const TeskSample& s) { return s.lossRate; }));
+  Family(out, "pulvo_lost_packets", "Packets lost in the last window.",
+         each([](const TeskSample& s) { return double(s.lostPackets); }));
+  Family(out, "pulvo_estimated_packets", "Packets expected in a window.",
+         each([](const TeskSample& s) { return double(s.estimatedPackets); }));
+  Family(out, "pulvo_average_burst_size_packets",
+         "Average number of packets per loss burst in the last window.",
+         each([](const TeskSample& s) { return s.averageBurstSize; }));
+  Family(out, "pulvo_average_jitter_seconds", "Average jitter of the last window.",
+         each([](const TeskSample& s) { return s.avgJitter / 1000.0; }));
+  Family(out, "pulvo_emodel_r",
+         "ITU-T G.107 E-model rating R of the last window (93.2 for a clean path; no delay "
+         "impairment when the delay is unknown).",
+         each([](const TeskSample& s) { return s.emodelR; }));
+  Family(out, "pulvo_emodel_mos", "MOS of the last window's E-model rating (1 to 4.5).",
+         each([](const TeskSample& s) { return s.emodelMos; }));
+}
+
+void CallGauges(std::ostringstream& out, const TestDescription& test, const TeskCallSample& c) {
+  const std::string forward = Labels(test, ",direction=\"forward\"");
+  const std::string reverse = Labels(test, ",direction=\"reverse\"");
+  std::vector<ScoredWindow> windows;
+  if (c.haveForward) windows.push_back({forward, &c.forward});
+  if (c.haveReverse) windows.push_back({reverse, &c.reverse});
+  WindowGauges(out, windows);
+  const std::string labels = Labels(test);
+  Family(out, "pulvo_round_trip_answers", "Answers that came back for the last window's packets.",
+         {{labels, double(c.answers)}});
+  Family(out, "pulvo_round_trip_min_seconds",
+         "Shortest round trip of the last window, net of the reflector's residence.",
+         {{labels, c.roundTripMinMs / 1000}});
+  Family(out, "pulvo_round_trip_mean_seconds",
+         "Mean round trip of the last window, net of the reflector's residence.",
+         {{labels, c.roundTripMeanMs / 1000}});
+  Family(out, "pulvo_round_trip_max_seconds",
+         "Longest round trip of the last window, net of the reflector's residence.",
+         {{labels, c.roundTripMaxMs / 1000}});
+  // One-way delays exist only where both clocks are synchronised.
+  std::vector<LabelledValue> oneWay;
+  if (!std::isnan(c.forwardDelayMs)) oneWay.push_back({forward, c.forwardDelayMs / 1000});
+  if (!std::isnan(c.reverseDelayMs)) oneWay.push_back({reverse, c.reverseDelayMs / 1000});
+  Family(out, "pulvo_one_way_delay_seconds",
+         "Mean one-way delay of the last window (both clocks synchronised).", oneWay);
 }
 
 }  // namespace
@@ -138,6 +211,15 @@ std::string ReceiverSampleLine(const TestDescription& test, double time,
   return line.Finish();
 }
 
+std::string CallSampleLine(const TestDescription& test, double time, const char* direction,
+                           const TeskSample& s, const TeskCallSample& call) {
+  JsonLine line("sample", test, time);
+  WriteCallSampleMembers(line.writer(), direction, s, call);
+  WriteEModelMembers(line.writer(), s);
+  Parameters(line.writer(), test);
+  return line.Finish();
+}
+
 std::string EndLine(const TestDescription& test, double time, int exitCode,
                     const std::string& reason, unsigned int samples) {
   JsonLine line("end", test, time);
@@ -165,26 +247,8 @@ std::string PrometheusText(const TestDescription& test, const MetricsState& stat
   if (state.haveSenderSample) {
     Gauge(out, "pulvo_sent_packets", "Test packets sent so far.", labels, state.sentPackets);
   }
-  if (state.haveReceiverSample) {
-    const TeskSample& r = state.receiver;
-    Gauge(out, "pulvo_mos", "Mean opinion score of the last window (1 to 5; 0 when rejected).",
-          labels, r.mos);
-    Gauge(out, "pulvo_loss_ratio", "Loss rate of the last window (0 to 1).", labels, r.lossRate);
-    Gauge(out, "pulvo_lost_packets", "Packets lost in the last window.", labels, r.lostPackets);
-    Gauge(out, "pulvo_estimated_packets", "Packets expected in a window.", labels,
-          r.estimatedPackets);
-    Gauge(out, "pulvo_average_burst_size_packets",
-          "Average number of packets per loss burst in the last window.", labels,
-          r.averageBurstSize);
-    Gauge(out, "pulvo_average_jitter_seconds", "Average jitter of the last window.", labels,
-          r.avgJitter / 1000.0);
-    Gauge(out, "pulvo_emodel_r",
-          "ITU-T G.107 E-model rating R of the last window (93.2 for a clean path; no delay "
-          "impairment when the delay is unknown).",
-          labels, r.emodelR);
-    Gauge(out, "pulvo_emodel_mos", "MOS of the last window's E-model rating (1 to 4.5).", labels,
-          r.emodelMos);
-  }
+  if (state.haveReceiverSample) WindowGauges(out, {{labels, &state.receiver}});
+  if (state.haveCallSample) CallGauges(out, test, state.call);
   return out.str();
 }
 
@@ -231,6 +295,22 @@ void LiveOutputs::ReceiverSample(double time, const TeskSample& sample) {
   metrics.haveReceiverSample = true;
   metrics.receiver = sample;
   Record(time, ReceiverSampleLine(test, time, sample));
+}
+
+void LiveOutputs::CallSample(double time, const TeskCallSample& sample) {
+  std::lock_guard<std::mutex> lock(mutex);
+  metrics.haveCallSample = true;
+  metrics.call = sample;
+  if (sample.haveForward) {
+    samples++;
+    WriteLine(CallSampleLine(test, time, "forward", sample.forward, sample));
+  }
+  if (sample.haveReverse) {
+    samples++;
+    WriteLine(CallSampleLine(test, time, "reverse", sample.reverse, sample));
+  }
+  metrics.lastSampleTime = time;
+  WriteMetrics(nullptr);
 }
 
 void LiveOutputs::Record(double time, const std::string& line) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tesk_call.h"
 #include "tesk_sample.h"
 
 // One parameter of a test as it appears in the outputs: a text or a number.
@@ -27,7 +28,7 @@ struct TestParameter {
 
 // What a reader needs to tell tests apart.
 struct TestDescription {
-  std::string command;  // "send" or "recv"
+  std::string command;  // "send", "recv" or "call"
   unsigned int testId = 0;
   std::vector<TestParameter> parameters;  // in output order
   std::string localEnd, remoteEnd;        // "addr:port", "[v6]:port"; remote empty for recv
@@ -42,6 +43,9 @@ std::string StartLine(const TestDescription& test, double time);
 std::string SenderSampleLine(const TestDescription& test, double time, unsigned int sentPackets);
 std::string ReceiverSampleLine(const TestDescription& test, double time,
                                const TeskSample& sample);
+// A call's direction ("forward" or "reverse") with the round trip.
+std::string CallSampleLine(const TestDescription& test, double time, const char* direction,
+                           const TeskSample& sample, const TeskCallSample& call);
 std::string EndLine(const TestDescription& test, double time, int exitCode,
                     const std::string& reason, unsigned int samples);
 
@@ -53,6 +57,8 @@ struct MetricsState {
   unsigned int sentPackets = 0;
   bool haveSenderSample = false;
   double lastSampleTime = 0;  // 0 before the first sample
+  bool haveCallSample = false;  // a call's directions, each labelled
+  TeskCallSample call;
 };
 
 // The Prometheus text exposition of the state, with # HELP and # TYPE.
@@ -75,6 +81,8 @@ class LiveOutputs {
   void Start(double time);
   void SenderSample(double time, unsigned int sentPackets);
   void ReceiverSample(double time, const TeskSample& sample);
+  // One line per scored direction; the metrics carry both.
+  void CallSample(double time, const TeskCallSample& sample);
   void End(double time, int exitCode, const std::string& reason);
 
  private:

@@ -112,8 +112,6 @@ char* SplitCommandArgument(const char* argument, CommandBuffer& buffer, char** p
   return name;
 }
 
-namespace {
-
 void PrintParametersIfVerbose(const OnOffOptionSet& options, const char* test,
                               CmdParamSetBase& params) {
   if (!options.IsVerboseDisplayOn()) return;
@@ -121,6 +119,8 @@ void PrintParametersIfVerbose(const OnOffOptionSet& options, const char* test,
             << "Beginning " << test << " test, using the following parameters: " << std::endl
             << params.PrintAllParams() << std::endl;
 }
+
+namespace {
 
 // What a runner collected, after its test: the JSON document, or an empty
 // line in text mode.
@@ -421,15 +421,17 @@ int PulvoMain::ExitCodeOf(int libraryResult) {
   return normalizeErrorCode(libraryResult);
 }
 
-namespace {
-
 std::string EndText(const std::string& address, unsigned short port) {
   if (address.find(':') != std::string::npos) return "[" + address + "]:" + std::to_string(port);
   return address + ":" + std::to_string(port);
 }
 
-TestParameter Text(const char* key, const std::string& value) { return {key, value, false, 0}; }
-TestParameter Number(const char* key, uint64_t value) { return {key, "", true, value}; }
+TestParameter TextParameter(const char* key, const std::string& value) {
+  return {key, value, false, 0};
+}
+TestParameter NumberParameter(const char* key, uint64_t value) { return {key, "", true, value}; }
+
+namespace {
 
 std::string CodecName(unsigned char codec) { return codec == 1 ? "GSM0610" : "G711"; }
 std::string FecName(unsigned char fec) {
@@ -447,12 +449,12 @@ TestDescription DescribeSender(const SenderValues& v) {
   d.localEnd = EndText(v.localAddress, v.localPort);
   d.remoteEnd = EndText(v.remoteAddress, v.remotePort);
   d.codec = CodecName(v.codec);
-  d.parameters = {Text("LocalAddress", v.localAddress), Number("LocalPort", v.localPort),
-                  Text("RemoteAddress", v.remoteAddress), Number("RemotePort", v.remotePort),
-                  Text("Codec", d.codec), Text("FEC", FecName(v.fec)),
-                  Number("StreamInterval", v.streamInterval),
-                  Number("SampleInterval", v.sampleInterval / 1000),
-                  Number("TestDuration", v.testDuration / 1000)};
+  d.parameters = {TextParameter("LocalAddress", v.localAddress), NumberParameter("LocalPort", v.localPort),
+                  TextParameter("RemoteAddress", v.remoteAddress), NumberParameter("RemotePort", v.remotePort),
+                  TextParameter("Codec", d.codec), TextParameter("FEC", FecName(v.fec)),
+                  NumberParameter("StreamInterval", v.streamInterval),
+                  NumberParameter("SampleInterval", v.sampleInterval / 1000),
+                  NumberParameter("TestDuration", v.testDuration / 1000)};
   return d;
 }
 
@@ -461,10 +463,10 @@ TestDescription DescribeReceiver(const ReceiverValues& v) {
   d.command = "recv";
   d.testId = v.testId;
   d.localEnd = EndText(v.localAddress, v.localPort);
-  d.parameters = {Text("LocalAddress", v.localAddress), Number("LocalPort", v.localPort),
-                  Number("WindowSize", v.windowSize / 1000),
-                  Number("SampleInterval", v.sampleInterval / 1000),
-                  Number("DejitterLength", v.dejitterLength), Number("Timeout", v.timeout / 1000)};
+  d.parameters = {TextParameter("LocalAddress", v.localAddress), NumberParameter("LocalPort", v.localPort),
+                  NumberParameter("WindowSize", v.windowSize / 1000),
+                  NumberParameter("SampleInterval", v.sampleInterval / 1000),
+                  NumberParameter("DejitterLength", v.dejitterLength), NumberParameter("Timeout", v.timeout / 1000)};
   return d;
 }
 
@@ -535,6 +537,8 @@ int PulvoMain::Run(int argc, char** argv) {
     if (name == reflectParams.CmdName()) {
       return ParseAndStartReflector(options, &reflectParams, parameterText);
     }
+    CallCmdParams callParams;
+    if (name == callParams.CmdName()) return ParseAndStartCall(options, &callParams, parameterText);
     std::cerr << "invalid commmand [" << name << "]" << std::endl;
     std::exit(kExitInvalidCommand);
   } catch (const PLV_exception& e) {

@@ -111,6 +111,8 @@ class PulvoMain {
                             char* parameterText);
   int ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdParams* params,
                              char* parameterText);
+  int ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* params,
+                        char* parameterText);
   // Stores every name=value pair; unknown names draw a line on standard error.
   void ParseCommandParameters(CmdParamSetBase* params, char* parameterText);
   int normalizeErrorCode(int code) { return code < 0 ? -code : code; }
@@ -146,6 +148,14 @@ class PulvoMain {
   InputWarnings optionWarnings;      // from the general options
   LiveOutputs* live = nullptr;  // lives until the process exits, as the runners do
 };
+
+// "addr:port", "[v6]:port": an end as the live outputs name it.
+std::string EndText(const std::string& address, unsigned short port);
+TestParameter TextParameter(const char* key, const std::string& value);
+TestParameter NumberParameter(const char* key, uint64_t value);
+// The parameters of a test that is about to start, with -v.
+void PrintParametersIfVerbose(const OnOffOptionSet& options, const char* test,
+                              CmdParamSetBase& params);
 
 // What the live outputs say about a test, from the values its runner gets.
 TestDescription DescribeSender(const SenderValues& v);

@@ -218,7 +218,7 @@ TEST(CaptureAnalysisTest, CodecForDynamicTypesAndTheChoiceOfStreams) {
 // the time-out counts only silence without any packet, and the interval is
 // the voice's; dropped voice packets are lost, exactly.
 TEST(CaptureAnalysisTest, SilenceComfortNoiseAndEventsAreNotLoss) {
-  for (const std::set<int> drops : {std::set<int>{}, std::set<int>{300, 1400}}) {
+  for (const std::set<int>& drops : {std::set<int>{}, std::set<int>{300, 1400}}) {
     SCOPED_TRACE(testing::Message() << drops.size() << " drops");
     CaptureAnalysisSettings settings;
     settings.window.timeout = 3000;  // shorter than the 5 s silence

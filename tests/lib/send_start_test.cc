@@ -70,17 +70,17 @@ TEST(SendStartTest, EveryBrokenRuleIsNamedInOrder) {
 TEST(SendStartTest, PacketSizeEndsTheChecks) {
   SendConfig s = Valid();
   s.packetSize = 42;
-  bool hasSink = false;
-  EXPECT_EQ(senderParameterErrors(s, hasSink),
+  bool sink = false;
+  EXPECT_EQ(senderParameterErrors(s, sink),
             (Messages{E("invalid packet size (minimum packet size is 43B)"),
                       E("invalid callback")}));
   s.packetSize = 1529;
-  hasSink = true;
-  EXPECT_EQ(senderParameterErrors(s, hasSink),
+  sink = true;
+  EXPECT_EQ(senderParameterErrors(s, sink),
             Messages{E("invalid packet size (maximum packet size is 1528B)")});
   s = Valid();
-  hasSink = false;
-  EXPECT_EQ(senderParameterErrors(s, hasSink), Messages{E("invalid callback")});
+  sink = false;
+  EXPECT_EQ(senderParameterErrors(s, sink), Messages{E("invalid callback")});
 }
 
 TEST(SendStartTest, AddressesMustFitFifteenCharacters) {

@@ -63,7 +63,9 @@ TEST(TwoWaySplitTest, EachDirectionCountsItsOwnLosses) {
     for (const DirectionPacket& p : s.forward) (p.payload.placeholder ? held : timed).insert(p.payload.seqNum);
     EXPECT_EQ(timed.size() + held.size() + c.out.size(), 300u);
     EXPECT_EQ(held.size(), c.back.size());
-    if (c.separateGaps) EXPECT_EQ(held, c.back);  // the very packets whose answers were lost
+    if (c.separateGaps) {
+      EXPECT_EQ(held, c.back);  // the very packets whose answers were lost
+    }
     EXPECT_EQ(s.reverse.size(), 300 - c.out.size() - c.back.size());
     std::set<uint32_t> reflector;
     for (const DirectionPacket& p : s.reverse) reflector.insert(p.payload.seqNum);

@@ -17,4 +17,16 @@ struct TimeOfDay {
   }
 };
 
+// `t` moved by `micros` (either sign), the microseconds kept in range.
+inline TimeOfDay plusMicros(const TimeOfDay& t, int64_t micros) {
+  const int64_t total = t.usec + micros;
+  int64_t sec = total / 1000000;
+  int64_t usec = total % 1000000;
+  if (usec < 0) {
+    usec += 1000000;
+    sec--;
+  }
+  return TimeOfDay{t.sec + sec, usec};
+}
+
 #endif  // TESK_TIME_OF_DAY_H

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "clock_sync.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
 
@@ -31,6 +32,7 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
   TESK_LOG(7, "Reflector: answering on " << config.localAddress << ":" << config.localPort);
 
   StampReflector reflector(config.limits);
+  reflector.setClockSynchronized(systemClockSynchronized());
   std::vector<uint8_t> in(kLargestDatagram), out(kLargestDatagram);
   const int64_t start = env.monotonicMicros();
   int64_t nextHousekeeping = start + int64_t{kHousekeepingMs} * 1000;

@@ -116,6 +116,7 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
   StampReflectorPacket reply;
   reply.sequence = session.nextSequence++;
   reply.ssid = request.ssid;
+  reply.errorEstimate.synchronized = clockSynchronized;
   reply.receiveTimestamp = ntpFromTimeOfDay(arrival);
   reply.senderSequence = request.sequence;
   reply.senderTimestamp = request.timestamp;

@@ -45,7 +45,7 @@ struct ReflectorCounters {
 
 class StampReflector {
  public:
-  explicit StampReflector(const ReflectorLimits& limits) : limits(limits) {}
+  explicit StampReflector(const ReflectorLimits& reflectorLimits) : limits(reflectorLimits) {}
 
   // The answer to a datagram from `from` that arrived at `arrival` (its
   // receive time, T2), written to `out` (room for `length` bytes); its
@@ -54,6 +54,9 @@ class StampReflector {
   size_t answer(const uint8_t* data, size_t length, const SocketAddress& from,
                 const TimeOfDay& arrival, uint8_t* out);
   static void stampTransmitTime(uint8_t* answer, const TimeOfDay& now);
+  // Whether answers tell the sender that this host's clock is synchronised
+  // (the S bit), so that it may take one-way delays from them.
+  void setClockSynchronized(bool synchronized) { clockSynchronized = synchronized; }
 
   // Forgets the sessions and sources idle since before `now` less the limit.
   void forgetIdle(const TimeOfDay& now);
@@ -74,6 +77,7 @@ class StampReflector {
   bool withinRate(const std::string& address, double now);
 
   const ReflectorLimits limits;
+  bool clockSynchronized = false;
   ReflectorCounters count;
   std::unordered_map<std::string, Session> sessionTable;  // address, port, session id
   std::unordered_map<std::string, Source> sources;        // address

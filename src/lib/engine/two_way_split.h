@@ -43,8 +43,8 @@ struct DirectionPacket {
 
 class TwoWaySplit {
  public:
-  TwoWaySplit(uint8_t codec, uint8_t fec, uint8_t intervalMs)
-      : codec(codec), fec(fec), interval(intervalMs) {}
+  TwoWaySplit(uint8_t codecType, uint8_t fecType, uint8_t intervalMs)
+      : codec(codecType), fec(fecType), interval(intervalMs) {}
 
   // The packets one reflection adds to each direction, in the order the
   // meters take them.

@@ -28,6 +28,16 @@ int SystemEnvironment::openSocket(unsigned long threadId, const char* address,
   return openBound(threadId, address, port, true);
 }
 
+int SystemEnvironment::openSocketOnAnyPort(unsigned long threadId, const char* address) {
+  const int result = startUdpSocketCommAnyPort(threadId, address, socketFd, &failure());
+  if (result != 0) {
+    socketFd = -1;
+    return result;
+  }
+  enableArrivalTimestamps(socketFd);
+  return 0;
+}
+
 int SystemEnvironment::openDualStackSocket(unsigned long threadId, const char* address,
                                            unsigned short port) {
   return openBound(threadId, address, port, false);

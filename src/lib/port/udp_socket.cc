@@ -85,6 +85,22 @@ int localSocketAddress(unsigned long threadId, const char* address, unsigned sho
   return 0;
 }
 
+int startUdpSocketCommAnyPort(unsigned long threadId, const char* address, int& socketFd,
+                              FailureNote* note) {
+  FailureNote discarded;
+  FailureNote& failure = note != nullptr ? *note : discarded;
+  SocketAddress local;
+  // Checked as any port would be, then port 0: bind picks a free one.
+  const int checked = localSocketAddress(threadId, address, 1, &local, failure);
+  if (checked != 0) return checked;
+  if (local.family() == AF_INET6) {
+    reinterpret_cast<sockaddr_in6*>(&local.storage)->sin6_port = 0;
+  } else {
+    reinterpret_cast<sockaddr_in*>(&local.storage)->sin_port = 0;
+  }
+  return openBoundSocket(threadId, local, address, 0, socketFd, failure, true);
+}
+
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
                        int& socketFd, FailureNote* note, bool ipv6Only) {
   // Where a caller keeps no note, the reasons are only logged.

@@ -50,6 +50,10 @@ bool makeSocketAddress(const char* text, uint16_t port, SocketAddress* out);
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,
                        int& socketFd, FailureNote* failure = nullptr, bool ipv6Only = true);
 
+// As startUdpSocketComm, bound to a port that the system chooses.
+int startUdpSocketCommAnyPort(unsigned long threadId, const char* address, int& socketFd,
+                              FailureNote* failure);
+
 // The platform's half of startUdpSocketComm: a socket of `local`'s family,
 // bound to it (`address` and `port` only name it in log lines).
 int openBoundSocket(unsigned long threadId, const SocketAddress& local, const char* address,

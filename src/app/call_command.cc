@@ -1,0 +1,96 @@
+// pulvo call: both directions of a call against a STAMP reflector.
+
+#include <iostream>
+
+#include "address_text.h"
+#include "call_results.h"
+#include "input_checks.h"
+#include "live_outputs.h"
+#include "pulvo_main.h"
+
+namespace {
+
+// Out-of-range values and codec names the library would read as another:
+// a new command refuses them rather than run a different test.
+std::string FirstCallError(CallCmdParams& params) {
+  std::string error = params.FirstValueOutOfRange();
+  if (!error.empty()) return error;
+  if (params.WasGiven("codec")) {
+    const std::string name = params.GetCodecName();
+    if (name != "G711" && name != "GSM0610") return "codec " + name + " is neither G711 nor GSM0610";
+  }
+  if (params.WasGiven("fec")) {
+    const std::string name = params.GetFecName();
+    if (name != "none" && name != "gsmpiggyback1" && name != "gsmpiggyback2" &&
+        name != "gsmpiggyback3") {
+      return "fec " + name + " is not one of none, gsmpiggyback1-3";
+    }
+  }
+  if (params.GetWindowSize() <= params.GetSampleInterval()) {
+    return "the window must be longer than the sampling interval";
+  }
+  if (params.GetTestDuration() < params.GetSampleInterval()) {
+    return "the test must last a sampling interval at least";
+  }
+  return "";
+}
+
+TestDescription DescribeCall(const TeskCallConfig& c) {
+  TestDescription d;
+  d.command = "call";
+  d.testId = c.testId;
+  d.localEnd = EndText(c.localAddress.empty() ? (IsIPv6Literal(c.remoteAddress) ? "::" : "0.0.0.0")
+                                               : c.localAddress,
+                       c.localPort);
+  d.remoteEnd = EndText(c.remoteAddress, c.remotePort);
+  d.codec = c.codec == 1 ? "GSM0610" : "G711";
+  d.parameters = {TextParameter("RemoteAddress", c.remoteAddress), NumberParameter("RemotePort", c.remotePort),
+                  TextParameter("Codec", d.codec), NumberParameter("StreamInterval", c.streamInterval),
+                  NumberParameter("WindowSize", c.windowSize / 1000),
+                  NumberParameter("SampleInterval", c.sampleInterval / 1000),
+                  NumberParameter("TestDuration", c.testDuration / 1000)};
+  return d;
+}
+
+}  // namespace
+
+int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* params,
+                                 char* parameterText) {
+  InputWarnings warnings;
+  CheckParameterText(parameterText, &warnings);
+  ParseCommandParameters(params, parameterText);
+  if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
+  PrintParametersIfVerbose(options, "Call", *params);
+  const std::string error = FirstCallError(*params);
+  if (!error.empty()) {
+    std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
+    return normalizeErrorCode(PARAMETER_ERROR);
+  }
+  TeskCallConfig config;
+  config.remoteAddress = params->GetRemoteAddr();
+  config.remotePort = static_cast<unsigned short>(params->GetRemotePort());
+  config.localAddress = params->GetLocalAddr();
+  config.localPort = static_cast<unsigned short>(params->GetLocalPort());
+  config.testDuration = static_cast<unsigned int>(params->GetTestDuration());
+  config.codec = params->GetCodec();
+  config.fec = params->GetFec();
+  config.streamInterval = static_cast<unsigned char>(params->GetStreamInterval());
+  config.windowSize = static_cast<unsigned short>(params->GetWindowSize());
+  config.sampleInterval = static_cast<unsigned short>(params->GetSampleInterval());
+  config.dejitterLength = static_cast<unsigned short>(params->GetDejitterlength());
+  config.timeout = static_cast<unsigned int>(params->GetTimeout());
+  config.testId = static_cast<unsigned int>(params->GetTestId());
+  if (!OpenLiveOutputs(DescribeCall(config))) return kExitPulvoException;
+
+  // Everything here outlives the call: the library has returned when run() does.
+  CallResults caller(config, options.IsResultsAsTextOn(), EModel(), live);
+  const int result = caller.run();
+  if (!options.IsResultsAsTextOn()) std::cout << caller.Finish() << std::endl;
+  if (options.IsVerboseDisplayOn()) {
+    std::cout << "sent = " << caller.sentPackets() << "  answers = " << caller.answers()
+              << std::endl;
+  }
+  const int exitCode = ExitCodeOf(result);
+  EndLiveOutputs(exitCode, result);
+  return exitCode;
+}

@@ -1,0 +1,43 @@
+#ifndef PULVO_CALL_RESULTS_H
+#define PULVO_CALL_RESULTS_H
+
+// The results of `pulvo call`: per tick, one text line or JSON object for
+// each direction that was scored, the round trip beside it.
+
+#include <ostream>
+#include <string>
+
+#include "result_callbacks.h"
+#include "tesk_call.h"
+
+class LiveOutputs;
+
+// "forward: test id = 1   mos = 4.05 ...  round trip = 0.21/0.25/0.4 ms
+// one-way delay = unknown  " (without the line break).
+std::string FormatCallLine(const char* direction, const TeskSample& s, const TeskCallSample& c);
+
+// "Direction" first, the designed sample members, then the round trip
+// ("RoundTripMin", "RoundTripMean", "RoundTripMax", ms), "OneWayDelay" (ms,
+// null when unknown) and "Answers".
+void WriteCallSampleMembers(JsonWriter& w, const char* direction, const TeskSample& s,
+                            const TeskCallSample& c);
+
+// The caller as the command runs it: text lines as the ticks come, or one
+// JSON array at the end; each tick also goes to the live outputs.
+class CallResults : public TeskCaller {
+ public:
+  CallResults(const TeskCallConfig& callConfig, bool asText, bool withEModel, LiveOutputs* outputs)
+      : TeskCaller(callConfig), text(asText), emodel(withEModel), live(outputs) {}
+  void onSample(const TeskCallSample& sample) override;
+  // The JSON array, closed (empty for text).
+  std::string Finish();
+
+ private:
+  void Direction(const char* name, const TeskSample& s, const TeskCallSample& c);
+
+  const bool text, emodel;
+  LiveOutputs* const live;
+  JSONSampleArray samples;
+};
+
+#endif  // PULVO_CALL_RESULTS_H

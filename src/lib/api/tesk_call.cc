@@ -1,0 +1,32 @@
+#include "tesk_call.h"
+
+#include <random>
+
+#include "call_start.h"
+#include "clock_sync.h"
+#include "test_error.h"
+
+namespace {
+
+void deliver(void* context, const TeskCallSample& sample) {
+  static_cast<TeskCaller*>(context)->onSample(sample);
+}
+
+uint16_t drawSessionId() {
+  std::random_device source;
+  return static_cast<uint16_t>(1 + source() % 65535);
+}
+
+}  // namespace
+
+int TeskCaller::run() {
+  const uint16_t ssid = config.sessionId != 0 ? config.sessionId : drawSessionId();
+  const CallConfig call = callConfigOf(config, ssid, systemClockSynchronized());
+  SystemEnvironment env;
+  CallReport report;
+  const TestOutcome outcome = runCall(call, CallSink{&deliver, this}, env, &report);
+  sent = report.sent;
+  answered = static_cast<unsigned int>(report.answers);
+  setLastTestError(outcome.reason);
+  return outcome.code;
+}

@@ -1,0 +1,68 @@
+#ifndef TESK_CALL_SESSION_H
+#define TESK_CALL_SESSION_H
+
+// A call's measurement apart from its socket and clock: it writes the
+// session-sender's packets, takes the reflector's answers and, at each
+// tick, scores both directions with a meter of their own (the answers split
+// into two packet streams by TwoWaySplit) and sums up the round trips of
+// the packets sent in the window.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "meter.h"
+#include "tesk_call.h"
+#include "time_of_day.h"
+#include "two_way_split.h"
+
+struct CallSettings {
+  uint8_t codec = 0;
+  uint8_t fec = 0;
+  uint8_t streamInterval = 20;  // ms
+  uint16_t packetLength = 160;  // UDP payload; never below the STAMP base
+  uint16_t sessionId = 1;
+  bool clockSynchronized = false;  // this host's clock, for the S bit
+  WindowSettings window;
+};
+
+class CallSession {
+ public:
+  enum class Tick { WarmUp, Sample, Nothing, GaveUp };
+
+  explicit CallSession(const CallSettings& settings);
+
+  // The next request, stamped `now` (T1), into `out`; its length.
+  size_t request(const TimeOfDay& now, uint8_t* out);
+  // A datagram that came from the reflector at `arrival` (T4): false when
+  // it is no answer to a request of this session, which is then ignored.
+  bool takeAnswer(const uint8_t* data, size_t length, const TimeOfDay& arrival);
+
+  // The first tick's time: no sample before a whole window has passed.
+  void begin(const TimeOfDay& start);
+  // The window that ends at `now`; answers may have come in since.
+  Tick tick(const TimeOfDay& now, TeskCallSample* sample);
+
+  uint32_t sent() const { return nextSequence; }
+  uint64_t answers() const { return answered; }
+  uint64_t strays() const { return ignored; }
+
+ private:
+  struct Trip {
+    double sent;       // T1, this host's seconds
+    double roundTrip;  // s
+    double forward, reverse;  // one-way transit, s, NaN when not both synchronised
+  };
+  void summarizeTrips(double windowStart, double windowEnd, TeskCallSample* sample);
+
+  const CallSettings settings;
+  TwoWaySplit split;
+  Meter forward, reverse;
+  uint32_t nextSequence = 0;
+  uint64_t answered = 0, ignored = 0;
+  std::deque<Trip> trips;  // by send time
+  std::vector<DirectionPacket> forwardPackets, reversePackets;  // reused
+};
+
+#endif  // TESK_CALL_SESSION_H

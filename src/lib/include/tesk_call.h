@@ -1,0 +1,65 @@
+#ifndef TESK_CALL_H
+#define TESK_CALL_H
+
+// Both directions of a call, measured against a STAMP session-reflector
+// (RFC 8762, RFC 8972): packets paced as the sender paces its stream go to
+// the reflector, and every sampling interval each direction's window is
+// scored as the receive test scores its own, with the round trip beside it.
+
+#include <string>
+
+#include "tesk_errors.h"
+#include "tesk_export.h"
+#include "tesk_sample.h"
+
+// One sampling tick of a call.
+struct TeskCallSample {
+  // The window of each direction: forward (to the reflector) and reverse
+  // (back). A direction whose window received nothing has no sample.
+  bool haveForward = false, haveReverse = false;
+  TeskSample forward, reverse;
+  // Answers that came back for the packets sent in the window, and their
+  // round trips net of the reflector's residence, ms (NaN without answers).
+  unsigned int answers = 0;
+  double roundTripMinMs = 0, roundTripMeanMs = 0, roundTripMaxMs = 0;
+  // One-way delays, ms: known only when both ends say their clocks are
+  // synchronised (the STAMP error estimate's S bit); NaN otherwise.
+  double forwardDelayMs = 0, reverseDelayMs = 0;
+};
+
+struct TeskCallConfig {
+  std::string remoteAddress = "127.0.0.1";
+  unsigned short remotePort = 862;
+  std::string localAddress;  // empty: any address of the remote address's family
+  unsigned short localPort = 0;  // 0: any
+  unsigned int testDuration = 12000;  // ms
+  unsigned char codec = 0;            // 0 G711, 1 GSM0610
+  unsigned char fec = 0;              // 0 none, 1-3 gsmpiggyback1-3
+  unsigned char streamInterval = 20;  // ms
+  unsigned short windowSize = 4000;   // ms
+  unsigned short sampleInterval = 1000;  // ms
+  unsigned short dejitterLength = 120;   // ms
+  unsigned int timeout = 30000;  // ms without an answer before the call gives up
+  unsigned int testId = 1;
+  unsigned short sessionId = 0;  // RFC 8972 SSID; 0: one is drawn at random
+};
+
+class TESK_EXPORT TeskCaller {
+ public:
+  explicit TeskCaller(const TeskCallConfig& callConfig) : config(callConfig) {}
+  virtual ~TeskCaller() = default;
+
+  // Called on the calling thread for every tick that scored a direction.
+  virtual void onSample(const TeskCallSample&) {}
+
+  // Runs the whole call; 0 or a TeskError (the reason in the last error text).
+  int run();
+  unsigned int sentPackets() const { return sent; }
+  unsigned int answers() const { return answered; }
+
+ private:
+  const TeskCallConfig config;
+  unsigned int sent = 0, answered = 0;
+};
+
+#endif  // TESK_CALL_H
