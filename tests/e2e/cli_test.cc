@@ -286,3 +286,71 @@ TEST(CliTest, ReflectorAnswersAndCounts) {
 }
 
 }  // namespace
+
+namespace {
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
+  return n;
+}
+
+// pulvo call against pulvo reflect, over IPv6 and IPv4 to one reflector on
+// "::": each tick scores both directions, clean on loopback, with the round
+// trip; the live outputs label each direction. A caller without a reflector
+// and bad values are errors.
+TEST(CliTest, CallScoresBothDirectionsAgainstTheReflector) {
+  const uint16_t port = FreeUdpPort(true);
+  auto reflector = StartPulvo({"reflect:la=::,lp=" + std::to_string(port) + ",du=20"});
+  ASSERT_TRUE(WaitForUdpPort(port));
+  const TempDir dir;
+  const std::string lines = dir.path() + "/call.jsonl", metrics = dir.path() + "/call.prom";
+  const ProcessResult v6 =
+      Pulvo({"-j", "--json-lines", lines, "--metrics", metrics,
+             "call:ra=::1,rp=" + std::to_string(port) + ",td=6"});
+  EXPECT_EQ(v6.exitCode, 0) << v6.err;
+  EXPECT_EQ(Count(v6.out, "{\"Direction\":\"forward\",\"TestId\":1,\"MOS\":"), 3u) << v6.out;
+  EXPECT_EQ(Count(v6.out, "{\"Direction\":\"reverse\",\"TestId\":1,\"MOS\":"), 3u) << v6.out;
+  EXPECT_EQ(Count(v6.out, "\"LostPackets\":0,\"EstimatedPackets\":200,"), 6u) << v6.out;
+  EXPECT_EQ(Count(v6.out, "\"OneWayDelay\":"), 6u);
+  EXPECT_EQ(Count(v6.out, "\"RoundTripMean\":null"), 0u);
+  const std::string jsonLines = dir.ReadFile("call.jsonl");
+  EXPECT_EQ(Count(jsonLines, "\"Event\":\"sample\",\"Time\":"), 6u) << jsonLines;
+  EXPECT_EQ(Count(jsonLines, "\"Command\":\"call\",\"Direction\":\"reverse\""), 3u);
+  const std::string prom = dir.ReadFile("call.prom");
+  EXPECT_NE(prom.find("pulvo_loss_ratio{command=\"call\",test_id=\"1\",local=\"[::]:0\",remote=\"[::1]:" +
+                      std::to_string(port) + "\",codec=\"G711\",direction=\"reverse\"} 0\n"),
+            std::string::npos)
+      << prom;
+  EXPECT_NE(prom.find("# TYPE pulvo_round_trip_mean_seconds gauge\n"), std::string::npos);
+
+  const ProcessResult v4 = Pulvo({"call:ra=127.0.0.1,rp=" + std::to_string(port) + ",td=5"});
+  EXPECT_EQ(v4.exitCode, 0) << v4.err;
+  const std::vector<std::string> text = Lines(v4.out);
+  ASSERT_EQ(text.size(), 4u) << v4.out;
+  EXPECT_EQ(text[0].rfind("forward: test id = 1   mos = ", 0), 0u) << text[0];
+  EXPECT_EQ(text[1].rfind("reverse: test id = 1   mos = ", 0), 0u) << text[1];
+  EXPECT_NE(text[1].find("  one-way delay = "), std::string::npos);
+  reflector->Signal(SIGINT);
+  EXPECT_EQ(reflector->Wait(30).exitCode, 0);
+
+  const ProcessResult silent = Pulvo({"call:rp=" + std::to_string(FreeUdpPort()) + ",td=2"});
+  EXPECT_NE(silent.exitCode, 0);
+  EXPECT_NE(silent.err.find("no answer from the reflector"), std::string::npos) << silent.err;
+  const struct {
+    const char* parameters;
+    const char* error;
+  } bad[] = {
+      {"call:co=G729", "pulvo: PARAMETER_ERROR: codec G729 is neither G711 nor GSM0610\n"},
+      {"call:ws=2,sai=2", "pulvo: PARAMETER_ERROR: the window must be longer than the sampling interval\n"},
+      {"call:ra=999.1.1.1", "remote_address 999.1.1.1 is not a valid IP address"},
+      {"call:rp=0", "remoteport 0 is out of its range"},
+  };
+  for (const auto& b : bad) {
+    const ProcessResult r = Pulvo({b.parameters});
+    EXPECT_EQ(r.exitCode, 4) << b.parameters;
+    EXPECT_NE(r.err.find(b.error), std::string::npos) << r.err;
+  }
+}
+
+}  // namespace

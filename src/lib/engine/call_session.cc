@@ -17,7 +17,7 @@ double unixSeconds(uint64_t ntp) { return timeOfDayFromNtp(ntp).seconds(); }
 
 CallSession::CallSession(const CallSettings& callSettings)
     : settings(callSettings),
-      split(callSettings.codec, callSettings.fec, callSettings.streamInterval),
+      directions(callSettings.codec, callSettings.fec, callSettings.streamInterval),
       forward(callSettings.window, "Call(forward): "),
       reverse(callSettings.window, "Call(reverse): ") {}
 
@@ -48,11 +48,7 @@ bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay
   r.t2 = answer.receiveTimestamp;
   r.t3 = answer.timestamp;
   r.t4 = arrival;
-  forwardPackets.clear();
-  reversePackets.clear();
-  split.add(r, &forwardPackets, &reversePackets);
-  for (const DirectionPacket& p : forwardPackets) forward.add(p.arrival, p.payload);
-  for (const DirectionPacket& p : reversePackets) reverse.add(p.arrival, p.payload);
+  hold(r);
 
   Trip trip{unixSeconds(r.t1), TwoWaySplit::roundTrip(r), kUnknown, kUnknown};
   if (settings.clockSynchronized && answer.errorEstimate.synchronized) {
@@ -64,6 +60,37 @@ bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay
   while (at != trips.begin() && std::prev(at)->sent > trip.sent) --at;
   trips.insert(at, trip);
   return true;
+}
+
+void CallSession::split(const Reflection& r) {
+  forwardPackets.clear();
+  reversePackets.clear();
+  directions.add(r, &forwardPackets, &reversePackets);
+  for (const DirectionPacket& p : forwardPackets) forward.add(p.arrival, p.payload);
+  for (const DirectionPacket& p : reversePackets) reverse.add(p.arrival, p.payload);
+}
+
+void CallSession::hold(const Reflection& r) {
+  // A straggler whose gap was judged already, or a copy: taken as it comes.
+  if (r.reflectorSequence < nextReflector) return split(r);
+  held.emplace(r.reflectorSequence, r);
+  releaseInOrder();
+}
+
+void CallSession::releaseInOrder() {
+  while (!held.empty() && held.begin()->first == nextReflector) {
+    split(held.begin()->second);
+    held.erase(held.begin());
+    nextReflector++;
+  }
+}
+
+void CallSession::settle(const TimeOfDay& now) {
+  const double horizon = now.seconds() - settings.window.dejitterLength / 1000.0;
+  while (!held.empty() && held.begin()->second.t4.seconds() <= horizon) {
+    nextReflector = held.begin()->first;  // the answers before it are lost
+    releaseInOrder();
+  }
 }
 
 void CallSession::begin(const TimeOfDay& start) {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <vector>
 
 #include "meter.h"
@@ -39,6 +40,11 @@ class CallSession {
   // it is no answer to a request of this session, which is then ignored.
   bool takeAnswer(const uint8_t* data, size_t length, const TimeOfDay& arrival);
 
+  // Answers held back for a missing one of the reflector's numbers are
+  // taken as they stand once they have waited the de-jitter length: call
+  // before each tick with the time of day.
+  void settle(const TimeOfDay& now);
+
   // The first tick's time: no sample before a whole window has passed.
   void begin(const TimeOfDay& start);
   // The window that ends at `now`; answers may have come in since.
@@ -55,13 +61,22 @@ class CallSession {
     double forward, reverse;  // one-way transit, s, NaN when not both synchronised
   };
   void summarizeTrips(double windowStart, double windowEnd, TeskCallSample* sample);
+  // Hands answers to the split in the reflector's order.
+  void hold(const Reflection& r);
+  void releaseInOrder();
+  void split(const Reflection& r);
 
   const CallSettings settings;
-  TwoWaySplit split;
+  TwoWaySplit directions;
   Meter forward, reverse;
   uint32_t nextSequence = 0;
   uint64_t answered = 0, ignored = 0;
   std::deque<Trip> trips;  // by send time
+  // An answer overtaken on the way back would make its gap look like lost
+  // answers (and so hide forward losses): answers wait here, by the
+  // reflector's number, until the numbers before theirs are in.
+  std::map<uint32_t, Reflection> held;
+  uint32_t nextReflector = 0;
   std::vector<DirectionPacket> forwardPackets, reversePackets;  // reused
 };
 

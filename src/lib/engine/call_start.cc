@@ -130,6 +130,7 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
     if (now >= s.nextScore) {
       // The tick's time of day: the start plus whole sampling intervals.
       const TimeOfDay tickTime = plusMicros(start, s.tickIndex * tickStep);
+      session.settle(env.timeOfDay());
       TeskCallSample sample;
       const CallSession::Tick t = session.tick(tickTime, &sample);
       if (t == CallSession::Tick::Sample) sink.deliver(sink.context, sample);
