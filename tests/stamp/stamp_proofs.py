@@ -10,6 +10,10 @@
 2. The same exchange captured by tcpdump and decoded by tshark's TWAMP-test
    dissector, field by field.
 3. A source outside the allow-list gets no answer and is counted.
+4. pulvo call against a reflector that scapy's STAMP layer builds (its
+   answers, and the parsing of pulvo's requests, are scapy's), which drops
+   chosen requests and answers: each direction's windows count exactly its
+   own drops; tshark decodes the call's requests.
 
 Usage: stamp_proofs.py BUILD_DIR   (needs root for tcpdump on lo)
 """
@@ -20,6 +24,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 from scapy.all import UDP
@@ -117,6 +122,102 @@ def tshark_proof(port):
           % [r[6] for r in answers])
 
 
+class ScapyReflector(threading.Thread):
+    """A STAMP session-reflector made of scapy's layers. Requests whose
+    sequence is in `drop_requests` are never answered (lost on the way out);
+    answers whose own sequence is in `drop_answers` are numbered but never
+    sent (lost on the way back)."""
+
+    def __init__(self, drop_requests, drop_answers):
+        super().__init__(daemon=True)
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.settimeout(0.2)
+        self.port = self.sock.getsockname()[1]
+        self.drop_requests, self.drop_answers = drop_requests, drop_answers
+        self.requests, self.bad, self.stopping = [], 0, False
+
+    def run(self):
+        own = 0
+        while not self.stopping:
+            try:
+                data, peer = self.sock.recvfrom(4096)
+            except socket.timeout:
+                continue
+            t2 = ntp_now()
+            try:
+                req = Request(data, _parent=UDP(len=8 + len(data)))
+            except Exception:  # noqa: BLE001 -- any parse failure is a bad request
+                self.bad += 1
+                continue
+            self.requests.append((len(data), req.seq, req.ssid,
+                                  [(t.type, t.len) for t in req.tlv_objects]))
+            if req.seq in self.drop_requests:
+                continue
+            # scapy's time stamp fields hold seconds since 1900 (a decimal)
+            t1 = req.ts
+            answer = Reflection(seq=own, ssid=req.ssid, ts_rx=t2, seq_sender=req.seq,
+                                ts_sender=t1, err_estimate_sender=req.err_estimate,
+                                ttl_sender=255, tlv_objects=req.tlv_objects)
+            answer.ts = ntp_now()
+            own += 1
+            if own - 1 in self.drop_answers:
+                continue
+            self.sock.sendto(bytes(UDP(sport=1, dport=2) / answer)[8:], peer)
+
+
+def ntp_now():
+    return time.time() + 2208988800
+
+
+def call_proof():
+    print("== pulvo call against a reflector built of scapy's STAMP layer ==")
+    drop_requests, drop_answers = {30, 31, 32, 100, 250}, {50, 51, 200}
+    reflector = ScapyReflector(drop_requests, drop_answers)
+    reflector.start()
+    capture = os.path.join(WORK, "call.pcap")
+    dump = subprocess.Popen(["tcpdump", "-i", "lo", "--immediate-mode", "-U", "-n", "-w", capture,
+                             "udp dst port %d" % reflector.port], stderr=subprocess.PIPE, text=True)
+    if "listening" not in dump.stderr.readline():
+        raise SystemExit("tcpdump did not start")
+    time.sleep(0.5)
+    out = subprocess.run([PULVO, "-j", "call:ra=127.0.0.1,rp=%d,td=8" % reflector.port],
+                         capture_output=True, text=True, timeout=60)
+    reflector.stopping = True
+    dump.send_signal(signal.SIGINT)
+    dump.wait(timeout=20)
+    check(out.returncode == 0, "the call ends with 0 (%s)" % out.stderr.strip())
+    samples = json.loads(out.stdout)
+    forward = [s for s in samples if s["Direction"] == "forward"]
+    reverse = [s for s in samples if s["Direction"] == "reverse"]
+    check(len(forward) == 5 and len(reverse) == 5,
+          "five ticks, both directions scored (%d, %d)" % (len(forward), len(reverse)))
+    # The windows of the first and the fifth tick, [0 s, 4 s) and [4 s, 8 s),
+    # tile the call.
+    check(forward[0]["LostPackets"] + forward[4]["LostPackets"] == len(drop_requests),
+          "forward: exactly the %d dropped requests (%s)"
+          % (len(drop_requests), [s["LostPackets"] for s in forward]))
+    check(reverse[0]["LostPackets"] + reverse[4]["LostPackets"] == len(drop_answers),
+          "reverse: exactly the %d dropped answers (%s)"
+          % (len(drop_answers), [s["LostPackets"] for s in reverse]))
+    check(all(s["RoundTripMin"] >= 0 and s["RoundTripMax"] < 50 and s["OneWayDelay"] is None
+              for s in samples), "round trips in range; one-way delay unknown (S bit clear)")
+    requests = reflector.requests
+    check(reflector.bad == 0 and len(requests) >= 390, "scapy parsed all %d requests" % len(requests))
+    check([r[1] for r in requests] == list(range(len(requests))), "sequence numbers 0, 1, 2, ...")
+    check(len({r[2] for r in requests}) == 1 and requests[0][2] != 0, "one session identifier")
+    check(all(r[0] == 160 and r[3] == [(1, 112)] for r in requests),
+          "G.711's 160 bytes, filled by one Extra Padding TLV of 112")
+    fields = subprocess.run(
+        ["tshark", "-r", capture, "-d", "udp.port==%d,twamp.test" % reflector.port, "-T", "fields",
+         "-e", "udp.length", "-e", "twamp.test.seq_number"],
+        capture_output=True, text=True, check=True).stdout.split("\n")
+    rows = [f.split("\t") for f in fields if f.strip()]
+    check(len(rows) == len(requests) and all(r[0] == "168" for r in rows) and
+          [int(r[1]) for r in rows] == list(range(len(rows))),
+          "tshark decodes %d requests of 168 UDP bytes numbered from 0" % len(rows))
+
+
 def main():
     port = free_port()
     reflector = subprocess.Popen([PULVO, "-j", "reflect:la=::,lp=%d,du=30" % port],
@@ -130,6 +231,8 @@ def main():
     counts = json.loads(reflector.communicate(timeout=30)[0])
     check(reflector.returncode == 0 and counts["Reflected"] == 13 and counts["Sessions"] == 3,
           "the reflector answered 13 in 3 sessions and ended at SIGINT with 0: %s" % counts)
+
+    call_proof()
 
     print("== a source outside the allow-list ==")
     port = free_port()
