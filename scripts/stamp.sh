@@ -4,5 +4,5 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh" tcpdump tshark python3-scapy python3
-PULVO_TARGET=pulvo "$root/scripts/build.sh" "$root/build" >/dev/null
+PULVO_TARGET="pulvo pulvo-relay" "$root/scripts/build.sh" "$root/build" >/dev/null
 /usr/bin/python3 "$root/tests/stamp/stamp_proofs.py" "$root/build"

@@ -51,6 +51,22 @@ TEST(ImpairmentTest, RtpDatagramsByTheirSequenceNumbers) {
   }
 }
 
+// With --stamp, a STAMP packet is numbered by its first field (the
+// sender's or the reflector's sequence).
+TEST(ImpairmentTest, StampPacketsByTheirSequenceNumbers) {
+  ImpairmentSettings s;
+  s.stamp = true;
+  s.dropSequences = {70000, 3};
+  Impairment engine(s);
+  std::vector<int64_t> dropped;
+  for (uint32_t seq : {69999u, 70000u, 3u, 4u}) {
+    std::vector<uint8_t> d(44, 0);
+    for (int i = 0; i < 4; ++i) d[i] = static_cast<uint8_t>(seq >> (24 - 8 * i));
+    if (engine.Decide(d.data(), d.size(), seq).dropped) dropped.push_back(seq);
+  }
+  EXPECT_EQ(dropped, (std::vector<int64_t>{70000, 3}));
+}
+
 // Random loss and jitter limited to a range of sequence numbers: none
 // outside it (packets 200 and 201 may still queue behind a jittered 199).
 TEST(ImpairmentTest, LossAndJitterWithinASequenceRange) {
@@ -217,6 +233,23 @@ TEST(RelayOptionsTest, ParsesEveryImpairment) {
   EXPECT_TRUE(o.recordJson);
 }
 
+// --back-X is X for the way back, with a seed of its own unless given.
+TEST(RelayOptionsTest, TwoWayOptions) {
+  const char* argv[] = {"r", "--listen", "1", "--forward", "2", "--seed", "4", "--stamp",
+                        "--loss", "0.1", "--back-loss", "0.2", "--back-delay", "7",
+                        "--back-record", "b.csv"};
+  RelayOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseRelayOptions(sizeof argv / sizeof *argv, argv, o, error)) << error;
+  EXPECT_TRUE(o.twoWay && o.impairment.stamp && o.back.stamp);
+  EXPECT_EQ(o.impairment.lossProbability, 0.1);
+  EXPECT_EQ(o.back.lossProbability, 0.2);
+  EXPECT_EQ(o.back.delayMicros, 7000);
+  EXPECT_EQ(o.impairment.delayMicros, 0);
+  EXPECT_EQ(o.back.seed, 5u);
+  EXPECT_EQ(o.backRecordPath, "b.csv");
+}
+
 TEST(RelayOptionsTest, RefusesBadArguments) {
   const std::vector<std::vector<const char*>> bad = {
       {"r", "--listen", "5000"},
@@ -230,6 +263,8 @@ TEST(RelayOptionsTest, RefusesBadArguments) {
       {"r", "--listen", "1", "--forward", "2", "--ge", "0.1"},
       {"r", "--listen", "1", "--forward", "2", "--format", "xml"},
       {"r", "--listen", "1", "--forward", "2", "--bogus", "1"},
+      {"r", "--listen", "1", "--forward", "2", "--back-listen", "3"},
+      {"r", "--listen", "1", "--forward", "2", "--back-loss", "2"},
   };
   for (const auto& args : bad) {
     RelayOptions o;

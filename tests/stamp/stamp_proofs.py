@@ -14,9 +14,14 @@
    answers, and the parsing of pulvo's requests, are scapy's), which drops
    chosen requests and answers: each direction's windows count exactly its
    own drops; tshark decodes the call's requests.
+5. pulvo call through pulvo-relay, impaired differently each way, to pulvo
+   reflect: each direction's losses equal the relay's truth for that way,
+   and its MOS equals what pulvo recv reports for a one-way stream through
+   the same impairment.
 
 Usage: stamp_proofs.py BUILD_DIR   (needs root for tcpdump on lo)
 """
+import csv
 import json
 import os
 import signal
@@ -37,6 +42,7 @@ sys.path.insert(0, os.path.join(ROOT, "bench"))
 from bench_common import check, failures, free_port, wait_for_udp_port  # noqa: E402
 
 PULVO = os.path.join(sys.argv[1], "src/app/pulvo")
+RELAY = os.path.join(sys.argv[1], "tools/relay/pulvo-relay")
 WORK = tempfile.mkdtemp(prefix="pulvo-stamp-")
 
 
@@ -218,6 +224,87 @@ def call_proof():
           "tshark decodes %d requests of 168 UDP bytes numbered from 0" % len(rows))
 
 
+def relay_drops(path):
+    rows = list(csv.DictReader(open(path)))
+    return sum(1 for r in rows if r["action"] == "drop" and r["kind"] == "data")
+
+
+def through_relay(command, impairment, seconds, reflector_port=None):
+    """Runs `command` (a pulvo argument list whose target port is given as
+    {port}) through a relay with `impairment`, to a pulvo reflect or pulvo
+    recv on the far side; the command's JSON and the truth records."""
+    far, near = free_port(), free_port()
+    truth, back_truth = os.path.join(WORK, "out.csv"), os.path.join(WORK, "back.csv")
+    for path in (truth, back_truth):
+        if os.path.exists(path):
+            os.remove(path)
+    calling = any(c.startswith("call:") for c in command)
+    if calling:
+        far_end = subprocess.Popen([PULVO, "reflect:la=127.0.0.1,lp=%d,du=%d" % (far, seconds + 10)],
+                                   stdout=subprocess.DEVNULL)
+        wait_for_udp_port(far)
+    else:
+        far_end = subprocess.Popen([PULVO, "-j", "recv:la=127.0.0.1,lp=50000"],
+                                   stdout=subprocess.PIPE, text=True)
+        far = 50000
+        wait_for_udp_port(far)
+    relay = subprocess.Popen([RELAY, "--listen", str(near), "--forward", str(far), "--record", truth,
+                              "--back-record", back_truth, "--idle-exit", "3"] + impairment)
+    wait_for_udp_port(near)
+    out = subprocess.run([PULVO] + [c.replace("{port}", str(near)) for c in command],
+                         capture_output=True, text=True, timeout=seconds + 60)
+    if calling:
+        far_end.send_signal(signal.SIGINT)
+        result = out.stdout
+    else:
+        result = far_end.communicate(timeout=seconds + 60)[0]
+    far_end.wait(timeout=30)
+    relay.wait(timeout=30)
+    return json.loads(result), truth, back_truth
+
+
+def two_way_relay_proof():
+    print("== pulvo call through a two-way pulvo-relay to pulvo reflect ==")
+    # Random loss of its own each way, numbered by each way's sequence; the
+    # windows of ticks 4, 8 and 12 tile the 12 s call.
+    samples, out, back = through_relay(
+        ["-j", "call:ra=127.0.0.1,rp={port},td=12"],
+        ["--stamp", "--seed", "5", "--loss", "0.03:5-560", "--delay", "30",
+         "--back-loss", "0.05:5-540", "--back-delay", "10"], 12)
+    forward = [s for s in samples if s["Direction"] == "forward"]
+    reverse = [s for s in samples if s["Direction"] == "reverse"]
+    truth_out, truth_back = relay_drops(out), relay_drops(back)
+    check(len(forward) == 9 and len(reverse) == 9, "nine ticks, both directions")
+    check(sum(forward[i]["LostPackets"] for i in (0, 4, 8)) == truth_out,
+          "forward losses equal the way out's truth: %d" % truth_out)
+    check(sum(reverse[i]["LostPackets"] for i in (0, 4, 8)) == truth_back,
+          "reverse losses equal the way back's truth: %d" % truth_back)
+    check(all(39 <= s["RoundTripMin"] <= s["RoundTripMean"] <= s["RoundTripMax"] < 60
+              for s in samples), "round trips of 40 ms and a little: %s"
+          % sorted({round(s["RoundTripMin"], 1) for s in samples}))
+
+    # Bursts of a fixed shape and delays, different each way: every window of
+    # a direction holds the same losses, so its MOS must be the one pulvo
+    # recv gives for a one-way stream through the same impairment. The
+    # reflector answers only what reached it, so the way back is checked
+    # with a clean way out (its packets are then as many as recv's).
+    for impairment, direction, one_way in (
+            (["--drop-every", "50:3", "--delay", "30", "--back-drop-every", "40:2",
+              "--back-delay", "10"], "forward", "50:3"),
+            (["--delay", "5", "--back-drop-every", "40:2", "--back-delay", "25"], "reverse",
+             "40:2")):
+        samples, _, _ = through_relay(["-j", "call:ra=127.0.0.1,rp={port},td=8"],
+                                      ["--stamp"] + impairment, 8)
+        scores = [(s["LostPackets"], s["MOS"]) for s in samples if s["Direction"] == direction]
+        recv, _, _ = through_relay(["send:ra=127.0.0.1,rp={port},td=8,sai=1,lp=49111"],
+                                   ["--drop-every", one_way], 8)
+        expected = {(s["LostPackets"], s["MOS"]) for s in recv}
+        # (the first window may cut a burst: both ends' whole windows agree)
+        check(len(scores) == 5 and set(scores[1:]) == expected,
+              "%s: (lost, MOS) per window %s, as recv through --drop-every %s gives %s"
+              % (direction, scores, one_way, sorted(expected)))
+
+
 def main():
     port = free_port()
     reflector = subprocess.Popen([PULVO, "-j", "reflect:la=::,lp=%d,du=30" % port],
@@ -233,6 +320,7 @@ def main():
           "the reflector answered 13 in 3 sessions and ended at SIGINT with 0: %s" % counts)
 
     call_proof()
+    two_way_relay_proof()
 
     print("== a source outside the allow-list ==")
     port = free_port()

@@ -4,6 +4,7 @@
 
 #include "packet.h"
 #include "rtp_stream.h"
+#include "stamp_packet.h"
 
 const char* RelayActionName(RelayAction action) {
   switch (action) {
@@ -56,7 +57,11 @@ Decision Impairment::Decide(const uint8_t* data, size_t length, int64_t arrivalM
   Payload payload;
   // A pulvo packet starts with 'q', which is RTP version 1: the two never
   // mix up.
-  if (RtpHeader rtp; s.rtp && parseRtpHeader(data, length, &rtp)) {
+  if (s.stamp && length >= kStampBaseLength) {
+    d.sequence = (uint32_t{data[0]} << 24) | (uint32_t{data[1]} << 16) | (uint32_t{data[2]} << 8) |
+                 data[3];
+    d.dataPacket = true;
+  } else if (RtpHeader rtp; s.rtp && parseRtpHeader(data, length, &rtp)) {
     d.sequence = rtp.sequence;
     d.dataPacket = true;
   } else if (decodePacket(data, length, payload)) {

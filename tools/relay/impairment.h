@@ -40,6 +40,10 @@ struct ImpairmentSettings {
   // Whether RTP datagrams (version 2) count as data packets, numbered by
   // their 16-bit RTP sequence number: real voice streams through the relay.
   bool rtp = false;
+  // Whether STAMP test packets (RFC 8762, 44 bytes or more) count as data
+  // packets, numbered by their first field: the session-sender's sequence
+  // number on the way out, the reflector's on the way back.
+  bool stamp = false;
   // Whether datagrams that are not data packets (end-of-stream packets,
   // foreign datagrams) are impaired too.
   bool impairAll = false;

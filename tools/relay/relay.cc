@@ -23,17 +23,26 @@ const char* KindOf(const Decision& d) {
 
 Relay::Relay(const RelayOptions& relayOptions)
     : options(relayOptions),
-      truth(relayOptions.recordPath, relayOptions.recordJson),
-      impairment(relayOptions.impairment),
-      buffer(65536) {}
+      out(relayOptions.impairment, relayOptions.recordPath, relayOptions.recordJson),
+      buffer(65536) {
+  out.to = &forwardTo;
+  if (options.twoWay) {
+    back = std::make_unique<Way>(options.back, options.backRecordPath, options.recordJson);
+    back->to = &lastClient;
+  }
+}
 
 Relay::~Relay() {
   if (socketFd >= 0) closeSocket(socketFd);
 }
 
 bool Relay::Open(std::string& error) {
-  if (!truth.ok()) {
+  if (!out.truth.ok()) {
     error = "cannot write " + options.recordPath;
+    return false;
+  }
+  if (back != nullptr && !back->truth.ok()) {
+    error = "cannot write " + options.backRecordPath;
     return false;
   }
   FailureNote failure;
@@ -61,7 +70,8 @@ void Relay::Run(const std::atomic<bool>& stopping) {
   while (!stopping) {
     const int64_t now = nowMicros();
     if (Finished(now)) break;
-    SendDue(now);
+    SendDue(out, now);
+    if (back != nullptr) SendDue(*back, now);
     const int64_t wait = WaitMicros(now);
     if (wait > 0 && wait < 1000) {
       // Less than the poll's millisecond: sleep it off for a precise departure.
@@ -70,32 +80,38 @@ void Relay::Run(const std::atomic<bool>& stopping) {
     }
     ReceiveOne(static_cast<int>(std::max<int64_t>(wait, 0) / 1000));
   }
-  Flush();
+  Flush(out);
+  if (back != nullptr) Flush(*back);
 }
 
 bool Relay::Finished(int64_t now) const {
   if (options.durationSeconds > 0 && now - started >= options.durationSeconds * 1e6) return true;
-  return options.idleExitSeconds > 0 && lastArrival != 0 && queue.empty() &&
+  return options.idleExitSeconds > 0 && lastArrival != 0 && out.queue.empty() &&
+         (back == nullptr || back->queue.empty()) &&
          now - lastArrival >= options.idleExitSeconds * 1e6;
 }
 
-void Relay::SendDue(int64_t now) {
-  while (!queue.empty() && queue.begin()->first <= now) {
-    Send(queue.begin()->second, now);
-    queue.erase(queue.begin());
+void Relay::SendDue(Way& way, int64_t now) {
+  while (!way.queue.empty() && way.queue.begin()->first <= now) {
+    Send(way, way.queue.begin()->second, now);
+    way.queue.erase(way.queue.begin());
   }
   Departure release;
-  if (impairment.HeldDeadline() != 0 && impairment.HeldDeadline() <= now &&
-      impairment.ReleaseHeld(now, &release)) {
-    held.row.action = release.action;
-    Send(held, now);
+  if (way.impairment.HeldDeadline() != 0 && way.impairment.HeldDeadline() <= now &&
+      way.impairment.ReleaseHeld(now, &release)) {
+    way.held.row.action = release.action;
+    Send(way, way.held, now);
   }
 }
 
 int64_t Relay::WaitMicros(int64_t now) const {
   int64_t wait = 100000;
-  if (!queue.empty()) wait = std::min(wait, queue.begin()->first - now);
-  if (impairment.HeldDeadline() != 0) wait = std::min(wait, impairment.HeldDeadline() - now);
+  for (const Way* way : {static_cast<const Way*>(&out), static_cast<const Way*>(back.get())}) {
+    if (way == nullptr) continue;
+    if (!way->queue.empty()) wait = std::min(wait, way->queue.begin()->first - now);
+    const int64_t deadline = way->impairment.HeldDeadline();
+    if (deadline != 0) wait = std::min(wait, deadline - now);
+  }
   return wait;
 }
 
@@ -107,51 +123,56 @@ void Relay::ReceiveOne(int timeoutMs) {
   if (length < 0) return;
   if (sameEndpoint(from, forwardTo)) {
     // A reply from the far side goes back to whoever sent last.
-    if (haveClient) sendDatagram(socketFd, buffer.data(), static_cast<size_t>(length), lastClient);
+    if (!haveClient) return;
+    if (back != nullptr) {
+      Impair(*back, length, arrival);
+    } else {
+      sendDatagram(socketFd, buffer.data(), static_cast<size_t>(length), lastClient);
+    }
     return;
   }
   lastClient = from;
   haveClient = true;
-  Impair(length, arrival);
+  lastArrival = nowMicros();
+  Impair(out, length, arrival);
 }
 
-void Relay::Impair(long length, const TimeOfDay& arrival) {
+void Relay::Impair(Way& way, long length, const TimeOfDay& arrival) {
   const int64_t arrivedAt = nowMicros();
-  lastArrival = arrivedAt;
-  const Decision d = impairment.Decide(buffer.data(), static_cast<size_t>(length), arrivedAt);
-  const TruthRow row{index++, arrival.sec * 1000000 + arrival.usec, static_cast<size_t>(length),
-                     d.sequence, KindOf(d), RelayAction::Drop, 0, 0};
+  const Decision d = way.impairment.Decide(buffer.data(), static_cast<size_t>(length), arrivedAt);
+  const TruthRow row{way.index++, arrival.sec * 1000000 + arrival.usec,
+                     static_cast<size_t>(length), d.sequence, KindOf(d), RelayAction::Drop, 0, 0};
   if (d.dropped) {
-    truth.Write(row);
+    way.truth.Write(row);
     return;
   }
   if (d.held) {
-    held.bytes.assign(buffer.begin(), buffer.begin() + length);
-    held.row = row;
+    way.held.bytes.assign(buffer.begin(), buffer.begin() + length);
+    way.held.row = row;
   }
-  for (const Departure& out : d.departures) {
+  for (const Departure& departure : d.departures) {
     Pending p;
-    if (out.action == RelayAction::Swap) {
-      p = held;
+    if (departure.action == RelayAction::Swap) {
+      p = way.held;
     } else {
       p.bytes.assign(buffer.begin(), buffer.begin() + length);
       p.row = row;
     }
-    p.bytes.resize(std::min(p.bytes.size(), out.length));
-    p.row.action = out.action;
+    p.bytes.resize(std::min(p.bytes.size(), departure.length));
+    p.row.action = departure.action;
     p.row.outLength = p.bytes.size();
-    queue.emplace(out.atMicros, std::move(p));
+    way.queue.emplace(departure.atMicros, std::move(p));
   }
 }
 
-void Relay::Send(Pending& pending, int64_t at) {
-  sendDatagram(socketFd, pending.bytes.data(), pending.bytes.size(), forwardTo);
+void Relay::Send(Way& way, Pending& pending, int64_t at) {
+  sendDatagram(socketFd, pending.bytes.data(), pending.bytes.size(), *way.to);
   pending.row.departureMicros = at;
-  truth.Write(pending.row);
+  way.truth.Write(pending.row);
 }
 
 // What is still queued goes out now, so nothing is lost silently.
-void Relay::Flush() {
-  for (auto& entry : queue) Send(entry.second, nowMicros());
-  queue.clear();
+void Relay::Flush(Way& way) {
+  for (auto& entry : way.queue) Send(way, entry.second, nowMicros());
+  way.queue.clear();
 }

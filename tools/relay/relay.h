@@ -4,11 +4,13 @@
 // The relay's event loop: receives on the listen address, lets the
 // impairment decide each datagram's fate, sends what survives to the forward
 // address when it is due, and writes a truth row for every datagram and copy.
-// Replies from the forward side go back to the last sender untouched.
+// Replies from the forward side go back to the last sender: untouched, or,
+// for a two-way relay, through an impairment and a truth record of their own.
 
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,7 +26,7 @@ class Relay {
   Relay(const Relay&) = delete;
   Relay& operator=(const Relay&) = delete;
 
-  // Opens the truth record and the socket; false with `error` set when one
+  // Opens the truth records and the socket; false with `error` set when one
   // cannot be had.
   bool Open(std::string& error);
   // Runs until `stopping` is set, the duration is over or the relay has been
@@ -36,19 +38,30 @@ class Relay {
     std::vector<uint8_t> bytes;
     TruthRow row;
   };
+  // One way through the relay: its impairment, its queue and its record.
+  struct Way {
+    Way(const ImpairmentSettings& settings, const std::string& recordPath, bool json)
+        : impairment(settings), truth(recordPath, json) {}
+    Impairment impairment;
+    TruthLog truth;
+    uint64_t index = 0;
+    std::multimap<int64_t, Pending> queue;  // by departure time, arrival order among equals
+    Pending held;                           // the first packet of a swap
+    const SocketAddress* to = nullptr;
+  };
 
   bool Finished(int64_t now) const;
-  void SendDue(int64_t now);
+  void SendDue(Way& way, int64_t now);
   // How long to wait for the next datagram before something is due, µs.
   int64_t WaitMicros(int64_t now) const;
   void ReceiveOne(int timeoutMs);
-  void Impair(long length, const TimeOfDay& arrival);
-  void Send(Pending& pending, int64_t at);
-  void Flush();
+  void Impair(Way& way, long length, const TimeOfDay& arrival);
+  void Send(Way& way, Pending& pending, int64_t at);
+  void Flush(Way& way);
 
   RelayOptions options;
-  TruthLog truth;
-  Impairment impairment;
+  Way out;
+  std::unique_ptr<Way> back;  // two-way relays only
   int socketFd = -1;
   SocketAddress forwardTo;
   SocketAddress lastClient;
@@ -56,9 +69,6 @@ class Relay {
   // The clock is the time of day, as the truth rows record it.
   int64_t started = 0;
   int64_t lastArrival = 0;
-  uint64_t index = 0;
-  std::multimap<int64_t, Pending> queue;  // by departure time, arrival order among equals
-  Pending held;                           // the first packet of a swap
   std::vector<uint8_t> buffer;
 };
 

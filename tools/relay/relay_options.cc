@@ -35,12 +35,19 @@ const char* const kRelayUsage =
     "                           number (real voice streams, for example from GStreamer)\n"
     "  --impair-all [MIN]       impair end-of-stream and foreign datagrams too (those of at\n"
     "                           least MIN bytes when MIN is given)\n"
+    "  --stamp                  impair STAMP test packets (RFC 8762), numbered by the\n"
+    "                           sender's sequence number, and their answers by the\n"
+    "                           reflector's: two-way tests with pulvo call\n"
+    "  --back-OPTION ...        any impairment option above for the datagrams coming\n"
+    "                           back (for example --back-loss 0.02 --back-seed 7): they\n"
+    "                           are impaired and recorded apart (--back-record FILE)\n"
     "  --record FILE            ground truth, one row per datagram and action\n"
     "  --format csv|jsonl       record format (default csv)\n"
     "  --duration S             stop after S seconds\n"
     "  --idle-exit S            stop S seconds after the last datagram\n"
     "  --help, --version        this text, the version\n"
-    "Datagrams coming back from the forward address go to the last sender, untouched.\n";
+    "Datagrams coming back from the forward address go to the last sender, untouched\n"
+    "unless --stamp or a --back- option is given.\n";
 
 namespace {
 
@@ -95,9 +102,23 @@ bool millis(const std::string& text, long long low, int64_t& micros) {
 }  // namespace
 
 bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::string& error) {
-  ImpairmentSettings& s = o.impairment;
+  bool backSeedGiven = false;
   for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
+    std::string name = argv[i];
+    // "--back-loss" is "--loss" for the way back.
+    const bool back = name.rfind("--back-", 0) == 0 && name != "--back-record";
+    if (back) {
+      name = "--" + name.substr(7);
+      o.twoWay = true;
+      if (name == "--listen" || name == "--forward" || name == "--listen-addr" ||
+          name == "--forward-addr" || name == "--record" || name == "--format" ||
+          name == "--duration" || name == "--idle-exit" || name == "--stamp" || name == "--help" ||
+          name == "--version") {
+        error = "unknown option " + std::string(argv[i]);
+        return false;
+      }
+    }
+    ImpairmentSettings& s = back ? o.back : o.impairment;
     auto flag = [&](const char* n) { return name == n; };
     if (flag("--help") || flag("-h") || flag("--version")) {
       o.show = flag("--version") ? RelayOptions::Show::Version : RelayOptions::Show::Usage;
@@ -109,6 +130,10 @@ bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::
     }
     if (flag("--rtp")) {
       s.rtp = true;
+      continue;
+    }
+    if (flag("--stamp")) {
+      o.impairment.stamp = o.back.stamp = o.twoWay = true;
       continue;
     }
     if (flag("--impair-all")) {
@@ -138,6 +163,7 @@ bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::
     } else if (flag("--seed")) {
       ok = toInt(value, 0, INT64_MAX, n);
       s.seed = static_cast<uint64_t>(n);
+      backSeedGiven = backSeedGiven || back;
     } else if (flag("--loss")) {
       std::vector<std::string> p = split(value, ':');
       ok = (p.size() == 1 || p.size() == 2) && probability(p[0], s.lossProbability) &&
@@ -194,6 +220,9 @@ bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::
       s.truncateLength = static_cast<int>(n);
     } else if (flag("--record")) {
       o.recordPath = value;
+    } else if (flag("--back-record")) {
+      o.backRecordPath = value;
+      o.twoWay = true;
     } else if (flag("--format")) {
       ok = value == "csv" || value == "jsonl";
       o.recordJson = value == "jsonl";
@@ -210,6 +239,8 @@ bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::
       return false;
     }
   }
+  // The way back draws its own random numbers unless told otherwise.
+  if (!backSeedGiven) o.back.seed = o.impairment.seed + 1;
   if (o.listenPort == 0 || o.forwardPort == 0) {
     error = "--listen and --forward are required";
     return false;

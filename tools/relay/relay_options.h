@@ -11,6 +11,11 @@ struct RelayOptions {
   std::string forwardAddress = "127.0.0.1";
   int forwardPort = 0;
   ImpairmentSettings impairment;
+  // Two-way: the replies from the forward side are impaired too, by their
+  // own settings (the --back-* options), and recorded apart.
+  bool twoWay = false;
+  ImpairmentSettings back;
+  std::string backRecordPath;
   std::string recordPath;  // empty: no ground-truth record
   bool recordJson = false;  // JSON lines instead of CSV
   double durationSeconds = 0;  // 0: until interrupted

@@ -56,6 +56,7 @@ void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, Win
   bool late = false;
   if (p.placeholder) {
     late = st.prevLate;
+    if (p.arrived) c.received++;
   } else if (st.prevTransit == 0.0) {
     c.jitterSum += st.lastJitterStep;
     c.received++;
@@ -104,7 +105,7 @@ void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, Win
       if (s == walk.firstSeq) {
         TESK_LOG(7, config.logPrefix << "    - first packet disordered: " << s);
       }
-      if (p.placeholder) {
+      if (p.placeholder && !p.arrived) {
         // counted for nothing: nothing to take back
       } else if (late) {
         takeBack(c.lost);

@@ -30,6 +30,7 @@ Payload TwoWaySplit::packet(uint32_t sequence, double sendTime, bool placeholder
   p.fec = static_cast<int8_t>(fec);
   p.packetInterval = interval;
   p.placeholder = placeholder;
+  p.arrived = placeholder;  // it reached the reflector: received, untimed
   return p;
 }
 

@@ -47,8 +47,11 @@ struct Payload {
   // Not on the wire; what a captured RTP packet tells besides. A place
   // holder (comfort noise, a telephone event) fills its sequence number
   // and is neither voice received nor timed; a talk spurt's first packet
-  // (the RTP marker) starts a new playout after a silence.
+  // (the RTP marker) starts a new playout after a silence. A place holder
+  // that `arrived` is a packet known to have come through whose time is
+  // not (a call's request whose answer was lost): received, never timed.
   bool placeholder = false;
+  bool arrived = false;
   bool talkSpurt = false;
 
   bool isEndOfStream() const { return sendSec == 0 && sendUsec == 0; }
