@@ -19,7 +19,13 @@ for target in "${targets[@]}"; do
   corpus="$root/fuzz/corpus/${target%_fuzzer}"
   echo "== $target for ${seconds}s (seed corpus $corpus) =="
   (cd "$work" && "$root/build-fuzz/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
-     -artifact_prefix="$work/" "$work" "$corpus" 2>&1 | grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|==|SUMMARY|Done)' || true)
+     -artifact_prefix="$work/" "$work" "$corpus" > "$work/log" 2>&1 || true)
+  grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|==|SUMMARY|Done)' "$work/log" || true
+  # A sanitizer report that did not stop the run is a failure too.
+  if grep -q '^SUMMARY: ' "$work/log"; then
+    echo "$target: a sanitizer reported an error:"; grep -B5 '^SUMMARY: ' "$work/log" | head -20
+    exit 1
+  fi
   if ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* >/dev/null 2>&1; then
     echo "$target found a failing input:"; ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* 2>/dev/null
     exit 1

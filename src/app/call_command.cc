@@ -80,6 +80,7 @@ int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* p
   config.dejitterLength = static_cast<unsigned short>(params->GetDejitterlength());
   config.timeout = static_cast<unsigned int>(params->GetTimeout());
   config.testId = static_cast<unsigned int>(params->GetTestId());
+  config.keyFile = params->GetKeyFile();
   if (!OpenLiveOutputs(DescribeCall(config))) return kExitPulvoException;
 
   // Everything here outlives the call: the library has returned when run() does.
@@ -89,6 +90,10 @@ int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* p
   if (options.IsVerboseDisplayOn()) {
     std::cout << "sent = " << caller.sentPackets() << "  answers = " << caller.answers()
               << std::endl;
+  }
+  if (caller.authFailures() != 0 || caller.replays() != 0) {
+    std::cerr << "pulvo: answers not scored: " << caller.authFailures()
+              << " failed authentication, " << caller.replays() << " replayed" << std::endl;
   }
   const int exitCode = ExitCodeOf(result);
   EndLiveOutputs(exitCode, result);

@@ -153,6 +153,12 @@ ReflectCmdParams::ReflectCmdParams() {
   InitLongValueCmdParam(idle, "idle", "id", 60, 1, 86400);
   InitStrValueCmdParam(allow, "allow", "al", "");
   InitLongValueCmdParam(duration, "duration", "du", 0, 0, 2000000);
+  InitStrValueCmdParam(keyfile, "keyfile", "kf", "");
+}
+
+std::string ReflectCmdParams::GetKeyFile() {
+  Find(keyfile.GetLongName(), keyfile);
+  return keyfile.GetValueAsString();
 }
 
 std::string ReflectCmdParams::GetLocalAddr() {
@@ -187,6 +193,12 @@ CallCmdParams::CallCmdParams() {
   InitLongValueCmdParam(windowsize, "windowsize", "ws", 4, 2, 20);
   InitLongValueCmdParam(sampleinterval, "sampleinterval", "sai", 1, 1, 10);
   InitLongValueCmdParam(dejitterlength, "dejitterlength", "dj", 120, 10, 200);
+  InitStrValueCmdParam(keyfile, "keyfile", "kf", "");
+}
+
+std::string CallCmdParams::GetKeyFile() {
+  Find(keyfile.GetLongName(), keyfile);
+  return keyfile.GetValueAsString();
 }
 
 unsigned long CallCmdParams::GetTestId() { return GetValueAsULong(testid); }

@@ -100,12 +100,13 @@ class ReflectCmdParams : public CmdParamSetBase {
   unsigned long GetIdle();          // s
   std::string GetAllow();           // prefixes joined by '+'
   unsigned long GetDuration();      // ms; 0: until stopped
+  std::string GetKeyFile();         // empty: unauthenticated
   std::string FirstValueOutOfRange() {
     return FirstOutOfRange({&localport, &maxsessions, &rate, &idle, &duration});
   }
 
  private:
-  CmdParam localaddr, localport, maxsessions, rate, idle, allow, duration;
+  CmdParam localaddr, localport, maxsessions, rate, idle, allow, duration, keyfile;
 };
 
 // pulvo call: the sender's parameters toward a STAMP reflector and the
@@ -123,6 +124,7 @@ class CallCmdParams : public CmdParamSetBase {
   unsigned char GetFec();             // 0 none, 1-3 gsmpiggyback1-3
   std::string GetCodecName();
   std::string GetFecName();
+  std::string GetKeyFile();  // empty: unauthenticated
   unsigned long GetStreamInterval();  // ms
   unsigned long GetTimeout();         // ms
   unsigned long GetWindowSize();      // ms
@@ -135,7 +137,7 @@ class CallCmdParams : public CmdParamSetBase {
 
  private:
   CmdParam testid, localaddr, localport, remoteaddr, remoteport, testduration, streaminterval,
-      timeout, windowsize, sampleinterval, dejitterlength;
+      timeout, windowsize, sampleinterval, dejitterlength, keyfile;
   CodecCmdParam codec;
   CmdParam fec;
 };

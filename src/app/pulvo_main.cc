@@ -367,7 +367,8 @@ std::string FormatReflectorCounts(const TeskReflectorCounts& c) {
   line << "reflected = " << c.reflected << "  received = " << c.received
        << "  too short = " << c.tooShort << "  not allowed = " << c.notAllowed
        << "  over rate = " << c.overRate << "  over sessions = " << c.overSessions
-       << "  sessions = " << c.sessions << "  forgotten = " << c.sessionsForgotten;
+       << "  sessions = " << c.sessions << "  forgotten = " << c.sessionsForgotten
+       << "  auth failed = " << c.authFailed << "  replayed = " << c.replayed;
   return line.str();
 }
 
@@ -385,6 +386,7 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
   reflector.setPerSourceRate(static_cast<unsigned int>(params->GetRate()));
   reflector.setIdleSeconds(static_cast<unsigned int>(params->GetIdle()));
   reflector.setDuration(static_cast<unsigned int>(params->GetDuration()));
+  reflector.setKeyFile(params->GetKeyFile());
   // Prefixes are joined by '+': ',' separates the parameters.
   const std::string allow = params->GetAllow();
   for (size_t start = 0; error.empty() && start < allow.size();) {
@@ -407,7 +409,8 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
               << ",\"TooShort\":" << c.tooShort << ",\"NotAllowed\":" << c.notAllowed
               << ",\"OverRate\":" << c.overRate << ",\"OverSessions\":" << c.overSessions
               << ",\"Sessions\":" << c.sessions << ",\"Forgotten\":" << c.sessionsForgotten
-              << "}" << std::endl;
+              << ",\"AuthFailed\":" << c.authFailed << ",\"Replayed\":" << c.replayed << "}"
+              << std::endl;
   }
   // A reflector runs until it is stopped: a stop by signal is its end.
   if (result < 0) std::cerr << FailureLine(result) << std::endl;

@@ -73,7 +73,7 @@ CallTotals RunCall(const Path& out, const Path& back, unsigned seed) {
     const double atReflector = sent + out.delay + unit(random) * out.jitter + 5.3;
     const size_t answer = reflector.answer(request, length, caller, At(atReflector), reply);
     EXPECT_EQ(answer, length);
-    StampReflector::stampTransmitTime(reply, At(atReflector + 0.00005));
+    reflector.finish(reply, At(atReflector + 0.00005));
     const uint32_t reflectorSeq = reflected++;
     if (reflectorSeq >= 5 && seq <= 1440 && unit(random) < back.lossRate) {
       lostBack.insert(reflectorSeq);

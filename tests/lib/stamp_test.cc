@@ -97,7 +97,7 @@ TEST(StampReflectorTest, AnswersInKindAndCountsPerSession) {
   EXPECT_EQ(out[44], kStampTlvUnrecognized);
   EXPECT_EQ(out[52], kStampTlvMalformed);
 
-  StampReflector::stampTransmitTime(out.data(), TimeOfDay{1700000001, 0});
+  reflector.finish(out.data(), TimeOfDay{1700000001, 0});
   decodeStampReflector(out.data(), 60, &reply);
   EXPECT_EQ(reply.timestamp, ntpFromTimeOfDay(TimeOfDay{1700000001, 0}));
 }

@@ -4,6 +4,8 @@
 
 #include "call_start.h"
 #include "clock_sync.h"
+#include "stamp_auth.h"
+#include "tesk_errors.h"
 #include "test_error.h"
 
 namespace {
@@ -21,12 +23,19 @@ uint16_t drawSessionId() {
 
 int TeskCaller::run() {
   const uint16_t ssid = config.sessionId != 0 ? config.sessionId : drawSessionId();
-  const CallConfig call = callConfigOf(config, ssid, systemClockSynchronized());
+  CallConfig call = callConfigOf(config, ssid, systemClockSynchronized());
+  std::string error;
+  if (!config.keyFile.empty() && !readStampKeyFile(config.keyFile, &call.settings.key, &error)) {
+    setLastTestError(error);
+    return PARAMETER_ERROR;
+  }
   SystemEnvironment env;
   CallReport report;
   const TestOutcome outcome = runCall(call, CallSink{&deliver, this}, env, &report);
   sent = report.sent;
   answered = static_cast<unsigned int>(report.answers);
+  authFailed = static_cast<unsigned int>(report.authFailures);
+  replayed = static_cast<unsigned int>(report.replays);
   setLastTestError(outcome.reason);
   return outcome.code;
 }

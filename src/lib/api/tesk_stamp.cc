@@ -1,6 +1,7 @@
 #include "tesk_stamp.h"
 
 #include "reflect_start.h"
+#include "stamp_auth.h"
 #include "test_error.h"
 
 TeskReflector::TeskReflector(std::string address, unsigned short port)
@@ -24,12 +25,18 @@ int TeskReflector::run() {
     parseAddressPrefix(prefix, &config.limits.allowed.emplace_back());
   }
   config.durationMs = duration;
+  std::string error;
+  if (!keyFile.empty() && !readStampKeyFile(keyFile, &config.key, &error)) {
+    setLastTestError(error);
+    return PARAMETER_ERROR;
+  }
   ReflectReport report;
   const TestOutcome outcome = runReflector(config, &report);
   setLastTestError(outcome.reason);
   const ReflectorCounters& c = report.counters;
   lastCounts = TeskReflectorCounts{c.received,     c.reflected,    c.tooShort,
                                    c.notAllowed,   c.overRate,     c.overSessions,
-                                   c.sessionsForgotten, report.sessions};
+                                   c.sessionsForgotten, report.sessions, c.authFailed,
+                                   c.replayed};
   return outcome.code;
 }

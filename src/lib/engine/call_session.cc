@@ -27,18 +27,30 @@ size_t CallSession::request(const TimeOfDay& now, uint8_t* out) {
   packet.timestamp = ntpFromTimeOfDay(now);
   packet.errorEstimate.synchronized = settings.clockSynchronized;
   packet.ssid = settings.sessionId;
-  const size_t length = std::max<size_t>(settings.packetLength, kStampBaseLength);
-  encodeStampSender(packet, length, out);
+  const size_t length = std::max<size_t>(settings.packetLength, stampBaseLength(mode()));
+  encodeStampSender(packet, length, out, mode());
+  if (!settings.key.empty()) signStampPacket(settings.key, out);
   return length;
 }
 
 bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay& arrival) {
   StampReflectorPacket answer;
   // A reflector of RFC 8762 alone leaves the session identifier zero.
-  if (!decodeStampReflector(data, length, &answer) || answer.senderSequence >= nextSequence ||
+  if (!decodeStampReflector(data, length, &answer, mode()) ||
+      answer.senderSequence >= nextSequence ||
       (answer.ssid != settings.sessionId && answer.ssid != 0)) {
     ignored++;
     return false;
+  }
+  if (!settings.key.empty()) {
+    if (!stampPacketSigned(settings.key, data, length)) {
+      authFailed++;
+      return false;
+    }
+    if (!answerNumbers.accept(answer.sequence)) {
+      replayed++;
+      return false;
+    }
   }
   answered++;
   Reflection r;

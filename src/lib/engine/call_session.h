@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "meter.h"
+#include "stamp_auth.h"
+#include "stamp_packet.h"
 #include "tesk_call.h"
 #include "time_of_day.h"
 #include "two_way_split.h"
@@ -26,6 +28,7 @@ struct CallSettings {
   uint16_t sessionId = 1;
   bool clockSynchronized = false;  // this host's clock, for the S bit
   WindowSettings window;
+  StampKey key;  // not empty: authenticated mode
 };
 
 class CallSession {
@@ -53,6 +56,10 @@ class CallSession {
   uint32_t sent() const { return nextSequence; }
   uint64_t answers() const { return answered; }
   uint64_t strays() const { return ignored; }
+  // Authenticated mode: answers without a valid HMAC, and answers whose
+  // reflector sequence number came before (replays); neither is scored.
+  uint64_t authFailures() const { return authFailed; }
+  uint64_t replays() const { return replayed; }
 
  private:
   struct Trip {
@@ -66,11 +73,16 @@ class CallSession {
   void releaseInOrder();
   void split(const Reflection& r);
 
+  StampMode mode() const {
+    return settings.key.empty() ? StampMode::Unauthenticated : StampMode::Authenticated;
+  }
+
   const CallSettings settings;
   TwoWaySplit directions;
   Meter forward, reverse;
   uint32_t nextSequence = 0;
-  uint64_t answered = 0, ignored = 0;
+  uint64_t answered = 0, ignored = 0, authFailed = 0, replayed = 0;
+  ReplayWindow answerNumbers;  // authenticated mode
   std::deque<Trip> trips;  // by send time
   // An answer overtaken on the way back would make its gap look like lost
   // answers (and so hide forward losses): answers wait here, by the

@@ -93,7 +93,7 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
 
   const CallSettings& settings = config.settings;
   CallSession session(settings);
-  std::vector<uint8_t> out(std::max<size_t>(settings.packetLength, kStampBaseLength));
+  std::vector<uint8_t> out(std::max<size_t>(settings.packetLength, kStampAuthLength));
   std::vector<uint8_t> in(kLargestDatagram);
 
   const TimeOfDay start = env.timeOfDay();
@@ -167,6 +167,8 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
   env.closeSocket();
   report->sent = session.sent();
   report->answers = session.answers();
+  report->authFailures = session.authFailures();
+  report->replays = session.replays();
   if (code == 0 && session.answers() == 0 && session.sent() != 0 && !env.stopRequested()) {
     TESK_LOG_FAILURE(env.failure(), 7, "", "Call: no answer from the reflector");
     code = TIMEOUT_ERROR;

@@ -33,6 +33,7 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
 
   StampReflector reflector(config.limits);
   reflector.setClockSynchronized(systemClockSynchronized());
+  reflector.setKey(config.key);
   std::vector<uint8_t> in(kLargestDatagram), out(kLargestDatagram);
   const int64_t start = env.monotonicMicros();
   int64_t nextHousekeeping = start + int64_t{kHousekeepingMs} * 1000;
@@ -64,7 +65,7 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
     const size_t answer =
         reflector.answer(in.data(), static_cast<size_t>(length), from, arrival, out.data());
     if (answer == 0) continue;
-    StampReflector::stampTransmitTime(out.data(), env.timeOfDay());
+    reflector.finish(out.data(), env.timeOfDay());
     if (env.send(out.data(), answer, from) < 0) {
       TESK_LOG(7, "Reflector: cannot answer: " << env.lastSendError());
     }

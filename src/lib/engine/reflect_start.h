@@ -18,6 +18,7 @@ struct ReflectConfig {
   uint16_t localPort = 862;
   ReflectorLimits limits;
   uint32_t durationMs = 0;  // 0: until stopped
+  StampKey key;             // not empty: authenticated mode
 };
 
 struct ReflectReport {

@@ -80,8 +80,12 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
                               const TimeOfDay& arrival, uint8_t* out) {
   count.received++;
   StampSenderPacket request;
-  if (!decodeStampSender(data, length, &request)) {
+  if (!decodeStampSender(data, length, &request, mode())) {
     count.tooShort++;
+    return 0;
+  }
+  if (!key.empty() && !stampPacketSigned(key, data, length)) {
+    count.authFailed++;
     return 0;
   }
   uint8_t address[16];
@@ -97,21 +101,25 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
     count.overRate++;
     return 0;
   }
-  std::string key = source;
-  key.push_back(static_cast<char>(port >> 8));
-  key.push_back(static_cast<char>(port));
-  key.push_back(static_cast<char>(request.ssid >> 8));
-  key.push_back(static_cast<char>(request.ssid));
-  auto found = sessionTable.find(key);
+  std::string name = source;  // the session's: address, port and identifier
+  name.push_back(static_cast<char>(port >> 8));
+  name.push_back(static_cast<char>(port));
+  name.push_back(static_cast<char>(request.ssid >> 8));
+  name.push_back(static_cast<char>(request.ssid));
+  auto found = sessionTable.find(name);
   if (found == sessionTable.end()) {
     if (sessionTable.size() >= limits.maxSessions) {
       count.overSessions++;
       return 0;
     }
-    found = sessionTable.emplace(key, Session{}).first;
+    found = sessionTable.emplace(name, Session{}).first;
   }
   Session& session = found->second;
   session.lastSeen = now;
+  if (!key.empty() && !session.requests.accept(request.sequence)) {
+    count.replayed++;
+    return 0;
+  }
 
   StampReflectorPacket reply;
   reply.sequence = session.nextSequence++;
@@ -121,15 +129,17 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
   reply.senderSequence = request.sequence;
   reply.senderTimestamp = request.timestamp;
   reply.senderErrorEstimate = request.errorEstimate;
-  encodeStampReflectorBase(reply, out);
-  reflectStampTlvs(data, length, out + kStampBaseLength);
+  encodeStampReflectorBase(reply, out, mode());
+  reflectStampTlvs(data, length, out + stampBaseLength(mode()), mode());
   count.reflected++;
   return length;
 }
 
-void StampReflector::stampTransmitTime(uint8_t* answer, const TimeOfDay& now) {
+void StampReflector::finish(uint8_t* answer, const TimeOfDay& now) const {
   const uint64_t ntp = ntpFromTimeOfDay(now);
-  for (int i = 0; i < 8; ++i) answer[4 + i] = static_cast<uint8_t>(ntp >> (56 - 8 * i));
+  uint8_t* at = answer + stampTimestampOffset(mode());
+  for (int i = 0; i < 8; ++i) at[i] = static_cast<uint8_t>(ntp >> (56 - 8 * i));
+  if (!key.empty()) signStampPacket(key, answer);
 }
 
 void StampReflector::forgetIdle(const TimeOfDay& now) {

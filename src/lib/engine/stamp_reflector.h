@@ -14,6 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "stamp_auth.h"
+#include "stamp_packet.h"
 #include "time_of_day.h"
 #include "udp_socket.h"
 
@@ -41,19 +43,27 @@ struct ReflectorCounters {
   uint64_t overRate = 0;    // beyond the per-source rate
   uint64_t overSessions = 0;  // a new session beyond the maximum
   uint64_t sessionsForgotten = 0;
+  uint64_t authFailed = 0;  // authenticated mode: no valid HMAC
+  uint64_t replayed = 0;    // authenticated mode: a sequence number met before
 };
 
 class StampReflector {
  public:
   explicit StampReflector(const ReflectorLimits& reflectorLimits) : limits(reflectorLimits) {}
 
+  // Authenticated mode with this key: a request without a valid HMAC, or
+  // one that replays a sequence number of its session, is counted and gets
+  // no answer; answers are signed.
+  void setKey(const StampKey& sessionKey) { key = sessionKey; }
+
   // The answer to a datagram from `from` that arrived at `arrival` (its
   // receive time, T2), written to `out` (room for `length` bytes); its
   // length, or 0 when it gets none. The answer's own time stamp is set by
-  // stampTransmitTime, as late as possible before it is sent.
+  // finish, as late as possible before it is sent.
   size_t answer(const uint8_t* data, size_t length, const SocketAddress& from,
                 const TimeOfDay& arrival, uint8_t* out);
-  static void stampTransmitTime(uint8_t* answer, const TimeOfDay& now);
+  // Stamps the answer's transmit time (T3) and, in authenticated mode, signs it.
+  void finish(uint8_t* answer, const TimeOfDay& now) const;
   // Whether answers tell the sender that this host's clock is synchronised
   // (the S bit), so that it may take one-way delays from them.
   void setClockSynchronized(bool synchronized) { clockSynchronized = synchronized; }
@@ -68,7 +78,11 @@ class StampReflector {
   struct Session {
     uint32_t nextSequence = 0;
     double lastSeen = 0;
+    ReplayWindow requests;  // authenticated mode
   };
+  StampMode mode() const {
+    return key.empty() ? StampMode::Unauthenticated : StampMode::Authenticated;
+  }
   struct Source {
     double tokens = 0;
     double lastSeen = 0;
@@ -78,6 +92,7 @@ class StampReflector {
 
   const ReflectorLimits limits;
   bool clockSynchronized = false;
+  StampKey key;
   ReflectorCounters count;
   std::unordered_map<std::string, Session> sessionTable;  // address, port, session id
   std::unordered_map<std::string, Source> sources;        // address

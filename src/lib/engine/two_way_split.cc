@@ -22,9 +22,12 @@ double TwoWaySplit::roundTrip(const Reflection& r) {
 Payload TwoWaySplit::packet(uint32_t sequence, double sendTime, bool placeholder) const {
   Payload p;
   p.seqNum = sequence;
-  const double whole = std::floor(sendTime);
+  // A forged or broken time stamp may lie anywhere: the packet keeps a time
+  // the 32-bit seconds can hold.
+  const double time = std::isfinite(sendTime) ? std::min(std::max(sendTime, 0.0), 4294967295.0) : 0.0;
+  const double whole = std::floor(time);
   p.sendSec = static_cast<uint32_t>(whole);
-  p.sendUsec = static_cast<uint32_t>(std::min(999999.0, std::round((sendTime - whole) * 1e6)));
+  p.sendUsec = static_cast<uint32_t>(std::min(999999.0, std::round((time - whole) * 1e6)));
   if (p.sendSec == 0 && p.sendUsec == 0) p.sendUsec = 1;  // never the end-of-stream mark
   p.codec = static_cast<int8_t>(codec);
   p.fec = static_cast<int8_t>(fec);

@@ -42,6 +42,9 @@ struct TeskCallConfig {
   unsigned int timeout = 30000;  // ms without an answer before the call gives up
   unsigned int testId = 1;
   unsigned short sessionId = 0;  // RFC 8972 SSID; 0: one is drawn at random
+  // Authenticated mode (RFC 8762): the shared key's file, which only its
+  // owner may read (hexadecimal text); empty: unauthenticated.
+  std::string keyFile;
 };
 
 class TESK_EXPORT TeskCaller {
@@ -56,10 +59,13 @@ class TESK_EXPORT TeskCaller {
   int run();
   unsigned int sentPackets() const { return sent; }
   unsigned int answers() const { return answered; }
+  // Authenticated mode: answers refused for their HMAC, and replays.
+  unsigned int authFailures() const { return authFailed; }
+  unsigned int replays() const { return replayed; }
 
  private:
   const TeskCallConfig config;
-  unsigned int sent = 0, answered = 0;
+  unsigned int sent = 0, answered = 0, authFailed = 0, replayed = 0;
 };
 
 #endif  // TESK_CALL_H

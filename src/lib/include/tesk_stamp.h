@@ -21,6 +21,8 @@ struct TeskReflectorCounts {
   unsigned long long overSessions = 0;
   unsigned long long sessionsForgotten = 0;
   unsigned long long sessions = 0;  // open at the end
+  unsigned long long authFailed = 0;  // authenticated mode: no valid HMAC
+  unsigned long long replayed = 0;    // authenticated mode: a sequence number met before
 };
 
 class TESK_EXPORT TeskReflector {
@@ -37,6 +39,9 @@ class TESK_EXPORT TeskReflector {
   // answered; false for a text that is no prefix.
   bool allow(const std::string& prefix);
   void setDuration(unsigned int milliseconds) { duration = milliseconds; }
+  // Authenticated mode (RFC 8762) with the key in this file, which only its
+  // owner may read (hexadecimal text, 16 bytes or more).
+  void setKeyFile(const std::string& path) { keyFile = path; }
 
   // Runs until the duration ends or a stop is asked; 0 or a TeskError.
   virtual int run();
@@ -47,6 +52,7 @@ class TESK_EXPORT TeskReflector {
   unsigned short localPort;
   unsigned int maxSessions = 10000, perSourceRate = 1000, idleSeconds = 60, duration = 0;
   std::vector<std::string> allowed;
+  std::string keyFile;
   TeskReflectorCounts lastCounts;
 };
 

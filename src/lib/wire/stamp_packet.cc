@@ -23,6 +23,19 @@ uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]
 uint32_t get32(const uint8_t* p) { return uint32_t{get16(p)} << 16 | get16(p + 2); }
 uint64_t get64(const uint8_t* p) { return uint64_t{get32(p)} << 32 | get32(p + 4); }
 
+// Where each field lies in a mode.
+struct SenderLayout {
+  size_t timestamp, errorEstimate, ssid;
+};
+struct ReflectorLayout {
+  size_t timestamp, errorEstimate, ssid, receiveTimestamp, senderSequence, senderTimestamp,
+      senderErrorEstimate, senderTtl;
+};
+constexpr SenderLayout kSender[] = {{4, 12, 14}, {16, 24, 26}};
+constexpr ReflectorLayout kReflector[] = {{4, 12, 14, 16, 24, 28, 36, 40},
+                                          {16, 24, 26, 32, 48, 64, 72, 80}};
+size_t modeIndex(StampMode mode) { return mode == StampMode::Authenticated ? 1 : 0; }
+
 }  // namespace
 
 uint64_t ntpFromTimeOfDay(const TimeOfDay& t) {
@@ -60,59 +73,68 @@ StampErrorEstimate StampErrorEstimate::decode(uint16_t value) {
   return e;
 }
 
-void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* out) {
+void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* out,
+                       StampMode mode) {
+  const SenderLayout& at = kSender[modeIndex(mode)];
+  const size_t base = stampBaseLength(mode);
   std::memset(out, 0, length);
   put32(out, packet.sequence);
-  put64(out + 4, packet.timestamp);
-  put16(out + 12, packet.errorEstimate.encode());
-  put16(out + 14, packet.ssid);
-  if (length >= kStampBaseLength + kStampTlvHeaderLength) {
-    uint8_t* tlv = out + kStampBaseLength;
+  put64(out + at.timestamp, packet.timestamp);
+  put16(out + at.errorEstimate, packet.errorEstimate.encode());
+  put16(out + at.ssid, packet.ssid);
+  if (length >= base + kStampTlvHeaderLength) {
+    uint8_t* tlv = out + base;
     tlv[1] = kStampTlvExtraPadding;
-    put16(tlv + 2, static_cast<uint16_t>(length - kStampBaseLength - kStampTlvHeaderLength));
+    put16(tlv + 2, static_cast<uint16_t>(length - base - kStampTlvHeaderLength));
   }
 }
 
-bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* out) {
-  if (data == nullptr || length < kStampBaseLength) return false;
+bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* out,
+                       StampMode mode) {
+  if (data == nullptr || length < stampBaseLength(mode)) return false;
+  const SenderLayout& at = kSender[modeIndex(mode)];
   out->sequence = get32(data);
-  out->timestamp = get64(data + 4);
-  out->errorEstimate = StampErrorEstimate::decode(get16(data + 12));
-  out->ssid = get16(data + 14);
+  out->timestamp = get64(data + at.timestamp);
+  out->errorEstimate = StampErrorEstimate::decode(get16(data + at.errorEstimate));
+  out->ssid = get16(data + at.ssid);
   return true;
 }
 
-void encodeStampReflectorBase(const StampReflectorPacket& packet, uint8_t* out) {
-  std::memset(out, 0, kStampBaseLength);
+void encodeStampReflectorBase(const StampReflectorPacket& packet, uint8_t* out, StampMode mode) {
+  const ReflectorLayout& at = kReflector[modeIndex(mode)];
+  std::memset(out, 0, stampBaseLength(mode));
   put32(out, packet.sequence);
-  put64(out + 4, packet.timestamp);
-  put16(out + 12, packet.errorEstimate.encode());
-  put16(out + 14, packet.ssid);
-  put64(out + 16, packet.receiveTimestamp);
-  put32(out + 24, packet.senderSequence);
-  put64(out + 28, packet.senderTimestamp);
-  put16(out + 36, packet.senderErrorEstimate.encode());
-  out[40] = packet.senderTtl;
+  put64(out + at.timestamp, packet.timestamp);
+  put16(out + at.errorEstimate, packet.errorEstimate.encode());
+  put16(out + at.ssid, packet.ssid);
+  put64(out + at.receiveTimestamp, packet.receiveTimestamp);
+  put32(out + at.senderSequence, packet.senderSequence);
+  put64(out + at.senderTimestamp, packet.senderTimestamp);
+  put16(out + at.senderErrorEstimate, packet.senderErrorEstimate.encode());
+  out[at.senderTtl] = packet.senderTtl;
 }
 
-bool decodeStampReflector(const uint8_t* data, size_t length, StampReflectorPacket* out) {
-  if (data == nullptr || length < kStampBaseLength) return false;
+bool decodeStampReflector(const uint8_t* data, size_t length, StampReflectorPacket* out,
+                          StampMode mode) {
+  if (data == nullptr || length < stampBaseLength(mode)) return false;
+  const ReflectorLayout& at = kReflector[modeIndex(mode)];
   out->sequence = get32(data);
-  out->timestamp = get64(data + 4);
-  out->errorEstimate = StampErrorEstimate::decode(get16(data + 12));
-  out->ssid = get16(data + 14);
-  out->receiveTimestamp = get64(data + 16);
-  out->senderSequence = get32(data + 24);
-  out->senderTimestamp = get64(data + 28);
-  out->senderErrorEstimate = StampErrorEstimate::decode(get16(data + 36));
-  out->senderTtl = data[40];
+  out->timestamp = get64(data + at.timestamp);
+  out->errorEstimate = StampErrorEstimate::decode(get16(data + at.errorEstimate));
+  out->ssid = get16(data + at.ssid);
+  out->receiveTimestamp = get64(data + at.receiveTimestamp);
+  out->senderSequence = get32(data + at.senderSequence);
+  out->senderTimestamp = get64(data + at.senderTimestamp);
+  out->senderErrorEstimate = StampErrorEstimate::decode(get16(data + at.senderErrorEstimate));
+  out->senderTtl = data[at.senderTtl];
   return true;
 }
 
-void reflectStampTlvs(const uint8_t* request, size_t length, uint8_t* out) {
-  if (length <= kStampBaseLength) return;
-  const size_t tlvBytes = length - kStampBaseLength;
-  std::memcpy(out, request + kStampBaseLength, tlvBytes);
+void reflectStampTlvs(const uint8_t* request, size_t length, uint8_t* out, StampMode mode) {
+  const size_t base = stampBaseLength(mode);
+  if (length <= base) return;
+  const size_t tlvBytes = length - base;
+  std::memcpy(out, request + base, tlvBytes);
   size_t at = 0;
   while (at + kStampTlvHeaderLength <= tlvBytes) {
     const size_t valueLength = get16(out + at + 2);

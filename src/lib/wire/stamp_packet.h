@@ -1,11 +1,12 @@
 #ifndef TESK_STAMP_PACKET_H
 #define TESK_STAMP_PACKET_H
 
-// STAMP test packets (RFC 8762, unauthenticated mode), with the session
-// identifier and the TLVs that RFC 8972 adds after the 44-byte base: the
-// session-sender's packet and the reflector's answer. Pure codecs, in
-// network byte order; a decoder takes any datagram and says whether it is
-// one.
+// STAMP test packets (RFC 8762), with the session identifier and the TLVs
+// that RFC 8972 adds after the base: the session-sender's packet and the
+// reflector's answer, in unauthenticated mode (a 44-byte base) and in
+// authenticated mode (112 bytes, the fields spread apart and an HMAC over
+// the first 96). Pure codecs, in network byte order; a decoder takes any
+// datagram and says whether it is one. Signing is the caller's (stamp_auth).
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,15 @@
 #include "time_of_day.h"
 
 constexpr size_t kStampBaseLength = 44;
+constexpr size_t kStampAuthLength = 112;
+constexpr size_t kStampHmacOffset = 96;  // the HMAC covers the bytes before it
+constexpr size_t kStampHmacLength = 16;
+
+enum class StampMode { Unauthenticated, Authenticated };
+// The base's length in a mode: where the TLVs start.
+inline size_t stampBaseLength(StampMode mode) {
+  return mode == StampMode::Authenticated ? kStampAuthLength : kStampBaseLength;
+}
 constexpr size_t kStampTlvHeaderLength = 4;
 constexpr uint8_t kStampTlvExtraPadding = 1;
 // TLV flags (RFC 8972 section 4.1): unrecognized, malformed, integrity failed.
@@ -59,17 +69,27 @@ struct StampReflectorPacket {
 // A session-sender packet of `length` bytes (at least the base) into `out`:
 // the base, then, when there is room for one, an Extra Padding TLV filling
 // the rest (zeros), so that the datagram has the size of the call's packet.
-void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* out);
-bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* out);
+// In authenticated mode the HMAC is left zero.
+void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* out,
+                       StampMode mode = StampMode::Unauthenticated);
+bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* out,
+                       StampMode mode = StampMode::Unauthenticated);
 
-void encodeStampReflectorBase(const StampReflectorPacket& packet, uint8_t* out);
-bool decodeStampReflector(const uint8_t* data, size_t length, StampReflectorPacket* out);
+void encodeStampReflectorBase(const StampReflectorPacket& packet, uint8_t* out,
+                              StampMode mode = StampMode::Unauthenticated);
+bool decodeStampReflector(const uint8_t* data, size_t length, StampReflectorPacket* out,
+                          StampMode mode = StampMode::Unauthenticated);
+// Where an answer's own time stamp (T3) lies.
+inline size_t stampTimestampOffset(StampMode mode) {
+  return mode == StampMode::Authenticated ? 16 : 4;
+}
 
 // The TLVs after the base of a request, as the reflector returns them
 // (RFC 8972 section 4): copied, an unrecognised type flagged U, a TLV that
 // runs past the end flagged M (and the rest left as it came). `out` holds
 // `length - kStampBaseLength` bytes; the reflection is never longer than
 // the request.
-void reflectStampTlvs(const uint8_t* request, size_t length, uint8_t* out);
+void reflectStampTlvs(const uint8_t* request, size_t length, uint8_t* out,
+                      StampMode mode = StampMode::Unauthenticated);
 
 #endif  // TESK_STAMP_PACKET_H
