@@ -3,6 +3,6 @@
 # dissector. tcpdump needs root (or CAP_NET_RAW) on the loopback device.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh" tcpdump tshark python3-scapy python3
+"$root/scripts/install-deps.sh" tcpdump tshark python3-scapy python3 openssl
 PULVO_TARGET="pulvo pulvo-relay" "$root/scripts/build.sh" "$root/build" >/dev/null
 /usr/bin/python3 "$root/tests/stamp/stamp_proofs.py" "$root/build"
