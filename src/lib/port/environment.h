@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "datagram_batch.h"
 #include "sleep_utils.h"
 #include "test_error.h"
 #include "time_of_day.h"
@@ -60,6 +61,23 @@ class Environment {
   // One datagram with its sender and arrival time: its length, or -1.
   virtual long receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
                        TimeOfDay* arrival) = 0;
+  // The datagrams waiting once the socket is readable, up to `count`: how
+  // many, or -1. One at a time unless the system takes many per call.
+  virtual int receiveBatch(Datagram* batch, int count) {
+    if (count <= 0) return 0;
+    const long length = receive(batch[0].data, batch[0].capacity, &batch[0].peer, &batch[0].arrival);
+    if (length < 0) return -1;
+    batch[0].length = static_cast<size_t>(length);
+    return 1;
+  }
+  // Sends `count` datagrams: how many went, or -1 when none could.
+  virtual int sendBatch(const Datagram* batch, int count) {
+    int went = 0;
+    for (int i = 0; i < count; ++i) {
+      if (send(batch[i].data, batch[i].length, batch[i].peer) >= 0) went++;
+    }
+    return count == 0 || went > 0 ? went : -1;
+  }
   // Sends one datagram: its length, or -1.
   virtual long send(const uint8_t* data, size_t length, const SocketAddress& to) = 0;
   // The system's reason for the last send that failed; empty if unknown.
@@ -96,6 +114,8 @@ class SystemEnvironment : public Environment {
   long receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
                TimeOfDay* arrival) override;
   long send(const uint8_t* data, size_t length, const SocketAddress& to) override;
+  int receiveBatch(Datagram* batch, int count) override;
+  int sendBatch(const Datagram* batch, int count) override;
   std::string lastSendError() override { return sendError; }
   void closeSocket() override;
 

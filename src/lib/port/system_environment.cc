@@ -85,6 +85,16 @@ long SystemEnvironment::send(const uint8_t* data, size_t length, const SocketAdd
   return sent;
 }
 
+int SystemEnvironment::receiveBatch(Datagram* batch, int count) {
+  return receiveDatagrams(socketFd, batch, count);
+}
+
+int SystemEnvironment::sendBatch(const Datagram* batch, int count) {
+  const int went = sendDatagrams(socketFd, batch, count);
+  if (went < count) sendError = lastSocketErrorText();
+  return went;
+}
+
 void SystemEnvironment::closeSocket() {
   if (socketFd >= 0) ::closeSocket(socketFd);
   socketFd = -1;
