@@ -145,12 +145,15 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
     }
     const int64_t wake = sending ? std::min(s.nextSend, s.nextScore) : s.nextScore;
     const int64_t left = wake - now;
-    if (sending && wake == s.nextSend && left <= kNapMicros) {
+    const bool toSend = sending && wake == s.nextSend;
+    // The wait for answers counts whole milliseconds: the last of them
+    // before a send is a precise nap (never a spin on a wait of 0 ms).
+    if (toSend && left < kNapMicros + 1000) {
       env.nap(static_cast<unsigned int>(left));
       continue;
     }
-    const int64_t pollMicros = sending && wake == s.nextSend ? left - kNapMicros : left;
-    const Environment::Wait w = env.waitForDatagram(static_cast<uint32_t>(pollMicros / 1000));
+    const int64_t pollMillis = toSend ? (left - kNapMicros) / 1000 : (left + 999) / 1000;
+    const Environment::Wait w = env.waitForDatagram(static_cast<uint32_t>(pollMillis));
     if (w == Environment::Wait::StopRequested) break;
     if (w == Environment::Wait::Failed) {
       TESK_LOG_FAILURE(env.failure(), 7, "", "Call: error waiting for an answer");

@@ -80,6 +80,8 @@ class Environment {
   }
   // Sends one datagram: its length, or -1.
   virtual long send(const uint8_t* data, size_t length, const SocketAddress& to) = 0;
+  // A receive buffer of `bytes` for a socket that takes many streams at once.
+  virtual void enlargeReceiveBuffer(int /*bytes*/) {}
   // The system's reason for the last send that failed; empty if unknown.
   virtual std::string lastSendError() { return ""; }
   virtual void closeSocket() = 0;
@@ -116,6 +118,7 @@ class SystemEnvironment : public Environment {
   long send(const uint8_t* data, size_t length, const SocketAddress& to) override;
   int receiveBatch(Datagram* batch, int count) override;
   int sendBatch(const Datagram* batch, int count) override;
+  void enlargeReceiveBuffer(int bytes) override { ::enlargeReceiveBuffer(socketFd, bytes); }
   std::string lastSendError() override { return sendError; }
   void closeSocket() override;
 

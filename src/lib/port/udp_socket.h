@@ -93,6 +93,10 @@ std::string lastSocketErrorText();
 // Asks the system to stamp every datagram of the socket with its arrival
 // time of day. Where it cannot, receiveDatagram reads the clock instead.
 void enableArrivalTimestamps(int socketFd);
+// Asks for a receive buffer of `bytes`, so that a burst of datagrams waits
+// for a busy process rather than being dropped; the system may give less
+// (Linux: net.core.rmem_max, unless the process may override it).
+void enlargeReceiveBuffer(int socketFd, int bytes);
 
 // Receives one datagram, retrying when interrupted. Returns its length or -1.
 // `arrival` gets the time of day at which the datagram reached the socket

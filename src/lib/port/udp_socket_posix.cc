@@ -109,6 +109,13 @@ void enableArrivalTimestamps(int socketFd) {
   setsockopt(socketFd, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
 }
 
+void enlargeReceiveBuffer(int socketFd, int bytes) {
+#ifdef SO_RCVBUFFORCE
+  if (setsockopt(socketFd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0) return;
+#endif
+  setsockopt(socketFd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
 long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, SocketAddress* from,
                      TimeOfDay* arrival) {
   iovec data = {buffer, capacity};

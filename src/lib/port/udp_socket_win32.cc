@@ -71,6 +71,11 @@ std::string lastSocketErrorText() { return "Winsock error " + std::to_string(WSA
 
 void enableArrivalTimestamps(int) {}
 
+void enlargeReceiveBuffer(int socketFd, int bytes) {
+  setsockopt(static_cast<SOCKET>(socketFd), SOL_SOCKET, SO_RCVBUF,
+             reinterpret_cast<const char*>(&bytes), sizeof bytes);
+}
+
 long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, SocketAddress* from,
                      TimeOfDay* arrival) {
   int fromLength = sizeof from->storage;
