@@ -1,6 +1,6 @@
 """pulvo-plot on fixtures of real runs: a clean test, a lossy one through
-pulvo-relay (GSM0610 with FEC), a failed one (time-out) and the designed
-JSON array. Run with Debian's python3 (matplotlib): python3 -m unittest."""
+pulvo-relay (GSM0610 with FEC), a failed one (time-out), the designed
+JSON array, and a call through the two-way relay (loss and delay each way). Run with Debian's python3 (matplotlib): python3 -m unittest."""
 
 import json
 import os
@@ -79,6 +79,29 @@ class PulvoPlotTest(unittest.TestCase):
         self.assertEqual(run_.times(), [2.0 * (i + 1) for i in range(len(array))])
         result = run("--array", fixture("array.json"), "--interval", "1", "-o", self.out("a.svg"))
         self.assertEqual(result.returncode, 0, result.stderr)
+
+    def test_a_call_draws_both_directions(self):
+        with open(fixture("call.jsonl")) as f:
+            lines = [json.loads(l) for l in f]
+        [call] = pulvo_plot.load_json_lines([fixture("call.jsonl")])
+        self.assertEqual(call.command, "call")
+        for direction in pulvo_plot.DIRECTIONS:
+            expected = [l for l in lines if l.get("Direction") == direction]
+            got = [s for _, s in call.samples if s["Direction"] == direction]
+            self.assertEqual([s["LostPackets"] for s in got], [l["LostPackets"] for l in expected])
+            self.assertEqual([s["RoundTripMean"] for s in got],
+                             [l["RoundTripMean"] for l in expected])
+        self.assertIn("STAMP reflector 127.0.0.1", pulvo_plot.title(call, [call]))
+        result = run(fixture("call.jsonl"), "-o", self.out("call.png"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        # The designed array's form of a call: each direction its own ticks.
+        array = self.out("call.json")
+        with open(array, "w") as f:
+            json.dump([{k: v for k, v in l.items() if k not in ("Event", "Time", "Command")}
+                       for l in lines if l["Event"] == "sample"], f)
+        [from_array] = pulvo_plot.load_array(array, 1.0)
+        self.assertEqual(from_array.command, "call")
+        self.assertEqual(sorted({t for t, _ in from_array.samples}), [1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0])
 
     def test_a_failed_test_keeps_its_reason(self):
         [failed] = pulvo_plot.load_json_lines([fixture("failed.jsonl")])
