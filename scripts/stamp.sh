@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# pulvo reflect against Debian's scapy STAMP layer and tshark's TWAMP-test
-# dissector. tcpdump needs root (or CAP_NET_RAW) on the loopback device.
+# pulvo reflect and pulvo call against Debian's scapy STAMP layer, tshark's TWAMP-test
+# dissector, Python's hmac and openssl dgst, and through the two-way pulvo-relay.
+# tcpdump needs root (or CAP_NET_RAW) on the loopback device.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh" tcpdump tshark python3-scapy python3 openssl
