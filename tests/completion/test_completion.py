@@ -54,6 +54,9 @@ class CompletionTest(unittest.TestCase):
             ("pulvo -j recv:lp=50000 --emo\t", "-j recv:lp=50000 --emodel"),
             ("pulvo --json-l\t%s\t" % COMPLETION[:-3], "--json-lines " + COMPLETION),
             ("pulvo-relay --allow-r\t", "--allow-reorder"),
+            ("pulvo cal\tra=::1,dejit\t", "call:ra=::1,dejitterlength="),
+            ("pulvo reflect:maxs\t", "reflect:maxsessions="),
+            ("pulvo-relay --back-dr\t", "--back-drop-"),
         ]
         got = typed([keys for keys, _ in cases])
         self.assertEqual(got, [line for _, line in cases])
