@@ -2,13 +2,13 @@
 
 #include <iostream>
 
+#include "call_command.h"
+
 #include "address_text.h"
 #include "call_results.h"
 #include "input_checks.h"
 #include "live_outputs.h"
 #include "pulvo_main.h"
-
-namespace {
 
 // Out-of-range values and codec names the library would read as another:
 // a new command refuses them rather than run a different test.
@@ -34,6 +34,27 @@ std::string FirstCallError(CallCmdParams& params) {
   }
   return "";
 }
+
+TeskCallConfig CallConfigOf(CallCmdParams& params) {
+  TeskCallConfig config;
+  config.remoteAddress = params.GetRemoteAddr();
+  config.remotePort = static_cast<unsigned short>(params.GetRemotePort());
+  config.localAddress = params.GetLocalAddr();
+  config.localPort = static_cast<unsigned short>(params.GetLocalPort());
+  config.testDuration = static_cast<unsigned int>(params.GetTestDuration());
+  config.codec = params.GetCodec();
+  config.fec = params.GetFec();
+  config.streamInterval = static_cast<unsigned char>(params.GetStreamInterval());
+  config.windowSize = static_cast<unsigned short>(params.GetWindowSize());
+  config.sampleInterval = static_cast<unsigned short>(params.GetSampleInterval());
+  config.dejitterLength = static_cast<unsigned short>(params.GetDejitterlength());
+  config.timeout = static_cast<unsigned int>(params.GetTimeout());
+  config.testId = static_cast<unsigned int>(params.GetTestId());
+  config.keyFile = params.GetKeyFile();
+  return config;
+}
+
+namespace {
 
 TestDescription DescribeCall(const TeskCallConfig& c) {
   TestDescription d;
@@ -66,21 +87,7 @@ int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* p
     std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
     return normalizeErrorCode(PARAMETER_ERROR);
   }
-  TeskCallConfig config;
-  config.remoteAddress = params->GetRemoteAddr();
-  config.remotePort = static_cast<unsigned short>(params->GetRemotePort());
-  config.localAddress = params->GetLocalAddr();
-  config.localPort = static_cast<unsigned short>(params->GetLocalPort());
-  config.testDuration = static_cast<unsigned int>(params->GetTestDuration());
-  config.codec = params->GetCodec();
-  config.fec = params->GetFec();
-  config.streamInterval = static_cast<unsigned char>(params->GetStreamInterval());
-  config.windowSize = static_cast<unsigned short>(params->GetWindowSize());
-  config.sampleInterval = static_cast<unsigned short>(params->GetSampleInterval());
-  config.dejitterLength = static_cast<unsigned short>(params->GetDejitterlength());
-  config.timeout = static_cast<unsigned int>(params->GetTimeout());
-  config.testId = static_cast<unsigned int>(params->GetTestId());
-  config.keyFile = params->GetKeyFile();
+  const TeskCallConfig config = CallConfigOf(*params);
   if (!OpenLiveOutputs(DescribeCall(config))) return kExitPulvoException;
 
   // Everything here outlives the call: the library has returned when run() does.

@@ -244,3 +244,16 @@ unsigned long CallCmdParams::GetSampleInterval() {
 }
 
 unsigned long CallCmdParams::GetDejitterlength() { return GetValueAsULong(dejitterlength); }
+
+ProbeCmdParams::ProbeCmdParams() {
+  cmdName = "probe";
+  InitStrValueCmdParam(config, "config", "cf", "/etc/pulvo/probe.conf");
+  InitLongValueCmdParam(duration, "duration", "du", 0, 0, 2000000);
+}
+
+std::string ProbeCmdParams::GetConfig() {
+  Find(config.GetLongName(), config);
+  return config.GetValueAsString();
+}
+
+unsigned long ProbeCmdParams::GetDuration() { return LongToULong(GetValueAsMilli(duration)); }

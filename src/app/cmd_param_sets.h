@@ -142,6 +142,18 @@ class CallCmdParams : public CmdParamSetBase {
   CmdParam fec;
 };
 
+// pulvo probe: its configuration file (the paths) and how long it runs.
+class ProbeCmdParams : public CmdParamSetBase {
+ public:
+  ProbeCmdParams();
+  std::string GetConfig();
+  unsigned long GetDuration();  // ms; 0: until stopped
+  std::string FirstValueOutOfRange() { return FirstOutOfRange({&duration}); }
+
+ private:
+  CmdParam config, duration;
+};
+
 // A general option: a flag only.
 class OnOffOption : public CmdParamBase {
  public:

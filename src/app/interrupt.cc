@@ -23,6 +23,22 @@ extern "C" void onInterrupt(int signal) {
 
 }  // namespace
 
+namespace {
+std::atomic<bool> reloadRequested{false};
+extern "C" void onReload(int signal) {
+  reloadRequested.store(true);
+  std::signal(signal, onReload);
+}
+}  // namespace
+
+void InstallReloadHandler() {
+#ifdef SIGHUP
+  std::signal(SIGHUP, onReload);
+#endif
+}
+
+bool TakeReloadRequest() { return reloadRequested.exchange(false); }
+
 void InstallInterruptHandlers() {
   std::signal(SIGINT, onInterrupt);
   std::signal(SIGTERM, onInterrupt);

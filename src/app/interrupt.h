@@ -10,6 +10,11 @@ void InstallInterruptHandlers();
 // The signal that interrupted the test, 0 if none did.
 int InterruptSignal();
 
+// SIGHUP, where there is one: asks a long-running command to read its
+// configuration again. True once per signal.
+void InstallReloadHandler();
+bool TakeReloadRequest();
+
 // The exit code of a test that a signal interrupted: 128 + the signal number.
 inline int InterruptExitCode(int signal) { return 128 + signal; }
 

@@ -542,6 +542,10 @@ int PulvoMain::Run(int argc, char** argv) {
     }
     CallCmdParams callParams;
     if (name == callParams.CmdName()) return ParseAndStartCall(options, &callParams, parameterText);
+    ProbeCmdParams probeParams;
+    if (name == probeParams.CmdName()) {
+      return ParseAndStartProbe(options, &probeParams, parameterText);
+    }
     std::cerr << "invalid commmand [" << name << "]" << std::endl;
     std::exit(kExitInvalidCommand);
   } catch (const PLV_exception& e) {

@@ -113,6 +113,8 @@ class PulvoMain {
                              char* parameterText);
   int ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* params,
                         char* parameterText);
+  int ParseAndStartProbe(const OnOffOptionSet& options, ProbeCmdParams* params,
+                         char* parameterText);
   // Stores every name=value pair; unknown names draw a line on standard error.
   void ParseCommandParameters(CmdParamSetBase* params, char* parameterText);
   int normalizeErrorCode(int code) { return code < 0 ? -code : code; }

@@ -94,13 +94,16 @@ void CallSession::releaseInOrder() {
     split(held.begin()->second);
     held.erase(held.begin());
     nextReflector++;
+    releasedAny = true;
   }
 }
 
 void CallSession::settle(const TimeOfDay& now) {
   const double horizon = now.seconds() - settings.window.dejitterLength / 1000.0;
   while (!held.empty() && held.begin()->second.t4.seconds() <= horizon) {
-    nextReflector = held.begin()->first;  // the answers before it are lost
+    // The answers before it are lost (before the first, none is known).
+    if (releasedAny) lostBack += held.begin()->first - nextReflector;
+    nextReflector = held.begin()->first;
     releaseInOrder();
   }
 }

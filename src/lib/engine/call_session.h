@@ -60,6 +60,10 @@ class CallSession {
   // reflector sequence number came before (replays); neither is scored.
   uint64_t authFailures() const { return authFailed; }
   uint64_t replays() const { return replayed; }
+  // Since the start: requests lost on the way out, answers lost on the way
+  // back (as far as the answers that came back tell).
+  uint64_t forwardLost() const { return directions.forwardLost(); }
+  uint64_t reverseLost() const { return lostBack; }
 
  private:
   struct Trip {
@@ -89,6 +93,8 @@ class CallSession {
   // reflector's number, until the numbers before theirs are in.
   std::map<uint32_t, Reflection> held;
   uint32_t nextReflector = 0;
+  bool releasedAny = false;
+  uint64_t lostBack = 0;
   std::vector<DirectionPacket> forwardPackets, reversePackets;  // reused
 };
 

@@ -54,6 +54,7 @@ void TwoWaySplit::add(const Reflection& r, std::vector<DirectionPacket>* forward
     // this gap reached the reflector; the first ones, by choice.
     const uint32_t senderGap = r.senderSequence - lastSender - 1;
     const uint32_t lostAnswers = std::min(r.reflectorSequence - lastReflector - 1, senderGap);
+    lostForward += senderGap - lostAnswers;
     for (uint32_t k = 1; k <= lostAnswers; ++k) {
       const double at = lastForwardArrival + k * (interval / 1000.0);
       forward->push_back({at, packet(lastSender + k, at, true)});

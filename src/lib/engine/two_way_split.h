@@ -51,6 +51,10 @@ class TwoWaySplit {
   void add(const Reflection& r, std::vector<DirectionPacket>* forward,
            std::vector<DirectionPacket>* reverse);
 
+  // Requests known lost on the way out so far: the gaps in the sender's
+  // numbers less the answers the reflector's numbers say were lost.
+  uint64_t forwardLost() const { return lostForward; }
+
   // The round trip net of the reflector's residence: (T4 - T1) - (T3 - T2), s.
   static double roundTrip(const Reflection& r);
 
@@ -63,6 +67,7 @@ class TwoWaySplit {
   double reverseShift = 0;  // T3 less this
   uint32_t lastSender = 0, lastReflector = 0;
   double lastForwardArrival = 0;
+  uint64_t lostForward = 0;
 };
 
 #endif  // TESK_TWO_WAY_SPLIT_H

@@ -46,9 +46,11 @@ class Environment {
   // Opens the test's socket bound to address:port: 0, or the socket
   // layer's error code with nothing left open.
   virtual int openSocket(unsigned long threadId, const char* address, unsigned short port) = 0;
-  // The same on a port that the system chooses.
-  virtual int openSocketOnAnyPort(unsigned long threadId, const char* address) {
-    return openSocket(threadId, address, 0);
+  // The same on a port that the system chooses; with `dualStack`, "::"
+  // reaches IPv4 peers too (as mapped addresses).
+  virtual int openSocketOnAnyPort(unsigned long threadId, const char* address,
+                                  bool dualStack = false) {
+    return dualStack ? openDualStackSocket(threadId, address, 0) : openSocket(threadId, address, 0);
   }
   // The same, but "::" takes IPv4 callers too (as mapped addresses).
   virtual int openDualStackSocket(unsigned long threadId, const char* address,
@@ -109,7 +111,8 @@ class SystemEnvironment : public Environment {
   int startBackground(unsigned long (*task)(void*), void* arg,
                       unsigned short threadCount) override;
   int openSocket(unsigned long threadId, const char* address, unsigned short port) override;
-  int openSocketOnAnyPort(unsigned long threadId, const char* address) override;
+  int openSocketOnAnyPort(unsigned long threadId, const char* address,
+                          bool dualStack = false) override;
   int openDualStackSocket(unsigned long threadId, const char* address,
                           unsigned short port) override;
   Wait waitForDatagram(uint32_t timeoutMs) override;

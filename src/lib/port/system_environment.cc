@@ -28,8 +28,10 @@ int SystemEnvironment::openSocket(unsigned long threadId, const char* address,
   return openBound(threadId, address, port, true);
 }
 
-int SystemEnvironment::openSocketOnAnyPort(unsigned long threadId, const char* address) {
-  const int result = startUdpSocketCommAnyPort(threadId, address, socketFd, &failure());
+int SystemEnvironment::openSocketOnAnyPort(unsigned long threadId, const char* address,
+                                           bool dualStack) {
+  const int result =
+      startUdpSocketCommAnyPort(threadId, address, socketFd, &failure(), !dualStack);
   if (result != 0) {
     socketFd = -1;
     return result;

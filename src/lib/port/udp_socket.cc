@@ -86,7 +86,7 @@ int localSocketAddress(unsigned long threadId, const char* address, unsigned sho
 }
 
 int startUdpSocketCommAnyPort(unsigned long threadId, const char* address, int& socketFd,
-                              FailureNote* note) {
+                              FailureNote* note, bool ipv6Only) {
   FailureNote discarded;
   FailureNote& failure = note != nullptr ? *note : discarded;
   SocketAddress local;
@@ -98,7 +98,7 @@ int startUdpSocketCommAnyPort(unsigned long threadId, const char* address, int& 
   } else {
     reinterpret_cast<sockaddr_in*>(&local.storage)->sin_port = 0;
   }
-  return openBoundSocket(threadId, local, address, 0, socketFd, failure, true);
+  return openBoundSocket(threadId, local, address, 0, socketFd, failure, ipv6Only);
 }
 
 int startUdpSocketComm(unsigned long threadId, const char* address, unsigned short port,

@@ -52,7 +52,7 @@ int startUdpSocketComm(unsigned long threadId, const char* address, unsigned sho
 
 // As startUdpSocketComm, bound to a port that the system chooses.
 int startUdpSocketCommAnyPort(unsigned long threadId, const char* address, int& socketFd,
-                              FailureNote* failure);
+                              FailureNote* failure, bool ipv6Only = true);
 
 // The platform's half of startUdpSocketComm: a socket of `local`'s family,
 // bound to it (`address` and `port` only name it in log lines).

@@ -1,0 +1,74 @@
+// pulvo probe: many two-way calls from one process, their figures served at
+// /metrics, the configuration read again on SIGHUP.
+
+#include <iostream>
+
+#include "call_results.h"
+#include "interrupt.h"
+#include "metrics_http.h"
+#include "probe_config.h"
+#include "probe_metrics.h"
+#include "pulvo_main.h"
+
+namespace {
+
+class ProbeApp : public TeskProbe {
+ public:
+  ProbeApp(std::string configPath, bool asText) : path(std::move(configPath)), text(asText) {}
+
+  void onSample(const std::string& name, const TeskCallSample& s) override {
+    if (!text) return;
+    if (s.haveForward) std::cout << name << " " << FormatCallLine("forward", s.forward, s) << "\n";
+    if (s.haveReverse) std::cout << name << " " << FormatCallLine("reverse", s.reverse, s) << "\n";
+    std::cout << std::flush;
+  }
+
+  // A configuration read again on SIGHUP replaces the paths; one with an
+  // error is refused and the running one kept.
+  void onTick() override {
+    if (!TakeReloadRequest()) return;
+    ProbeSettings settings;
+    std::string error;
+    if (!ReadProbeConfig(path, &settings, &error) || !setPaths(settings.paths, &error)) {
+      std::cerr << "pulvo: probe: configuration not reloaded, the running one is kept: " << error
+                << std::endl;
+      return;
+    }
+    std::cerr << "pulvo: probe: configuration reloaded: " << settings.paths.size() << " paths"
+              << std::endl;
+  }
+
+ private:
+  const std::string path;
+  const bool text;
+};
+
+}  // namespace
+
+int PulvoMain::ParseAndStartProbe(const OnOffOptionSet& options, ProbeCmdParams* params,
+                                  char* parameterText) {
+  ParseCommandParameters(params, parameterText);
+  const std::string range = params->FirstValueOutOfRange();
+  ProbeSettings settings;
+  std::string error = range;
+  if (error.empty()) ReadProbeConfig(params->GetConfig(), &settings, &error);
+  ProbeApp probe(params->GetConfig(), options.IsResultsAsTextOn());
+  if (error.empty()) probe.setPaths(settings.paths, &error);
+  if (!error.empty()) {
+    std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
+    return normalizeErrorCode(PARAMETER_ERROR);
+  }
+  std::unique_ptr<MetricsEndpoint> endpoint = MetricsEndpoint::Start(
+      settings.metricsAddress, settings.metricsPort,
+      [&probe] { return ProbeMetricsText(probe.status()); }, &error);
+  if (endpoint == nullptr) {
+    std::cerr << "pulvo: " << teskErrorName(SOCKET_ERROR) << ": " << error << std::endl;
+    return normalizeErrorCode(SOCKET_ERROR);
+  }
+  InstallReloadHandler();
+  const int result = probe.run(static_cast<unsigned int>(params->GetDuration()));
+  endpoint.reset();
+  // A probe runs until it is stopped: a stop by signal is its end.
+  if (result < 0) std::cerr << FailureLine(result) << std::endl;
+  return normalizeErrorCode(result);
+}

@@ -1,0 +1,111 @@
+#include "probe_config.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "address_text.h"
+#include "call_command.h"
+
+namespace {
+
+// "name=value,name=value": false with the reason for a pair that is no
+// parameter of a call.
+bool SetCallParameters(const std::string& text, CallCmdParams* params, std::string* error) {
+  std::stringstream pairs(text);
+  std::string pair;
+  while (std::getline(pairs, pair, ',')) {
+    const size_t equals = pair.find('=');
+    std::string name = pair.substr(0, equals);
+    if (equals == std::string::npos || name.empty()) {
+      *error = "\"" + pair + "\" is not name=value";
+      return false;
+    }
+    if (!params->Find(name) || name == "testduration" || name == "td") {
+      *error = "unknown parameter " + name;
+      return false;
+    }
+    params->SetCmdParamInputValue(name, pair.substr(equals + 1));
+  }
+  return true;
+}
+
+// "127.0.0.1:9863", "[::1]:9863".
+bool ParseEndpoint(const std::string& text, std::string* address, uint16_t* port) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  std::string host = text.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+    if (!IsIPv6Literal(host)) return false;
+  } else if (!IsIPv4Literal(host)) {
+    return false;
+  }
+  const std::string digits = text.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  const unsigned long value = std::stoul(digits);
+  if (value == 0 || value > 65535) return false;
+  *address = host;
+  *port = static_cast<uint16_t>(value);
+  return true;
+}
+
+}  // namespace
+
+bool ParseProbeConfig(const std::string& text, const std::string& name, ProbeSettings* out,
+                      std::string* error) {
+  ProbeSettings settings;
+  std::istringstream lines(text);
+  std::string line;
+  for (int number = 1; std::getline(lines, line); ++number) {
+    const auto fail = [&](const std::string& reason) {
+      *error = name + ":" + std::to_string(number) + ": " + reason;
+      return false;
+    };
+    const size_t hash = line.find('#');
+    if (hash != std::string::npos) line.resize(hash);
+    std::istringstream words(line);
+    std::string keyword, first, rest, extra;
+    if (!(words >> keyword)) continue;
+    words >> first >> rest >> extra;
+    if (keyword == "metrics") {
+      if (first.empty() || !rest.empty() ||
+          !ParseEndpoint(first, &settings.metricsAddress, &settings.metricsPort)) {
+        return fail("metrics takes one ADDRESS:PORT (127.0.0.1:9863, [::1]:9863)");
+      }
+    } else if (keyword == "path") {
+      if (first.empty() || rest.empty() || !extra.empty()) {
+        return fail("path takes a name and the call's parameters (path NAME ra=ADDRESS,...)");
+      }
+      for (const TeskProbePath& p : settings.paths) {
+        if (p.name == first) return fail("path " + first + " is named twice");
+      }
+      CallCmdParams params;
+      std::string reason;
+      if (!SetCallParameters(rest, &params, &reason)) return fail("path " + first + ": " + reason);
+      reason = FirstCallError(params);
+      if (!reason.empty()) return fail("path " + first + ": " + reason);
+      settings.paths.push_back({first, CallConfigOf(params)});
+    } else {
+      return fail("unknown keyword " + keyword + " (metrics, path)");
+    }
+  }
+  if (settings.paths.empty()) {
+    *error = name + ": no path";
+    return false;
+  }
+  *out = settings;
+  return true;
+}
+
+bool ReadProbeConfig(const std::string& path, ProbeSettings* out, std::string* error) {
+  std::ifstream in(path);
+  if (!in) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return ParseProbeConfig(text.str(), path, out, error);
+}

@@ -1,0 +1,114 @@
+#include "probe_metrics.h"
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+std::string Escape(const std::string& value) {
+  std::string out;
+  for (char c : value) {
+    if (c == '\\' || c == '"') out += '\\';
+    if (c == '\n') {
+      out += "\\n";
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
+std::string Value(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+class Exposition {
+ public:
+  // One family: HELP and TYPE once, then its samples.
+  void Family(const char* name, const char* type, const char* help) {
+    out << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n";
+    family = name;
+  }
+  void Sample(const TeskProbePathStatus& p, const char* direction, double value) {
+    out << family << "{path=\"" << Escape(p.name) << "\",peer=\"" << Escape(p.peer) << "\"";
+    if (direction != nullptr) out << ",direction=\"" << direction << "\"";
+    out << ",codec=\"" << Escape(p.codec) << "\"} " << Value(value) << "\n";
+  }
+  std::string Text() const { return out.str(); }
+
+ private:
+  std::ostringstream out;
+  std::string family;
+};
+
+const char* const kDirections[] = {"forward", "reverse"};
+
+const TeskSample& Window(const TeskProbePathStatus& p, int direction) {
+  return direction == 0 ? p.last.forward : p.last.reverse;
+}
+
+bool HasWindow(const TeskProbePathStatus& p, int direction) {
+  return p.haveSample && (direction == 0 ? p.last.haveForward : p.last.haveReverse);
+}
+
+}  // namespace
+
+std::string ProbeMetricsText(const std::vector<TeskProbePathStatus>& paths) {
+  Exposition e;
+  e.Family("pulvo_probe_path_up", "gauge",
+           "Whether the path's reflector answered within its time-out (1) or not (0).");
+  for (const TeskProbePathStatus& p : paths) e.Sample(p, nullptr, p.answering ? 1 : 0);
+  e.Family("pulvo_probe_restarts_total", "counter",
+           "Calls started afresh on the path after its reflector fell silent.");
+  for (const TeskProbePathStatus& p : paths) e.Sample(p, nullptr, p.restarts);
+  e.Family("pulvo_probe_sent_packets_total", "counter", "Test packets sent on the path.");
+  for (const TeskProbePathStatus& p : paths) e.Sample(p, nullptr, static_cast<double>(p.sent));
+  e.Family("pulvo_probe_received_packets_total", "counter",
+           "Test packets that arrived: at the reflector (forward), back here (reverse).");
+  for (const TeskProbePathStatus& p : paths) {
+    // A request whose answer was lost did reach the reflector.
+    e.Sample(p, "forward", static_cast<double>(p.answers + p.reverseLost));
+    e.Sample(p, "reverse", static_cast<double>(p.answers));
+  }
+  e.Family("pulvo_probe_lost_packets_total", "counter", "Test packets lost on the way.");
+  for (const TeskProbePathStatus& p : paths) {
+    e.Sample(p, "forward", static_cast<double>(p.forwardLost));
+    e.Sample(p, "reverse", static_cast<double>(p.reverseLost));
+  }
+  struct WindowGauge {
+    const char* name;
+    const char* help;
+    double (*value)(const TeskSample&);
+  };
+  const WindowGauge gauges[] = {
+      {"pulvo_probe_mos", "MOS of the last window (1 to 5; 0 when rejected).",
+       [](const TeskSample& s) { return s.mos; }},
+      {"pulvo_probe_loss_ratio", "Loss rate of the last window (0 to 1).",
+       [](const TeskSample& s) { return s.lossRate; }},
+      {"pulvo_probe_average_burst_size_packets", "Average packets per loss burst, last window.",
+       [](const TeskSample& s) { return s.averageBurstSize; }},
+      {"pulvo_probe_average_jitter_seconds", "Average jitter of the last window.",
+       [](const TeskSample& s) { return s.avgJitter / 1000.0; }},
+      {"pulvo_probe_emodel_mos", "MOS of the last window's E-model rating (1 to 4.5).",
+       [](const TeskSample& s) { return s.emodelMos; }},
+  };
+  for (const WindowGauge& g : gauges) {
+    e.Family(g.name, "gauge", g.help);
+    for (const TeskProbePathStatus& p : paths) {
+      for (int d = 0; d < 2; ++d) {
+        if (HasWindow(p, d)) e.Sample(p, kDirections[d], g.value(Window(p, d)));
+      }
+    }
+  }
+  e.Family("pulvo_probe_round_trip_seconds", "gauge",
+           "Mean round trip of the last window, net of the reflector's residence.");
+  for (const TeskProbePathStatus& p : paths) {
+    if (p.haveSample && p.last.answers > 0) e.Sample(p, nullptr, p.last.roundTripMeanMs / 1000);
+  }
+  return e.Text();
+}

@@ -1,0 +1,288 @@
+#include "probe_runner.h"
+
+#include <algorithm>
+#include <random>
+
+#include "call_start.h"
+#include "clock_sync.h"
+#include "stamp_auth.h"
+#include "tesk_errors.h"
+#include "tesk_log.h"
+
+namespace {
+
+constexpr int kBatch = 64;
+constexpr size_t kSlot = 2048;
+
+bool sameCall(const TeskCallConfig& a, const TeskCallConfig& b) {
+  return a.remoteAddress == b.remoteAddress && a.remotePort == b.remotePort &&
+         a.localAddress == b.localAddress && a.codec == b.codec && a.fec == b.fec &&
+         a.streamInterval == b.streamInterval && a.windowSize == b.windowSize &&
+         a.sampleInterval == b.sampleInterval && a.dejitterLength == b.dejitterLength &&
+         a.timeout == b.timeout && a.testId == b.testId && a.keyFile == b.keyFile;
+}
+
+// The one socket is "::": an IPv4 reflector is reached at its mapped address.
+std::string socketAddressText(const std::string& address) {
+  return isIPv6Text(address.c_str()) ? address : "::ffff:" + address;
+}
+
+}  // namespace
+
+struct ProbeRunner::Path {
+  uint64_t id = 0;
+  TeskProbePath config;
+  CallSettings settings;
+  SocketAddress to;
+  std::string peer;
+  uint16_t sessionId = 0;
+  std::unique_ptr<CallSession> session;
+  uint32_t generation = 0;
+  TimeOfDay start;
+  int64_t startMono = 0;
+  uint32_t tickIndex = 0;
+  // The totals of the path's earlier sessions (a silent reflector's call is
+  // started afresh).
+  uint64_t sentBefore = 0, answersBefore = 0, forwardLostBefore = 0, reverseLostBefore = 0;
+  int64_t lastAnswerMono = -1;
+  TeskProbePathStatus status;
+};
+
+ProbeRunner::ProbeRunner() = default;
+ProbeRunner::~ProbeRunner() = default;
+
+uint16_t ProbeRunner::nextSessionId() {
+  if (lastSessionId == 0) lastSessionId = static_cast<uint16_t>(std::random_device()() % 60000 + 1);
+  do {
+    lastSessionId = static_cast<uint16_t>(lastSessionId % 65535 + 1);
+  } while (bySession.count(lastSessionId) != 0);
+  return lastSessionId;
+}
+
+bool ProbeRunner::setPaths(const std::vector<TeskProbePath>& wanted, std::string* error) {
+  std::vector<std::unique_ptr<Path>> next;
+  std::vector<std::string> names;
+  for (const TeskProbePath& p : wanted) {
+    if (p.name.empty() || std::find(names.begin(), names.end(), p.name) != names.end()) {
+      *error = "path " + p.name + ": " + (p.name.empty() ? "no name" : "named twice");
+      return false;
+    }
+    names.push_back(p.name);
+    auto kept = std::find_if(paths.begin(), paths.end(), [&](const std::unique_ptr<Path>& old) {
+      return old != nullptr && old->config.name == p.name && sameCall(old->config.call, p.call);
+    });
+    if (kept != paths.end()) {
+      next.push_back(std::move(*kept));
+      continue;
+    }
+    auto path = std::make_unique<Path>();
+    path->config = p;
+    CallConfig call = callConfigOf(p.call, 0, systemClockSynchronized());
+    std::vector<std::string> errors = callParameterErrors(call);
+    if (!errors.empty()) {
+      *error = "path " + p.name + ": " + errors.front();
+      return false;
+    }
+    if (!p.call.keyFile.empty() && !readStampKeyFile(p.call.keyFile, &call.settings.key, error)) {
+      *error = "path " + p.name + ": " + *error;
+      return false;
+    }
+    path->settings = call.settings;
+    if (!makeSocketAddress(socketAddressText(p.call.remoteAddress).c_str(), p.call.remotePort,
+                           &path->to)) {
+      *error = "path " + p.name + ": remote address " + p.call.remoteAddress + " is not usable";
+      return false;
+    }
+    path->peer = formatAddress(path->to);
+    path->status.name = p.name;
+    path->status.peer = (isIPv6Text(p.call.remoteAddress.c_str()) ? "[" + p.call.remoteAddress + "]"
+                                                                     : p.call.remoteAddress) +
+                        ":" + std::to_string(p.call.remotePort);
+    path->status.codec = p.call.codec == 1 ? "GSM0610" : "G711";
+    next.push_back(std::move(path));
+  }
+  // The paths that are gone leave their sessions; their events go stale.
+  for (const std::unique_ptr<Path>& old : paths) {
+    if (old == nullptr) continue;
+    byId.erase(old->id);
+    bySession.erase(old->sessionId);
+  }
+  paths = std::move(next);
+  for (const std::unique_ptr<Path>& path : paths) {
+    if (path->id == 0) {
+      path->id = ++lastId;
+      if (running) start(*path, *env);
+    }
+    byId[path->id] = path.get();
+    if (path->session != nullptr) bySession[path->sessionId] = path.get();
+  }
+  std::lock_guard<std::mutex> lock(statusMutex);
+  published.clear();
+  for (const std::unique_ptr<Path>& path : paths) published.push_back(path->status);
+  return true;
+}
+
+void ProbeRunner::start(Path& path, Environment& environment) {
+  if (path.session != nullptr) {
+    path.sentBefore += path.session->sent();
+    path.answersBefore += path.session->answers();
+    path.forwardLostBefore += path.session->forwardLost();
+    path.reverseLostBefore += path.session->reverseLost();
+    bySession.erase(path.sessionId);
+  }
+  path.sessionId = nextSessionId();
+  path.settings.sessionId = path.sessionId;
+  path.session = std::make_unique<CallSession>(path.settings);
+  bySession[path.sessionId] = &path;
+  path.generation++;
+  path.start = environment.timeOfDay();
+  path.startMono = environment.monotonicMicros();
+  path.tickIndex = 0;
+  path.session->begin(path.start);
+  const int64_t scoreDelay =
+      (int64_t{path.settings.window.dejitterLength} + kAnswerWaitMs) * 1000;
+  events.push({path.startMono, path.id, path.generation, true});
+  events.push({path.startMono + scoreDelay, path.id, path.generation, false});
+}
+
+void ProbeRunner::publish(Path& path) {
+  TeskProbePathStatus& s = path.status;
+  s.sent = path.sentBefore + path.session->sent();
+  s.answers = path.answersBefore + path.session->answers();
+  s.forwardLost = path.forwardLostBefore + path.session->forwardLost();
+  s.reverseLost = path.reverseLostBefore + path.session->reverseLost();
+  std::lock_guard<std::mutex> lock(statusMutex);
+  for (TeskProbePathStatus& p : published) {
+    if (p.name == s.name) p = s;
+  }
+}
+
+void ProbeRunner::handle(const Event& e, int64_t now, Environment& environment,
+                         ProbeHooks& hooks) {
+  auto found = byId.find(e.path);
+  if (found == byId.end() || found->second->generation != e.generation) return;  // stale
+  Path& path = *found->second;
+  const CallSettings& s = path.settings;
+  if (e.send) {
+    if (outgoing.size() == static_cast<size_t>(kBatch)) {
+      environment.sendBatch(outgoing.data(), static_cast<int>(outgoing.size()));
+      outgoing.clear();
+    }
+    Datagram d;
+    d.data = outgoingBytes.data() + outgoing.size() * kSlot;
+    d.capacity = kSlot;
+    d.length = path.session->request(environment.timeOfDay(), d.data);
+    d.peer = path.to;
+    outgoing.push_back(d);
+    // A late event is not made up with a burst.
+    const int64_t interval = int64_t{s.streamInterval} * 1000;
+    events.push({std::max(e.at + interval, now + interval / 2), path.id, path.generation, true});
+    return;
+  }
+  const int64_t step = int64_t{s.window.sampleInterval} * 1000;
+  const TimeOfDay tickTime = plusMicros(path.start, path.tickIndex * step);
+  path.session->settle(environment.timeOfDay());
+  TeskCallSample sample;
+  const CallSession::Tick t = path.session->tick(tickTime, &sample);
+  path.status.answering = path.lastAnswerMono >= 0 &&
+                          now - path.lastAnswerMono < int64_t{s.window.timeout} * 1000;
+  if (t == CallSession::Tick::Sample) {
+    path.status.haveSample = true;
+    path.status.last = sample;
+    hooks.sample(path.config.name, sample);
+  }
+  if (t == CallSession::Tick::GaveUp) {
+    // No answer for the time-out: the path is down; its call starts afresh.
+    TESK_LOG(7, "Probe: " << path.config.name << ": no answer from " << path.peer);
+    path.status.answering = false;
+    path.status.restarts++;
+    publish(path);
+    start(path, environment);
+    return;
+  }
+  publish(path);
+  path.tickIndex++;
+  const int64_t scoreDelay = (int64_t{s.window.dejitterLength} + kAnswerWaitMs) * 1000;
+  events.push({path.startMono + path.tickIndex * step + scoreDelay, path.id, path.generation, false});
+}
+
+void ProbeRunner::answer(const Datagram& d, int64_t now) {
+  // The session identifier sits at byte 14, or 26 in authenticated mode.
+  for (size_t at : {size_t{14}, size_t{26}}) {
+    if (d.length < at + 2) return;
+    const uint16_t ssid = static_cast<uint16_t>(d.data[at] << 8 | d.data[at + 1]);
+    auto found = bySession.find(ssid);
+    if (found == bySession.end()) continue;
+    Path& path = *found->second;
+    const bool authenticated = !path.settings.key.empty();
+    if ((at == 26) != authenticated || !sameEndpoint(d.peer, path.to)) continue;
+    if (path.session->takeAnswer(d.data, d.length, d.arrival)) path.lastAnswerMono = now;
+    return;
+  }
+}
+
+TestOutcome ProbeRunner::run(uint32_t durationMs, Environment& environment, ProbeHooks& hooks) {
+  if (environment.openSocketOnAnyPort(getOwnThreadId(), "::", true) != 0) {
+    return outcomeOf(SOCKET_ERROR, environment.failure());
+  }
+  environment.enlargeReceiveBuffer(8 << 20);
+  env = &environment;
+  running = true;
+  outgoingBytes.assign(kBatch * kSlot, 0);
+  std::vector<uint8_t> inBytes(kBatch * kSlot);
+  Datagram in[kBatch];
+  for (int i = 0; i < kBatch; ++i) {
+    in[i].data = inBytes.data() + i * kSlot;
+    in[i].capacity = kSlot;
+  }
+  for (const std::unique_ptr<Path>& path : paths) start(*path, environment);
+  const int64_t begun = environment.monotonicMicros();
+  int64_t nextSecond = begun + 1000000;
+  int code = 0;
+  for (;;) {
+    int64_t now = environment.monotonicMicros();
+    if (durationMs != 0 && now - begun >= int64_t{durationMs} * 1000) break;
+    while (!events.empty() && events.top().at <= now) {
+      const Event e = events.top();
+      events.pop();
+      handle(e, now, environment, hooks);
+    }
+    if (!outgoing.empty()) {
+      environment.sendBatch(outgoing.data(), static_cast<int>(outgoing.size()));
+      outgoing.clear();
+    }
+    if (now >= nextSecond) {
+      hooks.everySecond();  // may set new paths
+      nextSecond = now + 1000000;
+    }
+    now = environment.monotonicMicros();
+    int64_t wake = nextSecond;
+    if (!events.empty()) wake = std::min(wake, events.top().at);
+    const int64_t left = wake - now;
+    if (left > 0 && left < 1000) {
+      environment.nap(static_cast<unsigned int>(left));
+      continue;
+    }
+    const Environment::Wait w =
+        environment.waitForDatagram(static_cast<uint32_t>(std::max<int64_t>(left, 0) / 1000));
+    if (w == Environment::Wait::StopRequested) break;
+    if (w == Environment::Wait::Failed) {
+      TESK_LOG_FAILURE(environment.failure(), 7, "", "Probe: error waiting for answers");
+      code = SOCKET_ERROR;
+      break;
+    }
+    if (w != Environment::Wait::Readable) continue;
+    const int received = environment.receiveBatch(in, kBatch);
+    const int64_t arrived = environment.monotonicMicros();
+    for (int i = 0; i < received; ++i) answer(in[i], arrived);
+  }
+  running = false;
+  env = nullptr;
+  environment.closeSocket();
+  return outcomeOf(code, environment.failure());
+}
+
+std::vector<TeskProbePathStatus> ProbeRunner::status() const {
+  std::lock_guard<std::mutex> lock(statusMutex);
+  return published;
+}

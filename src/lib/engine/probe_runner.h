@@ -1,0 +1,72 @@
+#ifndef TESK_PROBE_RUNNER_H
+#define TESK_PROBE_RUNNER_H
+
+// The probe's engine: any number of calls on one thread and one socket.
+// Each path is a CallSession with its own pacing and ticks, all driven by
+// one queue of timed events; answers find their path by the session
+// identifier, which is unique within the probe. The socket is "::" and
+// reaches IPv4 reflectors through mapped addresses.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <queue>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "call_session.h"
+#include "environment.h"
+#include "tesk_probe.h"
+#include "test_error.h"
+
+// What the probe hands its user, on its thread.
+class ProbeHooks {
+ public:
+  virtual ~ProbeHooks() = default;
+  virtual void sample(const std::string& path, const TeskCallSample& sample) = 0;
+  virtual void everySecond() = 0;
+};
+
+class ProbeRunner {
+ public:
+  ProbeRunner();
+  ~ProbeRunner();
+
+  // Paths that keep their name and settings keep their calls.
+  bool setPaths(const std::vector<TeskProbePath>& paths, std::string* error);
+  TestOutcome run(uint32_t durationMs, Environment& env, ProbeHooks& hooks);
+  std::vector<TeskProbePathStatus> status() const;
+
+ private:
+  struct Path;
+  // A path's next send or score; stale once the path is gone or restarted.
+  struct Event {
+    int64_t at;  // monotonic µs
+    uint64_t path;   // Path::id
+    uint32_t generation;
+    bool send;  // or score
+    bool operator>(const Event& other) const { return at > other.at; }
+  };
+
+  void start(Path& path, Environment& env);
+  void handle(const Event& event, int64_t now, Environment& env, ProbeHooks& hooks);
+  void answer(const Datagram& datagram, int64_t now);
+  void publish(Path& path);
+  uint16_t nextSessionId();
+
+  std::vector<std::unique_ptr<Path>> paths;
+  std::unordered_map<uint64_t, Path*> byId;
+  std::unordered_map<uint16_t, Path*> bySession;
+  uint64_t lastId = 0;
+  Environment* env = nullptr;  // while running
+  std::priority_queue<Event, std::vector<Event>, std::greater<Event>> events;
+  uint16_t lastSessionId = 0;
+  bool running = false;
+  std::vector<Datagram> outgoing;
+  std::vector<uint8_t> outgoingBytes;
+  mutable std::mutex statusMutex;
+  std::vector<TeskProbePathStatus> published;  // guarded by statusMutex
+};
+
+#endif  // TESK_PROBE_RUNNER_H
