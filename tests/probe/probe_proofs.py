@@ -24,6 +24,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 import urllib.request
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -165,9 +166,90 @@ def main():
           % err.strip().replace("\n", " | "))
 
 
+def get_json(url):
+    with urllib.request.urlopen(url, timeout=5) as reply:
+        return json.loads(reply.read().decode())
+
+
+def prometheus_proof():
+    prometheus, alertmanager = shutil.which("prometheus"), shutil.which("prometheus-alertmanager")
+    if not prometheus or not alertmanager:
+        print("== Prometheus and Alertmanager: not installed, skipped ==")
+        return
+    print("== Prometheus scrapes the probe; the alert reaches Alertmanager ==")
+    reflectors = [free_port() for _ in range(3)]
+    for port in reflectors:
+        start([PULVO, "reflect:la=::,lp=%d" % port], stdout=subprocess.DEVNULL)
+        wait_for_udp_port(port, "::")
+    relay_port = free_port()
+    out_truth = os.path.join(WORK, "prom-out.csv")
+    start([RELAY, "--listen", str(relay_port), "--forward", str(reflectors[2]), "--stamp",
+           "--seed", "5", "--loss", "0.06:0-1500", "--record", out_truth])
+    wait_for_udp_port(relay_port)
+    metrics_port, prom_port, am_port = free_port("tcp"), free_port("tcp"), free_port("tcp")
+    config = os.path.join(WORK, "fleet.conf")
+    write_config(config, metrics_port, ["path clean-1 ra=127.0.0.1,rp=%d" % reflectors[0],
+                                        "path clean-2 ra=::1,rp=%d" % reflectors[1],
+                                        "path impaired ra=127.0.0.1,rp=%d" % relay_port])
+    probe = start([PULVO, "probe:cf=%s" % config], stdout=subprocess.DEVNULL)
+    # The shipped rules, with their waits cut to seconds for a one-minute run.
+    rules = open(os.path.join(ROOT, "packaging/prometheus/pulvo-rules.yml")).read()
+    rules = rules.replace("for: 2m", "for: 5s").replace("for: 1m", "for: 5s")
+    with open(os.path.join(WORK, "rules.yml"), "w") as f:
+        f.write(rules)
+    with open(os.path.join(WORK, "alertmanager.yml"), "w") as f:
+        f.write("route:\n  receiver: nobody\n  group_wait: 1s\nreceivers:\n  - name: nobody\n")
+    with open(os.path.join(WORK, "prometheus.yml"), "w") as f:
+        f.write("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+                "rule_files: [%s]\n"
+                "alerting:\n  alertmanagers:\n    - static_configs:\n"
+                "        - targets: ['127.0.0.1:%d']\n"
+                "scrape_configs:\n  - job_name: pulvo-probe\n    static_configs:\n"
+                "      - targets: ['127.0.0.1:%d']\n"
+                % (os.path.join(WORK, "rules.yml"), am_port, metrics_port))
+    start([alertmanager, "--config.file", os.path.join(WORK, "alertmanager.yml"),
+           "--storage.path", os.path.join(WORK, "am"), "--web.listen-address",
+           "127.0.0.1:%d" % am_port, "--cluster.listen-address="],
+          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    start([prometheus, "--config.file", os.path.join(WORK, "prometheus.yml"),
+           "--storage.tsdb.path", os.path.join(WORK, "tsdb"), "--web.listen-address",
+           "127.0.0.1:%d" % prom_port], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    am = "http://127.0.0.1:%d/api/v2/alerts" % am_port
+
+    def alerts():
+        return [a["labels"] for a in get_json(am)]
+
+    check(wait_for(lambda: any(a.get("alertname") == "PulvoVoiceQualityLow" and
+                               a.get("path") == "impaired" for a in alerts()), 60),
+          "PulvoVoiceQualityLow for the impaired path reaches Alertmanager")
+    fired = {(a.get("alertname"), a.get("path"), a.get("direction")) for a in alerts()}
+    check(fired == {("PulvoVoiceQualityLow", "impaired", "forward")},
+          "and no other alert: %s" % sorted(fired))
+    # The losses lie in the first 1500 packets (30 s); once 1700 are sent
+    # and the last of them settled and scraped, every one is known.
+    query = "http://127.0.0.1:%d/api/v1/query?query=" % prom_port
+
+    def series(expr):
+        result = get_json(query + urllib.parse.quote(expr))["data"]["result"]
+        return {r["metric"].get("path"): float(r["value"][1]) for r in result}
+
+    check(wait_for(lambda: series('pulvo_probe_sent_packets_total{path="impaired"}')
+                   .get("impaired", 0) >= 1700, 60), "1700 packets sent on the impaired path")
+    time.sleep(4)
+    lost = series('pulvo_probe_lost_packets_total{direction="forward"}')
+    check(lost == {"clean-1": 0, "clean-2": 0, "impaired": relay_drops(out_truth)},
+          "Prometheus: forward losses %s; the relay's truth %d" % (lost, relay_drops(out_truth)))
+    ratio = series('max_over_time(pulvo_probe_loss_ratio{direction="forward"}[60s])')
+    check(ratio.get("clean-1") == 0 and ratio.get("clean-2") == 0 and 0 < ratio.get("impaired", 0),
+          "Prometheus: the clean paths' loss ratio stayed 0: %s" % ratio)
+    probe.send_signal(signal.SIGTERM)
+    probe.wait(timeout=30)
+
+
 if __name__ == "__main__":
     try:
         main()
+        prometheus_proof()
     finally:
         for child in children:
             if child.poll() is None:
