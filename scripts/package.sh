@@ -58,7 +58,7 @@ echo "installed pulvo measured a clean loopback stream"
 units=/lib/systemd/system
 [ -e /usr/lib/systemd/system/pulvo-recv@.service ] && units=/usr/lib/systemd/system
 (cd "$work" && systemd-analyze verify "$units/pulvo-recv@.service" "$units/pulvo-send@.service" \
-  "$units/pulvo-send@.timer" "$units/pulvo-reflect@.service")
+  "$units/pulvo-send@.timer" "$units/pulvo-reflect@.service" "$units/pulvo-probe.service")
 echo "systemd-analyze verify: units pass"
 
 # The README's recipe, as far as a machine without a running systemd allows.
