@@ -56,6 +56,7 @@ class CompletionTest(unittest.TestCase):
             ("pulvo-relay --allow-r\t", "--allow-reorder"),
             ("pulvo cal\tra=::1,dejit\t", "call:ra=::1,dejitterlength="),
             ("pulvo reflect:maxs\t", "reflect:maxsessions="),
+            ("pulvo pro\tco\t", "probe:config="),
             ("pulvo-relay --back-dr\t", "--back-drop-"),
         ]
         got = typed([keys for keys, _ in cases])
