@@ -55,6 +55,26 @@ cat "$work/recv.out"
 grep -q "lost packets = 0  estimated packets = 100" "$work/recv.out"
 echo "installed pulvo measured a clean loopback stream"
 
+# The installed probe finds its /metrics module and scores a path.
+reflect_port=$(free_port)
+metrics_port=$(free_port tcp)
+pulvo reflect:la=127.0.0.1,lp=$reflect_port,du=12 >/dev/null &
+reflector=$!
+wait_udp_port "$reflect_port"
+printf 'metrics 127.0.0.1:%s\npath installed ra=127.0.0.1,rp=%s\n' "$metrics_port" "$reflect_port" \
+  >"$work/probe.conf"
+pulvo -j probe:cf=$work/probe.conf,du=8 &
+probe=$!
+sleep 7
+python3 - "$metrics_port" <<'PY'
+import sys, urllib.request
+text = urllib.request.urlopen("http://127.0.0.1:%s/metrics" % sys.argv[1], timeout=5).read().decode()
+assert 'pulvo_probe_mos{path="installed",peer="127.0.0.1:' in text, text
+PY
+wait $probe
+wait $reflector
+echo "the installed probe served its metrics"
+
 units=/lib/systemd/system
 [ -e /usr/lib/systemd/system/pulvo-recv@.service ] && units=/usr/lib/systemd/system
 (cd "$work" && systemd-analyze verify "$units/pulvo-recv@.service" "$units/pulvo-send@.service" \

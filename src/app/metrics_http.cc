@@ -7,7 +7,7 @@
 #include <cstring>
 
 #ifndef PULVO_MODULE_DIR
-#define PULVO_MODULE_DIR "/usr/lib/pulvo"
+#define PULVO_MODULE_DIR "lib/pulvo"  // below the installation's prefix
 #endif
 
 namespace {
@@ -17,19 +17,21 @@ constexpr const char* kModule = "pulvo-metrics-http.so";
 using Serve = void* (*)(const char*, int, char* (*)(void*), void (*)(char*), void*, char*, size_t);
 using Stop = void (*)(void*);
 
-// Beside the program (a build tree), else where the package installs it.
+// Beside the program (a build tree), else where the installation puts it:
+// PULVO_MODULE_DIR below the prefix that holds the program's bin/.
 void* LoadModule(std::string* error) {
   char self[4096];
   const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string dir = "/usr/bin/";
   if (length > 0) {
     self[length] = '\0';
-    std::string beside(self);
-    beside = beside.substr(0, beside.rfind('/') + 1) + kModule;
-    if (void* module = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return module;
+    dir = std::string(self).substr(0, std::string(self).rfind('/') + 1);
   }
-  const std::string installed = std::string(PULVO_MODULE_DIR) + "/" + kModule;
+  const std::string beside = dir + kModule;
+  if (void* module = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return module;
+  const std::string installed = dir + "../" + PULVO_MODULE_DIR + "/" + kModule;
   if (void* module = dlopen(installed.c_str(), RTLD_NOW | RTLD_LOCAL)) return module;
-  *error = std::string("cannot load ") + installed + ", which serves the metrics: " + dlerror();
+  *error = "cannot load " + installed + ", which serves the metrics: " + dlerror();
   return nullptr;
 }
 
