@@ -24,6 +24,10 @@ bool SetCallParameters(const std::string& text, CallCmdParams* params, std::stri
       *error = "unknown parameter " + name;
       return false;
     }
+    if (name == "localaddr" || name == "la" || name == "localport" || name == "lp") {
+      *error = name + " cannot be chosen per path: a probe sends every path from one socket";
+      return false;
+    }
     params->SetCmdParamInputValue(name, pair.substr(equals + 1));
   }
   return true;

@@ -9,8 +9,9 @@
 //   path branch-1 ra=198.51.100.3,rp=862,co=G711
 //   path branch-2 ra=2001:db8::3,kf=/etc/pulvo/stamp.key
 //
-// A path's parameters are those of pulvo call (testduration aside: a probe's
-// calls go on), with the same names, ranges and checks.
+// A path's parameters are those of pulvo call, with the same names, ranges
+// and checks, but for testduration (a probe's calls go on) and the local
+// address and port (every path goes out of the probe's one socket).
 
 #include <cstdint>
 #include <string>

@@ -33,6 +33,7 @@ TEST(ProbeConfigTest, PathsAndTheLineOfEachError) {
       {"path a ra=192.0.2.1\npath a ra=192.0.2.2\n", "p.conf:2: path a is named twice"},
       {"path a ra=192.0.2.1,xx=1\n", "p.conf:1: path a: unknown parameter xx"},
       {"path a ra=192.0.2.1,td=5\n", "p.conf:1: path a: unknown parameter td"},
+      {"path a lp=5000\n", "p.conf:1: path a: lp cannot be chosen per path"},
       {"path a co=G729\n", "p.conf:1: path a: codec G729 is neither G711 nor GSM0610"},
       {"path a ws=99\n", "p.conf:1: path a: windowsize 99 is out of its range"},
       {"metrics localhost:9100\npath a ra=192.0.2.1\n", "p.conf:1: metrics takes one ADDRESS:PORT"},
