@@ -49,30 +49,41 @@ def main():
         for i in range(CALLS):
             f.write("path p%d ra=127.0.0.1,rp=%d\n" % (i, ports[i % REFLECTORS]))
     probe = subprocess.Popen([PULVO, "-j", "probe:cf=%s" % config], stdout=subprocess.DEVNULL)
-    time.sleep(2)
+
+    def scrape():
+        t = time.monotonic()
+        with urllib.request.urlopen("http://127.0.0.1:%d/metrics" % metrics_port) as reply:
+            text = reply.read().decode()
+        return text, (time.monotonic() - t) * 1000
+
+    def sent_total(text):
+        return sum(float(v) for v in
+                   re.findall(r"^pulvo_probe_sent_packets_total\{.*\} (\S+)$", text, re.M))
+
+    time.sleep(5)
+    # The paths publish their counts once a second each: two scrapes
+    # SECONDS apart give the rate the probe kept.
+    first, _ = scrape()
     before, started = cpu_seconds(probe.pid), time.monotonic()
     time.sleep(SECONDS)
     cpu, elapsed = cpu_seconds(probe.pid) - before, time.monotonic() - started
     rss = rss_kb(probe.pid)
-    scrapes = []
-    for _ in range(10):
-        t = time.monotonic()
-        with urllib.request.urlopen("http://127.0.0.1:%d/metrics" % metrics_port) as reply:
-            text = reply.read().decode()
-        scrapes.append((time.monotonic() - t) * 1000)
-    sent = [float(v) for v in re.findall(r"^pulvo_probe_sent_packets_total\{.*\} (\S+)$", text, re.M)]
+    last, took = scrape()
+    run = time.monotonic() - started
+    sent = sent_total(last) - sent_total(first)
+    scrapes = [took]
+    for _ in range(9):
+        text, took = scrape()
+        scrapes.append(took)
     up = [float(v) for v in re.findall(r"^pulvo_probe_path_up\{.*\} (\S+)$", text, re.M)]
-    # Each path started within its first tick; nominal is one packet per
-    # 20 ms since it did, to the scrape.
-    run = time.monotonic() - started + 2
     probe.terminate()
     probe.wait(timeout=30)
     print("== pulvo probe, %d calls of 20 ms (%d packets/s each way), %.0f s ==" % (CALLS, CALLS * 50, SECONDS))
     print("CPU %.2f s in %.1f s = %.1f %% of one core; %.1f µs of CPU per call-second"
           % (cpu, elapsed, 100 * cpu / elapsed, 1e6 * cpu / elapsed / CALLS))
     print("memory %d kB: %.1f kB per call" % (rss, rss / CALLS))
-    print("paths up %d of %d; sent %.0f of nominal %.0f (%.2f %%)"
-          % (sum(up), CALLS, sum(sent), CALLS * run * 50, 100 * sum(sent) / (CALLS * run * 50)))
+    print("paths up %d of %d; sent %.0f in %.1f s against a nominal %.0f (%.2f %%)"
+          % (sum(up), CALLS, sent, run, CALLS * run * 50, 100 * sent / (CALLS * run * 50)))
     print("scrape of /metrics (%d bytes): median %.1f ms, max %.1f ms"
           % (len(text), sorted(scrapes)[len(scrapes) // 2], max(scrapes)))
 
