@@ -154,6 +154,12 @@ ReflectCmdParams::ReflectCmdParams() {
   InitStrValueCmdParam(allow, "allow", "al", "");
   InitLongValueCmdParam(duration, "duration", "du", 0, 0, 2000000);
   InitStrValueCmdParam(keyfile, "keyfile", "kf", "");
+  InitStrValueCmdParam(metrics, "metrics", "mt", "");
+}
+
+std::string ReflectCmdParams::GetMetrics() {
+  Find(metrics.GetLongName(), metrics);
+  return metrics.GetValueAsString();
 }
 
 std::string ReflectCmdParams::GetKeyFile() {

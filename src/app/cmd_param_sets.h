@@ -101,12 +101,13 @@ class ReflectCmdParams : public CmdParamSetBase {
   std::string GetAllow();           // prefixes joined by '+'
   unsigned long GetDuration();      // ms; 0: until stopped
   std::string GetKeyFile();         // empty: unauthenticated
+  std::string GetMetrics();         // ADDRESS:PORT of /metrics; empty: none
   std::string FirstValueOutOfRange() {
     return FirstOutOfRange({&localport, &maxsessions, &rate, &idle, &duration});
   }
 
  private:
-  CmdParam localaddr, localport, maxsessions, rate, idle, allow, duration, keyfile;
+  CmdParam localaddr, localport, maxsessions, rate, idle, allow, duration, keyfile, metrics;
 };
 
 // pulvo call: the sender's parameters toward a STAMP reflector and the

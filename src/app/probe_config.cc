@@ -33,8 +33,9 @@ bool SetCallParameters(const std::string& text, CallCmdParams* params, std::stri
   return true;
 }
 
-// "127.0.0.1:9863", "[::1]:9863".
-bool ParseEndpoint(const std::string& text, std::string* address, uint16_t* port) {
+}  // namespace
+
+bool ParseMetricsEndpoint(const std::string& text, std::string* address, uint16_t* port) {
   const size_t colon = text.rfind(':');
   if (colon == std::string::npos || colon == 0) return false;
   std::string host = text.substr(0, colon);
@@ -55,8 +56,6 @@ bool ParseEndpoint(const std::string& text, std::string* address, uint16_t* port
   return true;
 }
 
-}  // namespace
-
 bool ParseProbeConfig(const std::string& text, const std::string& name, ProbeSettings* out,
                       std::string* error) {
   ProbeSettings settings;
@@ -75,7 +74,7 @@ bool ParseProbeConfig(const std::string& text, const std::string& name, ProbeSet
     words >> first >> rest >> extra;
     if (keyword == "metrics") {
       if (first.empty() || !rest.empty() ||
-          !ParseEndpoint(first, &settings.metricsAddress, &settings.metricsPort)) {
+          !ParseMetricsEndpoint(first, &settings.metricsAddress, &settings.metricsPort)) {
         return fail("metrics takes one ADDRESS:PORT (127.0.0.1:9863, [::1]:9863)");
       }
     } else if (keyword == "path") {

@@ -112,3 +112,29 @@ std::string ProbeMetricsText(const std::vector<TeskProbePathStatus>& paths) {
   }
   return e.Text();
 }
+
+std::string ReflectorMetricsText(const TeskReflectorCounts& c) {
+  std::ostringstream out;
+  const auto family = [&](const char* name, const char* type, const char* help) {
+    out << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n";
+  };
+  family("pulvo_reflect_received_packets_total", "counter", "STAMP packets received.");
+  out << "pulvo_reflect_received_packets_total " << c.received << "\n";
+  family("pulvo_reflect_reflected_packets_total", "counter", "STAMP packets answered.");
+  out << "pulvo_reflect_reflected_packets_total " << c.reflected << "\n";
+  family("pulvo_reflect_refused_packets_total", "counter", "Packets refused an answer, by reason.");
+  const struct {
+    const char* reason;
+    unsigned long long count;
+  } refused[] = {{"too_short", c.tooShort},        {"not_allowed", c.notAllowed},
+                 {"over_rate", c.overRate},        {"over_sessions", c.overSessions},
+                 {"auth_failed", c.authFailed},    {"replayed", c.replayed}};
+  for (const auto& r : refused) {
+    out << "pulvo_reflect_refused_packets_total{reason=\"" << r.reason << "\"} " << r.count << "\n";
+  }
+  family("pulvo_reflect_sessions", "gauge", "Sessions open.");
+  out << "pulvo_reflect_sessions " << c.sessions << "\n";
+  family("pulvo_reflect_sessions_forgotten_total", "counter", "Sessions forgotten for being idle.");
+  out << "pulvo_reflect_sessions_forgotten_total " << c.sessionsForgotten << "\n";
+  return out.str();
+}

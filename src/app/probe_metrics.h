@@ -1,7 +1,8 @@
 #ifndef PULVO_PROBE_METRICS_H
 #define PULVO_PROBE_METRICS_H
 
-// pulvo probe's paths in the Prometheus text format. Labels are few and
+// The long-running commands' metrics in the Prometheus text format: pulvo
+// probe's paths and pulvo reflect's counters. Labels are few and
 // stable: the path's name, its peer, the direction and the codec; never a
 // call's or a packet's identifiers.
 
@@ -9,7 +10,10 @@
 #include <vector>
 
 #include "tesk_probe.h"
+#include "tesk_stamp.h"
 
 std::string ProbeMetricsText(const std::vector<TeskProbePathStatus>& paths);
+// pulvo reflect's counters, for its own /metrics.
+std::string ReflectorMetricsText(const TeskReflectorCounts& counts);
 
 #endif  // PULVO_PROBE_METRICS_H

@@ -10,6 +10,9 @@
 #include "interrupt.h"
 #include "plv_exception.h"
 #include "analyze_results.h"
+#include "metrics_http.h"
+#include "probe_config.h"
+#include "probe_metrics.h"
 #include "pulvo_runners.h"
 #include "tesk.h"
 
@@ -396,11 +399,29 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
     if (!reflector.allow(prefix)) error = "allow: " + prefix + " is not an address prefix";
     start = end + 1;
   }
+  std::string metricsAddress;
+  uint16_t metricsPort = 0;
+  const std::string metrics = params->GetMetrics();
+  if (error.empty() && !metrics.empty() &&
+      !ParseMetricsEndpoint(metrics, &metricsAddress, &metricsPort)) {
+    error = "metrics: " + metrics + " is not ADDRESS:PORT (127.0.0.1:9862, [::1]:9862)";
+  }
   if (!error.empty()) {
     std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
     return normalizeErrorCode(PARAMETER_ERROR);
   }
+  std::unique_ptr<MetricsEndpoint> endpoint;
+  if (!metrics.empty()) {
+    endpoint = MetricsEndpoint::Start(
+        metricsAddress, metricsPort,
+        [&reflector] { return ReflectorMetricsText(reflector.countsNow()); }, &error);
+    if (endpoint == nullptr) {
+      std::cerr << "pulvo: " << teskErrorName(SOCKET_ERROR) << ": " << error << std::endl;
+      return normalizeErrorCode(SOCKET_ERROR);
+    }
+  }
   const int result = reflector.run();
+  endpoint.reset();
   const TeskReflectorCounts& c = reflector.counts();
   if (options.IsResultsAsTextOn()) {
     std::cout << FormatReflectorCounts(c) << std::endl;

@@ -83,8 +83,10 @@ def write_config(path, metrics_port, lines):
 
 def main():
     reflectors = [free_port() for _ in range(3)]
+    reflector_metrics = free_port("tcp")
     for port in reflectors:
-        start([PULVO, "reflect:la=::,lp=%d" % port], stdout=subprocess.DEVNULL)
+        own = ",mt=127.0.0.1:%d" % reflector_metrics if port == reflectors[0] else ""
+        start([PULVO, "reflect:la=::,lp=%d%s" % (port, own)], stdout=subprocess.DEVNULL)
         wait_for_udp_port(port, "::")
     relay_port = free_port()
     out_truth, back_truth = os.path.join(WORK, "out.csv"), os.path.join(WORK, "back.csv")
@@ -131,6 +133,16 @@ def main():
           % (forward, reverse, relay_drops(out_truth), relay_drops(back_truth)))
     labels = set(re.findall(r"(\w+)=\"", text))
     check(labels == {"path", "peer", "direction", "codec"}, "labels: %s" % sorted(labels))
+    own = metrics(reflector_metrics)
+    if promtool:
+        lint = subprocess.run([promtool, "check", "metrics"], input=own, capture_output=True,
+                              text=True)
+        check(lint.returncode == 0, "the reflector's /metrics pass promtool too")
+    reflected = re.search(r"^pulvo_reflect_reflected_packets_total (\d+)$", own, re.M)
+    check(reflected is not None and int(reflected.group(1)) > 400 and
+          re.search(r"^pulvo_reflect_sessions 1$", own, re.M) is not None,
+          "pulvo reflect serves its counters: %s reflected, one session"
+          % (reflected.group(1) if reflected else None))
 
     print("== the impaired path's reflector gone silent ==")
     relay.send_signal(signal.SIGINT)

@@ -14,6 +14,11 @@ bool TeskReflector::allow(const std::string& prefix) {
   return true;
 }
 
+TeskReflectorCounts TeskReflector::countsNow() const {
+  std::lock_guard<std::mutex> lock(liveMutex);
+  return live;
+}
+
 int TeskReflector::run() {
   ReflectConfig config;
   config.localAddress = localAddress;
@@ -31,6 +36,13 @@ int TeskReflector::run() {
     return PARAMETER_ERROR;
   }
   ReflectReport report;
+  report.progress = [this](const ReflectorCounters& c, size_t sessions) {
+    std::lock_guard<std::mutex> lock(liveMutex);
+    live = TeskReflectorCounts{c.received,     c.reflected,        c.tooShort,
+                               c.notAllowed,   c.overRate,         c.overSessions,
+                               c.sessionsForgotten, sessions,      c.authFailed,
+                               c.replayed};
+  };
   const TestOutcome outcome = runReflector(config, &report);
   setLastTestError(outcome.reason);
   const ReflectorCounters& c = report.counters;
@@ -38,5 +50,7 @@ int TeskReflector::run() {
                                    c.notAllowed,   c.overRate,     c.overSessions,
                                    c.sessionsForgotten, report.sessions, c.authFailed,
                                    c.replayed};
+  std::lock_guard<std::mutex> lock(liveMutex);
+  live = lastCounts;
   return outcome.code;
 }

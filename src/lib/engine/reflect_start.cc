@@ -60,6 +60,7 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
     if (config.durationMs != 0 && now - start >= int64_t{config.durationMs} * 1000) break;
     if (now >= nextHousekeeping) {
       reflector.forgetIdle(env.timeOfDay());
+      if (report->progress) report->progress(reflector.counters(), reflector.sessions());
       nextHousekeeping = now + int64_t{kHousekeepingMs} * 1000;
     }
     uint32_t waitMs = static_cast<uint32_t>((nextHousekeeping - now) / 1000 + 1);

@@ -6,6 +6,7 @@
 // duration ends or the process asks its tests to stop.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,9 @@ struct ReflectConfig {
 struct ReflectReport {
   ReflectorCounters counters;
   size_t sessions = 0;  // at the end
+  // Called with the counts so far once a second on the reflector's thread
+  // (for a metrics endpoint); may be empty.
+  std::function<void(const ReflectorCounters&, size_t sessions)> progress;
 };
 
 // Errors in the configuration, in rule order (empty when it is usable).

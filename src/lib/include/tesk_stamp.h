@@ -6,6 +6,7 @@
 // with one of the same size, numbered per session, until its duration ends
 // or the process is asked to stop (SIGINT, SIGTERM).
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ class TESK_EXPORT TeskReflector {
   // Runs until the duration ends or a stop is asked; 0 or a TeskError.
   virtual int run();
   const TeskReflectorCounts& counts() const { return lastCounts; }
+  // The counts so far, updated once a second while it runs: safe from any
+  // thread (a metrics endpoint's).
+  TeskReflectorCounts countsNow() const;
 
  private:
   std::string localAddress;
@@ -54,6 +58,8 @@ class TESK_EXPORT TeskReflector {
   std::vector<std::string> allowed;
   std::string keyFile;
   TeskReflectorCounts lastCounts;
+  mutable std::mutex liveMutex;
+  TeskReflectorCounts live;  // guarded by liveMutex
 };
 
 #endif  // TESK_STAMP_H
