@@ -3,6 +3,7 @@ scripts: `bench_common.py [udp|tcp]` prints a free port; `bench_common.py
 wait PORT [ADDRESS] [SECONDS]` waits until a UDP socket is bound to PORT
 (exit 1 if none is within SECONDS, 20 by default)."""
 import csv
+import os
 import socket
 import sys
 import time
@@ -38,6 +39,20 @@ def wait_for_udp_port(port, address="127.0.0.1", seconds=20.0):
             return True
         time.sleep(0.02)
     return False
+
+
+def cpu_seconds(pid):
+    """A running process's CPU time so far, user and system, in seconds."""
+    fields = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def rss_kb(pid):
+    """A running process's resident memory now, in kB."""
+    for line in open("/proc/%d/status" % pid):
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1])
+    return 0
 
 
 def relay_truth(path, kind):

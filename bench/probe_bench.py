@@ -13,26 +13,13 @@ import time
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from bench_common import free_port, wait_for_udp_port  # noqa: E402
+from bench_common import cpu_seconds, free_port, rss_kb, wait_for_udp_port  # noqa: E402
 
 BUILD = sys.argv[1]
 CALLS = int(sys.argv[2]) if len(sys.argv) > 2 else 500
 SECONDS = float(sys.argv[3]) if len(sys.argv) > 3 else 30
 PULVO = os.path.join(BUILD, "src/app/pulvo")
-TICKS = os.sysconf("SC_CLK_TCK")
 REFLECTORS = 4
-
-
-def cpu_seconds(pid):
-    fields = open("/proc/%d/stat" % pid).read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / TICKS
-
-
-def rss_kb(pid):
-    for line in open("/proc/%d/status" % pid):
-        if line.startswith("VmRSS:"):
-            return int(line.split()[1])
-    return 0
 
 
 def main():

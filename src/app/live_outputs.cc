@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "call_results.h"
+#include "prometheus_text.h"
 #include "result_callbacks.h"
 
 namespace {
@@ -57,29 +58,6 @@ void Parameters(JsonWriter& w, const TestDescription& test) {
       w.String(p.text.c_str());
     }
   }
-}
-
-// A Prometheus sample value: shortest exact form, NaN and infinities spelt
-// the way the text format wants them.
-std::string MetricValue(double value) {
-  if (std::isnan(value)) return "NaN";
-  if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
-  char text[32];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
-
-std::string EscapeLabel(const std::string& value) {
-  std::string out;
-  for (char c : value) {
-    if (c == '\\' || c == '"') out += '\\';
-    if (c == '\n') {
-      out += "\\n";
-      continue;
-    }
-    out += c;
-  }
-  return out;
 }
 
 // `extra` (",direction=\"forward\"") goes inside the braces, last.

@@ -1,31 +1,10 @@
 #include "probe_metrics.h"
 
-#include <cmath>
-#include <cstdio>
 #include <sstream>
 
+#include "prometheus_text.h"
+
 namespace {
-
-std::string Escape(const std::string& value) {
-  std::string out;
-  for (char c : value) {
-    if (c == '\\' || c == '"') out += '\\';
-    if (c == '\n') {
-      out += "\\n";
-      continue;
-    }
-    out += c;
-  }
-  return out;
-}
-
-std::string Value(double value) {
-  if (std::isnan(value)) return "NaN";
-  if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
-  char text[32];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
 
 class Exposition {
  public:
@@ -35,9 +14,9 @@ class Exposition {
     family = name;
   }
   void Sample(const TeskProbePathStatus& p, const char* direction, double value) {
-    out << family << "{path=\"" << Escape(p.name) << "\",peer=\"" << Escape(p.peer) << "\"";
+    out << family << "{path=\"" << EscapeLabel(p.name) << "\",peer=\"" << EscapeLabel(p.peer) << "\"";
     if (direction != nullptr) out << ",direction=\"" << direction << "\"";
-    out << ",codec=\"" << Escape(p.codec) << "\"} " << Value(value) << "\n";
+    out << ",codec=\"" << EscapeLabel(p.codec) << "\"} " << MetricValue(value) << "\n";
   }
   std::string Text() const { return out.str(); }
 

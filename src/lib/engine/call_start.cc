@@ -104,9 +104,8 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
   s.sendEnd = startMono + int64_t{config.testDuration} * 1000;
   const int64_t interval = int64_t{settings.streamInterval} * 1000;
   const int64_t tickStep = int64_t{settings.window.sampleInterval} * 1000;
-  const int64_t scoreDelay = (int64_t{settings.window.dejitterLength} + kAnswerWaitMs) * 1000;
   s.lastTick = config.testDuration / settings.window.sampleInterval;
-  s.nextScore = startMono + scoreDelay;
+  s.nextScore = callScoreTime(settings.window, startMono, 0);
 
   int code = 0;
   bool sending = true;
@@ -140,7 +139,7 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
         break;
       }
       s.tickIndex++;
-      s.nextScore = startMono + s.tickIndex * tickStep + scoreDelay;
+      s.nextScore = callScoreTime(settings.window, startMono, s.tickIndex);
       continue;
     }
     const int64_t wake = sending ? std::min(s.nextSend, s.nextScore) : s.nextScore;

@@ -45,6 +45,7 @@ struct ProbeRunner::Path {
   // started afresh).
   uint64_t sentBefore = 0, answersBefore = 0, forwardLostBefore = 0, reverseLostBefore = 0;
   int64_t lastAnswerMono = -1;
+  size_t slot = 0;  // its place among the published statuses
   TeskProbePathStatus status;
 };
 
@@ -118,7 +119,10 @@ bool ProbeRunner::setPaths(const std::vector<TeskProbePath>& wanted, std::string
   }
   std::lock_guard<std::mutex> lock(statusMutex);
   published.clear();
-  for (const std::unique_ptr<Path>& path : paths) published.push_back(path->status);
+  for (const std::unique_ptr<Path>& path : paths) {
+    path->slot = published.size();
+    published.push_back(path->status);
+  }
   return true;
 }
 
@@ -139,10 +143,9 @@ void ProbeRunner::start(Path& path, Environment& environment) {
   path.startMono = environment.monotonicMicros();
   path.tickIndex = 0;
   path.session->begin(path.start);
-  const int64_t scoreDelay =
-      (int64_t{path.settings.window.dejitterLength} + kAnswerWaitMs) * 1000;
   events.push({path.startMono, path.id, path.generation, true});
-  events.push({path.startMono + scoreDelay, path.id, path.generation, false});
+  events.push({callScoreTime(path.settings.window, path.startMono, 0), path.id, path.generation,
+               false});
 }
 
 void ProbeRunner::publish(Path& path) {
@@ -152,9 +155,7 @@ void ProbeRunner::publish(Path& path) {
   s.forwardLost = path.forwardLostBefore + path.session->forwardLost();
   s.reverseLost = path.reverseLostBefore + path.session->reverseLost();
   std::lock_guard<std::mutex> lock(statusMutex);
-  for (TeskProbePathStatus& p : published) {
-    if (p.name == s.name) p = s;
-  }
+  published[path.slot] = s;
 }
 
 void ProbeRunner::handle(const Event& e, int64_t now, Environment& environment,
@@ -202,8 +203,8 @@ void ProbeRunner::handle(const Event& e, int64_t now, Environment& environment,
   }
   publish(path);
   path.tickIndex++;
-  const int64_t scoreDelay = (int64_t{s.window.dejitterLength} + kAnswerWaitMs) * 1000;
-  events.push({path.startMono + path.tickIndex * step + scoreDelay, path.id, path.generation, false});
+  events.push({callScoreTime(s.window, path.startMono, path.tickIndex), path.id, path.generation,
+               false});
 }
 
 void ProbeRunner::answer(const Datagram& d, int64_t now) {
