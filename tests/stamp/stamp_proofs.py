@@ -306,23 +306,30 @@ def two_way_relay_proof():
              "40:2")):
         samples, _, _ = through_relay(["-j", "call:ra=127.0.0.1,rp={port},td=8"],
                                       ["--stamp"] + impairment, 8)
-        def typical(windows):
-            # The most frequent (lost, burst) and its MOS: a window's edge may
-            # cut a burst, or hold 199 packets rather than 200 (which moves
-            # the MOS by less than 0.005).
-            pairs = [(w["LostPackets"], w["AverageBurstSize"]) for w in windows]
-            if not pairs:
-                return None, 0
-            most = collections.Counter(pairs).most_common(1)[0][0]
-            return most, max(w["MOS"] for w in windows
-                             if (w["LostPackets"], w["AverageBurstSize"]) == most)
+        def kind(w):
+            # What the MOS model is given: losses, bursts and the window's
+            # size in packets (lost / loss rate).
+            size = round(w["LostPackets"] / w["LossRate"]) if w["LossRate"] else 0
+            return w["LostPackets"], w["AverageBurstSize"], size
         windows = [s for s in samples if s["Direction"] == direction]
-        recv, _, _ = through_relay(["send:ra=127.0.0.1,rp={port},td=8,sai=1,lp=49111"],
-                                   ["--drop-every", one_way], 8)
-        (loss, mos), (recv_loss, recv_mos) = typical(windows), typical(recv)
-        check(len(windows) == 5 and loss == recv_loss and abs(mos - recv_mos) < 0.005,
-              "%s: the typical window loses %s (lost, burst) with MOS %.4f; recv through "
-              "--drop-every %s: %s with %.4f" % (direction, loss, mos, one_way, recv_loss, recv_mos))
+        kinds = collections.Counter(kind(w) for w in windows)
+        typical = kinds.most_common(1)[0][0] if kinds else None
+        mos = max((w["MOS"] for w in windows if kind(w) == typical), default=0)
+        # The drops repeat every second, as recv's ticks do, so all of a
+        # run's recv windows may end inside a burst, whose losses then
+        # count in no window (the packet after a gap carries it): recv is
+        # run again then, up to three times.
+        for attempt in range(3):
+            recv, _, _ = through_relay(["send:ra=127.0.0.1,rp={port},td=8,sai=1,lp=49111"],
+                                       ["--drop-every", one_way], 8)
+            recv_mos = [w["MOS"] for w in recv if kind(w) == typical]
+            if recv_mos:
+                break
+        check(len(windows) == 5 and recv_mos and max(abs(mos - m) for m in recv_mos) < 0.005,
+              "%s: the typical window loses %s (lost, burst, size) with MOS %.4f; recv through "
+              "--drop-every %s gives it MOS %s (its windows: %s)"
+              % (direction, typical, mos, one_way, sorted(set(round(m, 4) for m in recv_mos)),
+                 sorted(collections.Counter(kind(w) for w in recv).items())))
 
 
 def sign(key, packet):
