@@ -156,9 +156,15 @@ void ExpectDeterministicImpairments(bool ipv6) {
     EXPECT_GE(s.lost, 1u);
     EXPECT_LE(s.lost, 3u);
     EXPECT_EQ(s.burstSize, 1.0);  // exact: no two drops are neighbours
-    // lost / (received + lost), the window holding 100 packets give or take
-    // a few (a sender slowed by the sanitizers paces a little unevenly)
-    EXPECT_NEAR(s.lossRate, s.lost / 100.0, s.lost / 100.0 * 0.05);
+    // lost / (received + lost), so lost / loss rate is the whole number of
+    // packets the window held: 100 in the 2 s from one tick to the next but
+    // one, a few less when a window ends on a gap not yet closed or a tick
+    // starts late on a loaded machine (later still in a sanitized build).
+    // The other formula, 1 - received / 100, would give far fewer.
+    const double held = s.lost / s.lossRate;
+    EXPECT_NEAR(held, std::round(held), 1e-6);
+    EXPECT_GE(held, 100 - 8 * kSlowBuildFactor);
+    EXPECT_LE(held, 105);
   }
 
   o = runsOfThree.Finish();
@@ -177,7 +183,8 @@ void ExpectDeterministicImpairments(bool ipv6) {
   ExpectCleanRun(o);
   for (const Sample& s : o.samples) {
     EXPECT_EQ(s.lost, 0u);
-    EXPECT_NEAR(s.jitter, 10.0, 1.0);  // every transit step is 10 ms
+    // every transit step is 10 ms; a slow build's relay holds less exactly
+    EXPECT_NEAR(s.jitter, 10.0, kSlowBuildFactor);
   }
 
   // From packet 200 on the path is 200 ms longer, more than the 120 ms
