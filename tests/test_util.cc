@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
+#include <regex>
 #include <sstream>
 
 #include <rapidjson/document.h>
@@ -154,6 +156,19 @@ std::vector<std::string> Lines(const std::string& text) {
   while (std::getline(in, line)) lines.push_back(line);
   return lines;
 }
+
+bool MatchesWhole(const std::string& text, const std::string& pattern) {
+  return std::regex_match(text, std::regex(pattern));
+}
+
+std::ptrdiff_t CountMatches(const std::string& text, const std::string& pattern) {
+  const std::regex expression(pattern);
+  return std::distance(std::sregex_iterator(text.begin(), text.end(), expression),
+                       std::sregex_iterator());
+}
+
+const char kLogFileNamePattern[] = R"(TeskLog\.\d{4}-\d{2}-\d{2}\.txt)";
+const char kLogStampPattern[] = R"(\d{2}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} - )";
 
 namespace {
 

@@ -180,6 +180,15 @@ unsigned long CountRun(void* counter);
 // Splits text into lines (without their newlines).
 std::vector<std::string> Lines(const std::string& text);
 
+// ECMAScript regular expressions, instantiated here alone: std::regex adds
+// seconds to the build of every file that uses it. Whether `pattern` matches
+// the whole of `text`, and how often it occurs in it.
+bool MatchesWhole(const std::string& text, const std::string& pattern);
+std::ptrdiff_t CountMatches(const std::string& text, const std::string& pattern);
+// The library log's file name, and the time stamp that starts its lines.
+extern const char kLogFileNamePattern[];
+extern const char kLogStampPattern[];
+
 // The samples of the designed JSON array that pulvo -j recv prints. `valid`
 // (when given) tells whether `out` was such an array, every object with a
 // numeric MOS (apart from the stream totals of pulvo -j analyze, skipped).

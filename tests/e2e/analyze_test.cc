@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 
 #include "capture_decode.h"
 #include "test_util.h"
@@ -82,16 +81,13 @@ TEST(AnalyzeTest, TextAndJsonOfTwoCallsInPcapAndPcapng) {
   ProcessResult json = RunPulvo({"-j", "analyze:fi=" + pcap + ",tid=9,po=5006"});
   ASSERT_EQ(json.exitCode, 0) << json.err;
   EXPECT_EQ(JsonSampleCount(json.out), 2);
-  const std::regex object(
+  const std::string object =
       R"(\{"TestId":9,"MOS":4\.0504\d*,"LostPackets":0,"EstimatedPackets":200,"LossRate":0\.0,)"
       R"("AverageBurstSize":1\.0,"AvgJitter":0,"EModelR":93\.2,"EModelMOS":4\.40928\d*,)"
       R"("Stream":1,"SSRC":34,)"
       R"("Source":"\[2001:db8::1\]:40002","Destination":"\[2001:db8::2\]:5006",)"
-      R"("Time":"2023-11-14T22:13:2[45]\.000Z"\})");
-  EXPECT_EQ(std::distance(std::sregex_iterator(json.out.begin(), json.out.end(), object),
-                          std::sregex_iterator()),
-            2)
-      << json.out;
+      R"("Time":"2023-11-14T22:13:2[45]\.000Z"\})";
+  EXPECT_EQ(CountMatches(json.out, object), 2) << json.out;
   // and after them the stream's totals
   EXPECT_NE(json.out.find(R"(,{"Stream":1,"SSRC":34,"Source":"[2001:db8::1]:40002",)"
                           R"("Destination":"[2001:db8::2]:5006","PayloadType":8,"Codec":"G711",)"

@@ -2,8 +2,6 @@
 // directory, with its output and exit code.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "input_checks.h"
 #include "pulvo_main.h"
 #include "tesk_version.h"
@@ -171,14 +169,13 @@ TEST(CliTest, LogFileOnlyWithTheLogOption) {
   EXPECT_EQ(r.exitCode, 4);
   std::vector<std::string> files = dir.Files();
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(TeskLog\.\d{4}-\d{2}-\d{2}\.txt)")));
+  EXPECT_TRUE(MatchesWhole(files[0], kLogFileNamePattern));
   std::vector<std::string> lines = Lines(dir.ReadFile(files[0]));
   ASSERT_EQ(lines.size(), 2u);
-  const std::string stamp = R"(\d{2}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} - )";
-  EXPECT_TRUE(std::regex_match(lines[0], std::regex(stamp + R"(Log file opened\.)")));
-  EXPECT_TRUE(std::regex_match(
-      lines[1], std::regex(stamp + R"(7 MOS: Error in sender parameter: invalid packetization )"
-                                   R"(interval settings \(send_start\.cc, \d+\))")));
+  const std::string stamp = kLogStampPattern;
+  EXPECT_TRUE(MatchesWhole(lines[0], stamp + R"(Log file opened\.)"));
+  EXPECT_TRUE(MatchesWhole(lines[1], stamp + R"(7 MOS: Error in sender parameter: invalid packetization )"
+                                             R"(interval settings \(send_start\.cc, \d+\))"));
 
   // A second run of the day appends to the same file.
   Pulvo({"-l", "send:sti=0"}, dir.path());

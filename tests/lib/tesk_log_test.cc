@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "test_util.h"
 
 namespace {
@@ -20,7 +18,7 @@ TEST(TeskLogTest, EnabledLogWritesOpenedLineAndMessagesAndAppends) {
   {
     TeskLog log(dir.path());
     name = log.FileName().substr(dir.path().size() + 1);
-    EXPECT_TRUE(std::regex_match(name, std::regex(R"(TeskLog\.\d{4}-\d{2}-\d{2}\.txt)")));
+    EXPECT_TRUE(MatchesWhole(name, kLogFileNamePattern));
     EXPECT_FALSE(log.IsEnabled());
     log.Enable();
     log.Enable();
@@ -32,10 +30,10 @@ TEST(TeskLogTest, EnabledLogWritesOpenedLineAndMessagesAndAppends) {
   { TeskLog log(dir.path()); }  // a second run of the same day appends
   std::vector<std::string> lines = Lines(dir.ReadFile(name));
   ASSERT_EQ(lines.size(), 3u);
-  const std::string stamp = R"(\d{2}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} - )";
-  EXPECT_TRUE(std::regex_match(lines[0], std::regex(stamp + "Log file opened\\.")));
-  EXPECT_TRUE(std::regex_match(lines[1], std::regex(stamp + "Log file opened\\.")));
-  EXPECT_TRUE(std::regex_match(lines[2], std::regex(stamp + R"(7 MOS: hello \(x\.cc, 12\))")));
+  const std::string stamp = kLogStampPattern;
+  EXPECT_TRUE(MatchesWhole(lines[0], stamp + "Log file opened\\."));
+  EXPECT_TRUE(MatchesWhole(lines[1], stamp + "Log file opened\\."));
+  EXPECT_TRUE(MatchesWhole(lines[2], stamp + R"(7 MOS: hello \(x\.cc, 12\))"));
 }
 
 TEST(TeskLogTest, UnwritableDirectoryLeavesTheLogOff) {
