@@ -55,7 +55,7 @@ void samplePass() {
       p.sendSec = 1700000000 + i / 1000;
       p.sendUsec = (i % 1000) * 1000;
       p.packetInterval = 10;
-      map[1700000000.005 + i / 1000.0] = p;
+      map.add(1700000000.005 + i / 1000.0, p);
     }
     QosRunningState state;
     QosSampleCounts counts;

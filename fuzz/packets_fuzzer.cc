@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (in.ConsumeIntegralInRange<int>(0, 7) != 0) {
       std::vector<uint8_t> d = datagram(in);
       Payload payload;
-      if (decodePacket(d.data(), d.size(), payload)) map[now] = payload;
+      if (decodePacket(d.data(), d.size(), payload)) map.add(now, payload);
       now += in.ConsumeIntegralInRange<int32_t>(-1000, 2000000) / 1e6;
       continue;
     }

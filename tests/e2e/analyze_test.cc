@@ -100,6 +100,26 @@ TEST(AnalyzeTest, TextAndJsonOfTwoCallsInPcapAndPcapng) {
 // Nothing that a file or a parameter holds crashes the program: each is an
 // error that names the file and the reason. Frames cut by the snap length
 // after the RTP header are measured as whole ones.
+// A burst released after a stall reaches the capture within one tick of its
+// clock: packets 100 to 102 of a clean call carry one time stamp, and every
+// one of them is counted.
+TEST(AnalyzeTest, PacketsStampedAlikeAreAllCounted) {
+  TempDir dir;
+  std::vector<CapturedFrame> frames;
+  for (uint32_t i = 0; i < 300; ++i) {
+    const int64_t at = kT0 + (i == 100 || i == 101 ? 102 : i) * 20000;
+    frames.push_back({at, CaptureFrame(kLinkEthernet, 4, 40000, 5004,
+                                       RtpDatagram(0, static_cast<uint16_t>(i), i * 160, 0x11))});
+  }
+  const std::string pcap = Write(dir, "alike.pcap", PcapFile(kLinkEthernet, frames));
+  ProcessResult text = RunPulvo({"analyze:file=" + pcap});
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  const std::ptrdiff_t windows = CountMatches(text.out, "lost packets = ");
+  EXPECT_GT(windows, 0);
+  EXPECT_EQ(CountMatches(text.out, "mos = 4\\.0504  lost packets = 0  "), windows) << text.out;
+  EXPECT_NE(text.out.find("stream 1 totals: packets = 300  lost = 0"), std::string::npos) << text.out;
+}
+
 TEST(AnalyzeTest, DamagedCapturesAndBadParameters) {
   TempDir dir;
   const std::vector<uint8_t> good = PcapFile(kLinkEthernet, TwoCalls());

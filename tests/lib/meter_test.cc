@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
 #include <vector>
 
 #include "mos_model.h"
+#include "qos_window.h"
 #include "test_util.h"
 
 namespace {
@@ -19,33 +21,29 @@ struct MeterRun {
   size_t held = 0;     // packets still held at the end
 };
 
+TimeOfDay TimeAfterEpoch(int64_t us);
+
 // Runs a meter as the receive test runs it: it starts at `startMs` (the
 // receive test's 10 ms wait step that sees the first packet) and ticks once
 // per sampling interval until it ends; each packet enters before the first
 // tick at or after its arrival.
-MeterRun RunMeter(uint16_t windowMs, uint16_t sampleMs, uint32_t timeoutMs,
-                  const Arrivals& arrivals, int64_t startMs = 10) {
-  WindowSettings w;
-  w.windowSize = windowMs;
-  w.sampleInterval = sampleMs;
-  w.timeout = timeoutMs;
-  w.testId = 4;
+MeterRun RunMeter(const WindowSettings& w, const Arrivals& arrivals, int64_t startMs = 10) {
+  const uint16_t sampleMs = w.sampleInterval;
   Meter meter(w, "");
   MeterRun run;
   size_t next = 0;
   int64_t nowUs = startMs * 1000;
-  auto timeOf = [](int64_t us) { return TimeOfDay{kT0 + us / 1000000, us % 1000000}; };
   auto feed = [&] {
-    for (; next < arrivals.size() && arrivals[next].first <= timeOf(nowUs).seconds(); ++next) {
+    for (; next < arrivals.size() && arrivals[next].first <= TimeAfterEpoch(nowUs).seconds(); ++next) {
       meter.add(arrivals[next].first, arrivals[next].second);
     }
   };
   feed();
-  meter.begin(timeOf(nowUs));
+  meter.begin(TimeAfterEpoch(nowUs));
   for (int ticks = 0; ticks < 100000; ++ticks, nowUs += sampleMs * 1000) {
     feed();
     TeskSample sample;
-    run.end = meter.tick(timeOf(nowUs), &sample);
+    run.end = meter.tick(TimeAfterEpoch(nowUs), &sample);
     if (run.end == Meter::Tick::Sample) run.samples.push_back(sample);
     if (run.end == Meter::Tick::EndOfStream || run.end == Meter::Tick::GaveUp) break;
   }
@@ -53,6 +51,18 @@ MeterRun RunMeter(uint16_t windowMs, uint16_t sampleMs, uint32_t timeoutMs,
   run.held = meter.heldPackets();
   return run;
 }
+
+MeterRun RunMeter(uint16_t windowMs, uint16_t sampleMs, uint32_t timeoutMs,
+                  const Arrivals& arrivals, int64_t startMs = 10) {
+  WindowSettings w;
+  w.windowSize = windowMs;
+  w.sampleInterval = sampleMs;
+  w.timeout = timeoutMs;
+  w.testId = 4;
+  return RunMeter(w, arrivals, startMs);
+}
+
+TimeOfDay TimeAfterEpoch(int64_t us) { return TimeOfDay{kT0 + us / 1000000, us % 1000000}; }
 
 TEST(MeterTest, CleanStreamGivesOneSamplePerTickAfterTheWarmUp) {
   Arrivals arrivals;
@@ -107,15 +117,76 @@ TEST(MeterTest, RegularLossIsCountedAndScored) {
   }
 }
 
-// Two datagrams stamped with the same microsecond are one arrival.
-TEST(MeterTest, SameMicrosecondIsOneArrival) {
-  Meter meter(WindowSettings{}, "");
-  Payload first, second;
-  second.seqNum = 2;
-  meter.add(1700000000.000001, first);
-  meter.add(1700000000.000001, second);
-  meter.add(1700000000.000002, second);
-  EXPECT_EQ(meter.heldPackets(), 2u);
+// Packets that share one arrival time (a burst released after a stall, a
+// capture stamped coarsely) are all counted. Random streams with random
+// drops, in which runs of 2 to 50 received packets arrive at one time: the
+// time the run's last packet would have arrived, or exactly a tick (the
+// edge between two windows). Every window then counts exactly the drops
+// revealed in it and the packets received in it, and the windows that tile
+// the stream count every drop once.
+TEST(MeterTest, PacketsOfOneArrivalAreAllCounted) {
+  constexpr uint32_t kCount = 1500;  // 30 s at 20 ms
+  constexpr int64_t kStartUs = 10000, kTickUs = 1000000, kWindowUs = 2000000;
+  std::mt19937 random(34);
+  for (int trial = 0; trial < 40; ++trial) {
+    SCOPED_TRACE(testing::Message() << "trial " << trial);
+    std::set<uint32_t> drops;
+    for (uint32_t seq = 10; seq < kCount - 10; ++seq) {
+      if (random() % 30 == 0) drops.insert(seq);
+    }
+    Arrivals arrivals;
+    AddTestStream(arrivals, 0, kCount, 20, drops);
+    for (size_t at = random() % 40; at + 50 < arrivals.size(); at += 2 + random() % 200) {
+      const size_t length = 2 + random() % 49;
+      const double first = arrivals[at].first, last = arrivals[at + length - 1].first;
+      double shared = last;
+      const int64_t edgeUs = ((static_cast<int64_t>((last - kT0) * 1e6) - kStartUs) / kTickUs) *
+                                 kTickUs + kStartUs;
+      if (random() % 2 == 0 && TimeAfterEpoch(edgeUs).seconds() >= first) {
+        shared = TimeAfterEpoch(edgeUs).seconds();
+      }
+      for (size_t k = at; k < at + length; ++k) arrivals[k].first = shared;
+      at += length;
+    }
+    AddTestEndOfStream(arrivals, kCount * 20 + 5, kCount);
+    WindowSettings w;
+    w.windowSize = kWindowUs / 1000;
+    w.sampleInterval = kTickUs / 1000;
+    w.dejitterLength = 2000;  // a run's wait is not lateness here
+    const MeterRun run = RunMeter(w, arrivals);
+    ASSERT_EQ(run.end, Meter::Tick::EndOfStream);
+
+    // Each drop is revealed by the next packet received after it.
+    std::vector<double> revealedAt;
+    for (size_t i = 1; i < arrivals.size(); ++i) {
+      const uint32_t step = arrivals[i].second.seqNum - arrivals[i - 1].second.seqNum;
+      for (uint32_t missing = 1; missing < step; ++missing) revealedAt.push_back(arrivals[i].first);
+    }
+    ASSERT_EQ(revealedAt.size(), drops.size());
+    uint32_t tiledLost = 0;
+    for (size_t i = 0; i < run.samples.size(); ++i) {
+      const TeskSample& s = run.samples[i];
+      const int64_t tickUs = kStartUs + int64_t{s.elapsedSeconds} * kTickUs;
+      const double end = TimeAfterEpoch(tickUs).seconds();
+      const double start = TimeAfterEpoch(tickUs - kWindowUs).seconds();
+      auto inWindow = [&](double at) { return at >= start && at < end; };
+      uint32_t lost = 0, received = 0;
+      for (double at : revealedAt) lost += inWindow(at);
+      for (const auto& a : arrivals) received += inWindow(a.first) && !a.second.isEndOfStream();
+      ASSERT_EQ(s.lostPackets, lost) << "window ending " << s.elapsedSeconds << " s";
+      ASSERT_DOUBLE_EQ(s.lossRate, qosLossRate(received, lost, 100));
+      if (s.elapsedSeconds % 2 == 0) tiledLost += s.lostPackets;
+    }
+    // Tiles from 2 s to the last even tick hold every drop revealed in them.
+    uint32_t dropsInTiles = 0;
+    const int64_t lastTiledUs =
+        kStartUs + int64_t{run.samples.back().elapsedSeconds / 2 * 2} * kTickUs;
+    for (double at : revealedAt) {
+      dropsInTiles += at >= TimeAfterEpoch(kStartUs).seconds() &&
+                      at < TimeAfterEpoch(lastTiledUs).seconds();
+    }
+    EXPECT_EQ(tiledLost, dropsInTiles);
+  }
 }
 
 TEST(MeterTest, StreamThatStopsWithoutEndOfStreamTimesOut) {

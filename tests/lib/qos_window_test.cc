@@ -32,7 +32,9 @@ Payload MakePayload(uint32_t seq, double sentAt, uint8_t interval) {
 // Packets sent every 20 ms and received 50 ms later, in the order given.
 PayloadMap MapOf(const std::vector<Packet>& packets) {
   PayloadMap map;
-  for (const Packet& p : packets) map[kT0 + p.received] = MakePayload(p.seq, kT0 + p.sent, p.interval);
+  for (const Packet& p : packets) {
+    map.add(kT0 + p.received, MakePayload(p.seq, kT0 + p.sent, p.interval));
+  }
   return map;
 }
 
@@ -202,12 +204,14 @@ TEST(QosWindowTest, ReorderingIsNeverLoss) {
         continue;
       }
       // Sent every 20 ms, on the way 40 ms plus up to 100 ms more (and a
-      // microsecond apart: two packets of one arrival would be one).
+      // microsecond apart).
       const double delay = 0.04 + (random() % 1000) * 1e-4 + seq * 1e-6;
       packets.push_back({seq, seq * 0.02, seq * 0.02 + delay});
     }
     PayloadMap map;
-    for (const Packet& p : packets) map[kT0 + p.received] = MakePayload(p.seq, kT0 + p.sent, 20);
+    for (const Packet& p : packets) {
+      map.add(kT0 + p.received, MakePayload(p.seq, kT0 + p.sent, 20));
+    }
     // One window of 4 s, ticking at 6 s: the packets of the 120 ms after the
     // tick have arrived, as they have when the meter takes a window.
     QosRunningState st;
@@ -215,7 +219,7 @@ TEST(QosWindowTest, ReorderingIsNeverLoss) {
     const double tick = kT0 + 6.0, windowStart = tick - 4.0;
     PayloadMap held;
     for (const auto& entry : map) {
-      if (entry.first <= tick + 0.12) held[entry.first] = entry.second;
+      if (entry.first <= tick + 0.12) held.add(entry.first, entry.second);
     }
     qosSamplePass(held, windowStart, Config(), st, c, tick);
     // The window counts the numbers above the newest one that arrived before

@@ -47,9 +47,9 @@ class Meter {
   void setLogPrefix(std::string prefix) { config.logPrefix = std::move(prefix); }
 
   // A packet that arrived at `arrival` (time of day in seconds, as
-  // TimeOfDay::seconds() gives it). A second packet of the same arrival
-  // replaces the first.
-  void add(double arrival, const Payload& payload) { packets[arrival] = payload; }
+  // TimeOfDay::seconds() gives it). Packets of the same arrival are all
+  // kept, in the order they are added.
+  void add(double arrival, const Payload& payload) { packets.add(arrival, payload); }
   size_t heldPackets() const { return packets.size(); }
 
   // Fixes the measurement start. Packets that arrived before it lie outside

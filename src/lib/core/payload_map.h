@@ -1,14 +1,17 @@
 #ifndef TESK_PAYLOAD_MAP_H
 #define TESK_PAYLOAD_MAP_H
 
-// A stream's received packets, ordered and keyed by their arrival (time of
-// day in seconds); a second packet with the same arrival replaces the first.
+// A stream's received packets, ordered by their arrival (time of day in
+// seconds). Packets that arrive in the same microsecond are all kept, in the
+// order they were handed in: a burst released after a stall reaches the
+// socket faster than the clock ticks, and the socket (or the capture) has
+// already put it in order.
 //
 // Packets nearly always arrive in order and leave from the oldest end, so
 // they are kept in one deque: adding the newest and dropping the oldest take
 // constant time, a window pass walks contiguous memory and no packet is a
 // heap node of its own. A packet stamped before the newest (a capture
-// written out of order) is moved to its place.
+// written out of order) is moved to its place, after those of its own time.
 
 #include <algorithm>
 #include <deque>
@@ -22,19 +25,15 @@ class PayloadMap {
   using iterator = std::deque<value_type>::iterator;
   using const_iterator = std::deque<value_type>::const_iterator;
 
-  // The packet that arrived at `arrival`, added (default) if there is none.
-  Payload& operator[](double arrival) {
-    if (packets.empty() || packets.back().first < arrival) {
-      packets.emplace_back(arrival, Payload());
-      return packets.back().second;
+  void add(double arrival, const Payload& payload) {
+    if (packets.empty() || packets.back().first <= arrival) {
+      packets.emplace_back(arrival, payload);
+      return;
     }
-    auto place = std::lower_bound(
+    auto place = std::upper_bound(
         packets.begin(), packets.end(), arrival,
-        [](const value_type& packet, double key) { return packet.first < key; });
-    if (place == packets.end() || place->first != arrival) {
-      place = packets.emplace(place, arrival, Payload());
-    }
-    return place->second;
+        [](double key, const value_type& packet) { return key < packet.first; });
+    packets.emplace(place, arrival, payload);
   }
 
   // Erasing the oldest packet leaves every other iterator valid.
