@@ -66,9 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       TeskCallSample sample;
       caller.tick(arrival, &sample);
       check(!sample.haveForward || sample.forward.lostPackets <= 8);
+      check(!sample.haveReverse || sample.reverse.lostPackets <= 8);
     }
     if (in.ConsumeBool()) reflector.forgetIdle(TimeOfDay{second, 0});
   }
+  // Only answers to the 8 requests sent are scored, each once.
+  check(caller.answers() <= 8 && caller.forwardLost() <= 8 && caller.reverseLost() <= 8);
   const ReflectorCounters& c = reflector.counters();
   check(c.received == c.reflected + c.tooShort + c.notAllowed + c.overRate + c.overSessions +
                         c.authFailed + c.replayed);

@@ -32,6 +32,9 @@ std::string FirstCallError(CallCmdParams& params) {
   if (params.GetTestDuration() < params.GetSampleInterval()) {
     return "the test must last a sampling interval at least";
   }
+  if (params.GetTestDuration() < params.GetWindowSize()) {
+    return "the test must last a window at least, or no window is scored";
+  }
   return "";
 }
 
@@ -81,7 +84,9 @@ int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* p
   CheckParameterText(parameterText, &warnings);
   ParseCommandParameters(params, parameterText);
   if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
-  PrintParametersIfVerbose(options, "Call", *params);
+  // Standard output holds only the JSON document when it is asked for.
+  std::ostream& verbose = options.IsResultsAsTextOn() ? std::cout : std::cerr;
+  PrintParametersIfVerbose(options, "Call", *params, verbose);
   const std::string error = FirstCallError(*params);
   if (!error.empty()) {
     std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
@@ -95,12 +100,16 @@ int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* p
   const int result = caller.run();
   if (!options.IsResultsAsTextOn()) std::cout << caller.Finish() << std::endl;
   if (options.IsVerboseDisplayOn()) {
-    std::cout << "sent = " << caller.sentPackets() << "  answers = " << caller.answers()
-              << std::endl;
+    verbose << "sent = " << caller.sentPackets() << "  answers = " << caller.answers()
+            << std::endl;
   }
-  if (caller.authFailures() != 0 || caller.replays() != 0) {
-    std::cerr << "pulvo: answers not scored: " << caller.authFailures()
-              << " failed authentication, " << caller.replays() << " replayed" << std::endl;
+  const std::string unscored = caller.unscoredText();
+  if (!unscored.empty() && result != ANSWER_ERROR) std::cerr << "pulvo: answers not scored: " << unscored << std::endl;
+  const TeskUnscoredAnswers& sizes = caller.unscored();
+  if (sizes.answerLength != 0) {
+    std::cerr << "pulvo: the reflector answers with " << sizes.answerLength
+              << " bytes to requests of " << sizes.requestLength
+              << ": the way back does not carry the call's packet" << std::endl;
   }
   const int exitCode = ExitCodeOf(result);
   EndLiveOutputs(exitCode, result);

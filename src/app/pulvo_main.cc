@@ -116,9 +116,9 @@ char* SplitCommandArgument(const char* argument, CommandBuffer& buffer, char** p
 }
 
 void PrintParametersIfVerbose(const OnOffOptionSet& options, const char* test,
-                              CmdParamSetBase& params) {
+                              CmdParamSetBase& params, std::ostream& out) {
   if (!options.IsVerboseDisplayOn()) return;
-  std::cout << std::endl
+  out << std::endl
             << "Beginning " << test << " test, using the following parameters: " << std::endl
             << params.PrintAllParams() << std::endl;
 }
@@ -381,7 +381,8 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
   CheckParameterText(parameterText, &warnings);
   ParseCommandParameters(params, parameterText);
   if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
-  PrintParametersIfVerbose(options, "Reflect", *params);
+  PrintParametersIfVerbose(options, "Reflect", *params,
+                           options.IsResultsAsTextOn() ? std::cout : std::cerr);
   std::string error = params->FirstValueOutOfRange();
   TeskReflector reflector(params->GetLocalAddr(),
                           static_cast<unsigned short>(params->GetLocalPort()));
@@ -423,7 +424,9 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
   const int result = reflector.run();
   endpoint.reset();
   const TeskReflectorCounts& c = reflector.counts();
-  if (options.IsResultsAsTextOn()) {
+  if (!reflector.started()) {
+    // nothing was counted: only the reason below
+  } else if (options.IsResultsAsTextOn()) {
     std::cout << FormatReflectorCounts(c) << std::endl;
   } else {
     std::cout << "{\"Reflected\":" << c.reflected << ",\"Received\":" << c.received
@@ -533,14 +536,18 @@ int PulvoMain::Run(int argc, char** argv) {
   OnOffOptionSet options;
   const int exitNow = ParseCommandLineOptions(argc, argv, options, commandIndex);
   if (exitNow != kContinue) return exitNow;
-  if (options.IsVerboseDisplayOn()) {
-    std::cout << "Pulvo Command Tool" << std::endl;
-    if (options.IsLogEnabled()) std::cout << "log is enabled." << std::endl;
-  }
-
   CommandBuffer command;
   char* parameterText = nullptr;
   char* name = SplitCommandArgument(argv[commandIndex], command, &parameterText);
+  if (options.IsVerboseDisplayOn()) {
+    // The two-way commands keep standard output for the JSON document.
+    const bool twoWay = name != nullptr && (std::string(name) == "call" ||
+                                            std::string(name) == "reflect" ||
+                                            std::string(name) == "probe");
+    std::ostream& out = twoWay && !options.IsResultsAsTextOn() ? std::cerr : std::cout;
+    out << "Pulvo Command Tool" << std::endl;
+    if (options.IsLogEnabled()) out << "log is enabled." << std::endl;
+  }
   if (name == nullptr) return 0;
 
   try {

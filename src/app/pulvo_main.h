@@ -5,6 +5,7 @@
 // name=value list, the runners, and the mapping of outcomes to exit codes.
 // Messages go to standard error, results to standard output.
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -157,7 +158,7 @@ TestParameter TextParameter(const char* key, const std::string& value);
 TestParameter NumberParameter(const char* key, uint64_t value);
 // The parameters of a test that is about to start, with -v.
 void PrintParametersIfVerbose(const OnOffOptionSet& options, const char* test,
-                              CmdParamSetBase& params);
+                              CmdParamSetBase& params, std::ostream& out = std::cout);
 
 // What the live outputs say about a test, from the values its runner gets.
 TestDescription DescribeSender(const SenderValues& v);

@@ -2,6 +2,10 @@
 // directory, with its output and exit code.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+#include <sys/stat.h>
+
 #include "input_checks.h"
 #include "pulvo_main.h"
 #include "tesk_version.h"
@@ -303,9 +307,12 @@ TEST(CliTest, CallScoresBothDirectionsAgainstTheReflector) {
   const TempDir dir;
   const std::string lines = dir.path() + "/call.jsonl", metrics = dir.path() + "/call.prom";
   const ProcessResult v6 =
-      Pulvo({"-j", "--json-lines", lines, "--metrics", metrics,
+      Pulvo({"-v", "-j", "--json-lines", lines, "--metrics", metrics,
              "call:ra=::1,rp=" + std::to_string(port) + ",td=6"});
   EXPECT_EQ(v6.exitCode, 0) << v6.err;
+  // -v speaks on standard error: standard output is the JSON document alone.
+  EXPECT_EQ(v6.out.rfind("[{\"Direction\":\"forward\"", 0), 0u) << v6.out;
+  EXPECT_NE(v6.err.find("Beginning Call test"), std::string::npos) << v6.err;
   EXPECT_EQ(Count(v6.out, "{\"Direction\":\"forward\",\"TestId\":1,\"MOS\":"), 3u) << v6.out;
   EXPECT_EQ(Count(v6.out, "{\"Direction\":\"reverse\",\"TestId\":1,\"MOS\":"), 3u) << v6.out;
   EXPECT_EQ(Count(v6.out, "\"LostPackets\":0,\"EstimatedPackets\":200,"), 6u) << v6.out;
@@ -328,11 +335,27 @@ TEST(CliTest, CallScoresBothDirectionsAgainstTheReflector) {
   EXPECT_EQ(text[0].rfind("forward: test id = 1   mos = ", 0), 0u) << text[0];
   EXPECT_EQ(text[1].rfind("reverse: test id = 1   mos = ", 0), 0u) << text[1];
   EXPECT_NE(text[1].find("  one-way delay = "), std::string::npos);
+
+  // A key on the caller's side alone: every answer comes back and none is
+  // scored, which is said with its reason rather than as silence.
+  const std::string key = dir.path() + "/key";
+  std::ofstream(key) << "00112233445566778899aabbccddeeff\n";
+  chmod(key.c_str(), 0600);
+  const ProcessResult keyed =
+      Pulvo({"call:ra=127.0.0.1,rp=" + std::to_string(port) + ",td=4,kf=" + key});
+  EXPECT_EQ(keyed.exitCode, 6) << keyed.err;
+  EXPECT_TRUE(MatchesWhole(keyed.err, "pulvo: ANSWER_ERROR: Call: answers came back but none could "
+                                      "be scored: [0-9]+ unauthenticated, to authenticated requests\n"))
+      << keyed.err;
   reflector->Signal(SIGINT);
   EXPECT_EQ(reflector->Wait(30).exitCode, 0);
 
-  const ProcessResult silent = Pulvo({"call:rp=" + std::to_string(FreeUdpPort()) + ",td=2"});
-  EXPECT_NE(silent.exitCode, 0);
+  // The time-out counts from the start when nothing answers.
+  const auto before = std::chrono::steady_clock::now();
+  const ProcessResult silent =
+      Pulvo({"call:rp=" + std::to_string(FreeUdpPort()) + ",td=10,to=2"});
+  EXPECT_EQ(silent.exitCode, 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(6));
   EXPECT_NE(silent.err.find("no answer from the reflector"), std::string::npos) << silent.err;
   const struct {
     const char* parameters;
@@ -340,6 +363,7 @@ TEST(CliTest, CallScoresBothDirectionsAgainstTheReflector) {
   } bad[] = {
       {"call:co=G729", "pulvo: PARAMETER_ERROR: codec G729 is neither G711 nor GSM0610\n"},
       {"call:ws=2,sai=2", "pulvo: PARAMETER_ERROR: the window must be longer than the sampling interval\n"},
+      {"call:td=3", "pulvo: PARAMETER_ERROR: the test must last a window at least, or no window is scored\n"},
       {"call:ra=999.1.1.1", "remote_address 999.1.1.1 is not a valid IP address"},
       {"call:rp=0", "remoteport 0 is out of its range"},
   };

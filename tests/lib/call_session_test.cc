@@ -52,6 +52,9 @@ CallTotals RunCall(const Path& out, const Path& back, unsigned seed) {
 
   CallSettings settings;
   CallSession session(settings);
+  // The requests' bytes are made ahead by a twin; the session sends each at
+  // its time, as answers come back.
+  CallSession twin(settings);
   StampReflector reflector(ReflectorLimits{});
   SocketAddress caller;
   makeSocketAddress("192.0.2.1", 40000, &caller);
@@ -68,7 +71,7 @@ CallTotals RunCall(const Path& out, const Path& back, unsigned seed) {
   std::set<uint32_t> lostBack;
   for (uint32_t seq = 0; seq < packets; ++seq) {
     const double sent = start + seq * 0.020;
-    const size_t length = session.request(At(sent), request);
+    const size_t length = twin.request(At(sent), request);
     if (lostOut.count(seq) != 0) continue;
     // Jitter on a 0.1 ms grid and a microsecond per packet apart: two packets
     // of one arrival time would be one.
@@ -93,8 +96,12 @@ CallTotals RunCall(const Path& out, const Path& back, unsigned seed) {
   totals.forwardTruth = static_cast<unsigned>(lostOut.size());
   totals.reverseTruth = static_cast<unsigned>(lostBack.size());
   size_t next = 0;
+  uint32_t sentSoFar = 0;
   for (int tick = 0; tick <= 32; ++tick) {
     const double tickTime = start + tick;
+    for (; sentSoFar < packets && start + sentSoFar * 0.020 <= tickTime + 1.12; ++sentSoFar) {
+      session.request(At(start + sentSoFar * 0.020), request);
+    }
     // Scored once the de-jitter length and the answers' wait have passed.
     while (next < answers.size() && answers[next].arrival <= tickTime + 1.12) {
       EXPECT_TRUE(session.takeAnswer(answers[next].data.data(), answers[next].data.size(),
@@ -114,6 +121,9 @@ CallTotals RunCall(const Path& out, const Path& back, unsigned seed) {
     EXPECT_TRUE(sample.haveForward && sample.haveReverse);
     totals.forwardLost += sample.forward.lostPackets;
     totals.reverseLost += sample.reverse.lostPackets;
+    // The way back expects the answers the reflector sent.
+    EXPECT_DOUBLE_EQ(sample.reverse.lossRate * sample.reverse.estimatedPackets,
+                     sample.reverse.lostPackets);
     totals.roundTripMin = std::min(totals.roundTripMin, sample.roundTripMinMs);
     totals.roundTripMax = std::max(totals.roundTripMax, sample.roundTripMaxMs);
     EXPECT_TRUE(std::isnan(sample.forwardDelayMs));  // neither clock claims to be synchronised
@@ -149,28 +159,70 @@ TEST(CallSessionTest, EachDirectionCountsItsOwnLosses) {
   }
 }
 
-// Datagrams that are no answer to this session are ignored, never scored.
-TEST(CallSessionTest, IgnoresWhatIsNoAnswer) {
+// What is no answer to a request still waiting for one is counted by its
+// reason and never scored; a TWAMP-Light peer's shorter answer is scored,
+// and its size said.
+TEST(CallSessionTest, EveryAnswerNotScoredIsCountedByReason) {
   CallSettings settings;
   settings.sessionId = 7;
   CallSession session(settings);
-  uint8_t request[160];
-  session.request(At(1700000000.0), request);
-  StampReflectorPacket answer;
-  answer.ssid = 8;  // another session
-  uint8_t data[44];
-  encodeStampReflectorBase(answer, data);
-  EXPECT_FALSE(session.takeAnswer(data, sizeof data, At(1700000000.01)));
-  answer.ssid = 7;
-  answer.senderSequence = 1;  // never sent
-  encodeStampReflectorBase(answer, data);
-  EXPECT_FALSE(session.takeAnswer(data, sizeof data, At(1700000000.01)));
-  EXPECT_FALSE(session.takeAnswer(data, 20, At(1700000000.01)));  // too short
-  answer.senderSequence = 0;
-  encodeStampReflectorBase(answer, data);
-  EXPECT_TRUE(session.takeAnswer(data, sizeof data, At(1700000000.01)));
-  EXPECT_EQ(session.answers(), 1u);
-  EXPECT_EQ(session.strays(), 3u);
+  StampReflector reflector{ReflectorLimits{}};
+  const SocketAddress from = [] {
+    SocketAddress a;
+    makeSocketAddress("192.0.2.1", 40000, &a);
+    return a;
+  }();
+  std::vector<std::vector<uint8_t>> answers;
+  for (int i = 0; i < 8; ++i) {
+    std::vector<uint8_t> request(160), answer(160);
+    request.resize(session.request(At(1700000000.0 + i * 0.02), request.data()));
+    answer.resize(reflector.answer(request.data(), request.size(), from,
+                                   At(1700000005.3 + i * 0.02), answer.data()));
+    reflector.finish(answer.data(), At(1700000005.3001 + i * 0.02));
+    answers.push_back(answer);
+  }
+  const TimeOfDay back = At(1700000000.5);
+  auto changed = [&](int which, size_t offset, uint32_t value) {
+    std::vector<uint8_t> a = answers[which];
+    for (int k = 0; k < 4; ++k) a[offset + k] = static_cast<uint8_t>(value >> (24 - 8 * k));
+    return a;
+  };
+  auto take = [&](const std::vector<uint8_t>& a, size_t length = 0) {
+    return session.takeAnswer(a.data(), length == 0 ? a.size() : length, back);
+  };
+  EXPECT_TRUE(take(answers[0]));
+  EXPECT_FALSE(take(answers[0]));                     // repeated
+  EXPECT_FALSE(take(changed(1, 12, 0x80010008)));     // session 8
+  EXPECT_FALSE(take(changed(1, 24, 9)));              // sender number 9: never sent
+  EXPECT_FALSE(take(changed(1, 32, 12345)));          // not the T1 sent with 1
+  EXPECT_FALSE(take(changed(1, 16, 0x10000000)));     // T2 thousands of millions of s away
+  EXPECT_FALSE(take(changed(1, 4, 0x10000000)));      // T3 long before T2
+  EXPECT_FALSE(take(changed(1, 0, 48384)));           // the reflector's number ahead of 8 sent
+  EXPECT_FALSE(take(answers[1], 20));                 // too short
+  EXPECT_FALSE(take(answers[1], 35));
+  EXPECT_TRUE(take(answers[1], 38));                  // a TWAMP-Light peer's answer
+  std::vector<uint8_t> authenticated(kStampAuthLength);  // the other mode's layout
+  StampReflectorPacket fields;
+  decodeStampReflector(answers[2].data(), answers[2].size(), &fields);
+  encodeStampReflectorBase(fields, authenticated.data(), StampMode::Authenticated);
+  EXPECT_FALSE(take(authenticated));
+  EXPECT_TRUE(take(answers[2]));  // still waiting: the stray did not answer it
+
+  const TeskUnscoredAnswers& u = session.unscored();
+  EXPECT_EQ(session.answers(), 3u);
+  EXPECT_EQ(u.repeated, 1u);
+  EXPECT_EQ(u.wrongSession, 1u);
+  EXPECT_EQ(u.notSent, 1u);
+  EXPECT_EQ(u.wrongSenderTime, 1u);
+  EXPECT_EQ(u.impossibleTime, 2u);
+  EXPECT_EQ(u.numberedAhead, 1u);
+  EXPECT_EQ(u.tooShort, 2u);
+  EXPECT_EQ(u.shortestLength, 20u);
+  EXPECT_EQ(u.longestShortLength, 35u);
+  EXPECT_EQ(u.otherMode, 1u);
+  EXPECT_EQ(u.total(), 10u);
+  EXPECT_EQ(u.requestLength, 160u);
+  EXPECT_EQ(u.answerLength, 38u);
 }
 
 }  // namespace

@@ -51,7 +51,8 @@ TEST(StampPacketTest, FieldsSitWhereTheRfcPutsThem) {
   EXPECT_EQ(decoded.sequence, 0x01020304u);
   EXPECT_EQ(decoded.ssid, 0xBEEF);
   EXPECT_TRUE(decoded.errorEstimate.synchronized);
-  EXPECT_FALSE(decodeStampSender(sender.data(), 43, &decoded));
+  EXPECT_TRUE(decodeStampSender(sender.data(), 41, &decoded));  // TWAMP-Light's shortest
+  EXPECT_FALSE(decodeStampSender(sender.data(), 40, &decoded));
 }
 
 // A reflection: the same length, its own sequence per session, the sender's
@@ -102,6 +103,30 @@ TEST(StampReflectorTest, AnswersInKindAndCountsPerSession) {
   EXPECT_EQ(reply.timestamp, ntpFromTimeOfDay(TimeOfDay{1700000001, 0}));
 }
 
+// TWAMP-Light senders (RFC 5357 section 4.2.1): from 41 bytes, each request
+// answered in its own size with every field that fits (the sender's TTL is
+// the 41st byte), and padding that is no TLV returned as it came.
+TEST(StampReflectorTest, TwampLightRequestsAreAnsweredInTheirOwnSize) {
+  StampReflector reflector{ReflectorLimits{}};
+  const SocketAddress a = From("192.0.2.1", 40000);
+  const TimeOfDay arrival{1700000000, 500000};
+  for (size_t length : {41, 42, 43, 44, 47, 48, 64}) {
+    SCOPED_TRACE(length);
+    std::vector<uint8_t> in = SenderPacket(3, 0, 64);
+    in.resize(length);
+    for (size_t i = 44; i < length; ++i) in[i] = i % 2 == 0 || i == 45 ? 0 : static_cast<uint8_t>(i);
+    std::vector<uint8_t> out(length + 1, 0xAA);
+    ASSERT_EQ(reflector.answer(in.data(), length, a, arrival, out.data()), length);
+    EXPECT_EQ(out[length], 0xAA);  // never longer than the request
+    StampReflectorPacket reply;
+    ASSERT_TRUE(decodeStampReflector(out.data(), length, &reply));
+    EXPECT_EQ(reply.senderSequence, 3u);
+    EXPECT_TRUE(reply.senderErrorEstimate.synchronized);
+    for (size_t i = 44; i < length; ++i) EXPECT_EQ(out[i], in[i]) << i;
+  }
+  EXPECT_EQ(reflector.counters().reflected, 7u);
+}
+
 // Each limit refuses without an answer, and counts why.
 TEST(StampReflectorTest, LimitsRefuseAndCount) {
   ReflectorLimits limits;
@@ -124,7 +149,7 @@ TEST(StampReflectorTest, LimitsRefuseAndCount) {
   EXPECT_EQ(send("192.0.2.1", 1, 100), 0u);     // a sixth in the same second
   EXPECT_EQ(send("2001:db8::5", 1, 101), 44u);
   EXPECT_EQ(send("192.0.2.2", 1, 101), 0u);     // a third session
-  EXPECT_EQ(reflector.answer(packet.data(), 43, From("192.0.2.1", 1), TimeOfDay{101, 0},
+  EXPECT_EQ(reflector.answer(packet.data(), 40, From("192.0.2.1", 1), TimeOfDay{101, 0},
                              out.data()),
             0u);                                 // too short
   reflector.forgetIdle(TimeOfDay{112, 0});       // both idle for 11 s or more

@@ -21,6 +21,10 @@ uint16_t drawSessionId() {
 
 }  // namespace
 
+std::string TeskCaller::unscoredText() const {
+  return describeUnscored(unscoredAnswers, !config.keyFile.empty());
+}
+
 int TeskCaller::run() {
   const uint16_t ssid = config.sessionId != 0 ? config.sessionId : drawSessionId();
   CallConfig call = callConfigOf(config, ssid, systemClockSynchronized());
@@ -34,8 +38,9 @@ int TeskCaller::run() {
   const TestOutcome outcome = runCall(call, CallSink{&deliver, this}, env, &report);
   sent = report.sent;
   answered = static_cast<unsigned int>(report.answers);
-  authFailed = static_cast<unsigned int>(report.authFailures);
-  replayed = static_cast<unsigned int>(report.replays);
+  unscoredAnswers = report.unscored;
+  authFailed = static_cast<unsigned int>(report.unscored.authFailed);
+  replayed = static_cast<unsigned int>(report.unscored.replayed);
   setLastTestError(outcome.reason);
   return outcome.code;
 }

@@ -44,6 +44,7 @@ int TeskReflector::run() {
                                c.replayed};
   };
   const TestOutcome outcome = runReflector(config, &report);
+  wasStarted = report.started;
   setLastTestError(outcome.reason);
   const ReflectorCounters& c = report.counters;
   lastCounts = TeskReflectorCounts{c.received,     c.reflected,    c.tooShort,

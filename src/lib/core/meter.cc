@@ -79,8 +79,9 @@ Meter::Tick Meter::tick(const TimeOfDay& now, TeskSample* sample) {
 bool Meter::score(const QosSampleCounts& counts, TeskSample* sample) const {
   uint32_t jitterMillis = 0;
   const bool jitterValid = qosAverageJitterMillis(counts.jitterSum, counts.received, &jitterMillis);
-  const uint32_t expected =
-      settings.mayFallSilent ? counts.received + counts.lost : state.estimatedPackets;
+  const uint32_t expected = settings.mayFallSilent || settings.estimateFromNumbers
+                                ? counts.received + counts.lost
+                                : state.estimatedPackets;
   const double lossRate = qosLossRate(counts.received, counts.lost, expected);
   const double burstSize = qosAverageBurstSize(counts.lost, counts.bursts);
   const double mos = estimateMos(state.codec, state.fec != 0 ? 1.0 : 0.0, state.fec, lossRate,
@@ -99,7 +100,7 @@ bool Meter::score(const QosSampleCounts& counts, TeskSample* sample) const {
   if (plausibleMos != mos) TESK_LOG(7, config.logPrefix << "MOS value " << mos << " too high");
   sample->mos = plausibleMos;
   sample->lostPackets = counts.lost;
-  sample->estimatedPackets = state.estimatedPackets;
+  sample->estimatedPackets = settings.estimateFromNumbers ? expected : state.estimatedPackets;
   sample->lossRate = lossRate;
   sample->averageBurstSize = burstSize;
   sample->avgJitter = jitterMillis;

@@ -29,6 +29,10 @@ struct WindowSettings {
   // packets its sequence numbers say were sent, not the window's length
   // over the interval, and only a time-out without any packet ends it.
   bool mayFallSilent = false;
+  // The way back of a call: the reflector sends one answer for each request
+  // that reached it, so a window expects what its numbers say was sent,
+  // and says so as its estimated packets.
+  bool estimateFromNumbers = false;
 };
 
 class Meter {

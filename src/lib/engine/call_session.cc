@@ -13,13 +13,105 @@ const double kUnknown = std::numeric_limits<double>::quiet_NaN();
 
 double unixSeconds(uint64_t ntp) { return timeOfDayFromNtp(ntp).seconds(); }
 
+// Requests are remembered for twice the time an answer can still count in
+// a window: a window, the de-jitter length and the answers' wait.
+WindowSettings wayBack(WindowSettings window) {
+  window.estimateFromNumbers = true;
+  return window;
+}
+
+size_t sentMemory(const CallSettings& s) {
+  const uint32_t interval = std::max<uint32_t>(1, s.streamInterval);
+  const uint32_t span = s.window.windowSize + s.window.dejitterLength + 1000u;
+  size_t size = 64;
+  while (size < 2u * span / interval) size *= 2;
+  return size;
+}
+
 }  // namespace
+
+std::string describeUnscored(const TeskUnscoredAnswers& u, bool authenticated) {
+  std::string text;
+  const auto add = [&text](unsigned long long count, const std::string& what) {
+    if (count == 0) return;
+    text += (text.empty() ? "" : ", ") + std::to_string(count) + " " + what;
+  };
+  if (u.tooShort != 0) {
+    const std::string sizes = u.shortestLength == u.longestShortLength
+                                  ? std::to_string(u.shortestLength)
+                                  : std::to_string(u.shortestLength) + " to " +
+                                        std::to_string(u.longestShortLength);
+    add(u.tooShort, "of " + sizes + " bytes, shorter than the " +
+                        std::to_string(stampShortestAnswer(authenticated ? StampMode::Authenticated
+                                                                         : StampMode::Unauthenticated)) +
+                        " that " + (authenticated ? "an authenticated" : "a") + " STAMP answer needs");
+  }
+  add(u.authFailed, "failed authentication");
+  add(u.replayed, "replayed");
+  add(u.otherMode, authenticated ? "unauthenticated, to authenticated requests"
+                                 : "authenticated, to unauthenticated requests");
+  add(u.wrongSession, "of another session");
+  add(u.notSent, "to requests never sent or long forgotten");
+  add(u.repeated, "to requests already answered");
+  add(u.wrongSenderTime, "with a sender time stamp other than the one sent");
+  add(u.impossibleTime, "with time stamps this call cannot have produced");
+  add(u.numberedAhead, "numbered by the reflector beyond the requests sent");
+  return text;
+}
 
 CallSession::CallSession(const CallSettings& callSettings)
     : settings(callSettings),
       directions(callSettings.codec, callSettings.fec, callSettings.streamInterval),
       forward(callSettings.window, "Call(forward): "),
-      reverse(callSettings.window, "Call(reverse): ") {}
+      reverse(wayBack(callSettings.window), "Call(reverse): "),
+      sentRing(sentMemory(callSettings)) {}
+
+const CallSession::Sent* CallSession::sentRequest(uint32_t sequence) const {
+  if (sequence >= nextSequence || nextSequence - sequence > sentRing.size()) return nullptr;
+  return &sentRing[sequence % sentRing.size()];
+}
+
+bool CallSession::answersWaitingRequest(const StampReflectorPacket& answer) const {
+  const Sent* sent = sentRequest(answer.senderSequence);
+  return sent != nullptr && sent->waiting && sent->t1 == answer.senderTimestamp;
+}
+
+bool CallSession::answersInOtherMode(const uint8_t* data, size_t length) const {
+  const StampMode other =
+      mode() == StampMode::Authenticated ? StampMode::Unauthenticated : StampMode::Authenticated;
+  StampReflectorPacket answer;
+  if (!decodeStampReflector(data, length, &answer, other)) return false;
+  // A reflector of the other mode read the request's T1 from the wrong
+  // place: only the number can match.
+  const Sent* sent = sentRequest(answer.senderSequence);
+  return sent != nullptr && sent->waiting;
+}
+
+unsigned long long* CallSession::refusal(const StampReflectorPacket& answer,
+                                         const TimeOfDay& arrival) {
+  const Sent* sent = sentRequest(answer.senderSequence);
+  if (sent == nullptr) return &dropped.notSent;
+  if (!sent->waiting) return &dropped.repeated;
+  if (sent->t1 != answer.senderTimestamp) return &dropped.wrongSenderTime;
+  // A per-session reflector numbers its answers from 0: it cannot have sent
+  // more than it was asked for.
+  if (answer.sequence >= nextSequence) return &dropped.numberedAhead;
+  // The reflector's residence and the round trip lie within the time-out,
+  // and its clock keeps to where the first answer put it.
+  const double limit = settings.window.timeout / 1000.0;
+  const double residence = ntpSeconds(answer.timestamp) - ntpSeconds(answer.receiveTimestamp);
+  const double trip = arrival.seconds() - unixSeconds(answer.senderTimestamp) - residence;
+  const double offset = ntpSeconds(answer.receiveTimestamp) - ntpSeconds(answer.senderTimestamp);
+  if (!(residence >= 0 && residence <= limit && trip >= -0.001 && trip <= limit) ||
+      (haveClockOffset && !(std::fabs(offset - clockOffset) <= limit))) {
+    return &dropped.impossibleTime;
+  }
+  if (!haveClockOffset) {
+    haveClockOffset = true;
+    clockOffset = offset;
+  }
+  return nullptr;
+}
 
 size_t CallSession::request(const TimeOfDay& now, uint8_t* out) {
   StampSenderPacket packet;
@@ -30,27 +122,57 @@ size_t CallSession::request(const TimeOfDay& now, uint8_t* out) {
   const size_t length = std::max<size_t>(settings.packetLength, stampBaseLength(mode()));
   encodeStampSender(packet, length, out, mode());
   if (!settings.key.empty()) signStampPacket(settings.key, out);
+  sentRing[packet.sequence % sentRing.size()] = Sent{packet.timestamp, true};
   return length;
 }
 
 bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay& arrival) {
   StampReflectorPacket answer;
+  if (!decodeStampReflector(data, length, &answer, mode())) {
+    if (answersInOtherMode(data, length)) {
+      dropped.otherMode++;
+      return false;
+    }
+    const unsigned int bytes = static_cast<unsigned int>(length);
+    if (dropped.tooShort++ == 0 || bytes < dropped.shortestLength) dropped.shortestLength = bytes;
+    dropped.longestShortLength = std::max(dropped.longestShortLength, bytes);
+    return false;
+  }
   // A reflector of RFC 8762 alone leaves the session identifier zero.
-  if (!decodeStampReflector(data, length, &answer, mode()) ||
-      answer.senderSequence >= nextSequence ||
-      (answer.ssid != settings.sessionId && answer.ssid != 0)) {
-    ignored++;
+  if (answer.ssid != settings.sessionId && answer.ssid != 0) {
+    if (answersInOtherMode(data, length)) {
+      dropped.otherMode++;
+    } else {
+      dropped.wrongSession++;
+    }
     return false;
   }
   if (!settings.key.empty()) {
     if (!stampPacketSigned(settings.key, data, length)) {
-      authFailed++;
+      if (answersInOtherMode(data, length)) {
+        dropped.otherMode++;
+      } else {
+        dropped.authFailed++;
+      }
       return false;
     }
     if (!answerNumbers.accept(answer.sequence)) {
-      replayed++;
+      dropped.replayed++;
       return false;
     }
+  } else if (!answersWaitingRequest(answer) && answersInOtherMode(data, length)) {
+    dropped.otherMode++;
+    return false;
+  }
+  if (unsigned long long* reason = refusal(answer, arrival)) {
+    ++*reason;
+    return false;
+  }
+  sentRing[answer.senderSequence % sentRing.size()].waiting = false;
+  const size_t requestLength = std::max<size_t>(settings.packetLength, stampBaseLength(mode()));
+  if (length != requestLength && dropped.answerLength == 0) {
+    dropped.requestLength = static_cast<unsigned int>(requestLength);
+    dropped.answerLength = static_cast<unsigned int>(length);
   }
   answered++;
   Reflection r;

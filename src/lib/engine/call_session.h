@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "meter.h"
@@ -31,6 +32,10 @@ struct CallSettings {
   StampKey key;  // not empty: authenticated mode
 };
 
+// The answers not scored, by reason, as one line's words ("500 of 38 bytes,
+// shorter than the 44 that ..."); empty when there are none.
+std::string describeUnscored(const TeskUnscoredAnswers& unscored, bool authenticated);
+
 class CallSession {
  public:
   enum class Tick { WarmUp, Sample, Nothing, GaveUp };
@@ -40,7 +45,8 @@ class CallSession {
   // The next request, stamped `now` (T1), into `out`; its length.
   size_t request(const TimeOfDay& now, uint8_t* out);
   // A datagram that came from the reflector at `arrival` (T4): false when
-  // it is no answer to a request of this session, which is then ignored.
+  // it is no answer to a request of this session that is still waiting for
+  // one; it is then counted by reason (unscored) and never scored.
   bool takeAnswer(const uint8_t* data, size_t length, const TimeOfDay& arrival);
 
   // Answers held back for a missing one of the reflector's numbers are
@@ -55,11 +61,10 @@ class CallSession {
 
   uint32_t sent() const { return nextSequence; }
   uint64_t answers() const { return answered; }
-  uint64_t strays() const { return ignored; }
-  // Authenticated mode: answers without a valid HMAC, and answers whose
-  // reflector sequence number came before (replays); neither is scored.
-  uint64_t authFailures() const { return authFailed; }
-  uint64_t replays() const { return replayed; }
+  const TeskUnscoredAnswers& unscored() const { return dropped; }
+  uint64_t strays() const { return dropped.total(); }
+  uint64_t authFailures() const { return dropped.authFailed; }
+  uint64_t replays() const { return dropped.replayed; }
   // Since the start: requests lost on the way out, answers lost on the way
   // back (as far as the answers that came back tell).
   uint64_t forwardLost() const { return directions.forwardLost(); }
@@ -80,12 +85,33 @@ class CallSession {
   StampMode mode() const {
     return settings.key.empty() ? StampMode::Unauthenticated : StampMode::Authenticated;
   }
+  // Why a decoded answer of this session is not scored; nullptr when it is.
+  unsigned long long* refusal(const StampReflectorPacket& answer, const TimeOfDay& arrival);
+  // Whether `answer` names a request still waiting, with its T1.
+  bool answersWaitingRequest(const StampReflectorPacket& answer) const;
+  // Whether the datagram, read in the other mode's layout, names a waiting
+  // request: the reflector runs in the other mode.
+  bool answersInOtherMode(const uint8_t* data, size_t length) const;
+
+  // The requests of the last sentRing.size() sequence numbers: T1, and
+  // whether an answer is still to come.
+  struct Sent {
+    uint64_t t1 = 0;
+    bool waiting = false;
+  };
+  const Sent* sentRequest(uint32_t sequence) const;
 
   const CallSettings settings;
   TwoWaySplit directions;
   Meter forward, reverse;
   uint32_t nextSequence = 0;
-  uint64_t answered = 0, ignored = 0, authFailed = 0, replayed = 0;
+  std::vector<Sent> sentRing;
+  uint64_t answered = 0;
+  TeskUnscoredAnswers dropped;
+  // T2 less T1 of the first answer: the reflector's clock against this
+  // host's, give or take a one-way trip.
+  bool haveClockOffset = false;
+  double clockOffset = 0;
   ReplayWindow answerNumbers;  // authenticated mode
   std::deque<Trip> trips;  // by send time
   // An answer overtaken on the way back would make its gap look like lost

@@ -109,8 +109,15 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
 
   int code = 0;
   bool sending = true;
+  // The time-out counts from the last answer, or from the start.
+  int64_t lastHeard = startMono;
+  const int64_t timeout = int64_t{settings.window.timeout} * 1000;
   while (s.tickIndex <= s.lastTick) {
     const int64_t now = env.monotonicMicros();
+    if (now - lastHeard > timeout) {
+      code = TIMEOUT_ERROR;
+      break;
+    }
     if (sending && now >= s.nextSend) {
       const size_t length = session.request(env.timeOfDay(), out.data());
       if (env.send(out.data(), length, reflector) < 0) {
@@ -134,7 +141,6 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
       const CallSession::Tick t = session.tick(tickTime, &sample);
       if (t == CallSession::Tick::Sample) sink.deliver(sink.context, sample);
       if (t == CallSession::Tick::GaveUp) {
-        TESK_LOG_FAILURE(env.failure(), 7, "", "Call: no answer from the reflector before timeout");
         code = TIMEOUT_ERROR;
         break;
       }
@@ -164,16 +170,26 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
     TimeOfDay arrival;
     const long length = env.receive(in.data(), in.size(), &from, &arrival);
     if (length < 0 || !sameEndpoint(from, reflector)) continue;
-    session.takeAnswer(in.data(), static_cast<size_t>(length), arrival);
+    if (session.takeAnswer(in.data(), static_cast<size_t>(length), arrival)) lastHeard = now;
   }
   env.closeSocket();
   report->sent = session.sent();
   report->answers = session.answers();
-  report->authFailures = session.authFailures();
-  report->replays = session.replays();
-  if (code == 0 && session.answers() == 0 && session.sent() != 0 && !env.stopRequested()) {
-    TESK_LOG_FAILURE(env.failure(), 7, "", "Call: no answer from the reflector");
-    code = TIMEOUT_ERROR;
+  report->unscored = session.unscored();
+  const bool silent = session.answers() == 0 && session.sent() != 0 && !env.stopRequested();
+  if ((code == 0 && silent) || code == TIMEOUT_ERROR) {
+    const bool authenticated = !settings.key.empty();
+    if (session.unscored().total() != 0 && session.answers() == 0) {
+      TESK_LOG_FAILURE(env.failure(), 7, "",
+                       "Call: answers came back but none could be scored: "
+                           << describeUnscored(session.unscored(), authenticated));
+      code = ANSWER_ERROR;
+    } else if (code == TIMEOUT_ERROR) {
+      TESK_LOG_FAILURE(env.failure(), 7, "", "Call: no answer from the reflector before timeout");
+    } else {
+      TESK_LOG_FAILURE(env.failure(), 7, "", "Call: no answer from the reflector");
+      code = TIMEOUT_ERROR;
+    }
   }
   return outcomeOf(code, env.failure());
 }

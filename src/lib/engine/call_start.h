@@ -31,7 +31,7 @@ struct CallSink {
 struct CallReport {
   uint32_t sent = 0;
   uint64_t answers = 0;
-  uint64_t authFailures = 0, replays = 0;
+  TeskUnscoredAnswers unscored;
 };
 
 // How long after a tick its windows are scored: the de-jitter length, as a

@@ -44,6 +44,7 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
   }
   const int opened = env.openDualStackSocket(0, config.localAddress.c_str(), config.localPort);
   if (opened != 0) return outcomeOf(opened, env.failure());
+  report->started = true;
   TESK_LOG(7, "Reflector: answering on " << config.localAddress << ":" << config.localPort);
   // Thousands of sessions arrive in bursts: room for a few hundred ms of them.
   env.enlargeReceiveBuffer(8 << 20);

@@ -25,6 +25,7 @@ struct ReflectConfig {
 struct ReflectReport {
   ReflectorCounters counters;
   size_t sessions = 0;  // at the end
+  bool started = false;  // its socket was opened
   // Called with the counts so far once a second on the reflector's thread
   // (for a metrics endpoint); may be empty.
   std::function<void(const ReflectorCounters&, size_t sessions)> progress;

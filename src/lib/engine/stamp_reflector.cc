@@ -129,7 +129,7 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
   reply.senderSequence = request.sequence;
   reply.senderTimestamp = request.timestamp;
   reply.senderErrorEstimate = request.errorEstimate;
-  encodeStampReflectorBase(reply, out, mode());
+  encodeStampReflectorBase(reply, out, mode(), length);
   reflectStampTlvs(data, length, out + stampBaseLength(mode()), mode());
   count.reflected++;
   return length;

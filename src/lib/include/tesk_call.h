@@ -27,6 +27,31 @@ struct TeskCallSample {
   double forwardDelayMs = 0, reverseDelayMs = 0;
 };
 
+// What came back from the reflector and was not scored, by reason, and the
+// sizes of what was.
+struct TeskUnscoredAnswers {
+  unsigned long long tooShort = 0;  // shorter than the fields read
+  unsigned int shortestLength = 0, longestShortLength = 0;  // of those, bytes
+  unsigned long long wrongSession = 0;   // another session identifier
+  unsigned long long authFailed = 0;     // authenticated mode: no valid HMAC
+  unsigned long long replayed = 0;       // authenticated mode: a number met before
+  unsigned long long otherMode = 0;      // an unauthenticated answer to an authenticated
+                                         // request, or the reverse
+  unsigned long long notSent = 0;        // to a number never sent, or forgotten since
+  unsigned long long repeated = 0;       // to a request already answered
+  unsigned long long wrongSenderTime = 0;  // T1 is not the one sent with that number
+  unsigned long long impossibleTime = 0;   // time stamps the session cannot have produced
+  unsigned long long numberedAhead = 0;  // the reflector's number beyond the requests sent
+  // The scored answers' length when it differs from the requests' (0: the
+  // same): the way back then carries another packet than the voice's.
+  unsigned int requestLength = 0, answerLength = 0;
+
+  unsigned long long total() const {
+    return tooShort + wrongSession + authFailed + replayed + otherMode + notSent + repeated +
+           wrongSenderTime + impossibleTime + numberedAhead;
+  }
+};
+
 struct TeskCallConfig {
   std::string remoteAddress = "127.0.0.1";
   unsigned short remotePort = 862;
@@ -62,9 +87,14 @@ class TESK_EXPORT TeskCaller {
   // Authenticated mode: answers refused for their HMAC, and replays.
   unsigned int authFailures() const { return authFailed; }
   unsigned int replays() const { return replayed; }
+  const TeskUnscoredAnswers& unscored() const { return unscoredAnswers; }
+  // The same in words, by reason ("3 failed authentication, 1 replayed");
+  // empty when every answer was scored.
+  std::string unscoredText() const;
 
  private:
   const TeskCallConfig config;
+  TeskUnscoredAnswers unscoredAnswers;
   unsigned int sent = 0, answered = 0, authFailed = 0, replayed = 0;
 };
 

@@ -16,6 +16,7 @@ enum TeskError {
   TIME_ERROR = -3,       // reserved; no operation returns it
   PARAMETER_ERROR = -4,  // parameter validation failed
   THREAD_ERROR = -5,     // the calculation task could not be started or did not end
+  ANSWER_ERROR = -6,     // a call's reflector answered, but no answer could be scored
 };
 
 // The code's name as written above ("TIMEOUT_ERROR"); "UNKNOWN_ERROR" for
@@ -28,6 +29,7 @@ inline const char* teskErrorName(int code) {
     case TIME_ERROR: return "TIME_ERROR";
     case PARAMETER_ERROR: return "PARAMETER_ERROR";
     case THREAD_ERROR: return "THREAD_ERROR";
+    case ANSWER_ERROR: return "ANSWER_ERROR";
     default: return "UNKNOWN_ERROR";
   }
 }

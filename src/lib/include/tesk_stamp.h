@@ -47,6 +47,9 @@ class TESK_EXPORT TeskReflector {
   // Runs until the duration ends or a stop is asked; 0 or a TeskError.
   virtual int run();
   const TeskReflectorCounts& counts() const { return lastCounts; }
+  // Whether the last run opened its socket and answered, so that its
+  // counts mean something.
+  bool started() const { return wasStarted; }
   // The counts so far, updated once a second while it runs: safe from any
   // thread (a metrics endpoint's).
   TeskReflectorCounts countsNow() const;
@@ -58,6 +61,7 @@ class TESK_EXPORT TeskReflector {
   std::vector<std::string> allowed;
   std::string keyFile;
   TeskReflectorCounts lastCounts;
+  bool wasStarted = false;
   mutable std::mutex liveMutex;
   TeskReflectorCounts live;  // guarded by liveMutex
 };

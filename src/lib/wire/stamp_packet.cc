@@ -91,7 +91,7 @@ void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* 
 
 bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* out,
                        StampMode mode) {
-  if (data == nullptr || length < stampBaseLength(mode)) return false;
+  if (data == nullptr || length < stampShortestRequest(mode)) return false;
   const SenderLayout& at = kSender[modeIndex(mode)];
   out->sequence = get32(data);
   out->timestamp = get64(data + at.timestamp);
@@ -100,8 +100,11 @@ bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* ou
   return true;
 }
 
-void encodeStampReflectorBase(const StampReflectorPacket& packet, uint8_t* out, StampMode mode) {
+void encodeStampReflectorBase(const StampReflectorPacket& packet, uint8_t* answer, StampMode mode,
+                              size_t length) {
   const ReflectorLayout& at = kReflector[modeIndex(mode)];
+  uint8_t whole[kStampAuthLength];
+  uint8_t* out = length < stampBaseLength(mode) ? whole : answer;
   std::memset(out, 0, stampBaseLength(mode));
   put32(out, packet.sequence);
   put64(out + at.timestamp, packet.timestamp);
@@ -112,11 +115,12 @@ void encodeStampReflectorBase(const StampReflectorPacket& packet, uint8_t* out, 
   put64(out + at.senderTimestamp, packet.senderTimestamp);
   put16(out + at.senderErrorEstimate, packet.senderErrorEstimate.encode());
   out[at.senderTtl] = packet.senderTtl;
+  if (out == whole) std::memcpy(answer, whole, length);
 }
 
 bool decodeStampReflector(const uint8_t* data, size_t length, StampReflectorPacket* out,
                           StampMode mode) {
-  if (data == nullptr || length < stampBaseLength(mode)) return false;
+  if (data == nullptr || length < stampShortestAnswer(mode)) return false;
   const ReflectorLayout& at = kReflector[modeIndex(mode)];
   out->sequence = get32(data);
   out->timestamp = get64(data + at.timestamp);
@@ -125,8 +129,10 @@ bool decodeStampReflector(const uint8_t* data, size_t length, StampReflectorPack
   out->receiveTimestamp = get64(data + at.receiveTimestamp);
   out->senderSequence = get32(data + at.senderSequence);
   out->senderTimestamp = get64(data + at.senderTimestamp);
-  out->senderErrorEstimate = StampErrorEstimate::decode(get16(data + at.senderErrorEstimate));
-  out->senderTtl = data[at.senderTtl];
+  if (length >= at.senderErrorEstimate + 2) {
+    out->senderErrorEstimate = StampErrorEstimate::decode(get16(data + at.senderErrorEstimate));
+  }
+  if (length > at.senderTtl) out->senderTtl = data[at.senderTtl];
   return true;
 }
 
@@ -135,6 +141,7 @@ void reflectStampTlvs(const uint8_t* request, size_t length, uint8_t* out, Stamp
   if (length <= base) return;
   const size_t tlvBytes = length - base;
   std::memcpy(out, request + base, tlvBytes);
+  if (tlvBytes < kStampTlvHeaderLength || out[1] == 0) return;  // padding, not TLVs
   size_t at = 0;
   while (at + kStampTlvHeaderLength <= tlvBytes) {
     const size_t valueLength = get16(out + at + 2);

@@ -14,6 +14,12 @@
 #include "time_of_day.h"
 
 constexpr size_t kStampBaseLength = 44;
+// TWAMP-Light peers (RFC 5357 section 4.2.1) send and answer shorter
+// packets than STAMP's base: a request of 41 bytes is the smallest of the
+// same size both ways, and an answer holds every field read here once it
+// reaches the sender's time stamp (36 bytes; some answer with 38).
+constexpr size_t kStampShortestRequest = 41;
+constexpr size_t kStampShortestAnswer = 36;
 constexpr size_t kStampAuthLength = 112;
 constexpr size_t kStampHmacOffset = 96;  // the HMAC covers the bytes before it
 constexpr size_t kStampHmacLength = 16;
@@ -66,6 +72,15 @@ struct StampReflectorPacket {
   uint8_t senderTtl = 255;
 };
 
+// The shortest datagram each decoder takes in a mode; the authenticated
+// packets have no shorter form.
+inline size_t stampShortestRequest(StampMode mode) {
+  return mode == StampMode::Authenticated ? kStampAuthLength : kStampShortestRequest;
+}
+inline size_t stampShortestAnswer(StampMode mode) {
+  return mode == StampMode::Authenticated ? kStampAuthLength : kStampShortestAnswer;
+}
+
 // A session-sender packet of `length` bytes (at least the base) into `out`:
 // the base, then, when there is room for one, an Extra Padding TLV filling
 // the rest (zeros), so that the datagram has the size of the call's packet.
@@ -75,8 +90,12 @@ void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* 
 bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* out,
                        StampMode mode = StampMode::Unauthenticated);
 
+// The answer's base into `out`, cut to `length` bytes when that is shorter
+// (an answer is never longer than its request).
 void encodeStampReflectorBase(const StampReflectorPacket& packet, uint8_t* out,
-                              StampMode mode = StampMode::Unauthenticated);
+                              StampMode mode = StampMode::Unauthenticated,
+                              size_t length = kStampAuthLength);
+// Fields past the end of a short answer keep their defaults.
 bool decodeStampReflector(const uint8_t* data, size_t length, StampReflectorPacket* out,
                           StampMode mode = StampMode::Unauthenticated);
 // Where an answer's own time stamp (T3) lies.
@@ -86,7 +105,9 @@ inline size_t stampTimestampOffset(StampMode mode) {
 
 // The TLVs after the base of a request, as the reflector returns them
 // (RFC 8972 section 4): copied, an unrecognised type flagged U, a TLV that
-// runs past the end flagged M (and the rest left as it came). `out` holds
+// runs past the end flagged M (and the rest left as it came). Bytes that
+// start with type 0, which no TLV has, are a TWAMP-Light sender's padding
+// and come back byte for byte. `out` holds
 // `length - kStampBaseLength` bytes; the reflection is never longer than
 // the request.
 void reflectStampTlvs(const uint8_t* request, size_t length, uint8_t* out,
