@@ -6,30 +6,28 @@
 
 #include "live_outputs.h"
 
-std::string FormatCallLine(const char* direction, const TeskSample& s, const TeskCallSample& c) {
+std::string FormatCallLine(const TeskCallDirection& d, const TeskCallSample& c) {
   std::ostringstream line;
-  line << direction << ": " << FormatReceiverSampleLine(s) << "round trip = ";
+  line << d.name << ": " << FormatReceiverSampleLine(*d.sample) << "round trip = ";
   if (c.answers == 0) {
     line << "unknown";
   } else {
     line << c.roundTripMinMs << "/" << c.roundTripMeanMs << "/" << c.roundTripMaxMs << " ms";
   }
-  const double oneWay = &s == &c.forward ? c.forwardDelayMs : c.reverseDelayMs;
   line << "  one-way delay = ";
-  if (std::isnan(oneWay)) {
+  if (std::isnan(d.oneWayDelayMs)) {
     line << "unknown";
   } else {
-    line << oneWay << " ms";
+    line << d.oneWayDelayMs << " ms";
   }
   line << "  ";
   return line.str();
 }
 
-void WriteCallSampleMembers(JsonWriter& w, const char* direction, const TeskSample& s,
-                            const TeskCallSample& c) {
+void WriteCallSampleMembers(JsonWriter& w, const TeskCallDirection& d, const TeskCallSample& c) {
   w.Key("Direction");
-  w.String(direction);
-  WriteReceiverSampleMembers(w, s);
+  w.String(d.name);
+  WriteReceiverSampleMembers(w, *d.sample);
   w.Key("RoundTripMin");
   WriteJsonDouble(w, c.roundTripMinMs);
   w.Key("RoundTripMean");
@@ -37,26 +35,45 @@ void WriteCallSampleMembers(JsonWriter& w, const char* direction, const TeskSamp
   w.Key("RoundTripMax");
   WriteJsonDouble(w, c.roundTripMaxMs);
   w.Key("OneWayDelay");
-  WriteJsonDouble(w, &s == &c.forward ? c.forwardDelayMs : c.reverseDelayMs);
+  WriteJsonDouble(w, d.oneWayDelayMs);
   w.Key("Answers");
   w.Uint(c.answers);
 }
 
-void CallResults::Direction(const char* name, const TeskSample& s, const TeskCallSample& c) {
+std::string WayBackNotice(TeskWayBack now, TeskWayBack before) {
+  if (now == before) return "";
+  switch (now) {
+    case TeskWayBack::CopiesSenderNumbers:
+      return "the reflector's numbers follow the requests' (a stateless reflector): a loss "
+             "cannot be told by direction, so the round trip is scored as one";
+    case TeskWayBack::NumbersRunAhead:
+      return "the reflector numbers its answers beyond the requests sent (one count for all "
+             "its sessions): the way back is unknown, so the round trip is scored as one";
+    case TeskWayBack::Known:
+      return "the reflector's numbers now differ from the requests': it keeps a count per "
+             "session, and both directions are scored apart";
+  }
+  return "";
+}
+
+void CallResults::Direction(const TeskCallDirection& d, const TeskCallSample& c) {
   if (text) {
-    std::cout << FormatCallLine(name, s, c) << (emodel ? FormatEModelColumn(s) : "") << std::endl;
+    std::cout << FormatCallLine(d, c) << (emodel ? FormatEModelColumn(*d.sample) : "")
+              << std::endl;
     return;
   }
   JsonWriter& w = samples.writer();
   w.StartObject();
-  WriteCallSampleMembers(w, name, s, c);
-  if (emodel) WriteEModelMembers(w, s);
+  WriteCallSampleMembers(w, d, c);
+  if (emodel) WriteEModelMembers(w, *d.sample);
   w.EndObject();
 }
 
 void CallResults::onSample(const TeskCallSample& sample) {
-  if (sample.haveForward) Direction("forward", sample.forward, sample);
-  if (sample.haveReverse) Direction("reverse", sample.reverse, sample);
+  const std::string notice = WayBackNotice(sample.wayBack, wayBack);
+  if (!notice.empty()) std::cerr << "pulvo: " << notice << std::endl;
+  wayBack = sample.wayBack;
+  for (const TeskCallDirection& d : scoredDirections(sample)) Direction(d, sample);
   if (live != nullptr) live->CallSample(WallClockSeconds(), sample);
 }
 

@@ -14,13 +14,17 @@ class LiveOutputs;
 
 // "forward: test id = 1   mos = 4.05 ...  round trip = 0.21/0.25/0.4 ms
 // one-way delay = unknown  " (without the line break).
-std::string FormatCallLine(const char* direction, const TeskSample& s, const TeskCallSample& c);
+std::string FormatCallLine(const TeskCallDirection& direction, const TeskCallSample& c);
 
 // "Direction" first, the designed sample members, then the round trip
 // ("RoundTripMin", "RoundTripMean", "RoundTripMax", ms), "OneWayDelay" (ms,
 // null when unknown) and "Answers".
-void WriteCallSampleMembers(JsonWriter& w, const char* direction, const TeskSample& s,
+void WriteCallSampleMembers(JsonWriter& w, const TeskCallDirection& direction,
                             const TeskCallSample& c);
+
+// What to say when the reflector's numbers change what can be scored
+// ("the reflector's numbers follow ..."); empty when nothing changed.
+std::string WayBackNotice(TeskWayBack now, TeskWayBack before);
 
 // The caller as the command runs it: text lines as the ticks come, or one
 // JSON array at the end; each tick also goes to the live outputs.
@@ -33,11 +37,12 @@ class CallResults : public TeskCaller {
   std::string Finish();
 
  private:
-  void Direction(const char* name, const TeskSample& s, const TeskCallSample& c);
+  void Direction(const TeskCallDirection& direction, const TeskCallSample& c);
 
   const bool text, emodel;
   LiveOutputs* const live;
   JSONSampleArray samples;
+  TeskWayBack wayBack = TeskWayBack::Known;
 };
 
 #endif  // PULVO_CALL_RESULTS_H

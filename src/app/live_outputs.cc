@@ -121,11 +121,10 @@ void WindowGauges(std::ostringstream& out, const std::vector<ScoredWindow>& wind
 }
 
 void CallGauges(std::ostringstream& out, const TestDescription& test, const TeskCallSample& c) {
-  const std::string forward = Labels(test, ",direction=\"forward\"");
-  const std::string reverse = Labels(test, ",direction=\"reverse\"");
   std::vector<ScoredWindow> windows;
-  if (c.haveForward) windows.push_back({forward, &c.forward});
-  if (c.haveReverse) windows.push_back({reverse, &c.reverse});
+  for (const TeskCallDirection& d : scoredDirections(c)) {
+    windows.push_back({Labels(test, std::string(",direction=\"") + d.name + "\""), d.sample});
+  }
   WindowGauges(out, windows);
   const std::string labels = Labels(test);
   Family(out, "pulvo_round_trip_answers", "Answers that came back for the last window's packets.",
@@ -141,8 +140,11 @@ void CallGauges(std::ostringstream& out, const TestDescription& test, const Tesk
          {{labels, c.roundTripMaxMs / 1000}});
   // One-way delays exist only where both clocks are synchronised.
   std::vector<LabelledValue> oneWay;
-  if (!std::isnan(c.forwardDelayMs)) oneWay.push_back({forward, c.forwardDelayMs / 1000});
-  if (!std::isnan(c.reverseDelayMs)) oneWay.push_back({reverse, c.reverseDelayMs / 1000});
+  for (const TeskCallDirection& d : scoredDirections(c)) {
+    if (std::isnan(d.oneWayDelayMs)) continue;
+    oneWay.push_back({Labels(test, std::string(",direction=\"") + d.name + "\""),
+                      d.oneWayDelayMs / 1000});
+  }
   Family(out, "pulvo_one_way_delay_seconds",
          "Mean one-way delay of the last window (both clocks synchronised).", oneWay);
 }
@@ -189,11 +191,11 @@ std::string ReceiverSampleLine(const TestDescription& test, double time,
   return line.Finish();
 }
 
-std::string CallSampleLine(const TestDescription& test, double time, const char* direction,
-                           const TeskSample& s, const TeskCallSample& call) {
+std::string CallSampleLine(const TestDescription& test, double time,
+                           const TeskCallDirection& direction, const TeskCallSample& call) {
   JsonLine line("sample", test, time);
-  WriteCallSampleMembers(line.writer(), direction, s, call);
-  WriteEModelMembers(line.writer(), s);
+  WriteCallSampleMembers(line.writer(), direction, call);
+  WriteEModelMembers(line.writer(), *direction.sample);
   Parameters(line.writer(), test);
   return line.Finish();
 }
@@ -279,13 +281,9 @@ void LiveOutputs::CallSample(double time, const TeskCallSample& sample) {
   std::lock_guard<std::mutex> lock(mutex);
   metrics.haveCallSample = true;
   metrics.call = sample;
-  if (sample.haveForward) {
+  for (const TeskCallDirection& d : scoredDirections(sample)) {
     samples++;
-    WriteLine(CallSampleLine(test, time, "forward", sample.forward, sample));
-  }
-  if (sample.haveReverse) {
-    samples++;
-    WriteLine(CallSampleLine(test, time, "reverse", sample.reverse, sample));
+    WriteLine(CallSampleLine(test, time, d, sample));
   }
   metrics.lastSampleTime = time;
   WriteMetrics(nullptr);

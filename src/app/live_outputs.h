@@ -43,9 +43,9 @@ std::string StartLine(const TestDescription& test, double time);
 std::string SenderSampleLine(const TestDescription& test, double time, unsigned int sentPackets);
 std::string ReceiverSampleLine(const TestDescription& test, double time,
                                const TeskSample& sample);
-// A call's direction ("forward" or "reverse") with the round trip.
-std::string CallSampleLine(const TestDescription& test, double time, const char* direction,
-                           const TeskSample& sample, const TeskCallSample& call);
+// A call's direction ("forward", "reverse" or "round-trip") with the round trip.
+std::string CallSampleLine(const TestDescription& test, double time,
+                           const TeskCallDirection& direction, const TeskCallSample& call);
 std::string EndLine(const TestDescription& test, double time, int exitCode,
                     const std::string& reason, unsigned int samples);
 

@@ -18,8 +18,9 @@ class ProbeApp : public TeskProbe {
 
   void onSample(const std::string& name, const TeskCallSample& s) override {
     if (!text) return;
-    if (s.haveForward) std::cout << name << " " << FormatCallLine("forward", s.forward, s) << "\n";
-    if (s.haveReverse) std::cout << name << " " << FormatCallLine("reverse", s.reverse, s) << "\n";
+    for (const TeskCallDirection& d : scoredDirections(s)) {
+      std::cout << name << " " << FormatCallLine(d, s) << "\n";
+    }
     std::cout << std::flush;
   }
 

@@ -25,14 +25,11 @@ class Exposition {
   std::string family;
 };
 
-const char* const kDirections[] = {"forward", "reverse"};
-
-const TeskSample& Window(const TeskProbePathStatus& p, int direction) {
-  return direction == 0 ? p.last.forward : p.last.reverse;
-}
-
-bool HasWindow(const TeskProbePathStatus& p, int direction) {
-  return p.haveSample && (direction == 0 ? p.last.haveForward : p.last.haveReverse);
+// The windows a path publishes: none while its reflector is silent, so that
+// a dead path shows as down and never with its last score.
+std::vector<TeskCallDirection> Windows(const TeskProbePathStatus& p) {
+  if (!p.haveSample || !p.answering) return {};
+  return scoredDirections(p.last);
 }
 
 }  // namespace
@@ -79,15 +76,15 @@ std::string ProbeMetricsText(const std::vector<TeskProbePathStatus>& paths) {
   for (const WindowGauge& g : gauges) {
     e.Family(g.name, "gauge", g.help);
     for (const TeskProbePathStatus& p : paths) {
-      for (int d = 0; d < 2; ++d) {
-        if (HasWindow(p, d)) e.Sample(p, kDirections[d], g.value(Window(p, d)));
-      }
+      for (const TeskCallDirection& d : Windows(p)) e.Sample(p, d.name, g.value(*d.sample));
     }
   }
   e.Family("pulvo_probe_round_trip_seconds", "gauge",
            "Mean round trip of the last window, net of the reflector's residence.");
   for (const TeskProbePathStatus& p : paths) {
-    if (p.haveSample && p.last.answers > 0) e.Sample(p, nullptr, p.last.roundTripMeanMs / 1000);
+    if (p.haveSample && p.answering && p.last.answers > 0) {
+      e.Sample(p, nullptr, p.last.roundTripMeanMs / 1000);
+    }
   }
   return e.Text();
 }

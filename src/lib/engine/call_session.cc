@@ -55,7 +55,6 @@ std::string describeUnscored(const TeskUnscoredAnswers& u, bool authenticated) {
   add(u.repeated, "to requests already answered");
   add(u.wrongSenderTime, "with a sender time stamp other than the one sent");
   add(u.impossibleTime, "with time stamps this call cannot have produced");
-  add(u.numberedAhead, "numbered by the reflector beyond the requests sent");
   return text;
 }
 
@@ -64,6 +63,7 @@ CallSession::CallSession(const CallSettings& callSettings)
       directions(callSettings.codec, callSettings.fec, callSettings.streamInterval),
       forward(callSettings.window, "Call(forward): "),
       reverse(wayBack(callSettings.window), "Call(reverse): "),
+      roundTrip(callSettings.window, "Call(round trip): "),
       sentRing(sentMemory(callSettings)) {}
 
 const CallSession::Sent* CallSession::sentRequest(uint32_t sequence) const {
@@ -93,9 +93,6 @@ unsigned long long* CallSession::refusal(const StampReflectorPacket& answer,
   if (sent == nullptr) return &dropped.notSent;
   if (!sent->waiting) return &dropped.repeated;
   if (sent->t1 != answer.senderTimestamp) return &dropped.wrongSenderTime;
-  // A per-session reflector numbers its answers from 0: it cannot have sent
-  // more than it was asked for.
-  if (answer.sequence >= nextSequence) return &dropped.numberedAhead;
   // The reflector's residence and the round trip lie within the time-out,
   // and its clock keeps to where the first answer put it.
   const double limit = settings.window.timeout / 1000.0;
@@ -182,6 +179,11 @@ bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay
   r.t2 = answer.receiveTimestamp;
   r.t3 = answer.timestamp;
   r.t4 = arrival;
+  if (r.reflectorSequence != r.senderSequence) numbersDiverged = true;
+  // A reflector's own count per session never passes the requests sent.
+  if (r.reflectorSequence >= nextSequence) numbersRunAhead = true;
+  const DirectionPacket both = directions.roundTripPacket(r);
+  roundTrip.add(both.arrival, both.payload);
   hold(r);
 
   Trip trip{unixSeconds(r.t1), TwoWaySplit::roundTrip(r), kUnknown, kUnknown};
@@ -224,7 +226,7 @@ void CallSession::settle(const TimeOfDay& now) {
   const double horizon = now.seconds() - settings.window.dejitterLength / 1000.0;
   while (!held.empty() && held.begin()->second.t4.seconds() <= horizon) {
     // The answers before it are lost (before the first, none is known).
-    if (releasedAny) lostBack += held.begin()->first - nextReflector;
+    if (releasedAny && !numbersRunAhead) lostBack += held.begin()->first - nextReflector;
     nextReflector = held.begin()->first;
     releaseInOrder();
   }
@@ -233,6 +235,7 @@ void CallSession::settle(const TimeOfDay& now) {
 void CallSession::begin(const TimeOfDay& start) {
   forward.begin(start);
   reverse.begin(start);
+  roundTrip.begin(start);
 }
 
 void CallSession::summarizeTrips(double windowStart, double windowEnd, TeskCallSample* sample) {
@@ -262,11 +265,23 @@ CallSession::Tick CallSession::tick(const TimeOfDay& now, TeskCallSample* sample
   const bool warm = forward.sampling();
   const Meter::Tick f = forward.tick(now, &sample->forward);
   const Meter::Tick r = reverse.tick(now, &sample->reverse);
+  const Meter::Tick both = roundTrip.tick(now, &sample->roundTrip);
   if (!warm) return Tick::WarmUp;
   // Both meters hear only of answers: when the answers stop, both give up.
   if (f == Meter::Tick::GaveUp && r == Meter::Tick::GaveUp) return Tick::GaveUp;
   sample->haveForward = f == Meter::Tick::Sample;
   sample->haveReverse = r == Meter::Tick::Sample;
+  if (both == Meter::Tick::Sample && sample->roundTrip.lostPackets > 0) lossSeen = true;
+  if (directions.forwardLost() > 0 || lostBack > 0) lossSeen = true;
+  if (numbersRunAhead) {
+    sample->wayBack = TeskWayBack::NumbersRunAhead;
+  } else if (!numbersDiverged && lossSeen) {
+    sample->wayBack = TeskWayBack::CopiesSenderNumbers;
+  }
+  if (sample->wayBack != TeskWayBack::Known) {
+    sample->haveForward = sample->haveReverse = false;
+    sample->haveRoundTrip = both == Meter::Tick::Sample;
+  }
   summarizeTrips(now.seconds() - settings.window.windowSize / 1000.0, now.seconds(), sample);
   // With a known delay the E-model charges it; otherwise none, as for a
   // one-way stream.
@@ -278,5 +293,6 @@ CallSession::Tick CallSession::tick(const TimeOfDay& now, TeskCallSample* sample
   };
   if (sample->haveForward) chargeDelay(sample->forward, sample->forwardDelayMs);
   if (sample->haveReverse) chargeDelay(sample->reverse, sample->reverseDelayMs);
-  return sample->haveForward || sample->haveReverse ? Tick::Sample : Tick::Nothing;
+  return sample->haveForward || sample->haveReverse || sample->haveRoundTrip ? Tick::Sample
+                                                                            : Tick::Nothing;
 }

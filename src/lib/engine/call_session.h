@@ -6,6 +6,15 @@
 // tick, scores both directions with a meter of their own (the answers split
 // into two packet streams by TwoWaySplit) and sums up the round trips of
 // the packets sent in the window.
+//
+// The split needs a reflector that numbers its own answers per session. A
+// stateless one copies the sender's numbers (RFC 8762 section 4.2): then a
+// lost answer and a lost request look alike. So does a stateful reflector
+// as long as no request was lost, which is why the numbers are judged by
+// what they showed so far: while every answer carried its request's number
+// and nothing was lost, both readings agree and both directions are
+// scored; once a loss shows with the numbers still alike, or a reflector
+// numbers beyond the requests sent, only the round trip is.
 
 #include <cstddef>
 #include <cstdint>
@@ -104,6 +113,12 @@ class CallSession {
   const CallSettings settings;
   TwoWaySplit directions;
   Meter forward, reverse;
+  // Both ways as one, scored beside them for when the reflector's numbers
+  // turn out not to tell the directions apart.
+  Meter roundTrip;
+  bool numbersDiverged = false;  // an answer's number differed from its request's
+  bool numbersRunAhead = false;  // an answer numbered beyond the requests sent
+  bool lossSeen = false;
   uint32_t nextSequence = 0;
   std::vector<Sent> sentRing;
   uint64_t answered = 0;

@@ -19,6 +19,11 @@ double TwoWaySplit::roundTrip(const Reflection& r) {
   return (r.t4.seconds() - unixSeconds(r.t1)) - (ntpSeconds(r.t3) - ntpSeconds(r.t2));
 }
 
+DirectionPacket TwoWaySplit::roundTripPacket(const Reflection& r) const {
+  const double t1 = unixSeconds(r.t1);
+  return {t1 + roundTrip(r), packet(r.senderSequence, t1, false)};
+}
+
 Payload TwoWaySplit::packet(uint32_t sequence, double sendTime, bool placeholder) const {
   Payload p;
   p.seqNum = sequence;

@@ -57,6 +57,9 @@ class TwoWaySplit {
 
   // The round trip net of the reflector's residence: (T4 - T1) - (T3 - T2), s.
   static double roundTrip(const Reflection& r);
+  // Both ways as one stream, for a reflector whose numbers cannot tell them
+  // apart: numbered by the sender, sent at T1, back a round trip later.
+  DirectionPacket roundTripPacket(const Reflection& r) const;
 
  private:
   Payload packet(uint32_t sequence, double sendTime, bool placeholder) const;

@@ -6,11 +6,20 @@
 // the reflector, and every sampling interval each direction's window is
 // scored as the receive test scores its own, with the round trip beside it.
 
+#include <limits>
 #include <string>
+#include <vector>
 
 #include "tesk_errors.h"
 #include "tesk_export.h"
 #include "tesk_sample.h"
+
+// Whether the reflector's numbers tell the two directions apart.
+enum class TeskWayBack {
+  Known,                // its own count per session: each direction scored
+  CopiesSenderNumbers,  // a stateless reflector: a loss could be either way
+  NumbersRunAhead,      // numbered beyond the requests sent (one count for all sessions)
+};
 
 // One sampling tick of a call.
 struct TeskCallSample {
@@ -18,6 +27,11 @@ struct TeskCallSample {
   // (back). A direction whose window received nothing has no sample.
   bool haveForward = false, haveReverse = false;
   TeskSample forward, reverse;
+  // When the reflector's numbers cannot tell the directions apart, both
+  // ways are scored as one, the round trip, and neither direction is.
+  TeskWayBack wayBack = TeskWayBack::Known;
+  bool haveRoundTrip = false;
+  TeskSample roundTrip;
   // Answers that came back for the packets sent in the window, and their
   // round trips net of the reflector's residence, ms (NaN without answers).
   unsigned int answers = 0;
@@ -41,16 +55,33 @@ struct TeskUnscoredAnswers {
   unsigned long long repeated = 0;       // to a request already answered
   unsigned long long wrongSenderTime = 0;  // T1 is not the one sent with that number
   unsigned long long impossibleTime = 0;   // time stamps the session cannot have produced
-  unsigned long long numberedAhead = 0;  // the reflector's number beyond the requests sent
   // The scored answers' length when it differs from the requests' (0: the
   // same): the way back then carries another packet than the voice's.
   unsigned int requestLength = 0, answerLength = 0;
 
   unsigned long long total() const {
     return tooShort + wrongSession + authFailed + replayed + otherMode + notSent + repeated +
-           wrongSenderTime + impossibleTime + numberedAhead;
+           wrongSenderTime + impossibleTime;
   }
 };
+
+// A scored direction of a tick, by its name ("forward", "reverse",
+// "round-trip"), with its one-way delay (ms, NaN when unknown).
+struct TeskCallDirection {
+  const char* name;
+  const TeskSample* sample;
+  double oneWayDelayMs;
+};
+inline std::vector<TeskCallDirection> scoredDirections(const TeskCallSample& c) {
+  std::vector<TeskCallDirection> scored;
+  if (c.haveForward) scored.push_back({"forward", &c.forward, c.forwardDelayMs});
+  if (c.haveReverse) scored.push_back({"reverse", &c.reverse, c.reverseDelayMs});
+  // The round trip is no one-way path.
+  if (c.haveRoundTrip) {
+    scored.push_back({"round-trip", &c.roundTrip, std::numeric_limits<double>::quiet_NaN()});
+  }
+  return scored;
+}
 
 struct TeskCallConfig {
   std::string remoteAddress = "127.0.0.1";
