@@ -40,6 +40,22 @@ void WriteCallSampleMembers(JsonWriter& w, const TeskCallDirection& d, const Tes
   w.Uint(c.answers);
 }
 
+std::string FormatSilentCallLine(const TeskCallSample& c) {
+  std::ostringstream line;
+  line << "silent: test id = " << c.testId << "   answers = " << c.answers
+       << "  no answer from the reflector  ";
+  return line.str();
+}
+
+void WriteSilentCallMembers(JsonWriter& w, const TeskCallSample& c) {
+  w.Key("Direction");
+  w.String("silent");
+  w.Key("TestId");
+  w.Uint(c.testId);
+  w.Key("Answers");
+  w.Uint(c.answers);
+}
+
 std::string WayBackNotice(TeskWayBack now, TeskWayBack before) {
   if (now == before) return "";
   switch (now) {
@@ -73,6 +89,14 @@ void CallResults::onSample(const TeskCallSample& sample) {
   const std::string notice = WayBackNotice(sample.wayBack, wayBack);
   if (!notice.empty()) std::cerr << "pulvo: " << notice << std::endl;
   wayBack = sample.wayBack;
+  if (sample.silent && text) {
+    std::cout << FormatSilentCallLine(sample) << std::endl;
+  } else if (sample.silent) {
+    JsonWriter& w = samples.writer();
+    w.StartObject();
+    WriteSilentCallMembers(w, sample);
+    w.EndObject();
+  }
   for (const TeskCallDirection& d : scoredDirections(sample)) Direction(d, sample);
   if (live != nullptr) live->CallSample(WallClockSeconds(), sample);
 }

@@ -22,6 +22,12 @@ std::string FormatCallLine(const TeskCallDirection& direction, const TeskCallSam
 void WriteCallSampleMembers(JsonWriter& w, const TeskCallDirection& direction,
                             const TeskCallSample& c);
 
+// A window the reflector left unanswered: "silent: test id = 1   answers =
+// 12  no answer from the reflector  " and {"Direction":"silent","TestId":1,
+// "Answers":12}; no score.
+std::string FormatSilentCallLine(const TeskCallSample& c);
+void WriteSilentCallMembers(JsonWriter& w, const TeskCallSample& c);
+
 // What to say when the reflector's numbers change what can be scored
 // ("the reflector's numbers follow ..."); empty when nothing changed.
 std::string WayBackNotice(TeskWayBack now, TeskWayBack before);

@@ -281,6 +281,12 @@ void LiveOutputs::CallSample(double time, const TeskCallSample& sample) {
   std::lock_guard<std::mutex> lock(mutex);
   metrics.haveCallSample = true;
   metrics.call = sample;
+  if (sample.silent) {
+    JsonLine line("sample", test, time);
+    WriteSilentCallMembers(line.writer(), sample);
+    Parameters(line.writer(), test);
+    WriteLine(line.Finish());
+  }
   for (const TeskCallDirection& d : scoredDirections(sample)) {
     samples++;
     WriteLine(CallSampleLine(test, time, d, sample));

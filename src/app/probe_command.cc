@@ -18,6 +18,7 @@ class ProbeApp : public TeskProbe {
 
   void onSample(const std::string& name, const TeskCallSample& s) override {
     if (!text) return;
+    if (s.silent) std::cout << name << " " << FormatSilentCallLine(s) << "\n";
     for (const TeskCallDirection& d : scoredDirections(s)) {
       std::cout << name << " " << FormatCallLine(d, s) << "\n";
     }

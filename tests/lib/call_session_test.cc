@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
 #include <set>
 
@@ -199,6 +200,56 @@ TEST(CallSessionTest, ReflectorsThatCannotTellTheWaysApartGiveTheRoundTrip) {
         EXPECT_EQ(t.roundTripLost, t.forwardTruth + t.reverseTruth);
       }
     }
+  }
+}
+
+// The reflector falls silent from 10 s to 14 s of a 30 s call (it neither
+// receives nor answers), and comes back as it was or started afresh (its
+// numbers from 0 again). The windows that end in the silence, or hold no
+// answer, say so and score nothing; every other window scores both
+// directions, and the requests of the silence are forward loss.
+TEST(CallSessionTest, AReflectorThatFallsSilentAndComesBackOrRestarts) {
+  for (bool restarts : {false, true}) {
+    SCOPED_TRACE(restarts ? "restarts" : "comes back");
+    CallSettings settings;
+    CallSession session(settings);
+    auto reflector = std::make_unique<StampReflector>(ReflectorLimits{});
+    SocketAddress caller;
+    makeSocketAddress("192.0.2.1", 40000, &caller);
+    const double start = 1700000000.0;
+    session.begin(At(start));
+    uint8_t request[512], reply[512];
+    std::vector<std::pair<double, std::vector<uint8_t>>> answers;
+    uint32_t seq = 0;
+    unsigned silent = 0, forwardLost = 0;
+    for (int tick = 0; tick <= 30; ++tick) {
+      for (; start + seq * 0.02 <= start + tick + 1.12 && seq < 1500; ++seq) {
+        const double sent = start + seq * 0.02;
+        const size_t length = session.request(At(sent), request);
+        if (sent >= start + 10 && sent < start + 14) continue;
+        if (restarts && sent >= start + 14 && seq == 700) {
+          reflector = std::make_unique<StampReflector>(ReflectorLimits{});
+        }
+        reflector->answer(request, length, caller, At(sent + 0.01), reply);
+        reflector->finish(reply, At(sent + 0.01));
+        session.takeAnswer(reply, length, At(sent + 0.02));
+      }
+      session.settle(At(start + tick + 1.12));
+      TeskCallSample s;
+      const CallSession::Tick t = session.tick(At(start + tick), &s);
+      if (tick < 4) continue;
+      ASSERT_EQ(t, CallSession::Tick::Sample) << "tick " << tick;
+      const bool inSilence = tick >= 11 && tick <= 14;  // windows ending after 10.16 s, up to 14 s
+      EXPECT_EQ(s.silent, inSilence) << "tick " << tick;
+      EXPECT_EQ(s.haveForward && s.haveReverse, !inSilence) << "tick " << tick;
+      silent += s.silent;
+      if (s.haveForward) forwardLost += s.forward.lostPackets;
+      if (s.haveReverse) EXPECT_EQ(s.reverse.lostPackets, 0u) << "tick " << tick;
+    }
+    EXPECT_EQ(silent, 4u);
+    EXPECT_GE(forwardLost, 200u);  // every request of the silence, once per window that holds its gap
+    EXPECT_EQ(session.forwardLost(), 200u);
+    EXPECT_EQ(session.reverseLost(), 0u);
   }
 }
 

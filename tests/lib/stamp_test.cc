@@ -127,6 +127,29 @@ TEST(StampReflectorTest, TwampLightRequestsAreAnsweredInTheirOwnSize) {
   EXPECT_EQ(reflector.counters().reflected, 7u);
 }
 
+// A sender that starts again from the same address and port (its numbers
+// back to 0) is answered from 0 again; a late copy of its first request is
+// not taken for a restart.
+TEST(StampReflectorTest, ASenderThatStartsAgainIsANewSession) {
+  StampReflector reflector{ReflectorLimits{}};
+  const SocketAddress a = From("192.0.2.1", 40000);
+  std::vector<uint8_t> out(64);
+  auto answerTo = [&](uint32_t seq) {
+    const std::vector<uint8_t> in = SenderPacket(seq, 7, 44);
+    EXPECT_EQ(reflector.answer(in.data(), in.size(), a, TimeOfDay{1700000000, 0}, out.data()), 44u);
+    StampReflectorPacket reply;
+    decodeStampReflector(out.data(), 44, &reply);
+    return reply.sequence;
+  };
+  EXPECT_EQ(answerTo(0), 0u);
+  EXPECT_EQ(answerTo(0), 1u);  // a copy
+  for (uint32_t seq = 1; seq < 100; ++seq) answerTo(seq);
+  EXPECT_EQ(answerTo(100), 101u);
+  EXPECT_EQ(answerTo(0), 0u);  // started again
+  EXPECT_EQ(answerTo(1), 1u);
+  EXPECT_EQ(reflector.sessions(), 1u);
+}
+
 // Each limit refuses without an answer, and counts why.
 TEST(StampReflectorTest, LimitsRefuseAndCount) {
   ReflectorLimits limits;

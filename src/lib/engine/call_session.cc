@@ -6,6 +6,7 @@
 
 #include "emodel.h"
 #include "stamp_packet.h"
+#include "tesk_log.h"
 
 namespace {
 
@@ -120,6 +121,7 @@ size_t CallSession::request(const TimeOfDay& now, uint8_t* out) {
   encodeStampSender(packet, length, out, mode());
   if (!settings.key.empty()) signStampPacket(settings.key, out);
   sentRing[packet.sequence % sentRing.size()] = Sent{packet.timestamp, true};
+  lastSent = now.seconds();
   return length;
 }
 
@@ -206,7 +208,23 @@ void CallSession::split(const Reflection& r) {
   for (const DirectionPacket& p : reversePackets) reverse.add(p.arrival, p.payload);
 }
 
-void CallSession::hold(const Reflection& r) {
+void CallSession::hold(Reflection r) {
+  r.reflectorSequence += reflectorShift;
+  // An answer to a newer request than any before, numbered far below the
+  // answers before it: the reflector started again (its sessions were
+  // lost). The answers held for the old numbering go first; the new one
+  // continues the way back's stream where it left off.
+  constexpr uint32_t kRestartSlack = 64;  // more than answers overtake each other by
+  const bool newer = !answeredAny || r.senderSequence > newestSender;
+  if (answeredAny && newer && uint64_t{r.reflectorSequence} + kRestartSlack < nextReflector) {
+    releaseAll();
+    reflectorShift += nextReflector - r.reflectorSequence;
+    r.reflectorSequence = nextReflector;
+    TESK_LOG(7, "Call: the reflector numbers from " << r.reflectorSequence - reflectorShift
+                                                    << " again: it restarted");
+  }
+  if (newer) newestSender = r.senderSequence;
+  answeredAny = true;
   // A straggler whose gap was judged already, or a copy: taken as it comes.
   if (r.reflectorSequence < nextReflector) return split(r);
   held.emplace(r.reflectorSequence, r);
@@ -219,6 +237,14 @@ void CallSession::releaseInOrder() {
     held.erase(held.begin());
     nextReflector++;
     releasedAny = true;
+  }
+}
+
+void CallSession::releaseAll() {
+  while (!held.empty()) {
+    if (releasedAny && !numbersRunAhead) lostBack += held.begin()->first - nextReflector;
+    nextReflector = held.begin()->first;
+    releaseInOrder();
   }
 }
 
@@ -238,13 +264,14 @@ void CallSession::begin(const TimeOfDay& start) {
   roundTrip.begin(start);
 }
 
-void CallSession::summarizeTrips(double windowStart, double windowEnd, TeskCallSample* sample) {
+double CallSession::summarizeTrips(double windowStart, double windowEnd, TeskCallSample* sample) {
   while (!trips.empty() && trips.front().sent < windowStart) trips.pop_front();
   double sum = 0, forwardSum = 0, reverseSum = 0;
-  double least = kUnknown, most = kUnknown;
+  double least = kUnknown, most = kUnknown, newest = 0;
   unsigned int count = 0;
   for (const Trip& t : trips) {
     if (t.sent >= windowEnd) break;
+    newest = t.sent;
     sum += t.roundTrip;
     forwardSum += t.forward;  // NaN once one is unknown: the mean is unknown
     reverseSum += t.reverse;
@@ -258,10 +285,12 @@ void CallSession::summarizeTrips(double windowStart, double windowEnd, TeskCallS
   sample->roundTripMeanMs = count == 0 ? kUnknown : sum / count * 1000;
   sample->forwardDelayMs = count == 0 ? kUnknown : forwardSum / count * 1000;
   sample->reverseDelayMs = count == 0 ? kUnknown : reverseSum / count * 1000;
+  return newest;
 }
 
 CallSession::Tick CallSession::tick(const TimeOfDay& now, TeskCallSample* sample) {
   *sample = TeskCallSample{};
+  sample->testId = settings.window.testId;
   const bool warm = forward.sampling();
   const Meter::Tick f = forward.tick(now, &sample->forward);
   const Meter::Tick r = reverse.tick(now, &sample->reverse);
@@ -282,7 +311,18 @@ CallSession::Tick CallSession::tick(const TimeOfDay& now, TeskCallSample* sample
     sample->haveForward = sample->haveReverse = false;
     sample->haveRoundTrip = both == Meter::Tick::Sample;
   }
-  summarizeTrips(now.seconds() - settings.window.windowSize / 1000.0, now.seconds(), sample);
+  const double newestAnswered =
+      summarizeTrips(now.seconds() - settings.window.windowSize / 1000.0, now.seconds(), sample);
+  // No answer to the window's requests, or none to those of its last
+  // de-jitter length: the reflector or the path was down. What the window
+  // did get would read as a low score made of the missing answers' absence,
+  // and the loss shows only once answers come back.
+  const double quiet = (settings.window.dejitterLength + 2.0 * settings.streamInterval) / 1000;
+  if (sample->answers == 0 || newestAnswered < std::min(now.seconds(), lastSent) - quiet) {
+    sample->silent = true;
+    sample->haveForward = sample->haveReverse = sample->haveRoundTrip = false;
+    return Tick::Sample;
+  }
   // With a known delay the E-model charges it; otherwise none, as for a
   // one-way stream.
   const auto chargeDelay = [this](TeskSample& s, double delayMs) {

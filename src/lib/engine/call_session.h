@@ -85,10 +85,14 @@ class CallSession {
     double roundTrip;  // s
     double forward, reverse;  // one-way transit, s, NaN when not both synchronised
   };
-  void summarizeTrips(double windowStart, double windowEnd, TeskCallSample* sample);
+  // Fills the sample's round trips; returns T1 of the window's newest
+  // answered request (0 without one).
+  double summarizeTrips(double windowStart, double windowEnd, TeskCallSample* sample);
   // Hands answers to the split in the reflector's order.
-  void hold(const Reflection& r);
+  void hold(Reflection r);
   void releaseInOrder();
+  // Releases every held answer, the gaps before them lost.
+  void releaseAll();
   void split(const Reflection& r);
 
   StampMode mode() const {
@@ -119,6 +123,7 @@ class CallSession {
   bool numbersDiverged = false;  // an answer's number differed from its request's
   bool numbersRunAhead = false;  // an answer numbered beyond the requests sent
   bool lossSeen = false;
+  double lastSent = 0;          // T1 of the newest request
   uint32_t nextSequence = 0;
   std::vector<Sent> sentRing;
   uint64_t answered = 0;
@@ -135,6 +140,11 @@ class CallSession {
   std::map<uint32_t, Reflection> held;
   uint32_t nextReflector = 0;
   bool releasedAny = false;
+  // A reflector that restarts numbers from 0 again: its numbers are moved
+  // on by this much, so that the way back's stream goes on.
+  uint32_t reflectorShift = 0;
+  uint32_t newestSender = 0;  // the highest sender number answered
+  bool answeredAny = false;
   uint64_t lostBack = 0;
   std::vector<DirectionPacket> forwardPackets, reversePackets;  // reused
 };

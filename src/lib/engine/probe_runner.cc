@@ -185,7 +185,8 @@ void ProbeRunner::handle(const Event& e, int64_t now, Environment& environment,
   path.session->settle(environment.timeOfDay());
   TeskCallSample sample;
   const CallSession::Tick t = path.session->tick(tickTime, &sample);
-  path.status.answering = path.lastAnswerMono >= 0 &&
+  // A window the reflector left unanswered shows the path down at once.
+  path.status.answering = path.lastAnswerMono >= 0 && !sample.silent &&
                           now - path.lastAnswerMono < int64_t{s.window.timeout} * 1000;
   if (t == CallSession::Tick::Sample) {
     path.status.haveSample = true;

@@ -115,7 +115,17 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
     found = sessionTable.emplace(name, Session{}).first;
   }
   Session& session = found->second;
+  // A sender that starts again from the same address and port numbers from
+  // 0 again: its new session is answered from 0 too, not on from the old.
+  // Not in authenticated mode, where a replayed first request must not
+  // open the door to replaying the rest (a sender starts again there with
+  // a new session identifier).
+  constexpr uint32_t kRestartAfter = 16;  // past any copy or straggler of its first request
+  if (key.empty() && request.sequence == 0 && session.highestRequest >= kRestartAfter) {
+    session = Session{};
+  }
   session.lastSeen = now;
+  session.highestRequest = std::max(session.highestRequest, request.sequence);
   if (!key.empty() && !session.requests.accept(request.sequence)) {
     count.replayed++;
     return 0;

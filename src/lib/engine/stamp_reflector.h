@@ -77,6 +77,7 @@ class StampReflector {
  private:
   struct Session {
     uint32_t nextSequence = 0;
+    uint32_t highestRequest = 0;  // the sender's highest number so far
     double lastSeen = 0;
     ReplayWindow requests;  // authenticated mode
   };

@@ -32,6 +32,11 @@ struct TeskCallSample {
   TeskWayBack wayBack = TeskWayBack::Known;
   bool haveRoundTrip = false;
   TeskSample roundTrip;
+  // The reflector stopped answering before the window's end and has not
+  // answered since: the window is not scored (no direction has a sample),
+  // rather than scored from the answers it did get.
+  bool silent = false;
+  unsigned int testId = 1;
   // Answers that came back for the packets sent in the window, and their
   // round trips net of the reflector's residence, ms (NaN without answers).
   unsigned int answers = 0;
