@@ -384,8 +384,13 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
   PrintParametersIfVerbose(options, "Reflect", *params,
                            options.IsResultsAsTextOn() ? std::cout : std::cerr);
   std::string error = params->FirstValueOutOfRange();
-  TeskReflector reflector(params->GetLocalAddr(),
-                          static_cast<unsigned short>(params->GetLocalPort()));
+  // Each refusal is said once for its source, on standard error.
+  struct SpokenReflector : TeskReflector {
+    using TeskReflector::TeskReflector;
+    void onRefusal(const std::string& what) override {
+      std::cerr << "pulvo: reflect: refused " << what << std::endl;
+    }
+  } reflector(params->GetLocalAddr(), static_cast<unsigned short>(params->GetLocalPort()));
   reflector.setMaxSessions(static_cast<unsigned int>(params->GetMaxSessions()));
   reflector.setPerSourceRate(static_cast<unsigned int>(params->GetRate()));
   reflector.setIdleSeconds(static_cast<unsigned int>(params->GetIdle()));

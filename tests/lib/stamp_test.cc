@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "stamp_packet.h"
@@ -150,6 +151,34 @@ TEST(StampReflectorTest, ASenderThatStartsAgainIsANewSession) {
   EXPECT_EQ(reflector.sessions(), 1u);
 }
 
+// About 990 datagrams a second from one address, each a new session (random
+// ports and identifiers), under the per-source rate: they take a quarter of
+// a default table at most, and a call from another address that starts in
+// the middle of the flood gets every answer.
+TEST(StampReflectorTest, AFloodFromOneSourceLeavesRoomForOthers) {
+  StampReflector reflector{ReflectorLimits{}};
+  std::mt19937 random(5);
+  std::vector<uint8_t> out(64);
+  const SocketAddress caller = From("198.51.100.7", 40000);
+  size_t answered = 0, asked = 0;
+  for (int64_t ms = 0; ms < 30000; ++ms) {
+    const TimeOfDay now{1700000000 + ms / 1000, (ms % 1000) * 1000};
+    const std::vector<uint8_t> noise =
+        SenderPacket(random(), static_cast<uint16_t>(random()), 44);
+    reflector.answer(noise.data(), noise.size(),
+                     From("192.0.2.66", static_cast<uint16_t>(1024 + random() % 60000)), now,
+                     out.data());
+    if (ms >= 12000 && ms % 20 == 0) {
+      const std::vector<uint8_t> in = SenderPacket(static_cast<uint32_t>(asked++), 9, 44);
+      answered += reflector.answer(in.data(), in.size(), caller, now, out.data()) == 44;
+    }
+    if (ms % 1000 == 0) reflector.forgetIdle(now);
+  }
+  EXPECT_EQ(answered, asked);
+  EXPECT_LE(reflector.sessions(), 2501u);
+  EXPECT_GT(reflector.counters().overSessions, 0u);
+}
+
 // Each limit refuses without an answer, and counts why.
 TEST(StampReflectorTest, LimitsRefuseAndCount) {
   ReflectorLimits limits;
@@ -170,22 +199,32 @@ TEST(StampReflectorTest, LimitsRefuseAndCount) {
   EXPECT_EQ(send("2001:db9::1", 1, 100), 0u);   // not allowed
   for (int i = 0; i < 5; ++i) EXPECT_EQ(send("192.0.2.1", 1, 100), 44u);
   EXPECT_EQ(send("192.0.2.1", 1, 100), 0u);     // a sixth in the same second
-  EXPECT_EQ(send("2001:db8::5", 1, 101), 44u);
-  EXPECT_EQ(send("192.0.2.2", 1, 101), 0u);     // a third session
+  EXPECT_EQ(send("2001:db8::5", 1, 100), 44u);
+  EXPECT_EQ(send("192.0.2.2", 1, 100), 0u);     // a third session while both are in a call
+  EXPECT_EQ(send("192.0.2.3", 1, 101), 44u);    // a second later: the idlest makes room
   EXPECT_EQ(reflector.answer(packet.data(), 40, From("192.0.2.1", 1), TimeOfDay{101, 0},
                              out.data()),
             0u);                                 // too short
-  reflector.forgetIdle(TimeOfDay{112, 0});       // both idle for 11 s or more
+  reflector.forgetIdle(TimeOfDay{112, 0});       // both left idle for 11 s or more
   EXPECT_EQ(reflector.sessions(), 0u);
   EXPECT_EQ(send("192.0.2.2", 1, 112), 44u);
+  // Each source and reason said once, however often it was refused.
+  EXPECT_EQ(reflector.takeRefusals(),
+            (std::vector<std::string>{
+                "198.51.100.1:1: not allowed: outside the allowed prefixes",
+                "[2001:db9::1]:1: not allowed: outside the allowed prefixes",
+                "192.0.2.1:1: over rate: more than 5 packets a second from one address",
+                "192.0.2.2:1: over sessions: the table is full of sessions in a call",
+                "192.0.2.1:1: too short: 40 bytes, where a request has 41 at least"}));
+  EXPECT_TRUE(reflector.takeRefusals().empty());
   const ReflectorCounters& c = reflector.counters();
   EXPECT_EQ(c.notAllowed, 2u);
   EXPECT_EQ(c.overRate, 1u);
   EXPECT_EQ(c.overSessions, 1u);
   EXPECT_EQ(c.tooShort, 1u);
-  EXPECT_EQ(c.sessionsForgotten, 2u);
-  EXPECT_EQ(c.reflected, 7u);
-  EXPECT_EQ(c.received, 12u);
+  EXPECT_EQ(c.sessionsForgotten, 3u);
+  EXPECT_EQ(c.reflected, 8u);
+  EXPECT_EQ(c.received, 13u);
 
   AddressPrefix p;
   for (const char* bad : {"", "192.0.2.0/33", "2001:db8::/129", "x/8", "10.0.0.0/", "10.0.0.0/8a"}) {

@@ -43,6 +43,7 @@ int TeskReflector::run() {
                                c.sessionsForgotten, sessions,      c.authFailed,
                                c.replayed};
   };
+  report.refused = [this](const std::string& what) { onRefusal(what); };
   const TestOutcome outcome = runReflector(config, &report);
   wasStarted = report.started;
   setLastTestError(outcome.reason);

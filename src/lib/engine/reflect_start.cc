@@ -89,6 +89,10 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
       reply.peer = request.peer;
       answers++;
     }
+    for (const std::string& refusal : reflector.takeRefusals()) {
+      TESK_LOG(7, "Reflector: refused " << refusal);
+      if (report->refused) report->refused(refusal);
+    }
     if (answers == 0) continue;
     // T3: one reading for the batch, as late as possible before it goes.
     const TimeOfDay sendTime = env.timeOfDay();

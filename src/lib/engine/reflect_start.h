@@ -29,6 +29,9 @@ struct ReflectReport {
   // Called with the counts so far once a second on the reflector's thread
   // (for a metrics endpoint); may be empty.
   std::function<void(const ReflectorCounters&, size_t sessions)> progress;
+  // Called with what was refused, in words, once for a source and reason
+  // (ten a second at the most); may be empty.
+  std::function<void(const std::string&)> refused;
 };
 
 // Errors in the configuration, in rule order (empty when it is usable).

@@ -64,55 +64,117 @@ bool StampReflector::allowed(const uint8_t address[16]) const {
 }
 
 // A token bucket per source address, a second's worth deep.
-bool StampReflector::withinRate(const std::string& address, double now) {
+bool StampReflector::withinRate(Source& source, double now) {
   if (limits.perSourceRate == 0) return true;
-  Source& source = sources[address];
   const double rate = limits.perSourceRate;
   if (source.lastSeen == 0) source.tokens = rate;
   source.tokens = std::min(rate, source.tokens + (now - source.lastSeen) * rate);
-  source.lastSeen = now;
   if (source.tokens < 1.0) return false;
   source.tokens -= 1.0;
   return true;
 }
 
+template <typename Why>
+size_t StampReflector::refuse(uint64_t& counter, const SocketAddress& from, double now, Why why) {
+  counter++;
+  constexpr double kNoticesPerSecond = 10;
+  constexpr size_t kToldAtMost = 10000;
+  noticeTokens = std::min(kNoticesPerSecond, noticeTokens + (now - noticeTime) * kNoticesPerSecond);
+  noticeTime = now;
+  if (noticeTokens < 1 || told.size() >= kToldAtMost) return 0;
+  const std::string words = why();
+  if (!told.insert(formatAddress(from) + " " + words.substr(0, words.find(':'))).second) return 0;
+  noticeTokens -= 1;
+  refusals.push_back(formatAddressAndPort(from) + ": " + words);
+  return 0;
+}
+
+std::vector<std::string> StampReflector::takeRefusals() {
+  std::vector<std::string> taken;
+  taken.swap(refusals);
+  return taken;
+}
+
+// A quarter of a large table; a small one is all anyone's.
+uint32_t StampReflector::sourceShare() const {
+  constexpr uint32_t kSmallTable = 100;
+  if (limits.maxSessions <= kSmallTable) return limits.maxSessions;
+  return std::max(kSmallTable, limits.maxSessions / 4);
+}
+
+bool StampReflector::admit(Source& source, double now) {
+  if (source.sessions >= sourceShare()) return false;
+  if (sessionTable.size() < limits.maxSessions) return true;
+  // A session silent for a second is in no call: it gives up its place.
+  constexpr double kInACall = 1.0;  // s; calls send every 150 ms at the most
+  if (leastRecent.empty()) return false;
+  auto idlest = sessionTable.find(leastRecent.front());
+  if (idlest == sessionTable.end() || now - idlest->second.lastSeen < kInACall) return false;
+  forget(idlest);
+  return true;
+}
+
+void StampReflector::forget(std::unordered_map<std::string, Session>::iterator session) {
+  auto source = sources.find(session->first.substr(0, 16));
+  if (source != sources.end() && source->second.sessions > 0) source->second.sessions--;
+  leastRecent.erase(session->second.byUse);
+  sessionTable.erase(session);
+  count.sessionsForgotten++;
+}
+
 size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAddress& from,
                               const TimeOfDay& arrival, uint8_t* out) {
   count.received++;
+  const double now = arrival.seconds();
   StampSenderPacket request;
   if (!decodeStampSender(data, length, &request, mode())) {
-    count.tooShort++;
-    return 0;
+    return refuse(count.tooShort, from, now, [&] {
+      return "too short: " + std::to_string(length) + " bytes, where a" +
+             (key.empty() ? "" : "n authenticated") + " request has " +
+             std::to_string(stampShortestRequest(mode())) + " at least";
+    });
   }
   if (!key.empty() && !stampPacketSigned(key, data, length)) {
-    count.authFailed++;
-    return 0;
+    return refuse(count.authFailed, from, now,
+                  [] { return std::string("authentication failed: no valid HMAC"); });
   }
   uint8_t address[16];
   uint16_t port = 0;
   addressOf(from, address, &port);
   if (!allowed(address)) {
-    count.notAllowed++;
-    return 0;
+    return refuse(count.notAllowed, from, now,
+                  [] { return std::string("not allowed: outside the allowed prefixes"); });
   }
-  const double now = arrival.seconds();
-  const std::string source(reinterpret_cast<const char*>(address), 16);
-  if (!withinRate(source, now)) {
-    count.overRate++;
-    return 0;
+  const std::string sourceName(reinterpret_cast<const char*>(address), 16);
+  Source& source = sources[sourceName];
+  const bool inRate = withinRate(source, now);
+  source.lastSeen = now;
+  if (!inRate) {
+    return refuse(count.overRate, from, now, [&] {
+      return "over rate: more than " + std::to_string(limits.perSourceRate) +
+             " packets a second from one address";
+    });
   }
-  std::string name = source;  // the session's: address, port and identifier
+  std::string name = sourceName;  // the session's: address, port and identifier
   name.push_back(static_cast<char>(port >> 8));
   name.push_back(static_cast<char>(port));
   name.push_back(static_cast<char>(request.ssid >> 8));
   name.push_back(static_cast<char>(request.ssid));
   auto found = sessionTable.find(name);
   if (found == sessionTable.end()) {
-    if (sessionTable.size() >= limits.maxSessions) {
-      count.overSessions++;
-      return 0;
+    if (!admit(source, now)) {
+      return refuse(count.overSessions, from, now, [&] {
+        return source.sessions >= sourceShare()
+                   ? "over sessions: its address holds " + std::to_string(source.sessions) +
+                         " sessions, its share of the table"
+                   : std::string("over sessions: the table is full of sessions in a call");
+      });
     }
     found = sessionTable.emplace(name, Session{}).first;
+    found->second.byUse = leastRecent.insert(leastRecent.end(), name);
+    source.sessions++;
+  } else {
+    leastRecent.splice(leastRecent.end(), leastRecent, found->second.byUse);
   }
   Session& session = found->second;
   // A sender that starts again from the same address and port numbers from
@@ -122,13 +184,15 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
   // a new session identifier).
   constexpr uint32_t kRestartAfter = 16;  // past any copy or straggler of its first request
   if (key.empty() && request.sequence == 0 && session.highestRequest >= kRestartAfter) {
+    const auto byUse = session.byUse;
     session = Session{};
+    session.byUse = byUse;
   }
   session.lastSeen = now;
   session.highestRequest = std::max(session.highestRequest, request.sequence);
   if (!key.empty() && !session.requests.accept(request.sequence)) {
-    count.replayed++;
-    return 0;
+    return refuse(count.replayed, from, now,
+                  [] { return std::string("replayed: a sequence number met before"); });
   }
 
   StampReflectorPacket reply;
@@ -154,15 +218,17 @@ void StampReflector::finish(uint8_t* answer, const TimeOfDay& now) const {
 
 void StampReflector::forgetIdle(const TimeOfDay& now) {
   const double horizon = now.seconds() - limits.idleSeconds;
-  for (auto it = sessionTable.begin(); it != sessionTable.end();) {
-    if (it->second.lastSeen < horizon) {
-      it = sessionTable.erase(it);
-      count.sessionsForgotten++;
-    } else {
-      ++it;
-    }
+  while (!leastRecent.empty()) {
+    auto idlest = sessionTable.find(leastRecent.front());
+    if (idlest->second.lastSeen >= horizon) break;
+    forget(idlest);
+  }
+  if (now.seconds() - toldSince >= limits.idleSeconds) {
+    told.clear();  // a source still refused after this is said again
+    toldSince = now.seconds();
   }
   for (auto it = sources.begin(); it != sources.end();) {
-    it = it->second.lastSeen < horizon ? sources.erase(it) : std::next(it);
+    const bool idle = it->second.lastSeen < horizon && it->second.sessions == 0;
+    it = idle ? sources.erase(it) : std::next(it);
   }
 }

@@ -7,11 +7,18 @@
 // session being the sender's address, port and RFC 8972 session identifier),
 // so that the sender can tell the two directions' losses apart. The limits
 // an operator sets refuse a packet without an answer and count why.
+//
+// The session table is kept from being taken over by one source: a source
+// may hold a share of it only, and a full table makes room for a newcomer
+// by forgetting its idlest session, never one that is still in a call (one
+// that sent within the last second).
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "stamp_auth.h"
@@ -41,8 +48,8 @@ struct ReflectorCounters {
   uint64_t tooShort = 0;    // shorter than a STAMP packet
   uint64_t notAllowed = 0;  // from outside the allowed prefixes
   uint64_t overRate = 0;    // beyond the per-source rate
-  uint64_t overSessions = 0;  // a new session beyond the maximum
-  uint64_t sessionsForgotten = 0;
+  uint64_t overSessions = 0;  // a new session beyond the maximum, or its source's share
+  uint64_t sessionsForgotten = 0;  // idle for the limit, or the idlest of a full table
   uint64_t authFailed = 0;  // authenticated mode: no valid HMAC
   uint64_t replayed = 0;    // authenticated mode: a sequence number met before
 };
@@ -72,6 +79,12 @@ class StampReflector {
   void forgetIdle(const TimeOfDay& now);
 
   const ReflectorCounters& counters() const { return count; }
+
+  // What was refused since the last call, in words, for the operator: once
+  // for each source and reason, and ten a second at the most, so that a
+  // flood cannot fill a log ("192.0.2.1:40000: 38 bytes, shorter than the
+  // 41 of a request").
+  std::vector<std::string> takeRefusals();
   size_t sessions() const { return sessionTable.size(); }
 
  private:
@@ -80,6 +93,7 @@ class StampReflector {
     uint32_t highestRequest = 0;  // the sender's highest number so far
     double lastSeen = 0;
     ReplayWindow requests;  // authenticated mode
+    std::list<std::string>::iterator byUse;  // its place in `leastRecent`
   };
   StampMode mode() const {
     return key.empty() ? StampMode::Unauthenticated : StampMode::Authenticated;
@@ -87,16 +101,30 @@ class StampReflector {
   struct Source {
     double tokens = 0;
     double lastSeen = 0;
+    uint32_t sessions = 0;
   };
   bool allowed(const uint8_t address[16]) const;
-  bool withinRate(const std::string& address, double now);
+  // Counts a refusal and, where it is new, notes it for the operator: the
+  // words of `why()`, made only then.
+  template <typename Why>
+  size_t refuse(uint64_t& counter, const SocketAddress& from, double now, Why why);
+  bool withinRate(Source& source, double now);
+  // A new session's place, if the table and its source's share have room
+  // (or the table's idlest session can give it up).
+  bool admit(Source& source, double now);
+  void forget(std::unordered_map<std::string, Session>::iterator session);
+  uint32_t sourceShare() const;
 
   const ReflectorLimits limits;
   bool clockSynchronized = false;
   StampKey key;
   ReflectorCounters count;
   std::unordered_map<std::string, Session> sessionTable;  // address, port, session id
+  std::list<std::string> leastRecent;  // the sessions' names, the idlest first
   std::unordered_map<std::string, Source> sources;        // address
+  std::vector<std::string> refusals;
+  std::unordered_set<std::string> told;  // source and reason; emptied with the idle sessions
+  double noticeTokens = 10, noticeTime = 0, toldSince = 0;
 };
 
 #endif  // TESK_STAMP_REFLECTOR_H

@@ -46,6 +46,10 @@ class TESK_EXPORT TeskReflector {
 
   // Runs until the duration ends or a stop is asked; 0 or a TeskError.
   virtual int run();
+  // Called on the reflector's thread when it refuses a source's request, in
+  // words ("192.0.2.1:40000: too short: 38 bytes, ..."): once for a source
+  // and reason while the source stays, ten a second at the most.
+  virtual void onRefusal(const std::string&) {}
   const TeskReflectorCounts& counts() const { return lastCounts; }
   // Whether the last run opened its socket and answered, so that its
   // counts mean something.
