@@ -60,8 +60,9 @@ std::string WayBackNotice(TeskWayBack now, TeskWayBack before) {
   if (now == before) return "";
   switch (now) {
     case TeskWayBack::CopiesSenderNumbers:
-      return "the reflector's numbers follow the requests' (a stateless reflector): a loss "
-             "cannot be told by direction, so the round trip is scored as one";
+      return "the reflector's numbers follow the requests' (a stateless reflector, or one "
+             "that has lost no request yet): a loss cannot be told by direction, so the round "
+             "trip is scored as one";
     case TeskWayBack::NumbersRunAhead:
       return "the reflector numbers its answers beyond the requests sent (one count for all "
              "its sessions): the way back is unknown, so the round trip is scored as one";

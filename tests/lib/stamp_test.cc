@@ -104,6 +104,34 @@ TEST(StampReflectorTest, AnswersInKindAndCountsPerSession) {
   EXPECT_EQ(reply.timestamp, ntpFromTimeOfDay(TimeOfDay{1700000001, 0}));
 }
 
+// A request that asks for the reflector's counts (RFC 8972's Direct
+// Measurement TLV, then the padding) gets them back: its session's requests
+// received and answers sent, this one included.
+TEST(StampReflectorTest, FillsInTheDirectMeasurementCounts) {
+  StampReflector reflector{ReflectorLimits{}};
+  std::vector<uint8_t> out(160);
+  for (uint32_t seq = 0; seq < 3; ++seq) {
+    StampSenderPacket p;
+    p.sequence = seq;
+    p.directMeasurement = true;
+    p.transmitted = seq + 1;
+    std::vector<uint8_t> in(160);
+    encodeStampSender(p, in.size(), in.data());
+    EXPECT_EQ(in[45], kStampTlvDirectMeasurement);
+    EXPECT_EQ(in[61], kStampTlvExtraPadding);
+    EXPECT_EQ(in[62] << 8 | in[63], 160 - 64);
+    ASSERT_EQ(reflector.answer(in.data(), in.size(), From("192.0.2.1", 1), TimeOfDay{100, 0},
+                               out.data()),
+              160u);
+    StampDirectMeasurement counts;
+    ASSERT_TRUE(findStampDirectMeasurement(out.data(), out.size(), &counts));
+    EXPECT_EQ(out[44], 0);  // understood: no U flag
+    EXPECT_EQ(counts.senderTransmitted, seq + 1);
+    EXPECT_EQ(counts.reflectorReceived, seq + 1);
+    EXPECT_EQ(counts.reflectorTransmitted, seq + 1);
+  }
+}
+
 // TWAMP-Light senders (RFC 5357 section 4.2.1): from 41 bytes, each request
 // answered in its own size with every field that fits (the sender's TTL is
 // the 41st byte), and padding that is no TLV returned as it came.

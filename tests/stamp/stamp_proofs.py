@@ -17,8 +17,14 @@
 5. pulvo call through pulvo-relay, impaired differently each way, to pulvo
    reflect: each direction's losses equal the relay's truth for that way,
    and its MOS equals what pulvo recv reports for a one-way stream through
-   the same impairment.
-6. Authenticated mode: pulvo reflect's answers carry the HMAC that Python's
+   the same impairment. Through the relay to a stateless reflector (scapy's
+   layers, its numbers the sender's), only the round trip is scored, with
+   the relay's losses.
+6. nokia/twampy's TWAMP Light responder (38 to 44-byte answers) against
+   pulvo call: both directions scored, the round trip within 0.1 ms of a
+   capture's; its sender (41, 44 and 160-byte requests) against pulvo
+   reflect: no loss in its own report.
+7. Authenticated mode: pulvo reflect's answers carry the HMAC that Python's
    hmac module and `openssl dgst -hmac` compute, every field at its offset;
    forged, cut and replayed requests get no answer and are counted; pulvo
    call's requests carry the HMAC Python computes, and forged or replayed
@@ -41,7 +47,7 @@ import tempfile
 import threading
 import time
 
-from scapy.all import UDP
+from scapy.all import UDP, rdpcap
 from scapy.contrib.stamp import (STAMPSessionReflectorTestUnauthenticated as Reflection,
                                  STAMPSessionSenderTestUnauthenticated as Request, STAMPTestTLV,
                                  ErrorEstimate)
@@ -143,8 +149,9 @@ class ScapyReflector(threading.Thread):
     answers whose own sequence is in `drop_answers` are numbered but never
     sent (lost on the way back)."""
 
-    def __init__(self, drop_requests, drop_answers):
+    def __init__(self, drop_requests, drop_answers, stateless=False):
         super().__init__(daemon=True)
+        self.stateless = stateless  # numbers each answer as its request, as RFC 8762 4.2 allows
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.sock.bind(("127.0.0.1", 0))
         self.sock.settimeout(0.2)
@@ -171,7 +178,7 @@ class ScapyReflector(threading.Thread):
                 continue
             # scapy's time stamp fields hold seconds since 1900 (a decimal)
             t1 = req.ts
-            answer = Reflection(seq=own, ssid=req.ssid, ts_rx=t2, seq_sender=req.seq,
+            answer = Reflection(seq=req.seq if self.stateless else own, ssid=req.ssid, ts_rx=t2, seq_sender=req.seq,
                                 ts_sender=t1, err_estimate_sender=req.err_estimate,
                                 ttl_sender=255, tlv_objects=req.tlv_objects)
             answer.ts = ntp_now()
@@ -223,8 +230,8 @@ def call_proof():
     check(reflector.bad == 0 and len(requests) >= 390, "scapy parsed all %d requests" % len(requests))
     check([r[1] for r in requests] == list(range(len(requests))), "sequence numbers 0, 1, 2, ...")
     check(len({r[2] for r in requests}) == 1 and requests[0][2] != 0, "one session identifier")
-    check(all(r[0] == 160 and r[3] == [(1, 112)] for r in requests),
-          "G.711's 160 bytes, filled by one Extra Padding TLV of 112")
+    check(all(r[0] == 160 and r[3] == [(5, 12), (1, 96)] for r in requests),
+          "G.711's 160 bytes: a Direct Measurement TLV, then an Extra Padding TLV of 96")
     fields = subprocess.run(
         ["tshark", "-r", capture, "-d", "udp.port==%d,twamp.test" % reflector.port, "-T", "fields",
          "-e", "udp.length", "-e", "twamp.test.seq_number"],
@@ -250,7 +257,9 @@ def through_relay(command, impairment, seconds, reflector_port=None):
         if os.path.exists(path):
             os.remove(path)
     calling = any(c.startswith("call:") for c in command)
-    if calling:
+    if reflector_port is not None:
+        far, far_end = reflector_port, None
+    elif calling:
         far_end = subprocess.Popen([PULVO, "reflect:la=127.0.0.1,lp=%d,du=%d" % (far, seconds + 10)],
                                    stdout=subprocess.DEVNULL)
         wait_for_udp_port(far)
@@ -264,14 +273,118 @@ def through_relay(command, impairment, seconds, reflector_port=None):
     wait_for_udp_port(near)
     out = subprocess.run([PULVO] + [c.replace("{port}", str(near)) for c in command],
                          capture_output=True, text=True, timeout=seconds + 60)
-    if calling:
+    if far_end is None:
+        result = out.stdout
+        through_relay.stderr = out.stderr
+    elif calling:
         far_end.send_signal(signal.SIGINT)
         result = out.stdout
     else:
         result = far_end.communicate(timeout=seconds + 60)[0]
-    far_end.wait(timeout=30)
+    if far_end is not None:
+        far_end.wait(timeout=30)
     relay.wait(timeout=30)
     return json.loads(result), truth, back_truth
+
+
+def stateless_proof():
+    print("== pulvo call through pulvo-relay to a stateless reflector (scapy's layers) ==")
+    # Loss on the way out alone: a reflector that copies the sender's
+    # numbers makes it look like loss on the way back, so only the round
+    # trip may be scored, with every loss of the way out in it.
+    reflector = ScapyReflector(set(), set(), stateless=True)
+    reflector.start()
+    samples, out, _ = through_relay(["-j", "call:ra=127.0.0.1,rp={port},td=12"],
+                                    ["--stamp", "--seed", "3", "--loss", "0.03:5-560"], 12,
+                                    reflector_port=reflector.port)
+    reflector.stopping = True
+    directions = {s["Direction"] for s in samples}
+    check(directions == {"round-trip"} and len(samples) == 9,
+          "nine ticks, the round trip alone, never a forward or reverse figure (%s)"
+          % sorted(directions))
+    truth = relay_drops(out)
+    lost = sum(samples[i]["LostPackets"] for i in (0, 4, 8)) if len(samples) == 9 else -1
+    check(lost == truth, "the round trip's losses are the relay's truth: %d (%d)" % (truth, lost))
+    check("the reflector's numbers follow the requests'" in through_relay.stderr,
+          "and it says why: %s" % through_relay.stderr.strip())
+
+
+TWAMPY = os.path.join(ROOT, "tests/third_party/twampy")
+
+
+def twampy(*arguments):
+    env = dict(os.environ, PYTHONPATH=TWAMPY)
+    return [sys.executable, "-m", "twampy"] + list(arguments), env
+
+
+def twampy_responder_proof():
+    print("== pulvo call against twampy's TWAMP Light responder (Nokia, BSD-3) ==")
+    for padding in (0, 3, 6):
+        port = free_port()
+        command, env = twampy("responder", "127.0.0.1:%d" % port, "--padding", str(padding), "-q")
+        responder = subprocess.Popen(command, env=env)
+        wait_for_udp_port(port)
+        capture = os.path.join(WORK, "twampy.pcap")
+        dump = subprocess.Popen(["tcpdump", "-i", "lo", "--immediate-mode", "-U", "-n", "-w",
+                                 capture, "udp port %d" % port], stderr=subprocess.PIPE, text=True)
+        if "listening" not in dump.stderr.readline():
+            raise SystemExit("tcpdump did not start")
+        time.sleep(0.5)
+        out = subprocess.run([PULVO, "-j", "call:ra=127.0.0.1,rp=%d,td=6" % port],
+                             capture_output=True, text=True, timeout=60)
+        time.sleep(0.3)
+        dump.send_signal(signal.SIGINT)
+        dump.wait(timeout=20)
+        responder.kill()
+        responder.wait()
+        size = 38 + padding
+        check(out.returncode == 0, "padding %d: the call ends with 0 (%s)" % (padding, out.stderr.strip()))
+        samples = json.loads(out.stdout or "[]")
+        forward = [s for s in samples if s["Direction"] == "forward"]
+        reverse = [s for s in samples if s["Direction"] == "reverse"]
+        check(len(forward) == 3 and len(reverse) == 3 and
+              all(s["LostPackets"] == 0 for s in samples),
+              "padding %d: answers of %d bytes, both directions scored, none lost" % (padding, size))
+        check("answers with %d bytes to requests of 160" % size in out.stderr and
+              "not scored" not in out.stderr,
+              "padding %d: the size said once, nothing left unscored: %s"
+              % (padding, out.stderr.strip()))
+        # The capture's round trips: each answer's time less its request's.
+        sent, trips = {}, []
+        for frame in rdpcap(capture):
+            if UDP not in frame:
+                continue
+            at, data = float(frame.time), bytes(frame[UDP].payload)
+            if frame[UDP].sport != port:
+                sent[struct.unpack(">I", data[0:4])[0]] = at
+            elif len(data) >= 28 and struct.unpack(">I", data[24:28])[0] in sent:
+                trips.append(at - sent[struct.unpack(">I", data[24:28])[0]])
+        captured = 1000 * sum(trips) / len(trips) if trips else 0
+        measured = sum(s["RoundTripMean"] for s in forward) / len(forward) if forward else -1
+        check(len(trips) >= 290 and abs(captured - measured) < 0.1,
+              "padding %d: round trip %.3f ms, the capture's %.3f ms (%d answers)"
+              % (padding, measured, captured, len(trips)))
+
+
+def twampy_sender_proof():
+    print("== twampy's TWAMP Light sender against pulvo reflect ==")
+    port = free_port()
+    reflector = subprocess.Popen([PULVO, "-j", "reflect:la=127.0.0.1,lp=%d,du=60" % port],
+                                 stdout=subprocess.PIPE, text=True)
+    wait_for_udp_port(port)
+    for padding in (27, 30, 146):  # 41, 44 and 160 bytes
+        command, env = twampy("sender", "127.0.0.1:%d" % port, ":0", "--padding", str(padding),
+                              "-c", "50", "-i", "20")
+        out = subprocess.run(command, env=env, capture_output=True, text=True, timeout=60)
+        rows = [line.split() for line in out.stdout.splitlines()
+                if line.strip().startswith(("Outbound:", "Inbound:", "Roundtrip:"))]
+        check(len(rows) == 3 and all(r[-1] == "0.0%" for r in rows),
+              "%d-byte requests: 0 %% loss each way in twampy's own report (%s)"
+              % (14 + padding, [r[-1] for r in rows]))
+    reflector.send_signal(signal.SIGINT)
+    counts = json.loads(reflector.communicate(timeout=30)[0])
+    check(counts["Reflected"] == 150 and counts["TooShort"] == 0,
+          "pulvo reflect answered all 150: %s" % counts)
 
 
 def two_way_relay_proof():
@@ -446,11 +559,13 @@ def auth_proof():
           "pulvo call's %d requests all carry Python's HMAC (%d bad)" % (theirs.good, theirs.bad))
     check("answers not scored: 1 failed authentication, 1 replayed" in out.stderr,
           "the forged and the replayed answer counted: %s" % out.stderr.strip())
+    # Only answers go missing and the reflector's numbers stay the sender's:
+    # no direction can be told (an authenticated request asks for no
+    # counts), so the two count as the round trip's losses.
     samples = json.loads(out.stdout or "[]")
-    reverse = [x["LostPackets"] for x in samples if x["Direction"] == "reverse"]
-    forward = [x["LostPackets"] for x in samples if x["Direction"] == "forward"]
-    check(len(reverse) == 5 and reverse[0] + reverse[4] == 2 and sum(forward) == 0,
-          "never scored: their answers count as lost on the way back (%s)" % reverse)
+    trip = [x["LostPackets"] for x in samples if x["Direction"] == "round-trip"]
+    check(len(trip) == 5 and len(samples) == 5 and trip[0] + trip[4] == 2,
+          "never scored: their answers count as lost, on the round trip (%s)" % trip)
 
 
 def main():
@@ -469,6 +584,9 @@ def main():
 
     call_proof()
     two_way_relay_proof()
+    stateless_proof()
+    twampy_responder_proof()
+    twampy_sender_proof()
     auth_proof()
 
     print("== a source outside the allow-list ==")

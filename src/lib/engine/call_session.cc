@@ -72,9 +72,20 @@ const CallSession::Sent* CallSession::sentRequest(uint32_t sequence) const {
   return &sentRing[sequence % sentRing.size()];
 }
 
+namespace {
+
+// A reflector that keeps time stamps in another form (a double, as scapy's
+// layers do) returns T1 within a microsecond or so of what was sent.
+bool sameSenderTime(uint64_t sent, uint64_t echoed) {
+  constexpr uint64_t kTenMicroseconds = (uint64_t{1} << 32) / 100000;
+  return (sent > echoed ? sent - echoed : echoed - sent) <= kTenMicroseconds;
+}
+
+}  // namespace
+
 bool CallSession::answersWaitingRequest(const StampReflectorPacket& answer) const {
   const Sent* sent = sentRequest(answer.senderSequence);
-  return sent != nullptr && sent->waiting && sent->t1 == answer.senderTimestamp;
+  return sent != nullptr && sent->waiting && sameSenderTime(sent->t1, answer.senderTimestamp);
 }
 
 bool CallSession::answersInOtherMode(const uint8_t* data, size_t length) const {
@@ -82,6 +93,10 @@ bool CallSession::answersInOtherMode(const uint8_t* data, size_t length) const {
       mode() == StampMode::Authenticated ? StampMode::Unauthenticated : StampMode::Authenticated;
   StampReflectorPacket answer;
   if (!decodeStampReflector(data, length, &answer, other)) return false;
+  // Bytes 4 to 15 are zero (MBZ) in an authenticated answer, and hold T3
+  // in an unauthenticated one.
+  const bool zeros = std::all_of(data + 4, data + 16, [](uint8_t b) { return b == 0; });
+  if (zeros != (other == StampMode::Authenticated)) return false;
   // A reflector of the other mode read the request's T1 from the wrong
   // place: only the number can match.
   const Sent* sent = sentRequest(answer.senderSequence);
@@ -93,7 +108,7 @@ unsigned long long* CallSession::refusal(const StampReflectorPacket& answer,
   const Sent* sent = sentRequest(answer.senderSequence);
   if (sent == nullptr) return &dropped.notSent;
   if (!sent->waiting) return &dropped.repeated;
-  if (sent->t1 != answer.senderTimestamp) return &dropped.wrongSenderTime;
+  if (!sameSenderTime(sent->t1, answer.senderTimestamp)) return &dropped.wrongSenderTime;
   // The reflector's residence and the round trip lie within the time-out,
   // and its clock keeps to where the first answer put it.
   const double limit = settings.window.timeout / 1000.0;
@@ -117,6 +132,8 @@ size_t CallSession::request(const TimeOfDay& now, uint8_t* out) {
   packet.timestamp = ntpFromTimeOfDay(now);
   packet.errorEstimate.synchronized = settings.clockSynchronized;
   packet.ssid = settings.sessionId;
+  packet.directMeasurement = settings.key.empty();
+  packet.transmitted = nextSequence;
   const size_t length = std::max<size_t>(settings.packetLength, stampBaseLength(mode()));
   encodeStampSender(packet, length, out, mode());
   if (!settings.key.empty()) signStampPacket(settings.key, out);
@@ -182,6 +199,11 @@ bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay
   r.t3 = answer.timestamp;
   r.t4 = arrival;
   if (r.reflectorSequence != r.senderSequence) numbersDiverged = true;
+  StampDirectMeasurement counts;
+  if (settings.key.empty() && findStampDirectMeasurement(data, length, &counts) &&
+      counts.reflectorReceived != 0) {
+    countsPerSession = true;
+  }
   // A reflector's own count per session never passes the requests sent.
   if (r.reflectorSequence >= nextSequence) numbersRunAhead = true;
   const DirectionPacket both = directions.roundTripPacket(r);
@@ -304,7 +326,7 @@ CallSession::Tick CallSession::tick(const TimeOfDay& now, TeskCallSample* sample
   if (directions.forwardLost() > 0 || lostBack > 0) lossSeen = true;
   if (numbersRunAhead) {
     sample->wayBack = TeskWayBack::NumbersRunAhead;
-  } else if (!numbersDiverged && lossSeen) {
+  } else if (!numbersDiverged && !countsPerSession && lossSeen) {
     sample->wayBack = TeskWayBack::CopiesSenderNumbers;
   }
   if (sample->wayBack != TeskWayBack::Known) {

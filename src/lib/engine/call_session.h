@@ -10,11 +10,13 @@
 // The split needs a reflector that numbers its own answers per session. A
 // stateless one copies the sender's numbers (RFC 8762 section 4.2): then a
 // lost answer and a lost request look alike. So does a stateful reflector
-// as long as no request was lost, which is why the numbers are judged by
-// what they showed so far: while every answer carried its request's number
-// and nothing was lost, both readings agree and both directions are
-// scored; once a loss shows with the numbers still alike, or a reflector
-// numbers beyond the requests sent, only the round trip is.
+// as long as no request was lost, unless it says it keeps counts: requests
+// that have room carry RFC 8972's Direct Measurement TLV, which a stateful
+// reflector (pulvo reflect among them) fills in. Otherwise the numbers are
+// judged by what they showed so far: while every answer carried its
+// request's number and nothing was lost, both readings agree and both
+// directions are scored; once a loss shows with the numbers still alike,
+// or a reflector numbers beyond the requests sent, only the round trip is.
 
 #include <cstddef>
 #include <cstdint>
@@ -121,6 +123,7 @@ class CallSession {
   // turn out not to tell the directions apart.
   Meter roundTrip;
   bool numbersDiverged = false;  // an answer's number differed from its request's
+  bool countsPerSession = false;  // the reflector filled in a Direct Measurement TLV
   bool numbersRunAhead = false;  // an answer numbered beyond the requests sent
   bool lossSeen = false;
   double lastSent = 0;          // T1 of the newest request

@@ -195,6 +195,7 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
                   [] { return std::string("replayed: a sequence number met before"); });
   }
 
+  session.received++;
   StampReflectorPacket reply;
   reply.sequence = session.nextSequence++;
   reply.ssid = request.ssid;
@@ -205,6 +206,7 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
   reply.senderErrorEstimate = request.errorEstimate;
   encodeStampReflectorBase(reply, out, mode(), length);
   reflectStampTlvs(data, length, out + stampBaseLength(mode()), mode());
+  fillStampDirectMeasurement(out, length, session.received, session.nextSequence, mode());
   count.reflected++;
   return length;
 }

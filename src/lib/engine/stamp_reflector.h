@@ -91,6 +91,7 @@ class StampReflector {
   struct Session {
     uint32_t nextSequence = 0;
     uint32_t highestRequest = 0;  // the sender's highest number so far
+    uint32_t received = 0;        // requests taken, for a Direct Measurement TLV
     double lastSeen = 0;
     ReplayWindow requests;  // authenticated mode
     std::list<std::string>::iterator byUse;  // its place in `leastRecent`

@@ -82,11 +82,58 @@ void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* 
   put64(out + at.timestamp, packet.timestamp);
   put16(out + at.errorEstimate, packet.errorEstimate.encode());
   put16(out + at.ssid, packet.ssid);
-  if (length >= base + kStampTlvHeaderLength) {
-    uint8_t* tlv = out + base;
-    tlv[1] = kStampTlvExtraPadding;
-    put16(tlv + 2, static_cast<uint16_t>(length - base - kStampTlvHeaderLength));
+  size_t next = base;
+  constexpr size_t kMeasurement = kStampTlvHeaderLength + kStampDirectMeasurementLength;
+  if (packet.directMeasurement && length >= base + kMeasurement) {
+    uint8_t* tlv = out + next;
+    tlv[1] = kStampTlvDirectMeasurement;
+    put16(tlv + 2, kStampDirectMeasurementLength);
+    put32(tlv + 4, packet.transmitted);
+    next += kMeasurement;
   }
+  if (length >= next + kStampTlvHeaderLength) {
+    uint8_t* tlv = out + next;
+    tlv[1] = kStampTlvExtraPadding;
+    put16(tlv + 2, static_cast<uint16_t>(length - next - kStampTlvHeaderLength));
+  }
+}
+
+namespace {
+
+// The Direct Measurement TLV's value in a packet's well-formed TLVs, or null.
+const uint8_t* directMeasurementValue(const uint8_t* packet, size_t length, StampMode mode) {
+  size_t at = stampBaseLength(mode);
+  while (at + kStampTlvHeaderLength <= length) {
+    const size_t valueLength = get16(packet + at + 2);
+    if (at + kStampTlvHeaderLength + valueLength > length) return nullptr;
+    if (packet[at + 1] == 0) return nullptr;  // padding, not TLVs
+    if (packet[at + 1] == kStampTlvDirectMeasurement &&
+        valueLength == kStampDirectMeasurementLength) {
+      return packet + at + kStampTlvHeaderLength;
+    }
+    at += kStampTlvHeaderLength + valueLength;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool findStampDirectMeasurement(const uint8_t* packet, size_t length, StampDirectMeasurement* out,
+                                StampMode mode) {
+  const uint8_t* value = directMeasurementValue(packet, length, mode);
+  if (value == nullptr) return false;
+  out->senderTransmitted = get32(value);
+  out->reflectorReceived = get32(value + 4);
+  out->reflectorTransmitted = get32(value + 8);
+  return true;
+}
+
+void fillStampDirectMeasurement(uint8_t* answer, size_t length, uint32_t received,
+                                uint32_t transmitted, StampMode mode) {
+  uint8_t* value = const_cast<uint8_t*>(directMeasurementValue(answer, length, mode));
+  if (value == nullptr) return;
+  put32(value + 4, received);
+  put32(value + 8, transmitted);
 }
 
 bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* out,
@@ -149,7 +196,9 @@ void reflectStampTlvs(const uint8_t* request, size_t length, uint8_t* out, Stamp
       out[at] |= kStampTlvMalformed;
       return;
     }
-    if (out[at + 1] != kStampTlvExtraPadding) out[at] |= kStampTlvUnrecognized;
+    if (out[at + 1] != kStampTlvExtraPadding && out[at + 1] != kStampTlvDirectMeasurement) {
+      out[at] |= kStampTlvUnrecognized;
+    }
     at += kStampTlvHeaderLength + valueLength;
   }
 }

@@ -31,6 +31,10 @@ inline size_t stampBaseLength(StampMode mode) {
 }
 constexpr size_t kStampTlvHeaderLength = 4;
 constexpr uint8_t kStampTlvExtraPadding = 1;
+// RFC 8972 section 4.5: the sender's transmit count, and the reflector's
+// receive and transmit counts of the session, filled in by the reflector.
+constexpr uint8_t kStampTlvDirectMeasurement = 5;
+constexpr size_t kStampDirectMeasurementLength = 12;
 // TLV flags (RFC 8972 section 4.1): unrecognized, malformed, integrity failed.
 constexpr uint8_t kStampTlvUnrecognized = 0x80;
 constexpr uint8_t kStampTlvMalformed = 0x40;
@@ -58,6 +62,19 @@ struct StampSenderPacket {
   uint64_t timestamp = 0;  // T1, NTP
   StampErrorEstimate errorEstimate;
   uint16_t ssid = 0;
+  // Ask for the reflector's counts in a Direct Measurement TLV (when the
+  // packet has room for it besides the base): a reflector that fills them
+  // in keeps a count per session.
+  bool directMeasurement = false;
+  uint32_t transmitted = 0;  // the sender's count, this packet included
+};
+
+// The reflector's counts of a session, as a Direct Measurement TLV brings
+// them back.
+struct StampDirectMeasurement {
+  uint32_t senderTransmitted = 0;
+  uint32_t reflectorReceived = 0;
+  uint32_t reflectorTransmitted = 0;
 };
 
 struct StampReflectorPacket {
@@ -82,8 +99,9 @@ inline size_t stampShortestAnswer(StampMode mode) {
 }
 
 // A session-sender packet of `length` bytes (at least the base) into `out`:
-// the base, then, when there is room for one, an Extra Padding TLV filling
-// the rest (zeros), so that the datagram has the size of the call's packet.
+// the base, a Direct Measurement TLV when asked for and there is room, then,
+// when there is room for one, an Extra Padding TLV filling the rest (zeros),
+// so that the datagram has the size of the call's packet.
 // In authenticated mode the HMAC is left zero.
 void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* out,
                        StampMode mode = StampMode::Unauthenticated);
@@ -98,6 +116,15 @@ void encodeStampReflectorBase(const StampReflectorPacket& packet, uint8_t* out,
 // Fields past the end of a short answer keep their defaults.
 bool decodeStampReflector(const uint8_t* data, size_t length, StampReflectorPacket* out,
                           StampMode mode = StampMode::Unauthenticated);
+// The Direct Measurement TLV among a packet's TLVs (after the base of
+// `mode`); false when there is none.
+bool findStampDirectMeasurement(const uint8_t* packet, size_t length, StampDirectMeasurement* out,
+                                StampMode mode = StampMode::Unauthenticated);
+// A reflection's Direct Measurement TLV, if its request had one, given the
+// session's counts.
+void fillStampDirectMeasurement(uint8_t* answer, size_t length, uint32_t received,
+                                uint32_t transmitted, StampMode mode = StampMode::Unauthenticated);
+
 // Where an answer's own time stamp (T3) lies.
 inline size_t stampTimestampOffset(StampMode mode) {
   return mode == StampMode::Authenticated ? 16 : 4;
