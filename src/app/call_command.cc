@@ -96,7 +96,8 @@ int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* p
   if (!OpenLiveOutputs(DescribeCall(config))) return kExitPulvoException;
 
   // Everything here outlives the call: the library has returned when run() does.
-  CallResults caller(config, options.IsResultsAsTextOn(), EModel(), live);
+  CallResults caller(config, options.IsResultsAsTextOn(), EModel(), options.IsVerboseDisplayOn(),
+                     live);
   const int result = caller.run();
   if (!options.IsResultsAsTextOn()) std::cout << caller.Finish() << std::endl;
   if (options.IsVerboseDisplayOn()) {

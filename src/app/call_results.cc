@@ -90,6 +90,11 @@ void CallResults::onSample(const TeskCallSample& sample) {
   const std::string notice = WayBackNotice(sample.wayBack, wayBack);
   if (!notice.empty()) std::cerr << "pulvo: " << notice << std::endl;
   wayBack = sample.wayBack;
+  if (sayUnscored && sample.unscored.total() > unscoredSaid.total()) {
+    std::cerr << "pulvo: answers not scored since the last window: "
+              << teskUnscoredText(sample.unscored.since(unscoredSaid), authenticated) << std::endl;
+    unscoredSaid = sample.unscored;
+  }
   if (sample.silent && text) {
     std::cout << FormatSilentCallLine(sample) << std::endl;
   } else if (sample.silent) {

@@ -36,8 +36,15 @@ std::string WayBackNotice(TeskWayBack now, TeskWayBack before);
 // JSON array at the end; each tick also goes to the live outputs.
 class CallResults : public TeskCaller {
  public:
-  CallResults(const TeskCallConfig& callConfig, bool asText, bool withEModel, LiveOutputs* outputs)
-      : TeskCaller(callConfig), text(asText), emodel(withEModel), live(outputs) {}
+  // `verbose`: what was not scored is said on standard error as it comes.
+  CallResults(const TeskCallConfig& callConfig, bool asText, bool withEModel, bool verbose,
+              LiveOutputs* outputs)
+      : TeskCaller(callConfig),
+        text(asText),
+        emodel(withEModel),
+        sayUnscored(verbose),
+        authenticated(!callConfig.keyFile.empty()),
+        live(outputs) {}
   void onSample(const TeskCallSample& sample) override;
   // The JSON array, closed (empty for text).
   std::string Finish();
@@ -45,7 +52,8 @@ class CallResults : public TeskCaller {
  private:
   void Direction(const TeskCallDirection& direction, const TeskCallSample& c);
 
-  const bool text, emodel;
+  const bool text, emodel, sayUnscored, authenticated;
+  TeskUnscoredAnswers unscoredSaid;
   LiveOutputs* const live;
   JSONSampleArray samples;
   TeskWayBack wayBack = TeskWayBack::Known;

@@ -21,8 +21,12 @@ uint16_t drawSessionId() {
 
 }  // namespace
 
+std::string teskUnscoredText(const TeskUnscoredAnswers& unscored, bool authenticated) {
+  return describeUnscored(unscored, authenticated);
+}
+
 std::string TeskCaller::unscoredText() const {
-  return describeUnscored(unscoredAnswers, !config.keyFile.empty());
+  return teskUnscoredText(unscoredAnswers, !config.keyFile.empty());
 }
 
 int TeskCaller::run() {

@@ -313,6 +313,7 @@ double CallSession::summarizeTrips(double windowStart, double windowEnd, TeskCal
 CallSession::Tick CallSession::tick(const TimeOfDay& now, TeskCallSample* sample) {
   *sample = TeskCallSample{};
   sample->testId = settings.window.testId;
+  sample->unscored = dropped;
   const bool warm = forward.sampling();
   const Meter::Tick f = forward.tick(now, &sample->forward);
   const Meter::Tick r = reverse.tick(now, &sample->reverse);

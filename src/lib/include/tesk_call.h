@@ -14,6 +14,48 @@
 #include "tesk_export.h"
 #include "tesk_sample.h"
 
+// What came back from the reflector and was not scored, by reason, and the
+// sizes of what was.
+struct TeskUnscoredAnswers {
+  unsigned long long tooShort = 0;  // shorter than the fields read
+  unsigned int shortestLength = 0, longestShortLength = 0;  // of those, bytes
+  unsigned long long wrongSession = 0;   // another session identifier
+  unsigned long long authFailed = 0;     // authenticated mode: no valid HMAC
+  unsigned long long replayed = 0;       // authenticated mode: a number met before
+  unsigned long long otherMode = 0;      // an unauthenticated answer to an authenticated
+                                         // request, or the reverse
+  unsigned long long notSent = 0;        // to a number never sent, or forgotten since
+  unsigned long long repeated = 0;       // to a request already answered
+  unsigned long long wrongSenderTime = 0;  // T1 is not the one sent with that number
+  unsigned long long impossibleTime = 0;   // time stamps the session cannot have produced
+  // The scored answers' length when it differs from the requests' (0: the
+  // same): the way back then carries another packet than the voice's.
+  unsigned int requestLength = 0, answerLength = 0;
+
+  unsigned long long total() const {
+    return tooShort + wrongSession + authFailed + replayed + otherMode + notSent + repeated +
+           wrongSenderTime + impossibleTime;
+  }
+  // The counts that came since `before` (the sizes as they are now).
+  TeskUnscoredAnswers since(const TeskUnscoredAnswers& before) const {
+    TeskUnscoredAnswers d = *this;
+    d.tooShort -= before.tooShort;
+    d.wrongSession -= before.wrongSession;
+    d.authFailed -= before.authFailed;
+    d.replayed -= before.replayed;
+    d.otherMode -= before.otherMode;
+    d.notSent -= before.notSent;
+    d.repeated -= before.repeated;
+    d.wrongSenderTime -= before.wrongSenderTime;
+    d.impossibleTime -= before.impossibleTime;
+    return d;
+  }
+};
+
+// The answers not scored, by reason, in words ("500 of 38 bytes, shorter
+// than the 44 that ..., 1 replayed"); empty when there are none.
+TESK_EXPORT std::string teskUnscoredText(const TeskUnscoredAnswers& unscored, bool authenticated);
+
 // Whether the reflector's numbers tell the two directions apart.
 enum class TeskWayBack {
   Known,                // its own count per session: each direction scored
@@ -37,6 +79,8 @@ struct TeskCallSample {
   // rather than scored from the answers it did get.
   bool silent = false;
   unsigned int testId = 1;
+  // What came back and was not scored, since the call began.
+  TeskUnscoredAnswers unscored;
   // Answers that came back for the packets sent in the window, and their
   // round trips net of the reflector's residence, ms (NaN without answers).
   unsigned int answers = 0;
@@ -46,29 +90,6 @@ struct TeskCallSample {
   double forwardDelayMs = 0, reverseDelayMs = 0;
 };
 
-// What came back from the reflector and was not scored, by reason, and the
-// sizes of what was.
-struct TeskUnscoredAnswers {
-  unsigned long long tooShort = 0;  // shorter than the fields read
-  unsigned int shortestLength = 0, longestShortLength = 0;  // of those, bytes
-  unsigned long long wrongSession = 0;   // another session identifier
-  unsigned long long authFailed = 0;     // authenticated mode: no valid HMAC
-  unsigned long long replayed = 0;       // authenticated mode: a number met before
-  unsigned long long otherMode = 0;      // an unauthenticated answer to an authenticated
-                                         // request, or the reverse
-  unsigned long long notSent = 0;        // to a number never sent, or forgotten since
-  unsigned long long repeated = 0;       // to a request already answered
-  unsigned long long wrongSenderTime = 0;  // T1 is not the one sent with that number
-  unsigned long long impossibleTime = 0;   // time stamps the session cannot have produced
-  // The scored answers' length when it differs from the requests' (0: the
-  // same): the way back then carries another packet than the voice's.
-  unsigned int requestLength = 0, answerLength = 0;
-
-  unsigned long long total() const {
-    return tooShort + wrongSession + authFailed + replayed + otherMode + notSent + repeated +
-           wrongSenderTime + impossibleTime;
-  }
-};
 
 // A scored direction of a tick, by its name ("forward", "reverse",
 // "round-trip"), with its one-way delay (ms, NaN when unknown).
