@@ -69,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       check(!sample.haveReverse || sample.reverse.lostPackets <= 8);
     }
     if (in.ConsumeBool()) reflector.forgetIdle(TimeOfDay{second, 0});
+    for (const std::string& refusal : reflector.takeRefusals()) check(!refusal.empty());
   }
   // Only answers to the 8 requests sent are scored, each once.
   check(caller.answers() <= 8 && caller.forwardLost() <= 8 && caller.reverseLost() <= 8);

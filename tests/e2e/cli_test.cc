@@ -284,6 +284,11 @@ TEST(CliTest, ReflectorAnswersAndCounts) {
   const ProcessResult bad = Pulvo({"reflect:du=1,al=10.0.0.0/99"});
   EXPECT_EQ(bad.exitCode, 4);
   EXPECT_EQ(bad.err, "pulvo: PARAMETER_ERROR: allow: 10.0.0.0/99 is not an address prefix\n");
+  // A reflector that never started has nothing to count.
+  const ProcessResult keyless = Pulvo({"reflect:du=1,kf=/nonexistent/key"});
+  EXPECT_EQ(keyless.exitCode, 4);
+  EXPECT_EQ(keyless.out, "");
+  EXPECT_NE(keyless.err.find("PARAMETER_ERROR"), std::string::npos) << keyless.err;
 }
 
 }  // namespace
