@@ -141,9 +141,10 @@ CallTotals RunCall(const Path& out, const Path& back, unsigned seed,
     EXPECT_TRUE(sample.haveForward && sample.haveReverse);
     totals.forwardLost += sample.forward.lostPackets;
     totals.reverseLost += sample.reverse.lostPackets;
-    // The way back expects the answers the reflector sent.
-    EXPECT_DOUBLE_EQ(sample.reverse.lossRate * sample.reverse.estimatedPackets,
-                     sample.reverse.lostPackets);
+    // Each way expects what its numbers say was sent.
+    for (const TeskCallDirection& d : scoredDirections(sample)) {
+      EXPECT_DOUBLE_EQ(d.sample->lossRate * d.sample->estimatedPackets, d.sample->lostPackets);
+    }
     totals.roundTripMin = std::min(totals.roundTripMin, sample.roundTripMinMs);
     totals.roundTripMax = std::max(totals.roundTripMax, sample.roundTripMaxMs);
     EXPECT_TRUE(std::isnan(sample.forwardDelayMs));  // neither clock claims to be synchronised
@@ -242,6 +243,9 @@ TEST(CallSessionTest, AReflectorThatFallsSilentAndComesBackOrRestarts) {
       EXPECT_EQ(s.haveForward && s.haveReverse, !inSilence) << "tick " << tick;
       silent += s.silent;
       if (s.haveForward) forwardLost += s.forward.lostPackets;
+      for (const TeskCallDirection& d : scoredDirections(s)) {
+        EXPECT_DOUBLE_EQ(d.sample->lossRate * d.sample->estimatedPackets, d.sample->lostPackets);
+      }
       if (s.haveReverse) EXPECT_EQ(s.reverse.lostPackets, 0u) << "tick " << tick;
     }
     EXPECT_EQ(silent, 4u);

@@ -19,7 +19,8 @@
    and its MOS equals what pulvo recv reports for a one-way stream through
    the same impairment. Through the relay to a stateless reflector (scapy's
    layers, its numbers the sender's), only the round trip is scored, with
-   the relay's losses.
+   the relay's losses. A reflector that stops for 3 s and starts afresh:
+   the windows that end in the silence say so, both directions go on.
 6. nokia/twampy's TWAMP Light responder (38 to 44-byte answers) against
    pulvo call: both directions scored, the round trip within 0.1 ms of a
    capture's; its sender (41, 44 and 160-byte requests) against pulvo
@@ -309,6 +310,43 @@ def stateless_proof():
           "and it says why: %s" % through_relay.stderr.strip())
 
 
+def outage_proof():
+    print("== pulvo call while its reflector stops for 3 s and starts afresh ==")
+    port = free_port()
+    reflector = subprocess.Popen([PULVO, "reflect:la=127.0.0.1,lp=%d" % port],
+                                 stdout=subprocess.DEVNULL)
+    wait_for_udp_port(port)
+    call = subprocess.Popen([PULVO, "-j", "call:ra=127.0.0.1,rp=%d,td=16" % port],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(6)
+    reflector.send_signal(signal.SIGINT)
+    reflector.wait(timeout=30)
+    time.sleep(3)
+    # A new process: its sessions and numbers start from nothing.
+    reflector = subprocess.Popen([PULVO, "reflect:la=127.0.0.1,lp=%d,du=20" % port],
+                                 stdout=subprocess.DEVNULL)
+    out, err = call.communicate(timeout=60)
+    reflector.send_signal(signal.SIGINT)
+    reflector.wait(timeout=30)
+    check(call.returncode == 0, "the call ends with 0 (%s)" % err.strip())
+    samples = json.loads(out or "[]")
+    kinds = [s["Direction"] for s in samples]
+    silent = [i for i, k in enumerate(kinds) if k == "silent"]
+    check(len(silent) >= 2 and silent == list(range(silent[0], silent[-1] + 1)),
+          "the windows that end in the silence say so, and only they: %s" % kinds)
+    after = samples[silent[-1] + 1:] if silent else []
+    check(len(after) >= 8 and [s["Direction"] for s in after[:2]] == ["forward", "reverse"] and
+          all(s["Direction"] in ("forward", "reverse") for s in after),
+          "both directions go on after the restart (%d rows)" % len(after))
+    check(any(s["Direction"] == "forward" and s["LostPackets"] >= 100 for s in after) and
+          all(s["LostPackets"] == 0 for s in after if s["Direction"] == "reverse"),
+          "the requests of the silence are forward loss, the way back lost none: %s"
+          % [(s["Direction"][0], s["LostPackets"]) for s in after[:4]])
+    scored = [s for s in samples if s["Direction"] != "silent"]
+    check(all(abs(s["LossRate"] * s["EstimatedPackets"] - s["LostPackets"]) < 1e-6 for s in scored),
+          "every scored window's loss rate is its losses over its estimated packets")
+
+
 TWAMPY = os.path.join(ROOT, "tests/third_party/twampy")
 
 
@@ -585,6 +623,7 @@ def main():
     call_proof()
     two_way_relay_proof()
     stateless_proof()
+    outage_proof()
     twampy_responder_proof()
     twampy_sender_proof()
     auth_proof()

@@ -29,9 +29,8 @@ struct WindowSettings {
   // packets its sequence numbers say were sent, not the window's length
   // over the interval, and only a time-out without any packet ends it.
   bool mayFallSilent = false;
-  // The way back of a call: the reflector sends one answer for each request
-  // that reached it, so a window expects what its numbers say was sent,
-  // and says so as its estimated packets.
+  // A call's ways: a window expects what its numbers say was sent (the
+  // received and the lost), and says so as its estimated packets.
   bool estimateFromNumbers = false;
 };
 

@@ -16,7 +16,11 @@ double unixSeconds(uint64_t ntp) { return timeOfDayFromNtp(ntp).seconds(); }
 
 // Requests are remembered for twice the time an answer can still count in
 // a window: a window, the de-jitter length and the answers' wait.
-WindowSettings wayBack(WindowSettings window) {
+// Each way of a call expects the packets its numbers say were sent: the
+// requests for the way out and the round trip, the reflector's answers for
+// the way back. A window's loss rate is then its losses over those, also
+// when an outage or a restart left it short.
+WindowSettings byNumbers(WindowSettings window) {
   window.estimateFromNumbers = true;
   return window;
 }
@@ -62,9 +66,9 @@ std::string describeUnscored(const TeskUnscoredAnswers& u, bool authenticated) {
 CallSession::CallSession(const CallSettings& callSettings)
     : settings(callSettings),
       directions(callSettings.codec, callSettings.fec, callSettings.streamInterval),
-      forward(callSettings.window, "Call(forward): "),
-      reverse(wayBack(callSettings.window), "Call(reverse): "),
-      roundTrip(callSettings.window, "Call(round trip): "),
+      forward(byNumbers(callSettings.window), "Call(forward): "),
+      reverse(byNumbers(callSettings.window), "Call(reverse): "),
+      roundTrip(byNumbers(callSettings.window), "Call(round trip): "),
       sentRing(sentMemory(callSettings)) {}
 
 const CallSession::Sent* CallSession::sentRequest(uint32_t sequence) const {
