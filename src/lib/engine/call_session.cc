@@ -107,6 +107,11 @@ bool CallSession::answersInOtherMode(const uint8_t* data, size_t length) const {
   return sent != nullptr && sent->waiting;
 }
 
+bool CallSession::answersWaiting(const uint8_t* data, size_t length) const {
+  StampReflectorPacket answer;
+  return decodeStampReflector(data, length, &answer, mode()) && answersWaitingRequest(answer);
+}
+
 unsigned long long* CallSession::refusal(const StampReflectorPacket& answer,
                                          const TimeOfDay& arrival) {
   const Sent* sent = sentRequest(answer.senderSequence);

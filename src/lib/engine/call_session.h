@@ -59,6 +59,10 @@ class CallSession {
   // it is no answer to a request of this session that is still waiting for
   // one; it is then counted by reason (unscored) and never scored.
   bool takeAnswer(const uint8_t* data, size_t length, const TimeOfDay& arrival);
+  // Whether the datagram answers a request of this session still waiting,
+  // with its T1: which of several sessions an answer without a session
+  // identifier belongs to.
+  bool answersWaiting(const uint8_t* data, size_t length) const;
 
   // Answers held back for a missing one of the reflector's numbers are
   // taken as they stand once they have waited the de-jitter length: call

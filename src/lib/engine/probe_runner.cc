@@ -221,6 +221,17 @@ void ProbeRunner::answer(const Datagram& d, int64_t now) {
     if (path.session->takeAnswer(d.data, d.length, d.arrival)) path.lastAnswerMono = now;
     return;
   }
+  // A TWAMP Light reflector leaves the session identifier zero: the answer
+  // is that of the path to its reflector whose request it answers.
+  if (d.length < 16 || d.data[14] != 0 || d.data[15] != 0) return;
+  for (const std::unique_ptr<Path>& path : paths) {
+    if (path->session == nullptr || !sameEndpoint(d.peer, path->to) ||
+        !path->session->answersWaiting(d.data, d.length)) {
+      continue;
+    }
+    if (path->session->takeAnswer(d.data, d.length, d.arrival)) path->lastAnswerMono = now;
+    return;
+  }
 }
 
 TestOutcome ProbeRunner::run(uint32_t durationMs, Environment& environment, ProbeHooks& hooks) {
