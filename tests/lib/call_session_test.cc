@@ -246,7 +246,9 @@ TEST(CallSessionTest, AReflectorThatFallsSilentAndComesBackOrRestarts) {
       for (const TeskCallDirection& d : scoredDirections(s)) {
         EXPECT_DOUBLE_EQ(d.sample->lossRate * d.sample->estimatedPackets, d.sample->lostPackets);
       }
-      if (s.haveReverse) EXPECT_EQ(s.reverse.lostPackets, 0u) << "tick " << tick;
+      if (s.haveReverse) {
+        EXPECT_EQ(s.reverse.lostPackets, 0u) << "tick " << tick;
+      }
     }
     EXPECT_EQ(silent, 4u);
     EXPECT_GE(forwardLost, 200u);  // every request of the silence, once per window that holds its gap

@@ -43,8 +43,6 @@ int TeskCaller::run() {
   sent = report.sent;
   answered = static_cast<unsigned int>(report.answers);
   unscoredAnswers = report.unscored;
-  authFailed = static_cast<unsigned int>(report.unscored.authFailed);
-  replayed = static_cast<unsigned int>(report.unscored.replayed);
   setLastTestError(outcome.reason);
   return outcome.code;
 }

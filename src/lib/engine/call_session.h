@@ -77,7 +77,6 @@ class CallSession {
   uint32_t sent() const { return nextSequence; }
   uint64_t answers() const { return answered; }
   const TeskUnscoredAnswers& unscored() const { return dropped; }
-  uint64_t strays() const { return dropped.total(); }
   uint64_t authFailures() const { return dropped.authFailed; }
   uint64_t replays() const { return dropped.replayed; }
   // Since the start: requests lost on the way out, answers lost on the way

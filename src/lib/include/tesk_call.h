@@ -142,8 +142,10 @@ class TESK_EXPORT TeskCaller {
   unsigned int sentPackets() const { return sent; }
   unsigned int answers() const { return answered; }
   // Authenticated mode: answers refused for their HMAC, and replays.
-  unsigned int authFailures() const { return authFailed; }
-  unsigned int replays() const { return replayed; }
+  unsigned int authFailures() const {
+    return static_cast<unsigned int>(unscoredAnswers.authFailed);
+  }
+  unsigned int replays() const { return static_cast<unsigned int>(unscoredAnswers.replayed); }
   const TeskUnscoredAnswers& unscored() const { return unscoredAnswers; }
   // The same in words, by reason ("3 failed authentication, 1 replayed");
   // empty when every answer was scored.
@@ -152,7 +154,7 @@ class TESK_EXPORT TeskCaller {
  private:
   const TeskCallConfig config;
   TeskUnscoredAnswers unscoredAnswers;
-  unsigned int sent = 0, answered = 0, authFailed = 0, replayed = 0;
+  unsigned int sent = 0, answered = 0;
 };
 
 #endif  // TESK_CALL_H
