@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> out(64 * kPacket), in(64 * 2048);
   Datagram sendSlots[64], receiveSlots[64];
   for (int i = 0; i < 64; ++i) {
-    sendSlots[i] = Datagram{out.data() + i * kPacket, kPacket, kPacket, reflector, {}};
+    sendSlots[i] = Datagram{out.data() + i * kPacket, kPacket, kPacket, reflector, {}, {}};
     receiveSlots[i].data = in.data() + i * 2048;
     receiveSlots[i].capacity = 2048;
   }

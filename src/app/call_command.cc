@@ -54,6 +54,8 @@ TeskCallConfig CallConfigOf(CallCmdParams& params) {
   config.timeout = static_cast<unsigned int>(params.GetTimeout());
   config.testId = static_cast<unsigned int>(params.GetTestId());
   config.keyFile = params.GetKeyFile();
+  config.dscp = static_cast<unsigned char>(params.GetDscp());
+  config.ecn = static_cast<unsigned char>(params.GetEcn());
   return config;
 }
 
@@ -72,7 +74,8 @@ TestDescription DescribeCall(const TeskCallConfig& c) {
                   TextParameter("Codec", d.codec), NumberParameter("StreamInterval", c.streamInterval),
                   NumberParameter("WindowSize", c.windowSize / 1000),
                   NumberParameter("SampleInterval", c.sampleInterval / 1000),
-                  NumberParameter("TestDuration", c.testDuration / 1000)};
+                  NumberParameter("TestDuration", c.testDuration / 1000),
+                  NumberParameter("Dscp", c.dscp)};
   return d;
 }
 

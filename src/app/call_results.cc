@@ -21,8 +21,30 @@ std::string FormatCallLine(const TeskCallDirection& d, const TeskCallSample& c) 
     line << d.oneWayDelayMs << " ms";
   }
   line << "  ";
+  // The round trip has no class or hops of its own.
+  if (d.dscpSent < 0 && d.dscpReceived < 0 && d.hops < 0) return line.str();
+  const auto known = [](int value) { return value < 0 ? std::string("unknown") : std::to_string(value); };
+  line << "dscp = " << known(d.dscpSent) << "/" << known(d.dscpReceived)
+       << (Remarked(d) ? " re-marked" : "") << "  hops = " << known(d.hops) << "  ";
   return line.str();
 }
+
+bool Remarked(const TeskCallDirection& d) {
+  return d.dscpSent >= 0 && d.dscpReceived >= 0 && d.dscpSent != d.dscpReceived;
+}
+
+namespace {
+
+void WriteKnown(JsonWriter& w, const char* key, int value) {
+  w.Key(key);
+  if (value < 0) {
+    w.Null();
+  } else {
+    w.Int(value);
+  }
+}
+
+}  // namespace
 
 void WriteCallSampleMembers(JsonWriter& w, const TeskCallDirection& d, const TeskCallSample& c) {
   w.Key("Direction");
@@ -38,6 +60,9 @@ void WriteCallSampleMembers(JsonWriter& w, const TeskCallDirection& d, const Tes
   WriteJsonDouble(w, d.oneWayDelayMs);
   w.Key("Answers");
   w.Uint(c.answers);
+  WriteKnown(w, "DscpSent", d.dscpSent);
+  WriteKnown(w, "DscpReceived", d.dscpReceived);
+  WriteKnown(w, "Hops", d.hops);
 }
 
 std::string FormatSilentCallLine(const TeskCallSample& c) {
@@ -86,10 +111,37 @@ void CallResults::Direction(const TeskCallDirection& d, const TeskCallSample& c)
   w.EndObject();
 }
 
+std::string PathNotice(const TeskCallDirection& d, int hopsBefore, int remarkedBefore) {
+  std::string notice;
+  if (d.hops >= 0 && hopsBefore >= 0 && d.hops != hopsBefore) {
+    notice += std::string("the ") + d.name + " path changed: " + std::to_string(hopsBefore) +
+              " hops, now " + std::to_string(d.hops);
+  }
+  const int remarked = Remarked(d) ? 1 : d.dscpReceived >= 0 ? 0 : -1;
+  if (remarked == 1 && remarkedBefore != 1) {
+    notice += std::string(notice.empty() ? "" : "; ") + "the " + d.name +
+              " path re-marks the call's class: DSCP " + std::to_string(d.dscpSent) +
+              " arrives as " + std::to_string(d.dscpReceived);
+  } else if (remarked == 0 && remarkedBefore == 1) {
+    notice += std::string(notice.empty() ? "" : "; ") + "the " + d.name +
+              " path keeps the call's class again: DSCP " + std::to_string(d.dscpSent);
+  }
+  return notice;
+}
+
 void CallResults::onSample(const TeskCallSample& sample) {
   const std::string notice = WayBackNotice(sample.wayBack, wayBack);
   if (!notice.empty()) std::cerr << "pulvo: " << notice << std::endl;
   wayBack = sample.wayBack;
+  for (const TeskCallDirection& d : scoredDirections(sample)) {
+    const bool forward = d.name == std::string("forward");
+    if (!forward && d.name != std::string("reverse")) continue;
+    PathState& path = forward ? forwardPath : reversePath;
+    const std::string change = PathNotice(d, path.hops, path.remarked);
+    if (!change.empty()) std::cerr << "pulvo: " << change << std::endl;
+    if (d.hops >= 0) path.hops = d.hops;
+    if (d.dscpReceived >= 0) path.remarked = Remarked(d) ? 1 : 0;
+  }
   if (sayUnscored && sample.unscored.total() > unscoredSaid.total()) {
     std::cerr << "pulvo: answers not scored since the last window: "
               << teskUnscoredText(sample.unscored.since(unscoredSaid), authenticated) << std::endl;

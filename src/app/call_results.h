@@ -13,12 +13,19 @@
 class LiveOutputs;
 
 // "forward: test id = 1   mos = 4.05 ...  round trip = 0.21/0.25/0.4 ms
-// one-way delay = unknown  " (without the line break).
+// one-way delay = unknown  dscp = 46/0 re-marked  hops = 2  " (without the
+// line break; the class sent/received and the hops where either way knows
+// them).
 std::string FormatCallLine(const TeskCallDirection& direction, const TeskCallSample& c);
+
+// Whether the direction's packets arrived in another class than they were
+// sent with.
+bool Remarked(const TeskCallDirection& direction);
 
 // "Direction" first, the designed sample members, then the round trip
 // ("RoundTripMin", "RoundTripMean", "RoundTripMax", ms), "OneWayDelay" (ms,
-// null when unknown) and "Answers".
+// null when unknown), "Answers", "DscpSent", "DscpReceived" and "Hops"
+// (null when unknown).
 void WriteCallSampleMembers(JsonWriter& w, const TeskCallDirection& direction,
                             const TeskCallSample& c);
 
@@ -31,6 +38,10 @@ void WriteSilentCallMembers(JsonWriter& w, const TeskCallSample& c);
 // What to say when the reflector's numbers change what can be scored
 // ("the reflector's numbers follow ..."); empty when nothing changed.
 std::string WayBackNotice(TeskWayBack now, TeskWayBack before);
+// What to say when a direction's hops change (a path change) or its class
+// starts or stops being re-marked, given what it was before (hops -1:
+// unknown; re-marked 1, 0 or -1: unknown); empty when nothing changed.
+std::string PathNotice(const TeskCallDirection& direction, int hopsBefore, int remarkedBefore);
 
 // The caller as the command runs it: text lines as the ticks come, or one
 // JSON array at the end; each tick also goes to the live outputs.
@@ -57,6 +68,10 @@ class CallResults : public TeskCaller {
   LiveOutputs* const live;
   JSONSampleArray samples;
   TeskWayBack wayBack = TeskWayBack::Known;
+  struct PathState {
+    int hops = -1, remarked = -1;
+  };
+  PathState forwardPath, reversePath;
 };
 
 #endif  // PULVO_CALL_RESULTS_H

@@ -200,7 +200,12 @@ CallCmdParams::CallCmdParams() {
   InitLongValueCmdParam(sampleinterval, "sampleinterval", "sai", 1, 1, 10);
   InitLongValueCmdParam(dejitterlength, "dejitterlength", "dj", 120, 10, 200);
   InitStrValueCmdParam(keyfile, "keyfile", "kf", "");
+  InitLongValueCmdParam(dscp, "dscp", "ds", 46, 0, 63);
+  InitLongValueCmdParam(ecn, "ecn", "ecn", 0, 0, 3);
 }
+
+unsigned long CallCmdParams::GetDscp() { return GetValueAsULong(dscp); }
+unsigned long CallCmdParams::GetEcn() { return GetValueAsULong(ecn); }
 
 std::string CallCmdParams::GetKeyFile() {
   Find(keyfile.GetLongName(), keyfile);

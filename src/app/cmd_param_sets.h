@@ -131,14 +131,16 @@ class CallCmdParams : public CmdParamSetBase {
   unsigned long GetWindowSize();      // ms
   unsigned long GetSampleInterval();  // ms
   unsigned long GetDejitterlength();  // ms
+  unsigned long GetDscp();  // the class the call goes with, both ways
+  unsigned long GetEcn();
   std::string FirstValueOutOfRange() {
     return FirstOutOfRange({&localport, &remoteport, &testduration, &streaminterval, &timeout,
-                            &windowsize, &sampleinterval, &dejitterlength});
+                            &windowsize, &sampleinterval, &dejitterlength, &dscp, &ecn});
   }
 
  private:
   CmdParam testid, localaddr, localport, remoteaddr, remoteport, testduration, streaminterval,
-      timeout, windowsize, sampleinterval, dejitterlength, keyfile;
+      timeout, windowsize, sampleinterval, dejitterlength, keyfile, dscp, ecn;
   CodecCmdParam codec;
   CmdParam fec;
 };

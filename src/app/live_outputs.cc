@@ -120,6 +120,26 @@ void WindowGauges(std::ostringstream& out, const std::vector<ScoredWindow>& wind
          each([](const TeskSample& s) { return s.emodelMos; }));
 }
 
+// Each direction's class and hops, where known.
+void PathGauges(std::ostringstream& out, const TestDescription& test,
+                const std::vector<TeskCallDirection>& directions) {
+  std::vector<LabelledValue> sent, received, remarked, hops;
+  for (const TeskCallDirection& d : directions) {
+    const std::string labels = Labels(test, std::string(",direction=\"") + d.name + "\"");
+    if (d.dscpSent >= 0) sent.push_back({labels, double(d.dscpSent)});
+    if (d.dscpReceived >= 0) received.push_back({labels, double(d.dscpReceived)});
+    if (d.dscpSent >= 0 && d.dscpReceived >= 0) remarked.push_back({labels, Remarked(d) ? 1.0 : 0.0});
+    if (d.hops >= 0) hops.push_back({labels, double(d.hops)});
+  }
+  Family(out, "pulvo_dscp_sent", "DSCP the last window's packets were sent with.", sent);
+  Family(out, "pulvo_dscp_received", "DSCP most of the last window's packets arrived with.",
+         received);
+  Family(out, "pulvo_dscp_remarked",
+         "1 when the last window's packets arrived in another class than they were sent with.",
+         remarked);
+  Family(out, "pulvo_hops", "Routers the last window's packets crossed.", hops);
+}
+
 void CallGauges(std::ostringstream& out, const TestDescription& test, const TeskCallSample& c) {
   std::vector<ScoredWindow> windows;
   for (const TeskCallDirection& d : scoredDirections(c)) {
@@ -147,6 +167,7 @@ void CallGauges(std::ostringstream& out, const TestDescription& test, const Tesk
   }
   Family(out, "pulvo_one_way_delay_seconds",
          "Mean one-way delay of the last window (both clocks synchronised).", oneWay);
+  PathGauges(out, test, scoredDirections(c));
 }
 
 }  // namespace

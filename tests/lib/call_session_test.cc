@@ -24,6 +24,8 @@ struct Path {
   double lossRate = 0;  // random, each packet alone
   double burstShare = 0;  // of the losses, the share that opens a burst of 4
   double delay = 0.010, jitter = 0;  // s; the jitter is uniform, so packets overtake
+  int remarkTo = -1;  // the DSCP every packet leaves the path with (-1: its own)
+  int hops = 0;       // routers on the path, each taking one from the TTL
 };
 
 // How the reflector numbers its answers: its own count per session, the
@@ -35,6 +37,7 @@ struct CallTotals {
   unsigned roundTripLost = 0, roundTripSamples = 0;  // ticks that scored the round trip alone
   double roundTripMin = 1e9, roundTripMax = 0;
   unsigned samples = 0;
+  TeskCallSample last;
 };
 
 // A 30 s call through two impaired paths to a reflector whose clock runs
@@ -71,6 +74,13 @@ CallTotals RunCall(const Path& out, const Path& back, unsigned seed,
   struct Answer {
     double arrival;
     std::vector<uint8_t> data;
+    IpMarks marks;
+  };
+  // What each path does to the IP header's class and TTL.
+  const auto across = [](const Path& p, IpMarks marks) {
+    if (p.remarkTo >= 0) marks.tos = p.remarkTo << 2;
+    marks.ttl -= p.hops;
+    return marks;
   };
   std::vector<Answer> answers;
   uint8_t request[512], reply[512];
@@ -84,7 +94,9 @@ CallTotals RunCall(const Path& out, const Path& back, unsigned seed,
     // of one arrival time would be one.
     const auto jitter = [&](double most) { return std::floor(unit(random) * most * 1e4) * 1e-4; };
     const double atReflector = sent + out.delay + jitter(out.jitter) + 5.3 + seq * 1e-6;
-    const size_t answer = reflector.answer(request, length, caller, At(atReflector), reply);
+    int answerTos = -1;
+    const size_t answer = reflector.answer(request, length, caller, At(atReflector), reply,
+                                           across(out, IpMarks{settings.tos, 255}), &answerTos);
     EXPECT_EQ(answer, length);
     reflector.finish(reply, At(atReflector + 0.00005));
     const uint32_t reflectorSeq = reflected++;
@@ -101,7 +113,8 @@ CallTotals RunCall(const Path& out, const Path& back, unsigned seed,
     }
     const double arrival =
         atReflector - 5.3 + 0.00005 + back.delay + jitter(back.jitter) + seq * 1e-6;
-    answers.push_back({arrival, std::vector<uint8_t>(reply, reply + answer)});
+    answers.push_back({arrival, std::vector<uint8_t>(reply, reply + answer),
+                       across(back, IpMarks{answerTos, 255})});
   }
   std::sort(answers.begin(), answers.end(),
             [](const Answer& a, const Answer& b) { return a.arrival < b.arrival; });
@@ -119,7 +132,7 @@ CallTotals RunCall(const Path& out, const Path& back, unsigned seed,
     // Scored once the de-jitter length and the answers' wait have passed.
     while (next < answers.size() && answers[next].arrival <= tickTime + 1.12) {
       EXPECT_TRUE(session.takeAnswer(answers[next].data.data(), answers[next].data.size(),
-                                     At(answers[next].arrival)));
+                                     At(answers[next].arrival), answers[next].marks));
       next++;
     }
     session.settle(At(tickTime + 1.12));
@@ -132,6 +145,7 @@ CallTotals RunCall(const Path& out, const Path& back, unsigned seed,
     EXPECT_EQ(t, CallSession::Tick::Sample) << "tick " << tick;
     if (tick % 4 != 0 || t != CallSession::Tick::Sample) continue;
     totals.samples++;
+    totals.last = sample;
     if (sample.wayBack != TeskWayBack::Known) {
       EXPECT_TRUE(sample.haveRoundTrip && !sample.haveForward && !sample.haveReverse);
       totals.roundTripSamples++;
@@ -180,6 +194,31 @@ TEST(CallSessionTest, EachDirectionCountsItsOwnLosses) {
     const double fixed = (c.out.delay + c.back.delay) * 1000;
     EXPECT_NEAR(t.roundTripMin, fixed, 0.01 + (c.out.jitter + c.back.jitter) * 1000);
     EXPECT_LE(t.roundTripMax, fixed + (c.out.jitter + c.back.jitter) * 1000 + 3.01);
+  }
+}
+
+// Each way's class and hops, as the window's packets had them: a path that
+// re-marks the voice class shows on its own direction and no other, the
+// answers going back in the class the requests asked for.
+TEST(CallSessionTest, EachWayReportsItsClassAndHops) {
+  const struct {
+    Path out, back;
+    int forwardReceived, reverseReceived;
+  } cases[] = {
+      {{0, 0, 0.010, 0, -1, 3}, {0, 0, 0.010, 0, -1, 5}, 46, 46},
+      {{0.02, 0, 0.010, 0, 0, 1}, {0, 0, 0.010, 0, -1, 1}, 0, 46},
+      {{0, 0, 0.010, 0, -1, 1}, {0.02, 0, 0.010, 0, 10, 2}, 46, 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "out re-marks to " << c.out.remarkTo << ", back to "
+                                    << c.back.remarkTo);
+    const TeskCallSample s = RunCall(c.out, c.back, 7).last;
+    EXPECT_EQ(s.forwardDscpSent, 46);
+    EXPECT_EQ(s.forwardDscpReceived, c.forwardReceived);
+    EXPECT_EQ(s.reverseDscpSent, 46);
+    EXPECT_EQ(s.reverseDscpReceived, c.reverseReceived);
+    EXPECT_EQ(s.forwardHops, c.out.hops);
+    EXPECT_EQ(s.reverseHops, c.back.hops);
   }
 }
 

@@ -132,6 +132,56 @@ TEST(StampReflectorTest, FillsInTheDirectMeasurementCounts) {
   }
 }
 
+// The class and TTL a request arrived with go back in its answer: the TTL
+// as the Session-Sender TTL, the class in a Class of Service TLV (DSCP2 and
+// ECN, at their bits), and the answer goes with the class the TLV asks for,
+// or without one with the request's own DSCP (never its ECN).
+TEST(StampReflectorTest, TheRequestsClassAndTtlGoBack) {
+  const struct {
+    int asked;   // DSCP1, -1: no TLV
+    int tos;     // as the request arrived, -1: unknown
+    int ttl;
+    uint8_t byte4, byte5;  // the TLV's value as answered
+    int answerTos;
+  } cases[] = {
+      {46, 46 << 2 | 1, 250, 0xBA, 0xE4, 46 << 2},  // EF asked, arrived EF with ECT(1)
+      {46, 0, 64, 0xB8, 0x00, 46 << 2},             // re-marked to 0 on the way
+      {10, 63 << 2 | 3, 1, 0x2B, 0xFC, 10 << 2},    // every DSCP2 and ECN bit set
+      {46, -1, -1, 0xB8, 0x00, 46 << 2},            // nothing known of the arrival
+      {-1, 34 << 2 | 2, 200, 0, 0, 34 << 2},        // no TLV: the request's own class
+      {-1, -1, -1, 0, 0, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "asked " << c.asked << ", tos " << c.tos);
+    StampReflector reflector{ReflectorLimits{}};
+    StampSenderPacket p;
+    p.directMeasurement = true;
+    p.classOfService = c.asked;
+    std::vector<uint8_t> in(160), out(160);
+    encodeStampSender(p, in.size(), in.data());
+    int answerTos = 99;
+    ASSERT_EQ(reflector.answer(in.data(), in.size(), From("192.0.2.1", 1), TimeOfDay{100, 0},
+                               out.data(), IpMarks{c.tos, c.ttl}, &answerTos),
+              160u);
+    EXPECT_EQ(answerTos, c.answerTos);
+    StampReflectorPacket reply;
+    ASSERT_TRUE(decodeStampReflector(out.data(), out.size(), &reply));
+    EXPECT_TRUE(reply.senderTtlKnown);
+    EXPECT_EQ(reply.senderTtl, c.ttl < 0 ? 255 : c.ttl);
+    StampClassOfService cos;
+    ASSERT_EQ(findStampClassOfService(out.data(), out.size(), &cos), c.asked >= 0);
+    if (c.asked < 0) continue;
+    EXPECT_EQ(out[60], 0);  // understood: no U flag
+    EXPECT_EQ(out[61], kStampTlvClassOfService);
+    EXPECT_EQ(out[64], c.byte4);
+    EXPECT_EQ(out[65], c.byte5);
+    EXPECT_EQ(cos.dscpAsked, c.asked);
+    EXPECT_EQ(cos.dscpReceived, c.tos < 0 ? 0 : c.tos >> 2);
+    EXPECT_EQ(cos.ecnReceived, c.tos < 0 ? 0 : c.tos & 3);
+    EXPECT_FALSE(cos.notHonoured || cos.unrecognized);
+  }
+}
+
 // TWAMP-Light senders (RFC 5357 section 4.2.1): from 41 bytes, each request
 // answered in its own size with every field that fits (the sender's TTL is
 // the 41st byte), and padding that is no TLV returned as it came.

@@ -14,8 +14,6 @@ const double kUnknown = std::numeric_limits<double>::quiet_NaN();
 
 double unixSeconds(uint64_t ntp) { return timeOfDayFromNtp(ntp).seconds(); }
 
-// Requests are remembered for twice the time an answer can still count in
-// a window: a window, the de-jitter length and the answers' wait.
 // Each way of a call expects the packets its numbers say were sent: the
 // requests for the way out and the round trip, the reflector's answers for
 // the way back. A window's loss rate is then its losses over those, also
@@ -25,12 +23,39 @@ WindowSettings byNumbers(WindowSettings window) {
   return window;
 }
 
+// Requests are remembered for twice the time an answer can still count in
+// a window: a window, the de-jitter length and the answers' wait.
 size_t sentMemory(const CallSettings& s) {
   const uint32_t interval = std::max<uint32_t>(1, s.streamInterval);
   const uint32_t span = s.window.windowSize + s.window.dejitterLength + 1000u;
   size_t size = 64;
   while (size < 2u * span / interval) size *= 2;
   return size;
+}
+
+// Routers crossed by a packet that arrived with `ttl`, sent with the usual
+// initial value nearest above it (64, 128 or 255); -1 when unknown.
+int hopsFromTtl(int ttl) {
+  if (ttl < 0) return -1;
+  return (ttl <= 64 ? 64 : ttl <= 128 ? 128 : 255) - ttl;
+}
+
+// The value most of `values` have (the smallest of equals), ignoring -1;
+// -1 when there is none.
+int mostCommon(std::vector<int>& values) {
+  std::sort(values.begin(), values.end());
+  int best = -1;
+  size_t bestCount = 0;
+  for (size_t i = 0; i < values.size();) {
+    size_t j = i;
+    while (j < values.size() && values[j] == values[i]) j++;
+    if (values[i] >= 0 && j - i > bestCount) {
+      best = values[i];
+      bestCount = j - i;
+    }
+    i = j;
+  }
+  return best;
 }
 
 }  // namespace
@@ -143,6 +168,7 @@ size_t CallSession::request(const TimeOfDay& now, uint8_t* out) {
   packet.ssid = settings.sessionId;
   packet.directMeasurement = settings.key.empty();
   packet.transmitted = nextSequence;
+  if (settings.key.empty()) packet.classOfService = dscpOfTos(settings.tos);
   const size_t length = std::max<size_t>(settings.packetLength, stampBaseLength(mode()));
   encodeStampSender(packet, length, out, mode());
   if (!settings.key.empty()) signStampPacket(settings.key, out);
@@ -151,7 +177,8 @@ size_t CallSession::request(const TimeOfDay& now, uint8_t* out) {
   return length;
 }
 
-bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay& arrival) {
+bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay& arrival,
+                             const IpMarks& marks) {
   StampReflectorPacket answer;
   if (!decodeStampReflector(data, length, &answer, mode())) {
     if (answersInOtherMode(data, length)) {
@@ -219,7 +246,17 @@ bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay
   roundTrip.add(both.arrival, both.payload);
   hold(r);
 
-  Trip trip{unixSeconds(r.t1), TwoWaySplit::roundTrip(r), kUnknown, kUnknown};
+  Trip trip{unixSeconds(r.t1), TwoWaySplit::roundTrip(r), kUnknown, kUnknown, -1, -1, -1, -1, -1};
+  StampClassOfService cos;
+  if (settings.key.empty() && findStampClassOfService(data, length, &cos) && !cos.unrecognized) {
+    trip.forwardDscp = static_cast<int8_t>(cos.dscpReceived);
+    trip.reverseDscpSent = static_cast<int8_t>(cos.notHonoured ? cos.dscpReceived : cos.dscpAsked);
+  }
+  trip.reverseDscp = static_cast<int8_t>(dscpOfTos(marks.tos));
+  if (answer.senderTtlKnown && settings.ttl == 255) {
+    trip.forwardHops = static_cast<int16_t>(255 - answer.senderTtl);
+  }
+  trip.reverseHops = static_cast<int16_t>(hopsFromTtl(marks.ttl));
   if (settings.clockSynchronized && answer.errorEstimate.synchronized) {
     trip.forward = unixSeconds(r.t2) - trip.sent;
     trip.reverse = arrival.seconds() - unixSeconds(r.t3);
@@ -319,6 +356,24 @@ double CallSession::summarizeTrips(double windowStart, double windowEnd, TeskCal
   return newest;
 }
 
+void CallSession::summarizeMarks(double windowEnd, TeskCallSample* sample) const {
+  std::vector<int> forwardDscp, reverseDscpSent, reverseDscp, forwardHops, reverseHops;
+  for (const Trip& t : trips) {
+    if (t.sent >= windowEnd) break;
+    forwardDscp.push_back(t.forwardDscp);
+    reverseDscpSent.push_back(t.reverseDscpSent);
+    reverseDscp.push_back(t.reverseDscp);
+    forwardHops.push_back(t.forwardHops);
+    reverseHops.push_back(t.reverseHops);
+  }
+  sample->forwardDscpSent = dscpOfTos(settings.tos);
+  sample->forwardDscpReceived = mostCommon(forwardDscp);
+  sample->reverseDscpSent = mostCommon(reverseDscpSent);
+  sample->reverseDscpReceived = mostCommon(reverseDscp);
+  sample->forwardHops = mostCommon(forwardHops);
+  sample->reverseHops = mostCommon(reverseHops);
+}
+
 CallSession::Tick CallSession::tick(const TimeOfDay& now, TeskCallSample* sample) {
   *sample = TeskCallSample{};
   sample->testId = settings.window.testId;
@@ -345,6 +400,7 @@ CallSession::Tick CallSession::tick(const TimeOfDay& now, TeskCallSample* sample
   }
   const double newestAnswered =
       summarizeTrips(now.seconds() - settings.window.windowSize / 1000.0, now.seconds(), sample);
+  summarizeMarks(now.seconds(), sample);
   // No answer to the window's requests, or none to those of its last
   // de-jitter length: the reflector or the path was down. What the window
   // did get would read as a low score made of the missing answers' absence,

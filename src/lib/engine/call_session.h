@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "ip_marks.h"
 #include "meter.h"
 #include "stamp_auth.h"
 #include "stamp_packet.h"
@@ -41,6 +42,10 @@ struct CallSettings {
   bool clockSynchronized = false;  // this host's clock, for the S bit
   WindowSettings window;
   StampKey key;  // not empty: authenticated mode
+  // The class byte the requests go with (DSCP and ECN); its DSCP is asked
+  // of the answers too. -1: the socket's, and none asked.
+  int tos = 46 << 2;
+  int ttl = 255;  // as a session-sender sends (RFC 8762): hops are counted down from it
 };
 
 // The answers not scored, by reason, as one line's words ("500 of 38 bytes,
@@ -58,7 +63,9 @@ class CallSession {
   // A datagram that came from the reflector at `arrival` (T4): false when
   // it is no answer to a request of this session that is still waiting for
   // one; it is then counted by reason (unscored) and never scored.
-  bool takeAnswer(const uint8_t* data, size_t length, const TimeOfDay& arrival);
+  // `marks` is what the answer's IP header said.
+  bool takeAnswer(const uint8_t* data, size_t length, const TimeOfDay& arrival,
+                  const IpMarks& marks = IpMarks{});
   // Whether the datagram answers a request of this session still waiting,
   // with its T1: which of several sessions an answer without a session
   // identifier belongs to.
@@ -89,7 +96,13 @@ class CallSession {
     double sent;       // T1, this host's seconds
     double roundTrip;  // s
     double forward, reverse;  // one-way transit, s, NaN when not both synchronised
+    // Each way's class as it arrived and as the answer was sent, and its
+    // hops; -1 where unknown.
+    int8_t forwardDscp, reverseDscpSent, reverseDscp;
+    int16_t forwardHops, reverseHops;
   };
+  // The classes and hops of the window's trips (those before `end`).
+  void summarizeMarks(double windowEnd, TeskCallSample* sample) const;
   // Fills the sample's round trips; returns T1 of the window's newest
   // answered request (0 without one).
   double summarizeTrips(double windowStart, double windowEnd, TeskCallSample* sample);

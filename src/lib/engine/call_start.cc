@@ -45,6 +45,7 @@ CallConfig callConfigOf(const TeskCallConfig& c, uint16_t sessionId, bool clockS
   s.window.dejitterLength = c.dejitterLength;
   s.window.timeout = c.timeout;
   s.window.testId = c.testId;
+  s.tos = (c.dscp & 0x3F) << 2 | (c.ecn & 0x3);
   return config;
 }
 
@@ -63,6 +64,7 @@ std::vector<std::string> callParameterErrors(const CallConfig& c) {
   if (c.remotePort == 0) errors.push_back(prefix + "invalid port settings");
   if (c.settings.codec > 1) errors.push_back(prefix + "invalid codec setting");
   if (c.settings.fec > 3) errors.push_back(prefix + "invalid FEC setting");
+  if (c.settings.tos > 255) errors.push_back(prefix + "invalid class setting");
   if (c.settings.streamInterval == 0 || c.settings.streamInterval > 150) {
     errors.push_back(prefix + "invalid packetization interval settings");
   }
@@ -92,6 +94,10 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
   }
 
   const CallSettings& settings = config.settings;
+  // The requests go in the call's class with the TTL a session-sender
+  // sends with; each answer's class and TTL are read as it arrives.
+  env.setIpMarks(IpMarks{settings.tos, settings.ttl});
+  env.reportIpMarks();
   CallSession session(settings);
   std::vector<uint8_t> out(std::max<size_t>(settings.packetLength, kStampAuthLength));
   std::vector<uint8_t> in(kLargestDatagram);
@@ -166,11 +172,13 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
       break;
     }
     if (w != Environment::Wait::Readable) continue;
-    SocketAddress from;
-    TimeOfDay arrival;
-    const long length = env.receive(in.data(), in.size(), &from, &arrival);
-    if (length < 0 || !sameEndpoint(from, reflector)) continue;
-    if (session.takeAnswer(in.data(), static_cast<size_t>(length), arrival)) lastHeard = now;
+    Datagram answer;
+    answer.data = in.data();
+    answer.capacity = in.size();
+    if (env.receiveBatch(&answer, 1) != 1 || !sameEndpoint(answer.peer, reflector)) continue;
+    if (session.takeAnswer(answer.data, answer.length, answer.arrival, answer.marks)) {
+      lastHeard = now;
+    }
   }
   env.closeSocket();
   report->sent = session.sent();

@@ -48,6 +48,11 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
   TESK_LOG(7, "Reflector: answering on " << config.localAddress << ":" << config.localPort);
   // Thousands of sessions arrive in bursts: room for a few hundred ms of them.
   env.enlargeReceiveBuffer(8 << 20);
+  // Each request's TTL and class go back in its answer, which leaves with
+  // the TTL a session-reflector sends with, so that the sender can count
+  // the hops back too.
+  env.reportIpMarks();
+  env.setIpMarks(IpMarks{-1, 255});
 
   StampReflector reflector(config.limits);
   reflector.setClockSynchronized(systemClockSynchronized());
@@ -84,7 +89,7 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
       const Datagram& request = in.slots[i];
       Datagram& reply = out.slots[answers];
       reply.length = reflector.answer(request.data, request.length, request.peer,
-                                      request.arrival, reply.data);
+                                      request.arrival, reply.data, request.marks, &reply.marks.tos);
       if (reply.length == 0) continue;
       reply.peer = request.peer;
       answers++;

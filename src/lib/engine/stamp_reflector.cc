@@ -123,7 +123,8 @@ void StampReflector::forget(std::unordered_map<std::string, Session>::iterator s
 }
 
 size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAddress& from,
-                              const TimeOfDay& arrival, uint8_t* out) {
+                              const TimeOfDay& arrival, uint8_t* out, const IpMarks& received,
+                              int* answerTos) {
   count.received++;
   const double now = arrival.seconds();
   StampSenderPacket request;
@@ -204,9 +205,13 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
   reply.senderSequence = request.sequence;
   reply.senderTimestamp = request.timestamp;
   reply.senderErrorEstimate = request.errorEstimate;
+  if (received.ttl >= 0) reply.senderTtl = static_cast<uint8_t>(received.ttl);
   encodeStampReflectorBase(reply, out, mode(), length);
   reflectStampTlvs(data, length, out + stampBaseLength(mode()), mode());
   fillStampDirectMeasurement(out, length, session.received, session.nextSequence, mode());
+  // ECN is the path's signal to the sender, not the answer's to set.
+  const int dscp = fillStampClassOfService(out, length, received.tos, mode());
+  if (answerTos != nullptr) *answerTos = dscp < 0 ? -1 : dscp << 2;
   count.reflected++;
   return length;
 }

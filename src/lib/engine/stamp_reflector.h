@@ -23,6 +23,7 @@
 
 #include "stamp_auth.h"
 #include "stamp_packet.h"
+#include "ip_marks.h"
 #include "time_of_day.h"
 #include "udp_socket.h"
 
@@ -67,8 +68,14 @@ class StampReflector {
   // receive time, T2), written to `out` (room for `length` bytes); its
   // length, or 0 when it gets none. The answer's own time stamp is set by
   // finish, as late as possible before it is sent.
+  // `received` is what the request's IP header said: its TTL goes into the
+  // answer (RFC 8762's Session-Sender TTL; 255 when unknown) and its class
+  // into a Class of Service TLV. `answerTos`, when given, gets the class
+  // the answer goes with: the one the TLV asks for, else the request's own
+  // DSCP (-1: unknown, the socket's).
   size_t answer(const uint8_t* data, size_t length, const SocketAddress& from,
-                const TimeOfDay& arrival, uint8_t* out);
+                const TimeOfDay& arrival, uint8_t* out, const IpMarks& received = IpMarks{},
+                int* answerTos = nullptr);
   // Stamps the answer's transmit time (T3) and, in authenticated mode, signs it.
   void finish(uint8_t* answer, const TimeOfDay& now) const;
   // Whether answers tell the sender that this host's clock is synchronised

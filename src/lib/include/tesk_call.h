@@ -88,6 +88,18 @@ struct TeskCallSample {
   // One-way delays, ms: known only when both ends say their clocks are
   // synchronised (the STAMP error estimate's S bit); NaN otherwise.
   double forwardDelayMs = 0, reverseDelayMs = 0;
+  // The class (DSCP, 0 to 63) of the window's packets each way, as sent and
+  // as most of them arrived; -1 where unknown. The forward arrivals are as
+  // the reflector saw them (its Class of Service TLV, RFC 8972), the reverse
+  // ones as they reached this host; the reverse class sent is known from a
+  // reflector that says what it answered with.
+  int forwardDscpSent = -1, forwardDscpReceived = -1;
+  int reverseDscpSent = -1, reverseDscpReceived = -1;
+  // The routers crossed each way (most of the window's packets), -1 where
+  // unknown: forward from the TTL the requests reached the reflector with
+  // (sent with 255), reverse from the TTL the answers arrived with, counted
+  // down from the usual initial value (64, 128 or 255) nearest above it.
+  int forwardHops = -1, reverseHops = -1;
 };
 
 
@@ -97,14 +109,22 @@ struct TeskCallDirection {
   const char* name;
   const TeskSample* sample;
   double oneWayDelayMs;
+  int dscpSent, dscpReceived, hops;  // -1 where unknown
 };
 inline std::vector<TeskCallDirection> scoredDirections(const TeskCallSample& c) {
   std::vector<TeskCallDirection> scored;
-  if (c.haveForward) scored.push_back({"forward", &c.forward, c.forwardDelayMs});
-  if (c.haveReverse) scored.push_back({"reverse", &c.reverse, c.reverseDelayMs});
+  if (c.haveForward) {
+    scored.push_back({"forward", &c.forward, c.forwardDelayMs, c.forwardDscpSent,
+                      c.forwardDscpReceived, c.forwardHops});
+  }
+  if (c.haveReverse) {
+    scored.push_back({"reverse", &c.reverse, c.reverseDelayMs, c.reverseDscpSent,
+                      c.reverseDscpReceived, c.reverseHops});
+  }
   // The round trip is no one-way path.
   if (c.haveRoundTrip) {
-    scored.push_back({"round-trip", &c.roundTrip, std::numeric_limits<double>::quiet_NaN()});
+    scored.push_back(
+        {"round-trip", &c.roundTrip, std::numeric_limits<double>::quiet_NaN(), -1, -1, -1});
   }
   return scored;
 }
@@ -127,6 +147,10 @@ struct TeskCallConfig {
   // Authenticated mode (RFC 8762): the shared key's file, which only its
   // owner may read (hexadecimal text); empty: unauthenticated.
   std::string keyFile;
+  // The class the requests go with, and the one the answers are asked to
+  // come back with: DSCP (46, EF, as a voice call's) and ECN.
+  unsigned char dscp = 46;
+  unsigned char ecn = 0;
 };
 
 class TESK_EXPORT TeskCaller {

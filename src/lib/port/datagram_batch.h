@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ip_marks.h"
 #include "time_of_day.h"
 #include "udp_socket.h"
 
@@ -17,6 +18,10 @@ struct Datagram {
   size_t length = 0;    // received, or to send
   SocketAddress peer;   // where it came from, or goes to
   TimeOfDay arrival;    // received datagrams: when they reached the socket
+  // Received: the class and TTL it arrived with, where the socket reports
+  // them (reportIpMarks). To send: its own class (Linux; elsewhere the
+  // socket's), -1 for the socket's.
+  IpMarks marks;
 };
 
 // The datagrams waiting on a readable socket, up to `count`, without

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "datagram_batch.h"
+#include "ip_marks_cmsg.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ int receiveDatagrams(int socketFd, Datagram* batch, int count) {
   if (count > kMaxBatch) count = kMaxBatch;
   mmsghdr messages[kMaxBatch];
   iovec data[kMaxBatch];
-  alignas(cmsghdr) char control[kMaxBatch][CMSG_SPACE(sizeof(timeval))];
+  alignas(cmsghdr) char control[kMaxBatch][kReceiveControlSpace];
   std::memset(messages, 0, sizeof(mmsghdr) * static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     data[i] = {batch[i].data, batch[i].capacity};
@@ -38,6 +39,8 @@ int receiveDatagrams(int socketFd, Datagram* batch, int count) {
     batch[i].length = messages[i].msg_len;
     batch[i].peer.length = m.msg_namelen;
     batch[i].arrival = now;
+    batch[i].marks = IpMarks{};
+    readIpMarks(m, &batch[i].marks);
     // The kernel's stamp of when the datagram reached the socket, as for one.
     for (cmsghdr* c = CMSG_FIRSTHDR(&m); c != nullptr; c = CMSG_NXTHDR(&m, c)) {
       if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMP) {
@@ -56,6 +59,7 @@ int sendDatagrams(int socketFd, const Datagram* batch, int count) {
     const int chunk = count - done > kMaxBatch ? kMaxBatch : count - done;
     mmsghdr messages[kMaxBatch];
     iovec data[kMaxBatch];
+    alignas(cmsghdr) char control[kMaxBatch][kSendControlSpace];
     std::memset(messages, 0, sizeof(mmsghdr) * static_cast<size_t>(chunk));
     for (int i = 0; i < chunk; ++i) {
       const Datagram& d = batch[done + i];
@@ -65,6 +69,8 @@ int sendDatagrams(int socketFd, const Datagram* batch, int count) {
       m.msg_namelen = d.peer.length;
       m.msg_iov = &data[i];
       m.msg_iovlen = 1;
+      m.msg_controllen = writeTosControl(d.marks.tos, d.peer.storage, control[i]);
+      if (m.msg_controllen != 0) m.msg_control = control[i];
     }
     const int sent = sendmmsg(socketFd, messages, static_cast<unsigned>(chunk), 0);
     if (sent < 0 && errno == EINTR) continue;

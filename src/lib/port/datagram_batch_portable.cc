@@ -5,7 +5,8 @@
 int receiveDatagrams(int socketFd, Datagram* batch, int count) {
   if (count <= 0) return 0;
   const long length =
-      receiveDatagram(socketFd, batch[0].data, batch[0].capacity, &batch[0].peer, &batch[0].arrival);
+      receiveDatagram(socketFd, batch[0].data, batch[0].capacity, &batch[0].peer, &batch[0].arrival,
+                      &batch[0].marks);
   if (length < 0) return -1;
   batch[0].length = static_cast<size_t>(length);
   return 1;

@@ -84,6 +84,11 @@ class Environment {
   virtual long send(const uint8_t* data, size_t length, const SocketAddress& to) = 0;
   // A receive buffer of `bytes` for a socket that takes many streams at once.
   virtual void enlargeReceiveBuffer(int /*bytes*/) {}
+  // Received datagrams say the class and TTL they arrived with (the
+  // batches' marks): false where the system cannot tell.
+  virtual bool reportIpMarks() { return false; }
+  // The class and TTL the socket sends with (a field of -1 left as it is).
+  virtual bool setIpMarks(const IpMarks& /*marks*/) { return false; }
   // The system's reason for the last send that failed; empty if unknown.
   virtual std::string lastSendError() { return ""; }
   virtual void closeSocket() = 0;
@@ -122,6 +127,8 @@ class SystemEnvironment : public Environment {
   int receiveBatch(Datagram* batch, int count) override;
   int sendBatch(const Datagram* batch, int count) override;
   void enlargeReceiveBuffer(int bytes) override { ::enlargeReceiveBuffer(socketFd, bytes); }
+  bool reportIpMarks() override { return ::reportIpMarks(socketFd); }
+  bool setIpMarks(const IpMarks& marks) override { return ::setIpMarks(socketFd, marks); }
   std::string lastSendError() override { return sendError; }
   void closeSocket() override;
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ip_marks.h"
 #include "net_headers.h"
 #include "sleep_utils.h"
 #include "test_error.h"
@@ -100,9 +101,10 @@ void enlargeReceiveBuffer(int socketFd, int bytes);
 
 // Receives one datagram, retrying when interrupted. Returns its length or -1.
 // `arrival` gets the time of day at which the datagram reached the socket
-// (the system's stamp), or, without one, the time right after receiving.
+// (the system's stamp), or, without one, the time right after receiving;
+// `marks`, when given, what the socket reports of its class and TTL.
 long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, SocketAddress* from,
-                     TimeOfDay* arrival);
+                     TimeOfDay* arrival, IpMarks* marks = nullptr);
 
 // Waits until `socketFd` is readable, retrying when interrupted. Returns as
 // pollSocketFds.

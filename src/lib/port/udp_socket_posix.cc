@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 
+#include "ip_marks_cmsg.h"
 #include "tesk_errors.h"
 #include "server_log.h"
 #include "udp_socket.h"
@@ -117,9 +118,9 @@ void enlargeReceiveBuffer(int socketFd, int bytes) {
 }
 
 long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, SocketAddress* from,
-                     TimeOfDay* arrival) {
+                     TimeOfDay* arrival, IpMarks* marks) {
   iovec data = {buffer, capacity};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timeval))];
+  alignas(cmsghdr) char control[kReceiveControlSpace];
   msghdr message;
   ssize_t received;
   for (;;) {
@@ -135,6 +136,10 @@ long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, SocketAddre
   }
   if (received < 0) return -1;
   from->length = message.msg_namelen;
+  if (marks != nullptr) {
+    *marks = IpMarks{};
+    readIpMarks(message, marks);
+  }
   // The stamp is taken when the datagram reaches the socket, so the time
   // this process needs to get to it (under load, or while the calculation
   // holds the map) does not show up as transit time.

@@ -77,7 +77,8 @@ void enlargeReceiveBuffer(int socketFd, int bytes) {
 }
 
 long receiveDatagram(int socketFd, uint8_t* buffer, size_t capacity, SocketAddress* from,
-                     TimeOfDay* arrival) {
+                     TimeOfDay* arrival, IpMarks* marks) {
+  if (marks != nullptr) *marks = IpMarks{};
   int fromLength = sizeof from->storage;
   const int received = recvfrom(static_cast<SOCKET>(socketFd), reinterpret_cast<char*>(buffer),
                                 static_cast<int>(capacity), 0,

@@ -91,6 +91,14 @@ void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* 
     put32(tlv + 4, packet.transmitted);
     next += kMeasurement;
   }
+  constexpr size_t kClass = kStampTlvHeaderLength + kStampClassOfServiceLength;
+  if (packet.classOfService >= 0 && length >= next + kClass) {
+    uint8_t* tlv = out + next;
+    tlv[1] = kStampTlvClassOfService;
+    put16(tlv + 2, kStampClassOfServiceLength);
+    tlv[4] = static_cast<uint8_t>((packet.classOfService & 0x3F) << 2);
+    next += kClass;
+  }
   if (length >= next + kStampTlvHeaderLength) {
     uint8_t* tlv = out + next;
     tlv[1] = kStampTlvExtraPadding;
@@ -100,20 +108,25 @@ void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* 
 
 namespace {
 
-// The Direct Measurement TLV's value in a packet's well-formed TLVs, or null.
-const uint8_t* directMeasurementValue(const uint8_t* packet, size_t length, StampMode mode) {
+// The value of the first TLV of `type` and `valueLength` bytes among a
+// packet's well-formed TLVs, or null.
+const uint8_t* tlvValue(const uint8_t* packet, size_t length, StampMode mode, uint8_t type,
+                        size_t valueLength) {
   size_t at = stampBaseLength(mode);
   while (at + kStampTlvHeaderLength <= length) {
-    const size_t valueLength = get16(packet + at + 2);
-    if (at + kStampTlvHeaderLength + valueLength > length) return nullptr;
+    const size_t thisLength = get16(packet + at + 2);
+    if (at + kStampTlvHeaderLength + thisLength > length) return nullptr;
     if (packet[at + 1] == 0) return nullptr;  // padding, not TLVs
-    if (packet[at + 1] == kStampTlvDirectMeasurement &&
-        valueLength == kStampDirectMeasurementLength) {
+    if (packet[at + 1] == type && thisLength == valueLength) {
       return packet + at + kStampTlvHeaderLength;
     }
-    at += kStampTlvHeaderLength + valueLength;
+    at += kStampTlvHeaderLength + thisLength;
   }
   return nullptr;
+}
+
+const uint8_t* directMeasurementValue(const uint8_t* packet, size_t length, StampMode mode) {
+  return tlvValue(packet, length, mode, kStampTlvDirectMeasurement, kStampDirectMeasurementLength);
 }
 
 }  // namespace
@@ -134,6 +147,33 @@ void fillStampDirectMeasurement(uint8_t* answer, size_t length, uint32_t receive
   if (value == nullptr) return;
   put32(value + 4, received);
   put32(value + 8, transmitted);
+}
+
+bool findStampClassOfService(const uint8_t* packet, size_t length, StampClassOfService* out,
+                             StampMode mode) {
+  const uint8_t* value =
+      tlvValue(packet, length, mode, kStampTlvClassOfService, kStampClassOfServiceLength);
+  if (value == nullptr) return false;
+  out->dscpAsked = value[0] >> 2;
+  out->dscpReceived = (value[0] & 0x3) << 4 | value[1] >> 4;
+  out->ecnReceived = value[1] >> 2 & 0x3;
+  out->notHonoured = (value[1] & 0x3) != 0;
+  out->unrecognized = (value[-kStampTlvHeaderLength] & kStampTlvUnrecognized) != 0;
+  return true;
+}
+
+int fillStampClassOfService(uint8_t* answer, size_t length, int receivedTos, StampMode mode) {
+  uint8_t* value = const_cast<uint8_t*>(
+      tlvValue(answer, length, mode, kStampTlvClassOfService, kStampClassOfServiceLength));
+  const int received = receivedTos < 0 ? -1 : receivedTos >> 2;
+  if (value == nullptr) return received;
+  if (receivedTos >= 0) {
+    value[0] = static_cast<uint8_t>((value[0] & 0xFC) | (received >> 4));
+    value[1] = static_cast<uint8_t>((received & 0xF) << 4 | (receivedTos & 0x3) << 2);
+  }
+  // The class asked for is always one this reflector may answer with.
+  value[1] &= 0xFC;
+  return value[0] >> 2;
 }
 
 bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* out,
@@ -179,7 +219,8 @@ bool decodeStampReflector(const uint8_t* data, size_t length, StampReflectorPack
   if (length >= at.senderErrorEstimate + 2) {
     out->senderErrorEstimate = StampErrorEstimate::decode(get16(data + at.senderErrorEstimate));
   }
-  if (length > at.senderTtl) out->senderTtl = data[at.senderTtl];
+  out->senderTtlKnown = length > at.senderTtl;
+  if (out->senderTtlKnown) out->senderTtl = data[at.senderTtl];
   return true;
 }
 
@@ -196,7 +237,8 @@ void reflectStampTlvs(const uint8_t* request, size_t length, uint8_t* out, Stamp
       out[at] |= kStampTlvMalformed;
       return;
     }
-    if (out[at + 1] != kStampTlvExtraPadding && out[at + 1] != kStampTlvDirectMeasurement) {
+    if (out[at + 1] != kStampTlvExtraPadding && out[at + 1] != kStampTlvDirectMeasurement &&
+        out[at + 1] != kStampTlvClassOfService) {
       out[at] |= kStampTlvUnrecognized;
     }
     at += kStampTlvHeaderLength + valueLength;

@@ -35,6 +35,13 @@ constexpr uint8_t kStampTlvExtraPadding = 1;
 // receive and transmit counts of the session, filled in by the reflector.
 constexpr uint8_t kStampTlvDirectMeasurement = 5;
 constexpr size_t kStampDirectMeasurementLength = 12;
+// RFC 8972 section 4.4, the class of service each way:
+//   DSCP1 (6 bits) | DSCP2 (6) | ECN (2) | RP (2) | reserved (16)
+// DSCP1 is the class the sender asks the answer to go with; the reflector
+// fills in DSCP2 and ECN as the request arrived, and sets RP to 1 when it
+// answered in another class than DSCP1.
+constexpr uint8_t kStampTlvClassOfService = 4;
+constexpr size_t kStampClassOfServiceLength = 4;
 // TLV flags (RFC 8972 section 4.1): unrecognized, malformed, integrity failed.
 constexpr uint8_t kStampTlvUnrecognized = 0x80;
 constexpr uint8_t kStampTlvMalformed = 0x40;
@@ -67,6 +74,19 @@ struct StampSenderPacket {
   // in keeps a count per session.
   bool directMeasurement = false;
   uint32_t transmitted = 0;  // the sender's count, this packet included
+  // Ask the reflector, in a Class of Service TLV (when there is room), to
+  // answer with this DSCP and to say what the request arrived with; -1: no
+  // TLV.
+  int classOfService = -1;
+};
+
+// A Class of Service TLV's fields.
+struct StampClassOfService {
+  int dscpAsked = 0;     // DSCP1
+  int dscpReceived = 0;  // DSCP2
+  int ecnReceived = 0;
+  bool notHonoured = false;  // RP: the answer went with another class
+  bool unrecognized = false;  // flagged U: the reflector does not know the TLV
 };
 
 // The reflector's counts of a session, as a Direct Measurement TLV brings
@@ -87,6 +107,7 @@ struct StampReflectorPacket {
   uint64_t senderTimestamp = 0;   // T1
   StampErrorEstimate senderErrorEstimate;
   uint8_t senderTtl = 255;
+  bool senderTtlKnown = false;  // the answer reached that far
 };
 
 // The shortest datagram each decoder takes in a mode; the authenticated
@@ -124,6 +145,17 @@ bool findStampDirectMeasurement(const uint8_t* packet, size_t length, StampDirec
 // session's counts.
 void fillStampDirectMeasurement(uint8_t* answer, size_t length, uint32_t received,
                                 uint32_t transmitted, StampMode mode = StampMode::Unauthenticated);
+
+// The Class of Service TLV among a packet's TLVs; false when there is none.
+bool findStampClassOfService(const uint8_t* packet, size_t length, StampClassOfService* out,
+                             StampMode mode = StampMode::Unauthenticated);
+// A reflection's Class of Service TLV, if its request had one: DSCP2 and
+// ECN from the class byte the request arrived with (`receivedTos`, -1 when
+// unknown: left as the request had them), RP from whether the answer goes
+// with DSCP1. The class the answer goes with: DSCP1 when the request asked
+// for one, else the request's own; -1 when neither is known.
+int fillStampClassOfService(uint8_t* answer, size_t length, int receivedTos,
+                            StampMode mode = StampMode::Unauthenticated);
 
 // Where an answer's own time stamp (T3) lies.
 inline size_t stampTimestampOffset(StampMode mode) {
