@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "call_results.h"
 #include "prometheus_text.h"
 
 namespace {
@@ -77,6 +78,30 @@ std::string ProbeMetricsText(const std::vector<TeskProbePathStatus>& paths) {
     e.Family(g.name, "gauge", g.help);
     for (const TeskProbePathStatus& p : paths) {
       for (const TeskCallDirection& d : Windows(p)) e.Sample(p, d.name, g.value(*d.sample));
+    }
+  }
+  // Each way's class and hops, where the path tells them.
+  const struct {
+    const char* name;
+    const char* help;
+    int (*value)(const TeskCallDirection&);
+  } pathGauges[] = {
+      {"pulvo_probe_dscp_received", "DSCP most of the last window's packets arrived with.",
+       [](const TeskCallDirection& d) { return d.dscpReceived; }},
+      {"pulvo_probe_dscp_remarked",
+       "1 when the last window's packets arrived in another class than they were sent with.",
+       [](const TeskCallDirection& d) {
+         return d.dscpSent < 0 || d.dscpReceived < 0 ? -1 : Remarked(d) ? 1 : 0;
+       }},
+      {"pulvo_probe_hops", "Routers the last window's packets crossed.",
+       [](const TeskCallDirection& d) { return d.hops; }},
+  };
+  for (const auto& g : pathGauges) {
+    e.Family(g.name, "gauge", g.help);
+    for (const TeskProbePathStatus& p : paths) {
+      for (const TeskCallDirection& d : Windows(p)) {
+        if (g.value(d) >= 0) e.Sample(p, d.name, g.value(d));
+      }
     }
   }
   e.Family("pulvo_probe_round_trip_seconds", "gauge",

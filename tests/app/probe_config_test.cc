@@ -59,6 +59,9 @@ TEST(ProbeConfigTest, MetricsExposition) {
   up.last.forward.mos = 4.0;
   up.last.answers = 200;
   up.last.roundTripMeanMs = 250;
+  up.last.forwardDscpSent = 46;
+  up.last.forwardDscpReceived = 0;
+  up.last.forwardHops = 3;
   up.sent = 300;
   up.answers = 290;
   up.forwardLost = 6;
@@ -74,7 +77,9 @@ TEST(ProbeConfigTest, MetricsExposition) {
         "pulvo_probe_received_packets_total" + labels + ",direction=\"forward\",codec=\"G711\"} 294\n",
         "pulvo_probe_lost_packets_total" + labels + ",direction=\"reverse\",codec=\"G711\"} 4\n",
         "pulvo_probe_mos" + labels + ",direction=\"forward\",codec=\"G711\"} 4\n",
-        "pulvo_probe_round_trip_seconds" + labels + ",codec=\"G711\"} 0.25\n"}) {
+        "pulvo_probe_round_trip_seconds" + labels + ",codec=\"G711\"} 0.25\n",
+        "pulvo_probe_dscp_remarked" + labels + ",direction=\"forward\",codec=\"G711\"} 1\n",
+        "pulvo_probe_hops" + labels + ",direction=\"forward\",codec=\"G711\"} 3\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
   }
   EXPECT_EQ(text.find("direction=\"reverse\",codec=\"G711\"} 0\n# HELP pulvo_probe_loss"),
@@ -84,7 +89,7 @@ TEST(ProbeConfigTest, MetricsExposition) {
   for (size_t at = text.find("# TYPE "); at != std::string::npos; at = text.find("# TYPE ", at + 1)) {
     families++;
   }
-  EXPECT_EQ(families, 11u);
+  EXPECT_EQ(families, 14u);
 }
 
 }  // namespace

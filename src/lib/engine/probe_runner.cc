@@ -174,6 +174,7 @@ void ProbeRunner::handle(const Event& e, int64_t now, Environment& environment,
     d.capacity = kSlot;
     d.length = path.session->request(environment.timeOfDay(), d.data);
     d.peer = path.to;
+    d.marks.tos = s.tos;  // each path's own class, on the one socket
     outgoing.push_back(d);
     // A late event is not made up with a burst.
     const int64_t interval = int64_t{s.streamInterval} * 1000;
@@ -218,7 +219,7 @@ void ProbeRunner::answer(const Datagram& d, int64_t now) {
     Path& path = *found->second;
     const bool authenticated = !path.settings.key.empty();
     if ((at == 26) != authenticated || !sameEndpoint(d.peer, path.to)) continue;
-    if (path.session->takeAnswer(d.data, d.length, d.arrival)) path.lastAnswerMono = now;
+    if (path.session->takeAnswer(d.data, d.length, d.arrival, d.marks)) path.lastAnswerMono = now;
     return;
   }
   // A TWAMP Light reflector leaves the session identifier zero: the answer
@@ -229,7 +230,9 @@ void ProbeRunner::answer(const Datagram& d, int64_t now) {
         !path->session->answersWaiting(d.data, d.length)) {
       continue;
     }
-    if (path->session->takeAnswer(d.data, d.length, d.arrival)) path->lastAnswerMono = now;
+    if (path->session->takeAnswer(d.data, d.length, d.arrival, d.marks)) {
+      path->lastAnswerMono = now;
+    }
     return;
   }
 }
@@ -239,6 +242,10 @@ TestOutcome ProbeRunner::run(uint32_t durationMs, Environment& environment, Prob
     return outcomeOf(SOCKET_ERROR, environment.failure());
   }
   environment.enlargeReceiveBuffer(8 << 20);
+  // Requests leave with the TTL a session-sender sends with; the answers'
+  // class and TTL are read as they arrive.
+  environment.setIpMarks(IpMarks{-1, 255});
+  environment.reportIpMarks();
   env = &environment;
   running = true;
   outgoingBytes.assign(kBatch * kSlot, 0);
