@@ -155,7 +155,23 @@ ReflectCmdParams::ReflectCmdParams() {
   InitLongValueCmdParam(duration, "duration", "du", 0, 0, 2000000);
   InitStrValueCmdParam(keyfile, "keyfile", "kf", "");
   InitStrValueCmdParam(metrics, "metrics", "mt", "");
+  InitStrValueCmdParam(mode, "mode", "mo", "stamp");
+  InitLongValueCmdParam(controlport, "controlport", "cp", 862, 1, 65535);
+  InitLongValueCmdParam(controlconnections, "controlconnections", "cc", 64, 1, 100000);
+  InitLongValueCmdParam(controlpersource, "controlpersource", "cps", 8, 1, 100000);
+  InitLongValueCmdParam(servwait, "servwait", "sw", 900, 1, 86400);
+  InitLongValueCmdParam(refwait, "refwait", "rw", 900, 1, 86400);
 }
+
+std::string ReflectCmdParams::GetMode() {
+  Find(mode.GetLongName(), mode);
+  return mode.GetValueAsString();
+}
+unsigned long ReflectCmdParams::GetControlPort() { return GetValueAsULong(controlport); }
+unsigned long ReflectCmdParams::GetControlConnections() { return GetValueAsULong(controlconnections); }
+unsigned long ReflectCmdParams::GetControlPerSource() { return GetValueAsULong(controlpersource); }
+unsigned long ReflectCmdParams::GetServWait() { return GetValueAsULong(servwait); }
+unsigned long ReflectCmdParams::GetRefWait() { return GetValueAsULong(refwait); }
 
 std::string ReflectCmdParams::GetMetrics() {
   Find(metrics.GetLongName(), metrics);

@@ -102,12 +102,20 @@ class ReflectCmdParams : public CmdParamSetBase {
   unsigned long GetDuration();      // ms; 0: until stopped
   std::string GetKeyFile();         // empty: unauthenticated
   std::string GetMetrics();         // ADDRESS:PORT of /metrics; empty: none
+  std::string GetMode();            // "stamp" (with TWAMP Light) or "twamp"
+  unsigned long GetControlPort();   // TWAMP-Control's TCP port
+  unsigned long GetControlConnections();
+  unsigned long GetControlPerSource();
+  unsigned long GetServWait();  // s
+  unsigned long GetRefWait();   // s
   std::string FirstValueOutOfRange() {
-    return FirstOutOfRange({&localport, &maxsessions, &rate, &idle, &duration});
+    return FirstOutOfRange({&localport, &maxsessions, &rate, &idle, &duration, &controlport,
+                            &controlconnections, &controlpersource, &servwait, &refwait});
   }
 
  private:
-  CmdParam localaddr, localport, maxsessions, rate, idle, allow, duration, keyfile, metrics;
+  CmdParam localaddr, localport, maxsessions, rate, idle, allow, duration, keyfile, metrics, mode,
+      controlport, controlconnections, controlpersource, servwait, refwait;
 };
 
 // pulvo call: the sender's parameters toward a STAMP reflector and the

@@ -133,9 +133,37 @@ std::string ReflectorMetricsText(const TeskReflectorCounts& c) {
   for (const auto& r : refused) {
     out << "pulvo_reflect_refused_packets_total{reason=\"" << r.reason << "\"} " << r.count << "\n";
   }
+  if (c.twamp) {
+    out << "pulvo_reflect_refused_packets_total{reason=\"not_requested\"} " << c.notRequested
+        << "\n";
+  }
   family("pulvo_reflect_sessions", "gauge", "Sessions open.");
   out << "pulvo_reflect_sessions " << c.sessions << "\n";
   family("pulvo_reflect_sessions_forgotten_total", "counter", "Sessions forgotten for being idle.");
   out << "pulvo_reflect_sessions_forgotten_total " << c.sessionsForgotten << "\n";
+  if (!c.twamp) return out.str();
+  const struct {
+    const char* name;
+    const char* help;
+    unsigned long long count;
+  } control[] = {
+      {"pulvo_reflect_twamp_control_connections_total", "TWAMP control connections taken.",
+       c.controlConnections},
+      {"pulvo_reflect_twamp_control_refused_total",
+       "TWAMP control connections refused (a limit, a source not allowed, a mode or message "
+       "not served).",
+       c.controlRefused},
+      {"pulvo_reflect_twamp_servwait_closed_total",
+       "TWAMP control connections closed for their silence (SERVWAIT).", c.servWaitClosed},
+      {"pulvo_reflect_twamp_sessions_total", "TWAMP test sessions set up.", c.twampSessions},
+      {"pulvo_reflect_twamp_sessions_refused_total", "TWAMP test sessions refused.",
+       c.twampSessionsRefused},
+      {"pulvo_reflect_twamp_refwait_ended_total",
+       "TWAMP test sessions ended without test packets (REFWAIT).", c.refWaitEnded},
+  };
+  for (const auto& f : control) {
+    family(f.name, "counter", f.help);
+    out << f.name << " " << f.count << "\n";
+  }
   return out.str();
 }

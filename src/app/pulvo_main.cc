@@ -372,6 +372,13 @@ std::string FormatReflectorCounts(const TeskReflectorCounts& c) {
        << "  over rate = " << c.overRate << "  over sessions = " << c.overSessions
        << "  sessions = " << c.sessions << "  forgotten = " << c.sessionsForgotten
        << "  auth failed = " << c.authFailed << "  replayed = " << c.replayed;
+  if (c.twamp) {
+    line << "  not requested = " << c.notRequested << "  control connections = "
+         << c.controlConnections << "  control refused = " << c.controlRefused
+         << "  servwait closed = " << c.servWaitClosed << "  twamp sessions = " << c.twampSessions
+         << "  twamp sessions refused = " << c.twampSessionsRefused
+         << "  refwait ended = " << c.refWaitEnded;
+  }
   return line.str();
 }
 
@@ -396,6 +403,15 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
   reflector.setIdleSeconds(static_cast<unsigned int>(params->GetIdle()));
   reflector.setDuration(static_cast<unsigned int>(params->GetDuration()));
   reflector.setKeyFile(params->GetKeyFile());
+  const std::string mode = params->GetMode();
+  if (error.empty() && mode != "stamp" && mode != "twamp") {
+    error = "mode: " + mode + " is neither stamp nor twamp";
+  }
+  if (mode == "twamp") reflector.serveTwampControl(static_cast<unsigned short>(params->GetControlPort()));
+  reflector.setControlLimits(static_cast<unsigned int>(params->GetControlConnections()),
+                             static_cast<unsigned int>(params->GetControlPerSource()),
+                             static_cast<unsigned int>(params->GetServWait()),
+                             static_cast<unsigned int>(params->GetRefWait()));
   // Prefixes are joined by '+': ',' separates the parameters.
   const std::string allow = params->GetAllow();
   for (size_t start = 0; error.empty() && start < allow.size();) {
@@ -438,8 +454,17 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
               << ",\"TooShort\":" << c.tooShort << ",\"NotAllowed\":" << c.notAllowed
               << ",\"OverRate\":" << c.overRate << ",\"OverSessions\":" << c.overSessions
               << ",\"Sessions\":" << c.sessions << ",\"Forgotten\":" << c.sessionsForgotten
-              << ",\"AuthFailed\":" << c.authFailed << ",\"Replayed\":" << c.replayed << "}"
-              << std::endl;
+              << ",\"AuthFailed\":" << c.authFailed << ",\"Replayed\":" << c.replayed;
+    if (c.twamp) {
+      std::cout << ",\"NotRequested\":" << c.notRequested
+                << ",\"ControlConnections\":" << c.controlConnections
+                << ",\"ControlRefused\":" << c.controlRefused
+                << ",\"ServWaitClosed\":" << c.servWaitClosed
+                << ",\"TwampSessions\":" << c.twampSessions
+                << ",\"TwampSessionsRefused\":" << c.twampSessionsRefused
+                << ",\"RefWaitEnded\":" << c.refWaitEnded;
+    }
+    std::cout << "}" << std::endl;
   }
   // A reflector runs until it is stopped: a stop by signal is its end.
   if (result < 0) std::cerr << FailureLine(result) << std::endl;

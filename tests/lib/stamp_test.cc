@@ -182,6 +182,48 @@ TEST(StampReflectorTest, TheRequestsClassAndTtlGoBack) {
   }
 }
 
+// A full TWAMP session's test packets (set up over TWAMP-Control): from the
+// sender's 14 bytes, answered with 41 at least or in their own size, the
+// padding returned as it came, numbered by the session's count, in the
+// session's class or else the request's own; shorter ones are refused.
+TEST(StampReflectorTest, TwampSessionPacketsAreAnsweredFromFourteenBytes) {
+  StampReflector reflector{ReflectorLimits{}};
+  uint32_t nextSequence = 7;
+  const struct {
+    size_t length;
+    int sessionDscp, tos;
+    size_t answered;
+    int answerTos;
+  } cases[] = {
+      {14, 46, 0, 41, 46 << 2}, {41, -1, 34 << 2 | 1, 41, 34 << 2},
+      {172, 0, 46 << 2, 172, 0}, {13, 46, 0, 0, 99},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    std::vector<uint8_t> in = SenderPacket(42, 0xABCD, std::max<size_t>(c.length, 44));
+    in.resize(c.length);
+    for (size_t i = 14; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i);  // padding
+    std::vector<uint8_t> out(200, 0xEE);
+    int answerTos = 99;
+    const uint32_t before = nextSequence;
+    ASSERT_EQ(reflector.answerTwamp(in.data(), in.size(), TimeOfDay{100, 0}, out.data(),
+                                    &nextSequence, c.sessionDscp, IpMarks{c.tos, 60}, &answerTos),
+              c.answered);
+    EXPECT_EQ(answerTos, c.answerTos);
+    if (c.answered == 0) continue;
+    StampReflectorPacket reply;
+    ASSERT_TRUE(decodeStampReflector(out.data(), c.answered, &reply));
+    EXPECT_EQ(reply.sequence, before);
+    EXPECT_EQ(nextSequence, before + 1);
+    EXPECT_EQ(reply.senderSequence, 42u);
+    EXPECT_EQ(reply.ssid, 0);  // MBZ in TWAMP, whatever the padding held there
+    EXPECT_EQ(reply.senderTtl, 60);
+    for (size_t i = 41; i < c.answered; ++i) EXPECT_EQ(out[i], i < c.length ? i & 0xFF : 0) << i;
+    EXPECT_EQ(out[c.answered], 0xEE);
+  }
+  EXPECT_EQ(reflector.counters().tooShort, 1u);
+}
+
 // TWAMP-Light senders (RFC 5357 section 4.2.1): from 41 bytes, each request
 // answered in its own size with every field that fits (the sender's TTL is
 // the 41st byte), and padding that is no TLV returned as it came.

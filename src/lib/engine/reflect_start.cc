@@ -2,7 +2,11 @@
 
 #include <vector>
 
+#include <algorithm>
+#include <memory>
+
 #include "clock_sync.h"
+#include "twamp_control_port.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
 
@@ -34,6 +38,9 @@ std::vector<std::string> reflectorParameterErrors(const ReflectConfig& c) {
   if (c.localPort == 0) errors.push_back(prefix + "port = 0");
   if (c.limits.maxSessions == 0) errors.push_back(prefix + "no session allowed");
   if (c.limits.idleSeconds == 0) errors.push_back(prefix + "null idle time");
+  if (c.controlPort != 0 && !c.key.empty()) {
+    errors.push_back(prefix + "TWAMP control is served in unauthenticated mode alone");
+  }
   return errors;
 }
 
@@ -57,6 +64,20 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
   StampReflector reflector(config.limits);
   reflector.setClockSynchronized(systemClockSynchronized());
   reflector.setKey(config.key);
+  // TWAMP: test packets are answered only for sessions that a control
+  // connection set up.
+  std::unique_ptr<TwampControlPort> control;
+  if (config.controlPort != 0) {
+    control = std::make_unique<TwampControlPort>(config.control, config.localPort,
+                                                 ntpFromTimeOfDay(env.timeOfDay()));
+    SocketAddress local;
+    makeSocketAddress(config.localAddress.c_str(), config.controlPort, &local);
+    if (control->open(env, local) != 0) {
+      env.closeSocket();
+      return outcomeOf(SOCKET_ERROR, env.failure());
+    }
+    TESK_LOG(7, "Reflector: TWAMP control on " << formatAddressAndPort(local));
+  }
   Batch in, out;
   const int64_t start = env.monotonicMicros();
   int64_t nextHousekeeping = start + int64_t{kHousekeepingMs} * 1000;
@@ -66,6 +87,7 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
     if (config.durationMs != 0 && now - start >= int64_t{config.durationMs} * 1000) break;
     if (now >= nextHousekeeping) {
       reflector.forgetIdle(env.timeOfDay());
+      if (control) report->control = control->server().counters();
       if (report->progress) report->progress(reflector.counters(), reflector.sessions());
       nextHousekeeping = now + int64_t{kHousekeepingMs} * 1000;
     }
@@ -74,9 +96,24 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
       const int64_t left = int64_t{config.durationMs} * 1000 - (now - start);
       if (left / 1000 + 1 < waitMs) waitMs = static_cast<uint32_t>(left / 1000 + 1);
     }
-    const Environment::Wait wait = env.waitForDatagram(waitMs);
+    bool datagram = true;
+    Environment::Wait wait;
+    if (control) {
+      waitMs = std::min(waitMs, control->msUntilDue(now / 1e6) + 1);
+      std::vector<pollfd>& watched = control->watched();
+      wait = env.waitForAny(watched.data(), watched.size(), waitMs, &datagram);
+      if (wait == Environment::Wait::Readable || wait == Environment::Wait::TimedOut) {
+        control->service(env, env.monotonicMicros() / 1e6);
+        for (const std::string& refusal : control->server().takeRefusals()) {
+          TESK_LOG(7, "Reflector: refused " << refusal);
+          if (report->refused) report->refused(refusal);
+        }
+      }
+    } else {
+      wait = env.waitForDatagram(waitMs);
+    }
     if (wait == Environment::Wait::StopRequested) break;
-    if (wait == Environment::Wait::TimedOut) continue;
+    if (wait == Environment::Wait::TimedOut || !datagram) continue;
     if (wait == Environment::Wait::Failed) {
       TESK_LOG_FAILURE(env.failure(), 7, "", "Reflector: error waiting for a datagram");
       code = SOCKET_ERROR;
@@ -88,8 +125,21 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
     for (int i = 0; i < received; ++i) {
       const Datagram& request = in.slots[i];
       Datagram& reply = out.slots[answers];
-      reply.length = reflector.answer(request.data, request.length, request.peer,
-                                      request.arrival, reply.data, request.marks, &reply.marks.tos);
+      if (control) {
+        TwampTestSession* session =
+            control->server().sessionFor(request.peer, env.monotonicMicros() / 1e6);
+        if (session == nullptr) {
+          reflector.refuseUnrequested(request.peer, request.arrival);
+          continue;
+        }
+        reply.length = reflector.answerTwamp(request.data, request.length, request.arrival,
+                                             reply.data, &session->nextSequence, session->dscp,
+                                             request.marks, &reply.marks.tos);
+      } else {
+        reply.length = reflector.answer(request.data, request.length, request.peer,
+                                        request.arrival, reply.data, request.marks,
+                                        &reply.marks.tos);
+      }
       if (reply.length == 0) continue;
       reply.peer = request.peer;
       answers++;
@@ -105,6 +155,11 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
     if (env.sendBatch(out.slots, answers) < answers) {
       TESK_LOG(7, "Reflector: cannot answer: " << env.lastSendError());
     }
+  }
+  if (control) {
+    control->close(env);
+    report->control = control->server().counters();
+    report->twamp = true;
   }
   env.closeSocket();
   report->counters = reflector.counters();

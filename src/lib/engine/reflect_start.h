@@ -12,6 +12,7 @@
 
 #include "environment.h"
 #include "stamp_reflector.h"
+#include "twamp_control.h"
 #include "test_error.h"
 
 struct ReflectConfig {
@@ -20,12 +21,19 @@ struct ReflectConfig {
   ReflectorLimits limits;
   uint32_t durationMs = 0;  // 0: until stopped
   StampKey key;             // not empty: authenticated mode
+  // TWAMP (RFC 5357): control connections served on this TCP port, and
+  // test packets answered only for the sessions they set up; 0: STAMP and
+  // TWAMP Light, every request answered within the limits.
+  uint16_t controlPort = 0;
+  TwampControlLimits control;
 };
 
 struct ReflectReport {
   ReflectorCounters counters;
   size_t sessions = 0;  // at the end
   bool started = false;  // its socket was opened
+  bool twamp = false;    // it served TWAMP control
+  TwampControlCounters control;
   // Called with the counts so far once a second on the reflector's thread
   // (for a metrics endpoint); may be empty.
   std::function<void(const ReflectorCounters&, size_t sessions)> progress;

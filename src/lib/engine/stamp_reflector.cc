@@ -122,6 +122,44 @@ void StampReflector::forget(std::unordered_map<std::string, Session>::iterator s
   count.sessionsForgotten++;
 }
 
+void StampReflector::refuseUnrequested(const SocketAddress& from, const TimeOfDay& arrival) {
+  count.received++;
+  refuse(count.notRequested, from, arrival.seconds(),
+         [] { return std::string("no TWAMP session: none was set up for this sender"); });
+}
+
+size_t StampReflector::answerTwamp(const uint8_t* data, size_t length, const TimeOfDay& arrival,
+                                   uint8_t* out, uint32_t* nextSequence, int dscp,
+                                   const IpMarks& received, int* answerTos) {
+  count.received++;
+  if (length < kTwampShortestRequest) {
+    count.tooShort++;
+    return 0;
+  }
+  // The sender's fields are STAMP's; past them lies padding (14 bytes on).
+  uint8_t fields[kStampShortestRequest] = {};
+  std::memcpy(fields, data, std::min(length, sizeof fields));
+  StampSenderPacket request;
+  decodeStampSender(fields, sizeof fields, &request);
+  const size_t answerLength = std::max(length, kStampShortestRequest);
+  StampReflectorPacket reply;
+  reply.sequence = (*nextSequence)++;
+  reply.errorEstimate.synchronized = clockSynchronized;
+  reply.receiveTimestamp = ntpFromTimeOfDay(arrival);
+  reply.senderSequence = request.sequence;
+  reply.senderTimestamp = request.timestamp;
+  reply.senderErrorEstimate = request.errorEstimate;
+  if (received.ttl >= 0) reply.senderTtl = static_cast<uint8_t>(received.ttl);
+  encodeStampReflectorBase(reply, out, StampMode::Unauthenticated, kStampShortestRequest);
+  if (length > kStampShortestRequest) {
+    std::memcpy(out + kStampShortestRequest, data + kStampShortestRequest,
+                length - kStampShortestRequest);
+  }
+  if (answerTos != nullptr) *answerTos = dscp >= 0 ? dscp << 2 : received.tos < 0 ? -1 : received.tos & 0xFC;
+  count.reflected++;
+  return answerLength;
+}
+
 size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAddress& from,
                               const TimeOfDay& arrival, uint8_t* out, const IpMarks& received,
                               int* answerTos) {

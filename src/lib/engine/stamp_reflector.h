@@ -53,6 +53,7 @@ struct ReflectorCounters {
   uint64_t sessionsForgotten = 0;  // idle for the limit, or the idlest of a full table
   uint64_t authFailed = 0;  // authenticated mode: no valid HMAC
   uint64_t replayed = 0;    // authenticated mode: a sequence number met before
+  uint64_t notRequested = 0;  // TWAMP: from a sender without a session set up
 };
 
 class StampReflector {
@@ -76,6 +77,18 @@ class StampReflector {
   size_t answer(const uint8_t* data, size_t length, const SocketAddress& from,
                 const TimeOfDay& arrival, uint8_t* out, const IpMarks& received = IpMarks{},
                 int* answerTos = nullptr);
+  // A test packet of a session set up over TWAMP-Control (RFC 5357), which
+  // admitted it, so that no limit applies here: from the sender's 14 bytes
+  // of fields, answered in the request's own size but never below a
+  // reflector packet's 41 bytes, the bytes past the fields returned as they
+  // came, numbered by the session's own count (`*nextSequence`). The answer
+  // goes in the session's class `dscp` (-1: the request's own), given in
+  // `answerTos`. `out` has room for max(length, 41) bytes.
+  size_t answerTwamp(const uint8_t* data, size_t length, const TimeOfDay& arrival, uint8_t* out,
+                     uint32_t* nextSequence, int dscp, const IpMarks& received, int* answerTos);
+  // A test packet from a sender without a TWAMP session: counted (and said,
+  // as every refusal is), never answered.
+  void refuseUnrequested(const SocketAddress& from, const TimeOfDay& arrival);
   // Stamps the answer's transmit time (T3) and, in authenticated mode, signs it.
   void finish(uint8_t* answer, const TimeOfDay& now) const;
   // Whether answers tell the sender that this host's clock is synchronised

@@ -24,6 +24,15 @@ struct TeskReflectorCounts {
   unsigned long long sessions = 0;  // open at the end
   unsigned long long authFailed = 0;  // authenticated mode: no valid HMAC
   unsigned long long replayed = 0;    // authenticated mode: a sequence number met before
+  // TWAMP control served (serveTwampControl): test packets of no session
+  // set up, control connections taken and refused (a limit, a source not
+  // allowed, a mode not served, a message not understood), those closed for
+  // their silence (SERVWAIT), sessions set up and refused, and those ended
+  // for want of test packets (REFWAIT).
+  bool twamp = false;
+  unsigned long long notRequested = 0;
+  unsigned long long controlConnections = 0, controlRefused = 0, servWaitClosed = 0;
+  unsigned long long twampSessions = 0, twampSessionsRefused = 0, refWaitEnded = 0;
 };
 
 class TESK_EXPORT TeskReflector {
@@ -43,6 +52,20 @@ class TESK_EXPORT TeskReflector {
   // Authenticated mode (RFC 8762) with the key in this file, which only its
   // owner may read (hexadecimal text, 16 bytes or more).
   void setKeyFile(const std::string& path) { keyFile = path; }
+  // Full TWAMP (RFC 5357, unauthenticated mode): control connections on
+  // this TCP port set up the test sessions, and only their test packets
+  // are answered.
+  void serveTwampControl(unsigned short port) { controlPort = port; }
+  // Control connections at once and from one address, and the RFC's
+  // SERVWAIT (a silent control connection is closed) and REFWAIT (a session
+  // without test packets ends), in seconds.
+  void setControlLimits(unsigned int connections, unsigned int perSource, unsigned int servWait,
+                        unsigned int refWait) {
+    controlConnections = connections;
+    controlPerSource = perSource;
+    servWaitSeconds = servWait;
+    refWaitSeconds = refWait;
+  }
 
   // Runs until the duration ends or a stop is asked; 0 or a TeskError.
   virtual int run();
@@ -64,6 +87,9 @@ class TESK_EXPORT TeskReflector {
   unsigned int maxSessions = 10000, perSourceRate = 1000, idleSeconds = 60, duration = 0;
   std::vector<std::string> allowed;
   std::string keyFile;
+  unsigned short controlPort = 0;
+  unsigned int controlConnections = 64, controlPerSource = 8, servWaitSeconds = 900,
+               refWaitSeconds = 900;
   TeskReflectorCounts lastCounts;
   bool wasStarted = false;
   mutable std::mutex liveMutex;

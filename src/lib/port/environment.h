@@ -60,6 +60,36 @@ class Environment {
   // Waits up to `timeoutMs` (any 32-bit value, in full) for a datagram,
   // waking at once on a stop request.
   virtual Wait waitForDatagram(uint32_t timeoutMs) = 0;
+  // As waitForDatagram, watching `others` too (the test's TCP sockets, each
+  // with the events it waits for): Readable when the test socket or one of
+  // them is ready, their revents filled in and *datagram saying whether the
+  // test socket is.
+  virtual Wait waitForAny(pollfd* others, size_t count, uint32_t timeoutMs, bool* datagram) {
+    for (size_t i = 0; i < count; ++i) others[i].revents = 0;
+    *datagram = true;
+    return waitForDatagram(timeoutMs);
+  }
+  // The test socket's port (host byte order); 0 when unknown.
+  virtual uint16_t localPort() { return 0; }
+  // A control connection's TCP sockets, as tcp_socket.h has them; refused
+  // where the environment has no TCP.
+  virtual int openTcpListener(const SocketAddress& /*local*/, std::string* error) {
+    *error = "no TCP here";
+    return -1;
+  }
+  virtual int acceptTcp(int /*listenFd*/, SocketAddress* /*peer*/) { return -1; }
+  virtual int startTcpConnect(const SocketAddress& /*to*/, std::string* error) {
+    *error = "no TCP here";
+    return -1;
+  }
+  virtual bool tcpConnected(int /*fd*/, std::string* error) {
+    *error = "no TCP here";
+    return false;
+  }
+  virtual long readTcp(int /*fd*/, uint8_t* /*buffer*/, size_t /*capacity*/) { return -2; }
+  virtual long writeTcp(int /*fd*/, const uint8_t* /*data*/, size_t /*length*/) { return -2; }
+  virtual void closeTcp(int /*fd*/) {}
+
   // One datagram with its sender and arrival time: its length, or -1.
   virtual long receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
                        TimeOfDay* arrival) = 0;
@@ -121,6 +151,15 @@ class SystemEnvironment : public Environment {
   int openDualStackSocket(unsigned long threadId, const char* address,
                           unsigned short port) override;
   Wait waitForDatagram(uint32_t timeoutMs) override;
+  Wait waitForAny(pollfd* others, size_t count, uint32_t timeoutMs, bool* datagram) override;
+  uint16_t localPort() override;
+  int openTcpListener(const SocketAddress& local, std::string* error) override;
+  int acceptTcp(int listenFd, SocketAddress* peer) override;
+  int startTcpConnect(const SocketAddress& to, std::string* error) override;
+  bool tcpConnected(int fd, std::string* error) override;
+  long readTcp(int fd, uint8_t* buffer, size_t capacity) override;
+  long writeTcp(int fd, const uint8_t* data, size_t length) override;
+  void closeTcp(int fd) override;
   long receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
                TimeOfDay* arrival) override;
   long send(const uint8_t* data, size_t length, const SocketAddress& to) override;

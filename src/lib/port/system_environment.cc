@@ -3,6 +3,7 @@
 #include "environment.h"
 #include "stop_request.h"
 #include "task_pool.h"
+#include "tcp_socket.h"
 
 TimeOfDay SystemEnvironment::timeOfDay() { return platformTimeOfDay(); }
 
@@ -75,6 +76,66 @@ Environment::Wait SystemEnvironment::waitForDatagram(uint32_t timeoutMs) {
     if (ready < 0) return Wait::Failed;
   }
 }
+
+Environment::Wait SystemEnvironment::waitForAny(pollfd* others, size_t count, uint32_t timeoutMs,
+                                               bool* datagram) {
+  if (count == 0) {
+    *datagram = true;
+    return waitForDatagram(timeoutMs);
+  }
+  // The test socket, the stop request's descriptor (skipped when negative),
+  // then the others.
+  std::vector<pollfd> fds(count + 2);
+  fds[0] = {socketFd, POLLIN, 0};
+  fds[1] = {stopRequestWakeFd(), POLLIN, 0};
+  for (size_t i = 0; i < count; ++i) fds[i + 2] = others[i];
+  const int64_t deadline = monotonicMicros() + static_cast<int64_t>(timeoutMs) * 1000;
+  for (;;) {
+    if (testStopRequested()) return Wait::StopRequested;
+    const int64_t remainingMicros = deadline - monotonicMicros();
+    if (remainingMicros <= 0) return Wait::TimedOut;
+    int64_t step = (remainingMicros + 999) / 1000;
+    step = std::min<int64_t>(step, fds[1].fd >= 0 ? INT32_MAX : kStopCheckMillis);
+    const int ready = pollSockets(fds.data(), static_cast<unsigned long>(fds.size()),
+                                  static_cast<int>(step));
+    if (ready < 0) return Wait::Failed;
+    if (ready == 0) continue;
+    if (fds[1].revents != 0) return Wait::StopRequested;
+    for (size_t i = 0; i < count; ++i) others[i].revents = fds[i + 2].revents;
+    *datagram = fds[0].revents != 0;
+    return Wait::Readable;
+  }
+}
+
+uint16_t SystemEnvironment::localPort() {
+  SocketAddress local;
+  local.length = sizeof local.storage;
+  if (socketFd < 0 ||
+      getsockname(socketFd, reinterpret_cast<sockaddr*>(&local.storage), &local.length) != 0) {
+    return 0;
+  }
+  return local.port();
+}
+
+int SystemEnvironment::openTcpListener(const SocketAddress& local, std::string* error) {
+  return ::openTcpListener(local, error);
+}
+int SystemEnvironment::acceptTcp(int listenFd, SocketAddress* peer) {
+  return ::acceptTcp(listenFd, peer);
+}
+int SystemEnvironment::startTcpConnect(const SocketAddress& to, std::string* error) {
+  return ::startTcpConnect(to, error);
+}
+bool SystemEnvironment::tcpConnected(int fd, std::string* error) {
+  return ::tcpConnected(fd, error);
+}
+long SystemEnvironment::readTcp(int fd, uint8_t* buffer, size_t capacity) {
+  return ::readTcp(fd, buffer, capacity);
+}
+long SystemEnvironment::writeTcp(int fd, const uint8_t* data, size_t length) {
+  return ::writeTcp(fd, data, length);
+}
+void SystemEnvironment::closeTcp(int fd) { ::closeTcp(fd); }
 
 long SystemEnvironment::receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
                                 TimeOfDay* arrival) {

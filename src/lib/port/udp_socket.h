@@ -68,6 +68,9 @@ int localSocketAddress(unsigned long threadId, const char* address, unsigned sho
 // poll() (WSAPoll on Windows), result unchanged: ready count, 0 on time-out,
 // -1 on error.
 int pollSocketFds(pollfd* fds, unsigned long count, int timeoutMs);
+// The same, skipping negative descriptors on every platform (WSAPoll
+// refuses them) and retrying when interrupted.
+int pollSockets(pollfd* fds, unsigned long count, int timeoutMs);
 
 // Parses dotted IPv4 text as the platform's address parser does; the address
 // comes back in network byte order.

@@ -95,6 +95,13 @@ int pollSocketFds(pollfd* fds, unsigned long count, int timeoutMs) {
   return poll(fds, static_cast<nfds_t>(count), timeoutMs);
 }
 
+int pollSockets(pollfd* fds, unsigned long count, int timeoutMs) {
+  for (;;) {
+    const int ready = pollSocketFds(fds, count, timeoutMs);
+    if (ready >= 0 || errno != EINTR) return ready;
+  }
+}
+
 long sendDatagram(int socketFd, const uint8_t* data, size_t length, const SocketAddress& to) {
   for (;;) {
     ssize_t sent = sendto(socketFd, data, length, 0, reinterpret_cast<const sockaddr*>(&to.storage),

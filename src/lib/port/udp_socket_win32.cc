@@ -2,6 +2,7 @@
 // 255.255.255.255), getaddrinfo for IPv6 literals, WSAPoll and closesocket.
 // No interface or TOS environment variables.
 #include <cstring>
+#include <vector>
 
 #include "tesk_errors.h"
 #include "server_log.h"
@@ -59,6 +60,20 @@ int openBoundSocket(unsigned long threadId, const SocketAddress& local, const ch
 
 int pollSocketFds(pollfd* fds, unsigned long count, int timeoutMs) {
   return WSAPoll(fds, count, timeoutMs);
+}
+
+int pollSockets(pollfd* fds, unsigned long count, int timeoutMs) {
+  std::vector<pollfd> used;
+  std::vector<unsigned long> at;
+  for (unsigned long i = 0; i < count; ++i) {
+    fds[i].revents = 0;
+    if (static_cast<SOCKET>(fds[i].fd) == INVALID_SOCKET || static_cast<int>(fds[i].fd) < 0) continue;
+    used.push_back(fds[i]);
+    at.push_back(i);
+  }
+  const int ready = WSAPoll(used.data(), static_cast<ULONG>(used.size()), timeoutMs);
+  for (size_t k = 0; ready > 0 && k < used.size(); ++k) fds[at[k]].revents = used[k].revents;
+  return ready;
 }
 
 long sendDatagram(int socketFd, const uint8_t* data, size_t length, const SocketAddress& to) {

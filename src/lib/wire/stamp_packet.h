@@ -20,6 +20,9 @@ constexpr size_t kStampBaseLength = 44;
 // reaches the sender's time stamp (36 bytes; some answer with 38).
 constexpr size_t kStampShortestRequest = 41;
 constexpr size_t kStampShortestAnswer = 36;
+// A TWAMP session-sender's packet (RFC 5357 section 4.1.2): its sequence
+// number, time stamp and error estimate, then padding.
+constexpr size_t kTwampShortestRequest = 14;
 constexpr size_t kStampAuthLength = 112;
 constexpr size_t kStampHmacOffset = 96;  // the HMAC covers the bytes before it
 constexpr size_t kStampHmacLength = 16;
