@@ -26,6 +26,11 @@ std::string FirstCallError(CallCmdParams& params) {
       return "fec " + name + " is not one of none, gsmpiggyback1-3";
     }
   }
+  const std::string mode = params.GetMode();
+  if (mode != "stamp" && mode != "twamp") return "mode " + mode + " is neither stamp nor twamp";
+  if (mode == "twamp" && !params.GetKeyFile().empty()) {
+    return "a TWAMP session is set up in unauthenticated mode alone: no keyfile with mode=twamp";
+  }
   if (params.GetWindowSize() <= params.GetSampleInterval()) {
     return "the window must be longer than the sampling interval";
   }
@@ -56,6 +61,8 @@ TeskCallConfig CallConfigOf(CallCmdParams& params) {
   config.keyFile = params.GetKeyFile();
   config.dscp = static_cast<unsigned char>(params.GetDscp());
   config.ecn = static_cast<unsigned char>(params.GetEcn());
+  config.twamp = params.GetMode() == "twamp";
+  config.controlPort = static_cast<unsigned short>(params.GetControlPort());
   return config;
 }
 

@@ -218,7 +218,15 @@ CallCmdParams::CallCmdParams() {
   InitStrValueCmdParam(keyfile, "keyfile", "kf", "");
   InitLongValueCmdParam(dscp, "dscp", "ds", 46, 0, 63);
   InitLongValueCmdParam(ecn, "ecn", "ecn", 0, 0, 3);
+  InitStrValueCmdParam(mode, "mode", "mo", "stamp");
+  InitLongValueCmdParam(controlport, "controlport", "cp", 862, 1, 65535);
 }
+
+std::string CallCmdParams::GetMode() {
+  Find(mode.GetLongName(), mode);
+  return mode.GetValueAsString();
+}
+unsigned long CallCmdParams::GetControlPort() { return GetValueAsULong(controlport); }
 
 unsigned long CallCmdParams::GetDscp() { return GetValueAsULong(dscp); }
 unsigned long CallCmdParams::GetEcn() { return GetValueAsULong(ecn); }

@@ -141,14 +141,17 @@ class CallCmdParams : public CmdParamSetBase {
   unsigned long GetDejitterlength();  // ms
   unsigned long GetDscp();  // the class the call goes with, both ways
   unsigned long GetEcn();
+  std::string GetMode();  // "stamp" (STAMP and TWAMP Light) or "twamp"
+  unsigned long GetControlPort();
   std::string FirstValueOutOfRange() {
     return FirstOutOfRange({&localport, &remoteport, &testduration, &streaminterval, &timeout,
-                            &windowsize, &sampleinterval, &dejitterlength, &dscp, &ecn});
+                            &windowsize, &sampleinterval, &dejitterlength, &dscp, &ecn,
+                            &controlport});
   }
 
  private:
   CmdParam testid, localaddr, localport, remoteaddr, remoteport, testduration, streaminterval,
-      timeout, windowsize, sampleinterval, dejitterlength, keyfile, dscp, ecn;
+      timeout, windowsize, sampleinterval, dejitterlength, keyfile, dscp, ecn, mode, controlport;
   CodecCmdParam codec;
   CmdParam fec;
 };

@@ -374,6 +374,8 @@ TEST(CliTest, CallScoresBothDirectionsAgainstTheReflector) {
       {"call:td=3", "pulvo: PARAMETER_ERROR: the test must last a window at least, or no window is scored\n"},
       {"call:ra=999.1.1.1", "remote_address 999.1.1.1 is not a valid IP address"},
       {"call:rp=0", "remoteport 0 is out of its range"},
+      {"call:mo=owamp", "pulvo: PARAMETER_ERROR: mode owamp is neither stamp nor twamp\n"},
+      {"call:ds=64", "dscp 64 is out of its range"},
   };
   for (const auto& b : bad) {
     const ProcessResult r = Pulvo({b.parameters});

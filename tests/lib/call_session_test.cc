@@ -360,4 +360,38 @@ TEST(CallSessionTest, EveryAnswerNotScoredIsCountedByReason) {
   EXPECT_EQ(u.answerLength, 38u);
 }
 
+// A full TWAMP session's requests: the sender's fields and zeros, with no
+// session identifier or TLV that a TWAMP reflector would not return as it
+// went; its answers (numbered by the session) score both directions.
+TEST(CallSessionTest, TwampSessionRequestsCarryNoTlv) {
+  CallSettings settings;
+  settings.twamp = true;
+  settings.sessionId = 0;
+  CallSession session(settings);
+  StampReflector reflector{ReflectorLimits{}};
+  uint32_t reflected = 0;
+  session.begin(At(1000));
+  uint8_t request[512], reply[512];
+  for (int i = 0; i < 300; ++i) {
+    const double sent = 1000 + i * 0.020;
+    const size_t length = session.request(At(sent), request);
+    ASSERT_EQ(length, 160u);
+    ASSERT_TRUE(std::all_of(request + 14, request + length, [](uint8_t b) { return b == 0; }));
+    const size_t answer = reflector.answerTwamp(request, length, At(sent + 0.005), reply,
+                                                &reflected, 46, IpMarks{46 << 2, 254}, nullptr);
+    reflector.finish(reply, At(sent + 0.005));
+    ASSERT_TRUE(session.takeAnswer(reply, answer, At(sent + 0.010), IpMarks{46 << 2, 254}));
+  }
+  session.settle(At(1006.2));
+  TeskCallSample sample;
+  for (int t = 1; t < 5; ++t) session.tick(At(1000 + t), &sample);
+  ASSERT_EQ(session.tick(At(1005), &sample), CallSession::Tick::Sample);
+  EXPECT_TRUE(sample.haveForward && sample.haveReverse);
+  EXPECT_EQ(sample.forward.lostPackets + sample.reverse.lostPackets, 0u);
+  EXPECT_EQ(sample.forwardDscpReceived, -1);  // no Class of Service TLV to tell it
+  EXPECT_EQ(sample.reverseDscpReceived, 46);
+  EXPECT_EQ(sample.forwardHops, 1);
+  EXPECT_EQ(sample.reverseHops, 1);
+}
+
 }  // namespace

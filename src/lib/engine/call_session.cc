@@ -166,9 +166,10 @@ size_t CallSession::request(const TimeOfDay& now, uint8_t* out) {
   packet.timestamp = ntpFromTimeOfDay(now);
   packet.errorEstimate.synchronized = settings.clockSynchronized;
   packet.ssid = settings.sessionId;
-  packet.directMeasurement = settings.key.empty();
+  packet.directMeasurement = settings.key.empty() && !settings.twamp;
   packet.transmitted = nextSequence;
-  if (settings.key.empty()) packet.classOfService = dscpOfTos(settings.tos);
+  if (settings.key.empty() && !settings.twamp) packet.classOfService = dscpOfTos(settings.tos);
+  packet.paddingTlv = !settings.twamp;
   const size_t length = std::max<size_t>(settings.packetLength, stampBaseLength(mode()));
   encodeStampSender(packet, length, out, mode());
   if (!settings.key.empty()) signStampPacket(settings.key, out);
@@ -236,7 +237,8 @@ bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay
   r.t4 = arrival;
   if (r.reflectorSequence != r.senderSequence) numbersDiverged = true;
   StampDirectMeasurement counts;
-  if (settings.key.empty() && findStampDirectMeasurement(data, length, &counts) &&
+  if (settings.key.empty() && !settings.twamp &&
+      findStampDirectMeasurement(data, length, &counts) &&
       counts.reflectorReceived != 0) {
     countsPerSession = true;
   }
@@ -248,7 +250,8 @@ bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay
 
   Trip trip{unixSeconds(r.t1), TwoWaySplit::roundTrip(r), kUnknown, kUnknown, -1, -1, -1, -1, -1};
   StampClassOfService cos;
-  if (settings.key.empty() && findStampClassOfService(data, length, &cos) && !cos.unrecognized) {
+  if (settings.key.empty() && !settings.twamp && findStampClassOfService(data, length, &cos) &&
+      !cos.unrecognized) {
     trip.forwardDscp = static_cast<int8_t>(cos.dscpReceived);
     trip.reverseDscpSent = static_cast<int8_t>(cos.notHonoured ? cos.dscpReceived : cos.dscpAsked);
   }

@@ -46,6 +46,10 @@ struct CallSettings {
   // of the answers too. -1: the socket's, and none asked.
   int tos = 46 << 2;
   int ttl = 255;  // as a session-sender sends (RFC 8762): hops are counted down from it
+  // A full TWAMP session (RFC 5357): its packets hold the sender's fields
+  // and zero padding, no session identifier and no TLV, which a TWAMP
+  // reflector would not return as they went.
+  bool twamp = false;
 };
 
 // The answers not scored, by reason, as one line's words ("500 of 38 bytes,

@@ -7,6 +7,7 @@
 #include "stamp_packet.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
+#include "twamp_session_setup.h"
 
 namespace {
 
@@ -46,6 +47,11 @@ CallConfig callConfigOf(const TeskCallConfig& c, uint16_t sessionId, bool clockS
   s.window.timeout = c.timeout;
   s.window.testId = c.testId;
   s.tos = (c.dscp & 0x3F) << 2 | (c.ecn & 0x3);
+  if (c.twamp) {
+    s.twamp = true;
+    s.sessionId = 0;  // MBZ in TWAMP's packets
+    config.controlPort = c.controlPort;
+  }
   return config;
 }
 
@@ -65,6 +71,10 @@ std::vector<std::string> callParameterErrors(const CallConfig& c) {
   if (c.settings.codec > 1) errors.push_back(prefix + "invalid codec setting");
   if (c.settings.fec > 3) errors.push_back(prefix + "invalid FEC setting");
   if (c.settings.tos > 255) errors.push_back(prefix + "invalid class setting");
+  if (c.settings.twamp && !c.settings.key.empty()) {
+    errors.push_back(prefix + "TWAMP sessions are set up in unauthenticated mode alone");
+  }
+  if (c.settings.twamp && c.controlPort == 0) errors.push_back(prefix + "invalid control port");
   if (c.settings.streamInterval == 0 || c.settings.streamInterval > 150) {
     errors.push_back(prefix + "invalid packetization interval settings");
   }
@@ -98,6 +108,27 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
   // sends with; each answer's class and TTL are read as it arrives.
   env.setIpMarks(IpMarks{settings.tos, settings.ttl});
   env.reportIpMarks();
+  TwampSession twamp;
+  if (settings.twamp) {
+    SocketAddress server = reflector;
+    makeSocketAddress(config.remoteAddress.c_str(), config.controlPort, &server);
+    TwampSessionRequest request;
+    request.ipVersion = reflector.family() == AF_INET6 ? 6 : 4;
+    request.senderPort = env.localPort();
+    request.receiverPort = config.remotePort;
+    request.padding = static_cast<uint32_t>(
+        std::max<size_t>(settings.packetLength, kStampBaseLength) - kTwampShortestRequest);
+    request.dscp = dscpOfTos(settings.tos);
+    const int set = startTwampSession(env, server, request, settings.window.timeout, &twamp);
+    if (set != 0) {
+      env.closeSocket();
+      return outcomeOf(set, env.failure());
+    }
+    if (twamp.testPort != 0) {
+      makeSocketAddress(config.remoteAddress.c_str(), twamp.testPort, &reflector);
+    }
+    TESK_LOG(7, "Call: TWAMP session set up; test packets to " << formatAddressAndPort(reflector));
+  }
   CallSession session(settings);
   std::vector<uint8_t> out(std::max<size_t>(settings.packetLength, kStampAuthLength));
   std::vector<uint8_t> in(kLargestDatagram);
@@ -180,6 +211,7 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
       lastHeard = now;
     }
   }
+  stopTwampSession(env, &twamp);
   env.closeSocket();
   report->sent = session.sent();
   report->answers = session.answers();

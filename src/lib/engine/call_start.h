@@ -20,6 +20,9 @@ struct CallConfig {
   uint16_t localPort = 0;
   uint16_t remotePort = 862;
   uint32_t testDuration = 12000;  // ms
+  // With settings.twamp, the TWAMP-Control port on the remote address that
+  // sets the session up (its test packets then go where it says).
+  uint16_t controlPort = 862;
   CallSettings settings;
 };
 

@@ -268,6 +268,8 @@ void StampReflector::forgetIdle(const TimeOfDay& now) {
     if (idlest->second.lastSeen >= horizon) break;
     forget(idlest);
   }
+  // The first housekeeping starts the period rather than ending it.
+  if (toldSince == 0) toldSince = now.seconds();
   if (now.seconds() - toldSince >= limits.idleSeconds) {
     told.clear();  // a source still refused after this is said again
     toldSince = now.seconds();

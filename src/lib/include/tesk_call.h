@@ -151,6 +151,13 @@ struct TeskCallConfig {
   // come back with: DSCP (46, EF, as a voice call's) and ECN.
   unsigned char dscp = 46;
   unsigned char ecn = 0;
+  // Full TWAMP (RFC 5357, unauthenticated): the test session is set up over
+  // a control connection to this TCP port of the remote address before the
+  // first packet, and stopped after the last; the packets hold no session
+  // identifier or TLV, so the forward class is not known. Otherwise STAMP
+  // (and TWAMP Light).
+  bool twamp = false;
+  unsigned short controlPort = 862;
 };
 
 class TESK_EXPORT TeskCaller {

@@ -99,7 +99,7 @@ void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* 
     tlv[4] = static_cast<uint8_t>((packet.classOfService & 0x3F) << 2);
     next += kClass;
   }
-  if (length >= next + kStampTlvHeaderLength) {
+  if (packet.paddingTlv && length >= next + kStampTlvHeaderLength) {
     uint8_t* tlv = out + next;
     tlv[1] = kStampTlvExtraPadding;
     put16(tlv + 2, static_cast<uint16_t>(length - next - kStampTlvHeaderLength));

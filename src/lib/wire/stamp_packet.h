@@ -81,6 +81,9 @@ struct StampSenderPacket {
   // answer with this DSCP and to say what the request arrived with; -1: no
   // TLV.
   int classOfService = -1;
+  // Whether the room after the base and the TLVs is an Extra Padding TLV
+  // (STAMP) or plain zeros (a full TWAMP session's padding).
+  bool paddingTlv = true;
 };
 
 // A Class of Service TLV's fields.
