@@ -18,6 +18,7 @@ CC=clang CXX=clang++ "$root/scripts/build.sh" "$root/build-fuzz" -DCMAKE_BUILD_T
 for target in "${targets[@]}"; do
   work=$(mktemp -d)
   corpus="$root/fuzz/corpus/${target%_fuzzer}"
+  [ -d "$corpus" ] || { echo "$target: no seed corpus at $corpus"; exit 1; }
   echo "== $target for ${seconds}s (seed corpus $corpus) =="
   (cd "$work" && "$root/build-fuzz/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
      -artifact_prefix="$work/" "$work" "$corpus" > "$work/log" 2>&1 || true)
@@ -25,6 +26,11 @@ for target in "${targets[@]}"; do
   # A sanitizer report that did not stop the run is a failure too.
   if grep -q '^SUMMARY: ' "$work/log"; then
     echo "$target: a sanitizer reported an error:"; grep -B5 '^SUMMARY: ' "$work/log" | head -20
+    exit 1
+  fi
+  # A target that never ran (it could not start, or read no input) proves nothing.
+  if ! grep -qE '^stat::number_of_executed_units: [1-9]' "$work/log"; then
+    echo "$target did not run:"; tail -5 "$work/log"
     exit 1
   fi
   if ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* >/dev/null 2>&1; then
