@@ -8,6 +8,7 @@
 #include "stamp_auth.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
+#include "tcp_socket.h"
 
 namespace {
 
@@ -19,7 +20,9 @@ bool sameCall(const TeskCallConfig& a, const TeskCallConfig& b) {
          a.localAddress == b.localAddress && a.codec == b.codec && a.fec == b.fec &&
          a.streamInterval == b.streamInterval && a.windowSize == b.windowSize &&
          a.sampleInterval == b.sampleInterval && a.dejitterLength == b.dejitterLength &&
-         a.timeout == b.timeout && a.testId == b.testId && a.keyFile == b.keyFile;
+         a.timeout == b.timeout && a.testId == b.testId && a.keyFile == b.keyFile &&
+         a.dscp == b.dscp && a.ecn == b.ecn && a.twamp == b.twamp &&
+         a.controlPort == b.controlPort;
 }
 
 // The one socket is "::": an IPv4 reflector is reached at its mapped address.
@@ -47,6 +50,14 @@ struct ProbeRunner::Path {
   int64_t lastAnswerMono = -1;
   size_t slot = 0;  // its place among the published statuses
   TeskProbePathStatus status;
+  // TWAMP: each call's session is set up over a control connection first
+  // (again after each restart), which stays open while the call runs.
+  SocketAddress control;
+  TwampSession twamp;
+  std::unique_ptr<TwampControlClient> setup;  // while setting up
+  int setupFd = -1;
+  bool connecting = false;
+  int64_t setupDeadline = 0;  // monotonic µs: give up, or (without a connection) try again
 };
 
 ProbeRunner::ProbeRunner() = default;
@@ -95,6 +106,9 @@ bool ProbeRunner::setPaths(const std::vector<TeskProbePath>& wanted, std::string
       return false;
     }
     path->peer = formatAddress(path->to);
+    path->control = path->to;
+    makeSocketAddress(socketAddressText(p.call.remoteAddress).c_str(), p.call.controlPort,
+                      &path->control);
     path->status.name = p.name;
     path->status.peer = (isIPv6Text(p.call.remoteAddress.c_str()) ? "[" + p.call.remoteAddress + "]"
                                                                      : p.call.remoteAddress) +
@@ -107,6 +121,7 @@ bool ProbeRunner::setPaths(const std::vector<TeskProbePath>& wanted, std::string
     if (old == nullptr) continue;
     byId.erase(old->id);
     bySession.erase(old->sessionId);
+    if (running) endSetup(*old, *env, true);
   }
   paths = std::move(next);
   for (const std::unique_ptr<Path>& path : paths) {
@@ -134,11 +149,101 @@ void ProbeRunner::start(Path& path, Environment& environment) {
     path.reverseLostBefore += path.session->reverseLost();
     bySession.erase(path.sessionId);
   }
+  path.generation++;  // the old call's events go stale
+  if (path.settings.twamp) {
+    endSetup(path, environment, true);
+    beginSetup(path, environment);
+    return;
+  }
   path.sessionId = nextSessionId();
   path.settings.sessionId = path.sessionId;
+  beginCall(path, environment);
+}
+
+void ProbeRunner::beginSetup(Path& path, Environment& environment) {
+  const int64_t now = environment.monotonicMicros();
+  const int64_t timeout = int64_t{path.settings.window.timeout} * 1000;
+  TwampSessionRequest request;
+  request.ipVersion = isIPv6Text(path.config.call.remoteAddress.c_str()) ? 6 : 4;
+  request.senderPort = environment.localPort();
+  request.receiverPort = path.config.call.remotePort;
+  request.padding = static_cast<uint32_t>(
+      std::max<size_t>(path.settings.packetLength, kStampBaseLength) - kTwampShortestRequest);
+  request.dscp = dscpOfTos(path.settings.tos);
+  path.setup = std::make_unique<TwampControlClient>(request);
+  std::string error;
+  path.setupFd = environment.startTcpConnect(path.control, &error);
+  path.connecting = true;
+  path.setupDeadline = now + timeout;
+  if (std::find(controlling.begin(), controlling.end(), &path) == controlling.end()) {
+    controlling.push_back(&path);
+  }
+  if (path.setupFd < 0) {
+    TESK_LOG(7, "Probe: " << path.config.name << ": no TWAMP control connection to "
+                          << formatAddressAndPort(path.control) << ": " << error);
+  }
+}
+
+void ProbeRunner::endSetup(Path& path, Environment& environment, bool stopSession) {
+  if (path.setupFd >= 0) environment.closeTcp(path.setupFd);
+  path.setupFd = -1;
+  path.setup.reset();
+  if (stopSession) stopTwampSession(environment, &path.twamp);
+  controlling.erase(std::remove(controlling.begin(), controlling.end(), &path), controlling.end());
+}
+
+void ProbeRunner::serviceSetup(Path& path, short ready, int64_t now, Environment& environment) {
+  const auto retry = [&](const std::string& why) {
+    TESK_LOG(7, "Probe: " << path.config.name << ": TWAMP control ("
+                          << formatAddressAndPort(path.control) << "): " << why);
+    path.status.answering = false;
+    environment.closeTcp(path.setupFd);
+    path.setupFd = -1;
+    path.setupDeadline = now + int64_t{path.settings.window.timeout} * 1000;
+  };
+  if (path.setupFd < 0) {
+    if (now >= path.setupDeadline) beginSetup(path, environment);
+    return;
+  }
+  if (now >= path.setupDeadline) return retry("no answer before the time-out");
+  if (ready == 0) return;
+  std::string error;
+  if (path.connecting) {
+    if (!environment.tcpConnected(path.setupFd, &error)) return retry(error);
+    path.connecting = false;
+    return;
+  }
+  uint8_t buffer[512];
+  const long n = environment.readTcp(path.setupFd, buffer, sizeof buffer);
+  if (n == kTcpNothing) return;
+  if (n <= 0) return retry("the reflector closed the connection");
+  std::string out;
+  const TwampControlClient::State state =
+      path.setup->receive(buffer, static_cast<size_t>(n), now / 1e6, &out);
+  // A few small messages: the socket takes them whole, or the set-up fails.
+  if (!out.empty() && environment.writeTcp(path.setupFd, reinterpret_cast<const uint8_t*>(out.data()),
+                                           out.size()) != static_cast<long>(out.size())) {
+    return retry("cannot write to the connection");
+  }
+  if (state == TwampControlClient::State::Failed) return retry(path.setup->failure());
+  if (state != TwampControlClient::State::Running) return;
+  path.twamp.fd = path.setupFd;
+  path.twamp.testPort = path.setup->reflectorPort();
+  path.twamp.stop = path.setup->stopSessions();
+  path.setupFd = -1;
+  endSetup(path, environment, false);
+  if (path.twamp.testPort != 0) {
+    makeSocketAddress(socketAddressText(path.config.call.remoteAddress).c_str(),
+                      path.twamp.testPort, &path.to);
+  }
+  path.sessionId = 0;
+  path.settings.sessionId = 0;
+  beginCall(path, environment);
+}
+
+void ProbeRunner::beginCall(Path& path, Environment& environment) {
   path.session = std::make_unique<CallSession>(path.settings);
-  bySession[path.sessionId] = &path;
-  path.generation++;
+  if (!path.settings.twamp) bySession[path.sessionId] = &path;
   path.start = environment.timeOfDay();
   path.startMono = environment.monotonicMicros();
   path.tickIndex = 0;
@@ -278,24 +383,44 @@ TestOutcome ProbeRunner::run(uint32_t durationMs, Environment& environment, Prob
     now = environment.monotonicMicros();
     int64_t wake = nextSecond;
     if (!events.empty()) wake = std::min(wake, events.top().at);
+    // The control connections of the paths setting up, and their deadlines.
+    std::vector<Path*> settingUp = controlling;
+    std::vector<pollfd> watched;
+    for (Path* path : settingUp) {
+      wake = std::min(wake, path->setupDeadline);
+      if (path->setupFd >= 0) {
+        watched.push_back({path->setupFd, static_cast<short>(path->connecting ? POLLOUT : POLLIN), 0});
+      }
+    }
     const int64_t left = wake - now;
     if (left > 0 && left < 1000) {
       environment.nap(static_cast<unsigned int>(left));
       continue;
     }
-    const Environment::Wait w =
-        environment.waitForDatagram(static_cast<uint32_t>(std::max<int64_t>(left, 0) / 1000));
+    bool datagram = true;
+    const Environment::Wait w = environment.waitForAny(
+        watched.data(), watched.size(), static_cast<uint32_t>(std::max<int64_t>(left, 0) / 1000),
+        &datagram);
+    if (!settingUp.empty() && w != Environment::Wait::StopRequested) {
+      const int64_t at = environment.monotonicMicros();
+      size_t next = 0;
+      for (Path* path : settingUp) {
+        const short ready = path->setupFd >= 0 ? watched[next++].revents : 0;
+        serviceSetup(*path, ready, at, environment);
+      }
+    }
     if (w == Environment::Wait::StopRequested) break;
     if (w == Environment::Wait::Failed) {
       TESK_LOG_FAILURE(environment.failure(), 7, "", "Probe: error waiting for answers");
       code = SOCKET_ERROR;
       break;
     }
-    if (w != Environment::Wait::Readable) continue;
+    if (w != Environment::Wait::Readable || !datagram) continue;
     const int received = environment.receiveBatch(in, kBatch);
     const int64_t arrived = environment.monotonicMicros();
     for (int i = 0; i < received; ++i) answer(in[i], arrived);
   }
+  for (const std::unique_ptr<Path>& path : paths) endSetup(*path, environment, true);
   running = false;
   env = nullptr;
   environment.closeSocket();

@@ -18,6 +18,7 @@
 #include "call_session.h"
 #include "environment.h"
 #include "tesk_probe.h"
+#include "twamp_session_setup.h"
 #include "test_error.h"
 
 // What the probe hands its user, on its thread.
@@ -49,7 +50,16 @@ class ProbeRunner {
     bool operator>(const Event& other) const { return at > other.at; }
   };
 
+  // Starts the path's call afresh: at once, or for TWAMP once its session
+  // is set up over a control connection (which waits for nothing else).
   void start(Path& path, Environment& env);
+  void beginCall(Path& path, Environment& env);
+  void beginSetup(Path& path, Environment& env);
+  // Drops the path's set-up, and with `stopSession` its running session.
+  void endSetup(Path& path, Environment& env, bool stopSession);
+  // The set-up's next step once its connection is `ready` (poll's revents),
+  // or its deadline passed.
+  void serviceSetup(Path& path, short ready, int64_t now, Environment& env);
   void handle(const Event& event, int64_t now, Environment& env, ProbeHooks& hooks);
   void answer(const Datagram& datagram, int64_t now);
   void publish(Path& path);
@@ -63,6 +73,7 @@ class ProbeRunner {
   std::priority_queue<Event, std::vector<Event>, std::greater<Event>> events;
   uint16_t lastSessionId = 0;
   bool running = false;
+  std::vector<Path*> controlling;  // TWAMP paths setting their session up
   std::vector<Datagram> outgoing;
   std::vector<uint8_t> outgoingBytes;
   mutable std::mutex statusMutex;
