@@ -11,7 +11,8 @@ one here wrote.
    request with its ports, padding and EF in its Type-P descriptor,
    Accept-Session, Start-Sessions, Start-Ack, Stop-Sessions), every test
    packet, and no malformed packet or expert warning.
-3. What a TWAMP reflector refuses: test packets of no session set up (a
+3. pulvo probe with a TWAMP path beside a STAMP one: both scored.
+4. What a TWAMP reflector refuses: test packets of no session set up (a
    STAMP caller) are counted and never answered; a caller whose control
    port is closed, or that asks for another mode, is told why.
 
@@ -140,6 +141,32 @@ def tshark_proof():
           "one session, 200 answers: %s" % counts)
 
 
+def probe_proof():
+    print("== pulvo probe with a TWAMP path beside a STAMP one ==")
+    twamp_port, stamp_port = free_port(), free_port()
+    reflector = start_reflector(twamp_port, 60)
+    stamp = subprocess.Popen([PULVO, "reflect:la=127.0.0.1,lp=%d,du=30" % stamp_port],
+                             stdout=subprocess.DEVNULL)
+    wait_for_udp_port(stamp_port)
+    config = os.path.join(WORK, "probe.conf")
+    with open(config, "w") as f:
+        f.write("path tw ra=127.0.0.1,rp=%d,mode=twamp,ws=2,sai=1\n" % twamp_port)
+        f.write("path st ra=127.0.0.1,rp=%d,ws=2,sai=1\n" % stamp_port)
+        f.write("metrics 127.0.0.1:%d\n" % free_port())
+    out = subprocess.run([PULVO, "probe:cf=%s,du=5" % config], capture_output=True, text=True,
+                         timeout=60)
+    lines = out.stdout.splitlines()
+    for name in ("tw", "st"):
+        mine = [line for line in lines if line.startswith(name + " ")]
+        check(len(mine) >= 4 and all("lost packets = 0 " in line for line in mine),
+              "path %s: both directions scored, none lost (%d lines)" % (name, len(mine)))
+    stamp.kill()
+    stamp.wait()
+    counts, _ = stop_reflector(reflector)
+    check(counts["TwampSessions"] == 1 and counts["NotRequested"] == 0,
+          "the TWAMP path's one session: %s" % counts)
+
+
 def refusal_proof():
     print("== what a TWAMP reflector refuses ==")
     port = free_port()
@@ -171,6 +198,7 @@ def refusal_proof():
 def main():
     twampy_controller_proof()
     tshark_proof()
+    probe_proof()
     refusal_proof()
 
 
