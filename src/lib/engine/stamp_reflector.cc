@@ -6,59 +6,10 @@
 #include "net_headers.h"
 #include "stamp_packet.h"
 
-namespace {
-
-// The sender's address as IPv6 (IPv4 mapped), and its port.
-void addressOf(const SocketAddress& from, uint8_t bytes[16], uint16_t* port) {
-  std::memset(bytes, 0, 16);
-  if (from.family() == AF_INET) {
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&from.storage);
-    bytes[10] = bytes[11] = 0xFF;
-    std::memcpy(bytes + 12, &v4->sin_addr, 4);
-    *port = ntohs(v4->sin_port);
-  } else {
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&from.storage);
-    std::memcpy(bytes, &v6->sin6_addr, 16);
-    *port = ntohs(v6->sin6_port);
-  }
-}
-
-bool inPrefix(const uint8_t address[16], const AddressPrefix& prefix) {
-  for (unsigned bit = 0; bit < prefix.length; ++bit) {
-    const uint8_t mask = static_cast<uint8_t>(0x80 >> (bit % 8));
-    if ((address[bit / 8] & mask) != (prefix.bytes[bit / 8] & mask)) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool parseAddressPrefix(const std::string& text, AddressPrefix* out) {
-  const size_t slash = text.find('/');
-  const std::string address = text.substr(0, slash);
-  SocketAddress parsed;
-  if (address.empty() || !makeSocketAddress(address.c_str(), 0, &parsed)) return false;
-  uint16_t port = 0;
-  addressOf(parsed, out->bytes, &port);
-  const unsigned width = parsed.family() == AF_INET ? 32 : 128;
-  unsigned length = width;
-  if (slash != std::string::npos) {
-    const std::string bits = text.substr(slash + 1);
-    if (bits.empty() || bits.size() > 3 ||
-        !std::all_of(bits.begin(), bits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-      return false;
-    }
-    length = static_cast<unsigned>(std::stoul(bits));
-    if (length > width) return false;
-  }
-  out->length = length + (128 - width);
-  return true;
-}
-
 bool StampReflector::allowed(const uint8_t address[16]) const {
   if (limits.allowed.empty()) return true;
   for (const AddressPrefix& prefix : limits.allowed) {
-    if (inPrefix(address, prefix)) return true;
+    if (inAddressPrefix(address, prefix)) return true;
   }
   return false;
 }
@@ -122,6 +73,21 @@ void StampReflector::forget(std::unordered_map<std::string, Session>::iterator s
   count.sessionsForgotten++;
 }
 
+StampReflectorPacket StampReflector::reflection(const StampSenderPacket& request, uint32_t sequence,
+                                                const TimeOfDay& arrival,
+                                                const IpMarks& received) const {
+  StampReflectorPacket reply;
+  reply.sequence = sequence;
+  reply.ssid = request.ssid;
+  reply.errorEstimate.synchronized = clockSynchronized;
+  reply.receiveTimestamp = ntpFromTimeOfDay(arrival);
+  reply.senderSequence = request.sequence;
+  reply.senderTimestamp = request.timestamp;
+  reply.senderErrorEstimate = request.errorEstimate;
+  if (received.ttl >= 0) reply.senderTtl = static_cast<uint8_t>(received.ttl);
+  return reply;
+}
+
 void StampReflector::refuseUnrequested(const SocketAddress& from, const TimeOfDay& arrival) {
   count.received++;
   refuse(count.notRequested, from, arrival.seconds(),
@@ -142,14 +108,8 @@ size_t StampReflector::answerTwamp(const uint8_t* data, size_t length, const Tim
   StampSenderPacket request;
   decodeStampSender(fields, sizeof fields, &request);
   const size_t answerLength = std::max(length, kStampShortestRequest);
-  StampReflectorPacket reply;
-  reply.sequence = (*nextSequence)++;
-  reply.errorEstimate.synchronized = clockSynchronized;
-  reply.receiveTimestamp = ntpFromTimeOfDay(arrival);
-  reply.senderSequence = request.sequence;
-  reply.senderTimestamp = request.timestamp;
-  reply.senderErrorEstimate = request.errorEstimate;
-  if (received.ttl >= 0) reply.senderTtl = static_cast<uint8_t>(received.ttl);
+  StampReflectorPacket reply = reflection(request, (*nextSequence)++, arrival, received);
+  reply.ssid = 0;  // MBZ in TWAMP, whatever the padding held there
   encodeStampReflectorBase(reply, out, StampMode::Unauthenticated, kStampShortestRequest);
   if (length > kStampShortestRequest) {
     std::memcpy(out + kStampShortestRequest, data + kStampShortestRequest,
@@ -179,7 +139,7 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
   }
   uint8_t address[16];
   uint16_t port = 0;
-  addressOf(from, address, &port);
+  mappedAddress(from, address, &port);
   if (!allowed(address)) {
     return refuse(count.notAllowed, from, now,
                   [] { return std::string("not allowed: outside the allowed prefixes"); });
@@ -235,15 +195,8 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
   }
 
   session.received++;
-  StampReflectorPacket reply;
-  reply.sequence = session.nextSequence++;
-  reply.ssid = request.ssid;
-  reply.errorEstimate.synchronized = clockSynchronized;
-  reply.receiveTimestamp = ntpFromTimeOfDay(arrival);
-  reply.senderSequence = request.sequence;
-  reply.senderTimestamp = request.timestamp;
-  reply.senderErrorEstimate = request.errorEstimate;
-  if (received.ttl >= 0) reply.senderTtl = static_cast<uint8_t>(received.ttl);
+  const StampReflectorPacket reply =
+      reflection(request, session.nextSequence++, arrival, received);
   encodeStampReflectorBase(reply, out, mode(), length);
   reflectStampTlvs(data, length, out + stampBaseLength(mode()), mode());
   fillStampDirectMeasurement(out, length, session.received, session.nextSequence, mode());

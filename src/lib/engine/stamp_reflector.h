@@ -21,20 +21,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "address_prefix.h"
 #include "stamp_auth.h"
 #include "stamp_packet.h"
 #include "ip_marks.h"
 #include "time_of_day.h"
 #include "udp_socket.h"
 
-// An address prefix; IPv4 ones are held as IPv4-mapped IPv6.
-struct AddressPrefix {
-  uint8_t bytes[16] = {};
-  unsigned length = 0;  // bits, of the 128
-};
-// "192.0.2.0/24", "2001:db8::/32" or a single address; false when it is
-// not one.
-bool parseAddressPrefix(const std::string& text, AddressPrefix* out);
 
 struct ReflectorLimits {
   uint32_t maxSessions = 10000;
@@ -124,6 +117,10 @@ class StampReflector {
     double lastSeen = 0;
     uint32_t sessions = 0;
   };
+  // The answer's fields for `request`: numbered `sequence`, T2 `arrival`,
+  // the TTL the request arrived with (255 when unknown).
+  StampReflectorPacket reflection(const StampSenderPacket& request, uint32_t sequence,
+                                  const TimeOfDay& arrival, const IpMarks& received) const;
   bool allowed(const uint8_t address[16]) const;
   // Counts a refusal and, where it is new, notes it for the operator: the
   // words of `why()`, made only then.

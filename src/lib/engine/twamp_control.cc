@@ -25,16 +25,7 @@ constexpr double kNever = std::numeric_limits<double>::infinity();
 std::string addressOf(const SocketAddress& from, uint16_t* port) {
   uint8_t bytes[16] = {};
   *port = 0;
-  if (from.family() == AF_INET) {
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&from.storage);
-    bytes[10] = bytes[11] = 0xFF;
-    std::memcpy(bytes + 12, &v4->sin_addr, 4);
-    *port = ntohs(v4->sin_port);
-  } else if (from.family() == AF_INET6) {
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&from.storage);
-    std::memcpy(bytes, &v6->sin6_addr, 16);
-    *port = ntohs(v6->sin6_port);
-  }
+  if (from.family() == AF_INET || from.family() == AF_INET6) mappedAddress(from, bytes, port);
   return std::string(reinterpret_cast<const char*>(bytes), 16);
 }
 
@@ -65,14 +56,6 @@ std::string describeSender(const uint8_t address[16], uint16_t port) {
   static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
   if (std::memcmp(address, kMapped, 12) == 0) return formatEndpoint(AF_INET, address + 12, port);
   return formatEndpoint(AF_INET6, address, port);
-}
-
-bool inPrefix(const uint8_t address[16], const AddressPrefix& prefix) {
-  for (unsigned bit = 0; bit < prefix.length; ++bit) {
-    const uint8_t mask = static_cast<uint8_t>(0x80 >> (bit % 8));
-    if ((address[bit / 8] & mask) != (prefix.bytes[bit / 8] & mask)) return false;
-  }
-  return true;
 }
 
 template <size_t N>
@@ -115,7 +98,7 @@ bool TwampControlServer::allowed(const std::string& source) const {
   if (limits.allowed.empty()) return true;
   const auto* address = reinterpret_cast<const uint8_t*>(source.data());
   return std::any_of(limits.allowed.begin(), limits.allowed.end(),
-                     [&](const AddressPrefix& prefix) { return inPrefix(address, prefix); });
+                     [&](const AddressPrefix& prefix) { return inAddressPrefix(address, prefix); });
 }
 
 uint64_t TwampControlServer::open(const SocketAddress& peer, double now, std::string* out) {

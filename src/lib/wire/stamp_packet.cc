@@ -2,26 +2,12 @@
 
 #include <cstring>
 
+#include "big_endian.h"
+
 namespace {
 
 // Seconds from 1900 (NTP's era 0) to 1970 (the Unix epoch).
 constexpr uint64_t kNtpUnixOffset = 2208988800ull;
-
-void put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void put32(uint8_t* p, uint32_t v) {
-  put16(p, static_cast<uint16_t>(v >> 16));
-  put16(p + 2, static_cast<uint16_t>(v));
-}
-void put64(uint8_t* p, uint64_t v) {
-  put32(p, static_cast<uint32_t>(v >> 32));
-  put32(p + 4, static_cast<uint32_t>(v));
-}
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-uint32_t get32(const uint8_t* p) { return uint32_t{get16(p)} << 16 | get16(p + 2); }
-uint64_t get64(const uint8_t* p) { return uint64_t{get32(p)} << 32 | get32(p + 4); }
 
 // Where each field lies in a mode.
 struct SenderLayout {
