@@ -113,6 +113,9 @@ int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* p
   if (options.IsVerboseDisplayOn()) {
     verbose << "sent = " << caller.sentPackets() << "  answers = " << caller.answers()
             << std::endl;
+    if (!caller.reflectorTimestamps().empty()) {
+      verbose << "reflector: " << caller.reflectorTimestamps() << std::endl;
+    }
   }
   const std::string unscored = caller.unscoredText();
   if (!unscored.empty() && result != ANSWER_ERROR) std::cerr << "pulvo: answers not scored: " << unscored << std::endl;

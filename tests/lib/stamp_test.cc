@@ -132,6 +132,22 @@ TEST(StampReflectorTest, FillsInTheDirectMeasurementCounts) {
   }
 }
 
+// The words for how a reflector stamps, for the fields any reflector may
+// send, known or not.
+TEST(StampPacketTest, TimestampInformationInWords) {
+  const struct {
+    StampTimestampInformation info;
+    const char* words;
+  } cases[] = {
+      {{1, 1, 1, 1}, "T2 and T3 taken in hardware, its clock synchronised to NTP"},
+      {{2, 1, 2, 2}, "T2 taken in hardware, T3 taken in software, its clock synchronised to PTP"},
+      {{4, 0, 4, 3}, "T3 taken in the control plane, its clock synchronised to GNSS"},
+      {{0, 0, 0, 0}, ""},
+      {{9, 7, 200, 255}, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(describeStampTimestamps(c.info), c.words);
+}
+
 // The class and TTL a request arrived with go back in its answer: the TTL
 // as the Session-Sender TTL, the class in a Class of Service TLV (DSCP2 and
 // ECN, at their bits), and the answer goes with the class the TLV asks for,
@@ -157,6 +173,7 @@ TEST(StampReflectorTest, TheRequestsClassAndTtlGoBack) {
     StampSenderPacket p;
     p.directMeasurement = true;
     p.classOfService = c.asked;
+    p.timestampInformation = true;
     std::vector<uint8_t> in(160), out(160);
     encodeStampSender(p, in.size(), in.data());
     int answerTos = 99;
@@ -168,6 +185,10 @@ TEST(StampReflectorTest, TheRequestsClassAndTtlGoBack) {
     ASSERT_TRUE(decodeStampReflector(out.data(), out.size(), &reply));
     EXPECT_TRUE(reply.senderTtlKnown);
     EXPECT_EQ(reply.senderTtl, c.ttl < 0 ? 255 : c.ttl);
+    // How T2 and T3 are taken, after the class (or the counts).
+    StampTimestampInformation stamps;
+    ASSERT_TRUE(findStampTimestampInformation(out.data(), out.size(), &stamps));
+    EXPECT_EQ(describeStampTimestamps(stamps), "T2 and T3 taken in software, its clock free-running");
     StampClassOfService cos;
     ASSERT_EQ(findStampClassOfService(out.data(), out.size(), &cos), c.asked >= 0);
     if (c.asked < 0) continue;

@@ -43,6 +43,7 @@ int TeskCaller::run() {
   sent = report.sent;
   answered = static_cast<unsigned int>(report.answers);
   unscoredAnswers = report.unscored;
+  timestamps = report.reflectorTimestamps;
   setLastTestError(outcome.reason);
   return outcome.code;
 }

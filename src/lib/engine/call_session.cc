@@ -170,6 +170,7 @@ size_t CallSession::request(const TimeOfDay& now, uint8_t* out) {
   packet.transmitted = nextSequence;
   if (settings.key.empty() && !settings.twamp) packet.classOfService = dscpOfTos(settings.tos);
   packet.paddingTlv = !settings.twamp;
+  packet.timestampInformation = settings.key.empty() && !settings.twamp;
   const size_t length = std::max<size_t>(settings.packetLength, stampBaseLength(mode()));
   encodeStampSender(packet, length, out, mode());
   if (!settings.key.empty()) signStampPacket(settings.key, out);
@@ -256,6 +257,11 @@ bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay
     trip.reverseDscpSent = static_cast<int8_t>(cos.notHonoured ? cos.dscpReceived : cos.dscpAsked);
   }
   trip.reverseDscp = static_cast<int8_t>(dscpOfTos(marks.tos));
+  StampTimestampInformation stamps;
+  if (timestamps.empty() && settings.key.empty() && !settings.twamp &&
+      findStampTimestampInformation(data, length, &stamps)) {
+    timestamps = describeStampTimestamps(stamps);
+  }
   if (answer.senderTtlKnown && settings.ttl == 255) {
     trip.forwardHops = static_cast<int16_t>(255 - answer.senderTtl);
   }

@@ -94,6 +94,9 @@ class CallSession {
   // back (as far as the answers that came back tell).
   uint64_t forwardLost() const { return directions.forwardLost(); }
   uint64_t reverseLost() const { return lostBack; }
+  // How the reflector says it takes its time stamps, in words; empty when
+  // it does not say.
+  const std::string& reflectorTimestamps() const { return timestamps; }
 
  private:
   struct Trip {
@@ -170,6 +173,7 @@ class CallSession {
   bool answeredAny = false;
   uint64_t lostBack = 0;
   std::vector<DirectionPacket> forwardPackets, reversePackets;  // reused
+  std::string timestamps;
 };
 
 #endif  // TESK_CALL_SESSION_H

@@ -216,6 +216,7 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
   report->sent = session.sent();
   report->answers = session.answers();
   report->unscored = session.unscored();
+  report->reflectorTimestamps = session.reflectorTimestamps();
   const bool silent = session.answers() == 0 && session.sent() != 0 && !env.stopRequested();
   if ((code == 0 && silent) || code == TIMEOUT_ERROR) {
     const bool authenticated = !settings.key.empty();

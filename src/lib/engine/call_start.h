@@ -35,6 +35,7 @@ struct CallReport {
   uint32_t sent = 0;
   uint64_t answers = 0;
   TeskUnscoredAnswers unscored;
+  std::string reflectorTimestamps;  // how the reflector says it stamps T2 and T3
 };
 
 // How long after a tick its windows are scored: the de-jitter length, as a

@@ -200,6 +200,9 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
   encodeStampReflectorBase(reply, out, mode(), length);
   reflectStampTlvs(data, length, out + stampBaseLength(mode()), mode());
   fillStampDirectMeasurement(out, length, session.received, session.nextSequence, mode());
+  // T2 is the kernel's software stamp, T3 read just before the answer goes.
+  const uint8_t sync = clockSynchronized ? 1 : 5;
+  fillStampTimestampInformation(out, length, StampTimestampInformation{sync, 2, sync, 2}, mode());
   // ECN is the path's signal to the sender, not the answer's to set.
   const int dscp = fillStampClassOfService(out, length, received.tos, mode());
   if (answerTos != nullptr) *answerTos = dscp < 0 ? -1 : dscp << 2;

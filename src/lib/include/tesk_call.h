@@ -181,10 +181,14 @@ class TESK_EXPORT TeskCaller {
   // The same in words, by reason ("3 failed authentication, 1 replayed");
   // empty when every answer was scored.
   std::string unscoredText() const;
+  // How the reflector says it takes T2 and T3 (RFC 8972's Timestamp
+  // Information TLV), in words; empty when it did not say.
+  const std::string& reflectorTimestamps() const { return timestamps; }
 
  private:
   const TeskCallConfig config;
   TeskUnscoredAnswers unscoredAnswers;
+  std::string timestamps;
   unsigned int sent = 0, answered = 0;
 };
 

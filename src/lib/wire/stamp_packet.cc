@@ -85,6 +85,13 @@ void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* 
     tlv[4] = static_cast<uint8_t>((packet.classOfService & 0x3F) << 2);
     next += kClass;
   }
+  constexpr size_t kTimestamps = kStampTlvHeaderLength + kStampTimestampInformationLength;
+  if (packet.timestampInformation && length >= next + kTimestamps) {
+    uint8_t* tlv = out + next;
+    tlv[1] = kStampTlvTimestampInformation;
+    put16(tlv + 2, kStampTimestampInformationLength);
+    next += kTimestamps;
+  }
   if (packet.paddingTlv && length >= next + kStampTlvHeaderLength) {
     uint8_t* tlv = out + next;
     tlv[1] = kStampTlvExtraPadding;
@@ -162,6 +169,52 @@ int fillStampClassOfService(uint8_t* answer, size_t length, int receivedTos, Sta
   return value[0] >> 2;
 }
 
+bool findStampTimestampInformation(const uint8_t* packet, size_t length,
+                                   StampTimestampInformation* out, StampMode mode) {
+  const uint8_t* value = tlvValue(packet, length, mode, kStampTlvTimestampInformation,
+                                  kStampTimestampInformationLength);
+  if (value == nullptr || (value[-kStampTlvHeaderLength] & kStampTlvUnrecognized) != 0) {
+    return false;
+  }
+  *out = StampTimestampInformation{value[0], value[1], value[2], value[3]};
+  return true;
+}
+
+void fillStampTimestampInformation(uint8_t* answer, size_t length,
+                                   const StampTimestampInformation& info, StampMode mode) {
+  uint8_t* value = const_cast<uint8_t*>(tlvValue(answer, length, mode, kStampTlvTimestampInformation,
+                                                 kStampTimestampInformationLength));
+  if (value == nullptr) return;
+  value[0] = info.syncIn;
+  value[1] = info.methodIn;
+  value[2] = info.syncOut;
+  value[3] = info.methodOut;
+}
+
+std::string describeStampTimestamps(const StampTimestampInformation& info) {
+  static const char* const kSources[] = {nullptr, "NTP", "PTP", "SSU/BITS", "GNSS", nullptr};
+  static const char* const kMethods[] = {nullptr, "in hardware", "in software",
+                                         "in the control plane"};
+  const auto method = [](uint8_t m) { return m < 4 ? kMethods[m] : nullptr; };
+  const auto clock = [](uint8_t s) -> std::string {
+    if (s == 5) return "its clock free-running";
+    if (s == 0 || s > 5) return "";
+    return std::string("its clock synchronised to ") + kSources[s];
+  };
+  std::string words;
+  if (method(info.methodIn) != nullptr && info.methodIn == info.methodOut) {
+    words = std::string("T2 and T3 taken ") + method(info.methodIn);
+  } else {
+    if (method(info.methodIn) != nullptr) words = std::string("T2 taken ") + method(info.methodIn);
+    if (method(info.methodOut) != nullptr) {
+      words += std::string(words.empty() ? "" : ", ") + "T3 taken " + method(info.methodOut);
+    }
+  }
+  const std::string source = clock(info.syncIn);
+  if (!source.empty()) words += (words.empty() ? "" : ", ") + source;
+  return words;
+}
+
 bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* out,
                        StampMode mode) {
   if (data == nullptr || length < stampShortestRequest(mode)) return false;
@@ -224,7 +277,7 @@ void reflectStampTlvs(const uint8_t* request, size_t length, uint8_t* out, Stamp
       return;
     }
     if (out[at + 1] != kStampTlvExtraPadding && out[at + 1] != kStampTlvDirectMeasurement &&
-        out[at + 1] != kStampTlvClassOfService) {
+        out[at + 1] != kStampTlvClassOfService && out[at + 1] != kStampTlvTimestampInformation) {
       out[at] |= kStampTlvUnrecognized;
     }
     at += kStampTlvHeaderLength + valueLength;

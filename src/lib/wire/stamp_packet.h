@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "time_of_day.h"
 
@@ -45,6 +46,13 @@ constexpr size_t kStampDirectMeasurementLength = 12;
 // answered in another class than DSCP1.
 constexpr uint8_t kStampTlvClassOfService = 4;
 constexpr size_t kStampClassOfServiceLength = 4;
+// RFC 8972 section 4.3, how the reflector takes its time stamps:
+//   Sync Src In | Timestamp In | Sync Src Out | Timestamp Out  (a byte each)
+// for T2 and T3: the clock's source (1 NTP, 2 PTP, 3 SSU/BITS, 4 GNSS,
+// 5 free-running) and the way of stamping (1 hardware, 2 software,
+// 3 control plane); 0 where not filled in.
+constexpr uint8_t kStampTlvTimestampInformation = 3;
+constexpr size_t kStampTimestampInformationLength = 4;
 // TLV flags (RFC 8972 section 4.1): unrecognized, malformed, integrity failed.
 constexpr uint8_t kStampTlvUnrecognized = 0x80;
 constexpr uint8_t kStampTlvMalformed = 0x40;
@@ -81,10 +89,21 @@ struct StampSenderPacket {
   // answer with this DSCP and to say what the request arrived with; -1: no
   // TLV.
   int classOfService = -1;
+  // Ask, in a Timestamp Information TLV (when there is room), how the
+  // reflector takes T2 and T3.
+  bool timestampInformation = false;
   // Whether the room after the base and the TLVs is an Extra Padding TLV
   // (STAMP) or plain zeros (a full TWAMP session's padding).
   bool paddingTlv = true;
 };
+
+// A Timestamp Information TLV's fields.
+struct StampTimestampInformation {
+  uint8_t syncIn = 0, methodIn = 0, syncOut = 0, methodOut = 0;
+};
+// The TLV's fields in words, as a caller says them ("T2 and T3 taken in
+// software, the clock synchronised to NTP"); empty when it was not filled in.
+std::string describeStampTimestamps(const StampTimestampInformation& info);
 
 // A Class of Service TLV's fields.
 struct StampClassOfService {
@@ -162,6 +181,16 @@ bool findStampClassOfService(const uint8_t* packet, size_t length, StampClassOfS
 // for one, else the request's own; -1 when neither is known.
 int fillStampClassOfService(uint8_t* answer, size_t length, int receivedTos,
                             StampMode mode = StampMode::Unauthenticated);
+
+// The Timestamp Information TLV among a packet's TLVs; false when there is
+// none, or the reflector flagged it unrecognised.
+bool findStampTimestampInformation(const uint8_t* packet, size_t length,
+                                   StampTimestampInformation* out,
+                                   StampMode mode = StampMode::Unauthenticated);
+// A reflection's Timestamp Information TLV, if its request had one.
+void fillStampTimestampInformation(uint8_t* answer, size_t length,
+                                   const StampTimestampInformation& info,
+                                   StampMode mode = StampMode::Unauthenticated);
 
 // Where an answer's own time stamp (T3) lies.
 inline size_t stampTimestampOffset(StampMode mode) {
