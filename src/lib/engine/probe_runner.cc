@@ -389,7 +389,7 @@ TestOutcome ProbeRunner::run(uint32_t durationMs, Environment& environment, Prob
     for (Path* path : settingUp) {
       wake = std::min(wake, path->setupDeadline);
       if (path->setupFd >= 0) {
-        watched.push_back({path->setupFd, static_cast<short>(path->connecting ? POLLOUT : POLLIN), 0});
+        watched.push_back(pollEntry(path->setupFd, path->connecting ? POLLOUT : POLLIN));
       }
     }
     const int64_t left = wake - now;

@@ -27,10 +27,9 @@ int TwampControlPort::open(Environment& env, const SocketAddress& local) {
 std::vector<pollfd>& TwampControlPort::watched() {
   fds.clear();
   fdLinks.clear();
-  fds.push_back({listener, POLLIN, 0});
+  fds.push_back(pollEntry(listener, POLLIN));
   for (const auto& entry : links) {
-    const short events = static_cast<short>(POLLIN | (entry.second.out.empty() ? 0 : POLLOUT));
-    fds.push_back({entry.second.fd, events, 0});
+    fds.push_back(pollEntry(entry.second.fd, POLLIN | (entry.second.out.empty() ? 0 : POLLOUT)));
     fdLinks.push_back(entry.first);
   }
   return fds;

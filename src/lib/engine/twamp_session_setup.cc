@@ -18,7 +18,7 @@ bool writeAll(Environment& env, int fd, const std::string& bytes, int64_t deadli
     }
     const int64_t left = deadline - env.monotonicMicros();
     if (left <= 0) return false;
-    pollfd watch{fd, POLLOUT, 0};
+    pollfd watch = pollEntry(fd, POLLOUT);
     bool datagram = false;
     if (env.waitForAny(&watch, 1, static_cast<uint32_t>(left / 1000 + 1), &datagram) !=
         Environment::Wait::Readable) {
@@ -55,7 +55,7 @@ int startTwampSession(Environment& env, const SocketAddress& server,
                                      " on the TWAMP control connection to " + where + " within " +
                                      std::to_string(timeoutMs / 1000) + " s");
     }
-    pollfd watch{fd, static_cast<short>(connected ? POLLIN : POLLOUT), 0};
+    pollfd watch = pollEntry(fd, connected ? POLLIN : POLLOUT);
     bool datagram = false;
     const Environment::Wait wait =
         env.waitForAny(&watch, 1, static_cast<uint32_t>(left / 1000 + 1), &datagram);

@@ -1,4 +1,6 @@
-// Linux and macOS: the marks travel as socket options and control data.
+// Linux and macOS: the marks travel as socket options and control data
+// (macOS names the IPv6 ones of RFC 3542 only when asked to).
+#define __APPLE_USE_RFC_3542 1
 // Linux reports an IPv4 datagram's class as IP_TOS and its TTL as IP_TTL
 // (an int); macOS as IP_RECVTOS and IP_RECVTTL (a byte each).
 #include <netinet/in.h>
@@ -11,6 +13,13 @@
 #include "ip_marks_cmsg.h"
 
 namespace {
+
+// Not every system reports an IPv4 datagram's class.
+#ifdef IP_RECVTOS
+constexpr int kReportTos = IP_RECVTOS;
+#else
+constexpr int kReportTos = -1;
+#endif
 
 int socketFamily(int socketFd) {
   sockaddr_storage local;
@@ -47,7 +56,7 @@ bool reportIpMarks(int socketFd) {
          setInt(socketFd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, 1);
   }
   // IPv4 peers of a dual-stack socket are reported at the IPv4 level.
-  const bool v4 = setInt(socketFd, IPPROTO_IP, IP_RECVTOS, 1) &&
+  const bool v4 = kReportTos >= 0 && setInt(socketFd, IPPROTO_IP, kReportTos, 1) &&
                   setInt(socketFd, IPPROTO_IP, IP_RECVTTL, 1);
   return family == AF_INET6 ? ok : v4;
 }
@@ -68,7 +77,7 @@ bool setIpMarks(int socketFd, const IpMarks& marks) {
 
 void readIpMarks(msghdr& message, IpMarks* marks) {
   for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-    if (c->cmsg_level == IPPROTO_IP && isIPv4Type(c->cmsg_type, IP_TOS, IP_RECVTOS)) {
+    if (c->cmsg_level == IPPROTO_IP && isIPv4Type(c->cmsg_type, IP_TOS, kReportTos)) {
       marks->tos = controlValue(c) & 0xFF;
     } else if (c->cmsg_level == IPPROTO_IP && isIPv4Type(c->cmsg_type, IP_TTL, IP_RECVTTL)) {
       marks->ttl = controlValue(c) & 0xFF;

@@ -86,8 +86,8 @@ Environment::Wait SystemEnvironment::waitForAny(pollfd* others, size_t count, ui
   // The test socket, the stop request's descriptor (skipped when negative),
   // then the others.
   std::vector<pollfd> fds(count + 2);
-  fds[0] = {socketFd, POLLIN, 0};
-  fds[1] = {stopRequestWakeFd(), POLLIN, 0};
+  fds[0] = pollEntry(socketFd, POLLIN);
+  fds[1] = pollEntry(stopRequestWakeFd(), POLLIN);
   for (size_t i = 0; i < count; ++i) fds[i + 2] = others[i];
   const int64_t deadline = monotonicMicros() + static_cast<int64_t>(timeoutMs) * 1000;
   for (;;) {

@@ -71,6 +71,14 @@ int pollSocketFds(pollfd* fds, unsigned long count, int timeoutMs);
 // The same, skipping negative descriptors on every platform (WSAPoll
 // refuses them) and retrying when interrupted.
 int pollSockets(pollfd* fds, unsigned long count, int timeoutMs);
+// A poll entry for `fd` (an unsigned SOCKET on Windows) and `events`.
+inline pollfd pollEntry(int fd, int events) {
+  pollfd entry;
+  entry.fd = static_cast<decltype(entry.fd)>(fd);
+  entry.events = static_cast<short>(events);
+  entry.revents = 0;
+  return entry;
+}
 
 // Parses dotted IPv4 text as the platform's address parser does; the address
 // comes back in network byte order.
