@@ -4,7 +4,8 @@ one here wrote.
 
 1. nokia/twampy's controller (its TWAMP control client and session-sender)
    against pulvo reflect:mode=twamp: the session set up over TCP 862,
-   started, run and stopped; twampy's own report says 0 % loss each way.
+   started, run and stopped; twampy's own report says 0 % loss each way,
+   and through pulvo-relay, the relay's drops each way.
 2. pulvo call:mode=twamp against pulvo reflect:mode=twamp, captured and
    decoded by tshark's TWAMP-Control and TWAMP-Test dissectors: every
    control message in order (greeting, set-up, Server-Start, the session's
@@ -18,6 +19,7 @@ one here wrote.
 
 Usage: twamp_proofs.py BUILD_DIR   (needs root: TCP port 862 and tcpdump on lo)
 """
+import csv
 import json
 import os
 import signal
@@ -32,6 +34,7 @@ sys.path.insert(0, os.path.join(ROOT, "bench"))
 from bench_common import check, failures, free_port, wait_for_udp_port  # noqa: E402
 
 PULVO = os.path.join(sys.argv[1], "src/app/pulvo")
+RELAY = os.path.join(sys.argv[1], "tools/relay/pulvo-relay")
 TWAMPY = os.path.join(ROOT, "tests", "third_party", "twampy")
 WORK = tempfile.mkdtemp(prefix="pulvo-twamp-")
 
@@ -81,6 +84,38 @@ def twampy_controller_proof():
     check(counts["TwampSessions"] == 1 and counts["Reflected"] == 50 and
           counts["NotRequested"] == 0 and counts["ControlRefused"] == 0,
           "one session set up, its 50 packets answered: %s" % counts)
+
+
+def twampy_relay_proof():
+    print("== twampy's TWAMP controller through pulvo-relay: its losses are the relay's ==")
+    # A TWAMP test session is its sender's address and port, and the relay
+    # forwards from its own listening port: twampy sends from that port
+    # number on 127.0.0.2, and asks for the session from 127.0.0.1, where the
+    # relay's packets come from.
+    port, near = free_port(), free_port()
+    reflector = start_reflector(port, 120)
+    truth, back_truth = os.path.join(WORK, "out.csv"), os.path.join(WORK, "back.csv")
+    relay = subprocess.Popen([RELAY, "--listen", str(near), "--forward", str(port), "--stamp",
+                              "--record", truth, "--back-record", back_truth, "--idle-exit", "3",
+                              "--seed", "11", "--loss", "0.06:5-85", "--back-loss", "0.06:5-75"])
+    wait_for_udp_port(near)
+    env = dict(os.environ, PYTHONPATH=TWAMPY)
+    out = subprocess.run([sys.executable, "-m", "twampy", "controller", "127.0.0.1:%d" % near,
+                          "127.0.0.2:%d" % near, "-c", "100", "-i", "100", "--padding", "146"],
+                         env=env, capture_output=True, text=True, timeout=120)
+    relay.wait(timeout=30)
+    rows = {line.split()[0]: float(line.split()[-1].rstrip("%")) for line in out.stdout.splitlines()
+            if line.strip().startswith(("Outbound:", "Inbound:", "Roundtrip:"))}
+    dropped = [sum(1 for r in csv.DictReader(open(path)) if r["action"] == "drop")
+               for path in (truth, back_truth)]
+    check(dropped[0] > 0 and dropped[1] > 0 and
+          rows == {"Outbound:": dropped[0], "Inbound:": dropped[1],
+                   "Roundtrip:": dropped[0] + dropped[1]},
+          "twampy's loss of 100 packets each way (%s) is the relay's (%d out, %d back)"
+          % (rows, dropped[0], dropped[1]))
+    counts, _ = stop_reflector(reflector)
+    check(counts["TwampSessions"] == 1 and counts["NotRequested"] == 0,
+          "one session, every packet the relay brought answered: %s" % counts)
 
 
 def tshark_proof():
@@ -197,6 +232,7 @@ def refusal_proof():
 
 def main():
     twampy_controller_proof()
+    twampy_relay_proof()
     tshark_proof()
     probe_proof()
     refusal_proof()
