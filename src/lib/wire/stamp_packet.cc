@@ -151,7 +151,7 @@ bool findStampClassOfService(const uint8_t* packet, size_t length, StampClassOfS
   out->dscpReceived = (value[0] & 0x3) << 4 | value[1] >> 4;
   out->ecnReceived = value[1] >> 2 & 0x3;
   out->notHonoured = (value[1] & 0x3) != 0;
-  out->unrecognized = (value[-kStampTlvHeaderLength] & kStampTlvUnrecognized) != 0;
+  out->unrecognized = (*(value - kStampTlvHeaderLength) & kStampTlvUnrecognized) != 0;
   return true;
 }
 
@@ -173,7 +173,7 @@ bool findStampTimestampInformation(const uint8_t* packet, size_t length,
                                    StampTimestampInformation* out, StampMode mode) {
   const uint8_t* value = tlvValue(packet, length, mode, kStampTlvTimestampInformation,
                                   kStampTimestampInformationLength);
-  if (value == nullptr || (value[-kStampTlvHeaderLength] & kStampTlvUnrecognized) != 0) {
+  if (value == nullptr || (*(value - kStampTlvHeaderLength) & kStampTlvUnrecognized) != 0) {
     return false;
   }
   *out = StampTimestampInformation{value[0], value[1], value[2], value[3]};
