@@ -87,7 +87,8 @@ Environment::Wait SystemEnvironment::waitForAny(pollfd* others, size_t count, ui
   // then the others.
   std::vector<pollfd> fds(count + 2);
   fds[0] = pollEntry(socketFd, POLLIN);
-  fds[1] = pollEntry(stopRequestWakeFd(), POLLIN);
+  const int wakeFd = stopRequestWakeFd();
+  fds[1] = pollEntry(wakeFd, POLLIN);
   for (size_t i = 0; i < count; ++i) fds[i + 2] = others[i];
   const int64_t deadline = monotonicMicros() + static_cast<int64_t>(timeoutMs) * 1000;
   for (;;) {
@@ -95,7 +96,7 @@ Environment::Wait SystemEnvironment::waitForAny(pollfd* others, size_t count, ui
     const int64_t remainingMicros = deadline - monotonicMicros();
     if (remainingMicros <= 0) return Wait::TimedOut;
     int64_t step = (remainingMicros + 999) / 1000;
-    step = std::min<int64_t>(step, fds[1].fd >= 0 ? INT32_MAX : kStopCheckMillis);
+    step = std::min<int64_t>(step, wakeFd >= 0 ? INT32_MAX : kStopCheckMillis);
     const int ready = pollSockets(fds.data(), static_cast<unsigned long>(fds.size()),
                                   static_cast<int>(step));
     if (ready < 0) return Wait::Failed;
