@@ -69,9 +69,16 @@ def request(seq, ssid, padding):
     return bytes(UDP(sport=1, dport=2) / packet)[8:], packet
 
 
+REQUEST_TTL = 77  # the hops the reflector reports are counted down from what it saw
+
+
 def exchange(port, family, address, ssid, count):
     s = socket.socket(family, socket.SOCK_DGRAM)
     s.settimeout(2)
+    if family == socket.AF_INET6:
+        s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_UNICAST_HOPS, REQUEST_TTL)
+    else:
+        s.setsockopt(socket.IPPROTO_IP, socket.IP_TTL, REQUEST_TTL)
     answers = []
     for seq in range(100, 100 + count):
         raw, sent = request(seq, ssid, 100)
@@ -123,7 +130,7 @@ def tshark_proof(port):
         ["tshark", "-r", capture, "-d", "udp.port==%d,twamp.test" % port, "-T", "fields",
          "-e", "udp.srcport", "-e", "twamp.test.seq_number", "-e", "twamp.test.sender_seq_number",
          "-e", "twamp.test.error_estimate.s", "-e", "twamp.test.error_estimate.multiplier",
-         "-e", "twamp.test.sender_ttl", "-e", "twamp.test.mbz1"],
+         "-e", "twamp.test.sender_ttl", "-e", "twamp.test.mbz1", "-e", "ip.ttl"],
         capture_output=True, text=True, check=True).stdout.split("\n")
     rows = [line.split("\t") for line in out if line.strip()]
     answers = [r for r in rows if r[0] == str(port)]
@@ -138,7 +145,8 @@ def tshark_proof(port):
     check(requests and all(r[3].split(",")[0] in ("1", "True") and r[4].split(",")[0] == "3"
                            for r in requests),
           "the requests' error estimate (S set, multiplier 3)")
-    check(answers and all(r[5] == "255" for r in answers), "the answers' sender TTL field")
+    check(answers and all(r[5] == str(REQUEST_TTL) and r[7] == "255" for r in answers),
+          "the answers' sender TTL field: the request's %d; the answers' own TTL 255" % REQUEST_TTL)
     check(answers and all(r[6] in ("11", "0x000b", "0x0b") for r in answers),
           "the session identifier where TWAMP has its first MBZ field: %s"
           % [r[6] for r in answers])
@@ -231,8 +239,9 @@ def call_proof():
     check(reflector.bad == 0 and len(requests) >= 390, "scapy parsed all %d requests" % len(requests))
     check([r[1] for r in requests] == list(range(len(requests))), "sequence numbers 0, 1, 2, ...")
     check(len({r[2] for r in requests}) == 1 and requests[0][2] != 0, "one session identifier")
-    check(all(r[0] == 160 and r[3] == [(5, 12), (1, 96)] for r in requests),
-          "G.711's 160 bytes: a Direct Measurement TLV, then an Extra Padding TLV of 96")
+    check(all(r[0] == 160 and r[3] == [(5, 12), (4, 4), (3, 4), (1, 80)] for r in requests),
+          "G.711's 160 bytes: Direct Measurement, Class of Service and Timestamp Information "
+          "TLVs, then an Extra Padding TLV of 80")
     fields = subprocess.run(
         ["tshark", "-r", capture, "-d", "udp.port==%d,twamp.test" % reflector.port, "-T", "fields",
          "-e", "udp.length", "-e", "twamp.test.seq_number"],
@@ -558,6 +567,7 @@ def auth_proof():
     wait_for_udp_port(port)
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.settimeout(1)
+    s.setsockopt(socket.IPPROTO_IP, socket.IP_TTL, REQUEST_TTL)
 
     def ask(datagram):
         s.sendto(datagram, ("127.0.0.1", port))
@@ -577,8 +587,8 @@ def auth_proof():
         own, t3, _, ssid, t2, sender_seq, sender_ts, _, ttl = struct.unpack(
             ">I12xQHH4xQ8xI12xQH6xB", answer[:81])
         check(own == 0 and sender_seq == 7 and sender_ts == ts and ssid == 0x0102 and
-              ttl == 255 and 0 < t2 <= t3,
-              "fields at their offsets: own 0, sender's 7 and T1 echoed, SSID, T2 <= T3")
+              ttl == REQUEST_TTL and 0 < t2 <= t3,
+              "fields at their offsets: own 0, sender's 7, T1 and TTL echoed, SSID, T2 <= T3")
     forged = request[:20] + bytes([request[20] ^ 1]) + request[21:]
     check(ask(forged) is None, "a forged request gets no answer")
     check(ask(request[:100]) is None, "a cut request gets no answer")
