@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "datagram_batch.h"
 #include "sleep_utils.h"
 
 namespace {
@@ -55,6 +56,9 @@ bool Relay::Open(std::string& error) {
     return false;
   }
   enableArrivalTimestamps(socketFd);
+  // A path keeps each packet's class and TTL: the relay is no router that
+  // re-marks or counts as a hop.
+  reportIpMarks(socketFd);
   // One socket receives and forwards, so both sides are of one family.
   if (!makeSocketAddress(options.forwardAddress.c_str(),
                          static_cast<uint16_t>(options.forwardPort), &forwardTo) ||
@@ -119,25 +123,37 @@ void Relay::ReceiveOne(int timeoutMs) {
   if (waitReadable(socketFd, timeoutMs) <= 0) return;
   SocketAddress from;
   TimeOfDay arrival;
-  const long length = receiveDatagram(socketFd, buffer.data(), buffer.size(), &from, &arrival);
+  IpMarks marks;
+  const long length =
+      receiveDatagram(socketFd, buffer.data(), buffer.size(), &from, &arrival, &marks);
   if (length < 0) return;
   if (sameEndpoint(from, forwardTo)) {
     // A reply from the far side goes back to whoever sent last.
     if (!haveClient) return;
     if (back != nullptr) {
-      Impair(*back, length, arrival);
+      Impair(*back, length, arrival, marks);
     } else {
-      sendDatagram(socketFd, buffer.data(), static_cast<size_t>(length), lastClient);
+      SendAsCame(buffer.data(), static_cast<size_t>(length), lastClient, marks);
     }
     return;
   }
   lastClient = from;
   haveClient = true;
   lastArrival = nowMicros();
-  Impair(out, length, arrival);
+  Impair(out, length, arrival, marks);
 }
 
-void Relay::Impair(Way& way, long length, const TimeOfDay& arrival) {
+void Relay::SendAsCame(const uint8_t* data, size_t length, const SocketAddress& to,
+                       const IpMarks& marks) {
+  Datagram d;
+  d.data = const_cast<uint8_t*>(data);
+  d.capacity = d.length = length;
+  d.peer = to;
+  d.marks = marks;
+  sendDatagrams(socketFd, &d, 1);
+}
+
+void Relay::Impair(Way& way, long length, const TimeOfDay& arrival, const IpMarks& marks) {
   const int64_t arrivedAt = nowMicros();
   const Decision d = way.impairment.Decide(buffer.data(), static_cast<size_t>(length), arrivedAt);
   const TruthRow row{way.index++, arrival.sec * 1000000 + arrival.usec,
@@ -149,6 +165,7 @@ void Relay::Impair(Way& way, long length, const TimeOfDay& arrival) {
   if (d.held) {
     way.held.bytes.assign(buffer.begin(), buffer.begin() + length);
     way.held.row = row;
+    way.held.marks = marks;
   }
   for (const Departure& departure : d.departures) {
     Pending p;
@@ -157,6 +174,7 @@ void Relay::Impair(Way& way, long length, const TimeOfDay& arrival) {
     } else {
       p.bytes.assign(buffer.begin(), buffer.begin() + length);
       p.row = row;
+      p.marks = marks;
     }
     p.bytes.resize(std::min(p.bytes.size(), departure.length));
     p.row.action = departure.action;
@@ -166,7 +184,7 @@ void Relay::Impair(Way& way, long length, const TimeOfDay& arrival) {
 }
 
 void Relay::Send(Way& way, Pending& pending, int64_t at) {
-  sendDatagram(socketFd, pending.bytes.data(), pending.bytes.size(), *way.to);
+  SendAsCame(pending.bytes.data(), pending.bytes.size(), *way.to, pending.marks);
   pending.row.departureMicros = at;
   way.truth.Write(pending.row);
 }

@@ -37,6 +37,7 @@ class Relay {
   struct Pending {
     std::vector<uint8_t> bytes;
     TruthRow row;
+    IpMarks marks;  // the class and TTL it arrived with, which it leaves with
   };
   // One way through the relay: its impairment, its queue and its record.
   struct Way {
@@ -55,7 +56,11 @@ class Relay {
   // How long to wait for the next datagram before something is due, µs.
   int64_t WaitMicros(int64_t now) const;
   void ReceiveOne(int timeoutMs);
-  void Impair(Way& way, long length, const TimeOfDay& arrival);
+  void Impair(Way& way, long length, const TimeOfDay& arrival, const IpMarks& marks);
+  // Sends with the class and TTL a datagram came with (Linux; elsewhere the
+  // socket's): the relay is a stretch of path, not a router.
+  void SendAsCame(const uint8_t* data, size_t length, const SocketAddress& to,
+                  const IpMarks& marks);
   void Send(Way& way, Pending& pending, int64_t at);
   void Flush(Way& way);
 

@@ -19,8 +19,8 @@ struct Datagram {
   SocketAddress peer;   // where it came from, or goes to
   TimeOfDay arrival;    // received datagrams: when they reached the socket
   // Received: the class and TTL it arrived with, where the socket reports
-  // them (reportIpMarks). To send: its own class (Linux; elsewhere the
-  // socket's), -1 for the socket's.
+  // them (reportIpMarks). To send: its own class and TTL (Linux; elsewhere
+  // the socket's), -1 for the socket's.
   IpMarks marks;
 };
 

@@ -69,7 +69,7 @@ int sendDatagrams(int socketFd, const Datagram* batch, int count) {
       m.msg_namelen = d.peer.length;
       m.msg_iov = &data[i];
       m.msg_iovlen = 1;
-      m.msg_controllen = writeTosControl(d.marks.tos, d.peer.storage, control[i]);
+      m.msg_controllen = writeMarksControl(d.marks, d.peer.storage, control[i]);
       if (m.msg_controllen != 0) m.msg_control = control[i];
     }
     const int sent = sendmmsg(socketFd, messages, static_cast<unsigned>(chunk), 0);

@@ -12,13 +12,13 @@
 
 // Room for the arrival stamp and the marks a socket may report.
 constexpr size_t kReceiveControlSpace = CMSG_SPACE(sizeof(struct timeval)) + 4 * CMSG_SPACE(sizeof(int));
-// Room for one datagram's class.
-constexpr size_t kSendControlSpace = CMSG_SPACE(sizeof(int));
+// Room for one datagram's class and TTL.
+constexpr size_t kSendControlSpace = 2 * CMSG_SPACE(sizeof(int));
 
 // Fills what `message`'s control data says; the rest stays as it was.
 void readIpMarks(msghdr& message, IpMarks* marks);
-// Puts the class `tos` for a datagram to `peer` into `space` (at least
-// kSendControlSpace bytes): the control length to give, 0 when none.
-size_t writeTosControl(int tos, const sockaddr_storage& peer, char* space);
+// Puts a datagram's own marks (those not -1) for its way to `peer` into
+// `space` (kSendControlSpace bytes): the control length to give, 0 when none.
+size_t writeMarksControl(const IpMarks& marks, const sockaddr_storage& peer, char* space);
 
 #endif  // TESK_IP_MARKS_CMSG_H

@@ -89,19 +89,25 @@ void readIpMarks(msghdr& message, IpMarks* marks) {
   }
 }
 
-size_t writeTosControl(int tos, const sockaddr_storage& peer, char* space) {
-  if (tos < 0) return 0;
+size_t writeMarksControl(const IpMarks& marks, const sockaddr_storage& peer, char* space) {
+  // An IPv4 peer of a dual-stack socket is sent to at the IPv4 level.
   const bool ipv6 =
       peer.ss_family == AF_INET6 &&
       !IN6_IS_ADDR_V4MAPPED(&reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_addr);
-  msghdr message;
-  std::memset(&message, 0, sizeof message);
-  message.msg_control = space;
-  message.msg_controllen = kSendControlSpace;
-  cmsghdr* c = CMSG_FIRSTHDR(&message);
-  c->cmsg_level = ipv6 ? IPPROTO_IPV6 : IPPROTO_IP;
-  c->cmsg_type = ipv6 ? IPV6_TCLASS : IP_TOS;
-  c->cmsg_len = CMSG_LEN(sizeof(int));
-  std::memcpy(CMSG_DATA(c), &tos, sizeof tos);
-  return kSendControlSpace;
+  const struct {
+    int value, type;
+  } fields[] = {{marks.tos, ipv6 ? IPV6_TCLASS : IP_TOS},
+                {marks.ttl, ipv6 ? IPV6_HOPLIMIT : IP_TTL}};
+  std::memset(space, 0, kSendControlSpace);
+  size_t used = 0;
+  for (const auto& field : fields) {
+    if (field.value < 0) continue;
+    cmsghdr* c = reinterpret_cast<cmsghdr*>(space + used);
+    c->cmsg_level = ipv6 ? IPPROTO_IPV6 : IPPROTO_IP;
+    c->cmsg_type = field.type;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &field.value, sizeof field.value);
+    used += CMSG_SPACE(sizeof(int));
+  }
+  return used;
 }
