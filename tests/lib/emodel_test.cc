@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 // Worked by hand from G.107's equations: Ie,eff = 95 Ppl / (Ppl / BurstR +
@@ -43,14 +45,41 @@ TEST(EModelTest, MosFollowsTheRatingTable) {
   for (double r = 0; r < 100; r += 0.5) EXPECT_LE(emodelMos(r), emodelMos(r + 0.5)) << r;
 }
 
-TEST(EModelTest, DelayCostsNothingUpTo100MillisecondsThenGrows) {
+EModelWindow window(VoiceCodec codec, double lossRate, double burst, double ta = 0) {
+  EModelWindow w;
+  w.codec = codec;
+  w.lossRate = lossRate;
+  w.averageBurstSize = burst;
+  w.mouthToEarMs = ta;
+  return w;
+}
+
+// Idd is 0 up to G.107's 100 ms and follows its curve beyond; the echo
+// terms at the default echo losses add a little at every delay, so the
+// conversational rating falls steadily and never rises with delay.
+TEST(EModelTest, DelayCostsTheConversationNotTheListener) {
+  for (double ta : {0.0, 40.0, 100.0}) EXPECT_EQ(emodelIdd(ta), 0.0) << ta;
+  EXPECT_NEAR(emodelIdd(200.0), 3.044414, 5e-6);
+  EXPECT_NEAR(emodelIdd(400.0), 24.070089, 5e-6);
   EXPECT_EQ(emodelDelayImpairment(0.0), 0.0);
-  EXPECT_EQ(emodelDelayImpairment(100.0), 0.0);
-  EXPECT_NEAR(emodelDelayImpairment(200.0), 3.044414, 5e-6);
-  EXPECT_NEAR(emodelDelayImpairment(400.0), 24.070089, 5e-6);
-  // An unknown delay (negative) is charged nothing; a known one is.
-  EXPECT_EQ(emodelScore(0, 0.0, 1.0, -1.0).r, 93.2);
-  EXPECT_NEAR(emodelScore(0, 0.0, 1.0, 400.0).r, 93.2 - 24.070089, 5e-6);
+  EXPECT_LT(emodelDelayImpairment(100.0), 3.0);  // echo only
+  EXPECT_GT(emodelIdd(200.0, 1.0, 150.0), 0.0);  // a lower sensitivity's later knee
+  EXPECT_LT(emodelIdd(200.0, 1.0, 150.0), emodelIdd(200.0));
+  const EModelScore clean = emodelScore(window(VoiceCodec::G711, 0.0, 1.0));
+  EXPECT_EQ(clean.r, 93.2);
+  EXPECT_EQ(clean.conversationalR, 93.2);
+  double last = clean.conversationalR;
+  for (double ta = 10; ta <= 800; ta += 10) {
+    const EModelScore s = emodelScore(window(VoiceCodec::G711, 0.01, 1.0, ta));
+    EXPECT_NEAR(s.r, 89.560153, 5e-6) << ta;  // listening: delay does not count
+    EXPECT_LE(s.conversationalR, last) << ta;
+    EXPECT_NEAR(s.conversationalR, s.r - emodelDelayImpairment(ta), 1e-9);
+    last = s.conversationalR;
+  }
+  // A mouth-to-ear delay adds up the network, the packet, the buffer and
+  // the codec's look-ahead.
+  EXPECT_DOUBLE_EQ(emodelMouthToEar(30, 20, 60, VoiceCodec::G729), 115.0);
+  EXPECT_DOUBLE_EQ(emodelMouthToEar(-1, 20, 60, VoiceCodec::G711), 80.0);
 }
 
 // A window's loss rate and average burst size make its BurstR: isolated
@@ -58,12 +87,31 @@ TEST(EModelTest, DelayCostsNothingUpTo100MillisecondsThenGrows) {
 TEST(EModelTest, WindowScoreReadsBurstinessFromTheWindow) {
   EXPECT_EQ(emodelBurstR(0.05, 1.0), 1.0);
   EXPECT_DOUBLE_EQ(emodelBurstR(0.05, 4.0), 3.8);
-  const EModelScore random = emodelScore(0, 0.01, 1.0, -1.0);
+  const EModelScore random = emodelScore(window(VoiceCodec::G711, 0.01, 1.0));
   EXPECT_NEAR(random.r, 89.560153, 5e-6);
   // 15 lost in one burst of a 200-packet window against 1 % random loss.
-  EXPECT_LT(emodelScore(0, 0.075, 15.0, -1.0).mos, random.mos - 0.5);
-  EXPECT_LT(emodelScore(1, 0.01, 1.0, -1.0).r, random.r);  // GSM 06.10 below G.711
-  EXPECT_GE(emodelScore(0, 1.0, 1.0, -1.0).mos, 1.0);
+  EXPECT_LT(emodelScore(window(VoiceCodec::G711, 0.075, 15.0)).mos, random.mos - 0.5);
+  EXPECT_LT(emodelScore(window(VoiceCodec::Gsm0610, 0.01, 1.0)).r, random.r);
+  EXPECT_GE(emodelScore(window(VoiceCodec::G711, 1.0, 1.0)).mos, 1.0);
+  // An undefined burst size (a division by zero upstream) rates as random
+  // loss rather than as an undefined number.
+  EXPECT_TRUE(std::isfinite(emodelScore(window(VoiceCodec::G711, 0.1, NAN, NAN)).conversationalR));
+}
+
+// G.107.1: a clean G.722 call rates 129 - 13 on the wideband scale, its
+// loss is weighed against 129, and its MOS and satisfaction read R / 1.29 on
+// the narrowband curve.
+TEST(EModelTest, WidebandCodecsRateOnTheirOwnScale) {
+  const EModelScore g722 = emodelScore(window(VoiceCodec::G722, 0.0, 1.0));
+  EXPECT_TRUE(g722.wideband);
+  EXPECT_EQ(g722.r, 116.0);
+  EXPECT_DOUBLE_EQ(g722.mos, emodelMos(116.0 / 1.29));
+  EXPECT_NEAR(emodelIeEff(emodelCodec(VoiceCodec::G722), 2.0, 1.0), 13 + 116 * 2 / (2 / 1.0 + 25.1),
+              1e-9);
+  EXPECT_EQ(emodelWidebandMos(129.0), 4.5);
+  EXPECT_STREQ(emodelSatisfaction(116.0, true), "satisfied");  // 89.9 narrowband
+  EXPECT_STREQ(emodelSatisfaction(93.2, false), "very satisfied");
+  EXPECT_STREQ(emodelSatisfaction(49.9, false), "not recommended");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "emodel.h"
 #include "mos_model.h"
+#include "sample_rating.h"
 #include "tesk_log.h"
 
 namespace {
@@ -84,8 +85,12 @@ bool Meter::score(const QosSampleCounts& counts, TeskSample* sample) const {
                                 : state.estimatedPackets;
   const double lossRate = qosLossRate(counts.received, counts.lost, expected);
   const double burstSize = qosAverageBurstSize(counts.lost, counts.bursts);
-  const double mos = estimateMos(state.codec, state.fec != 0 ? 1.0 : 0.0, state.fec, lossRate,
-                                 burstSize, state.packetInterval / 80.0);
+  const VoiceCodec voice = settings.voiceCodec >= 0 ? static_cast<VoiceCodec>(settings.voiceCodec)
+                                                    : voiceCodecOfModelCodec(state.codec);
+  const bool modelScored = trainedModelKnows(voice);
+  const double mos = modelScored ? estimateMos(state.codec, state.fec != 0 ? 1.0 : 0.0, state.fec,
+                                               lossRate, burstSize, state.packetInterval / 80.0)
+                                 : 0.0;
   TESK_LOG(7, config.logPrefix << "MOS: " << mos);
   TESK_LOG(7, config.logPrefix << "Avg jitter: " << jitterMillis);
   TESK_LOG(7, config.logPrefix << "Lost packets: " << counts.lost);
@@ -105,9 +110,11 @@ bool Meter::score(const QosSampleCounts& counts, TeskSample* sample) const {
   sample->averageBurstSize = burstSize;
   sample->avgJitter = jitterMillis;
   sample->testId = settings.testId;
-  // A one-way stream carries no delay that a receiver could measure.
-  const EModelScore emodel = emodelScore(state.codec, lossRate, burstSize, -1.0);
-  sample->emodelR = emodel.r;
-  sample->emodelMos = emodel.mos;
+  sample->modelScored = modelScored;
+  // A one-way stream carries no delay that a receiver could measure: the
+  // conversational rating takes the one it is told.
+  rateSample({voice, static_cast<double>(state.packetInterval),
+              static_cast<double>(settings.dejitterLength)},
+             settings.networkDelayMs, TeskDelaySource::Assumed, sample);
   return true;
 }

@@ -32,6 +32,11 @@ struct WindowSettings {
   // A call's ways: a window expects what its numbers say was sent (the
   // received and the lost), and says so as its estimated packets.
   bool estimateFromNumbers = false;
+  // The E-model's view of the stream: its codec where the packets cannot say
+  // (a VoiceCodec; -1: the packets' own), and the one-way network delay that
+  // the conversational rating assumes (ms).
+  int voiceCodec = -1;
+  double networkDelayMs = 0.0;
 };
 
 class Meter {

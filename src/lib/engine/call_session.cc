@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "emodel.h"
+#include "sample_rating.h"
 #include "stamp_packet.h"
 #include "tesk_log.h"
 
@@ -420,16 +421,21 @@ CallSession::Tick CallSession::tick(const TimeOfDay& now, TeskCallSample* sample
     sample->haveForward = sample->haveReverse = sample->haveRoundTrip = false;
     return Tick::Sample;
   }
-  // With a known delay the E-model charges it; otherwise none, as for a
-  // one-way stream.
-  const auto chargeDelay = [this](TeskSample& s, double delayMs) {
-    if (std::isnan(delayMs)) return;
-    const EModelScore e = emodelScore(settings.codec, s.lossRate, s.averageBurstSize, delayMs);
-    s.emodelR = e.r;
-    s.emodelMos = e.mos;
+  // The conversational rating takes each way's own delay where both clocks
+  // are synchronised, and otherwise half the round trip, said as such.
+  const VoicePath path{voiceCodecOfModelCodec(settings.codec),
+                       static_cast<double>(settings.streamInterval),
+                       static_cast<double>(settings.window.dejitterLength)};
+  const auto rateWay = [&](TeskSample& s, double delayMs) {
+    if (std::isfinite(delayMs)) {
+      rateSample(path, delayMs, TeskDelaySource::Measured, &s);
+    } else if (std::isfinite(sample->roundTripMeanMs)) {
+      rateSample(path, sample->roundTripMeanMs / 2, TeskDelaySource::HalfRoundTrip, &s);
+    }
   };
-  if (sample->haveForward) chargeDelay(sample->forward, sample->forwardDelayMs);
-  if (sample->haveReverse) chargeDelay(sample->reverse, sample->reverseDelayMs);
+  if (sample->haveForward) rateWay(sample->forward, sample->forwardDelayMs);
+  if (sample->haveReverse) rateWay(sample->reverse, sample->reverseDelayMs);
+  if (sample->haveRoundTrip) rateWay(sample->roundTrip, kUnknown);
   return sample->haveForward || sample->haveReverse || sample->haveRoundTrip ? Tick::Sample
                                                                             : Tick::Nothing;
 }
