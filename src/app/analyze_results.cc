@@ -8,10 +8,10 @@
 
 namespace {
 
-// The codec's name: the model's for a scored stream, RFC 3551's for the
+// The codec's name: the model's for a stream it scores, RFC 3551's for the
 // other static types.
 std::string CodecName(const TeskStreamInfo& s) {
-  if (s.scored) return s.codec == 1 ? "GSM0610" : "G711";
+  if (s.scored && s.modelScored) return s.codec == 1 ? "GSM0610" : "G711";
   switch (s.payloadType) {
     case 4:
       return "G723";
@@ -72,6 +72,12 @@ void WriteStreamTotals(JsonWriter& w, unsigned int index, const TeskStreamInfo& 
     w.Key("NoMOS");
     w.String(s.unscoredReason.c_str());
   }
+  if (s.scored && !s.modelScored) {
+    w.Key("EModelOnly");
+    w.Bool(true);
+    w.Key("Wideband");
+    w.Bool(s.wideband);
+  }
   w.EndObject();
 }
 
@@ -123,9 +129,15 @@ void AnalyzeResults::Print(std::ostream& out) const {
       out << FormatStreamHeading(stream.info) << "\n";
       if (!stream.info.scored) {
         out << "stream " << index << ": no MOS: " << stream.info.unscoredReason << "\n";
+      } else if (!stream.info.modelScored) {
+        out << "stream " << index << ": E-model only: the MOS model knows G711 and GSM0610 only"
+            << (stream.info.wideband ? "; rated on the wideband scale" : "") << "\n";
       }
+      // The E-model's column is the only score of a stream the model does
+      // not know.
+      const bool column = emodel || !stream.info.modelScored;
       for (const Sample& s : stream.samples) {
-        out << FormatReceiverSampleLine(s.values) << (emodel ? FormatEModelColumn(s.values) : "")
+        out << FormatReceiverSampleLine(s.values) << (column ? FormatEModelColumn(s.values) : "")
             << "\n";
       }
       out << FormatStreamTotals(stream.info, stream.result) << "\n";

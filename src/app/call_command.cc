@@ -103,6 +103,10 @@ int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* p
     return normalizeErrorCode(PARAMETER_ERROR);
   }
   const TeskCallConfig config = CallConfigOf(*params);
+  if (OneWayDelayGiven()) {
+    std::cerr << "pulvo: --one-way-delay: call measures the delay; it ignores the option"
+              << std::endl;
+  }
   if (!OpenLiveOutputs(DescribeCall(config))) return kExitPulvoException;
 
   // Everything here outlives the call: the library has returned when run() does.

@@ -113,11 +113,22 @@ void WindowGauges(std::ostringstream& out, const std::vector<ScoredWindow>& wind
   Family(out, "pulvo_average_jitter_seconds", "Average jitter of the last window.",
          each([](const TeskSample& s) { return s.avgJitter / 1000.0; }));
   Family(out, "pulvo_emodel_r",
-         "ITU-T G.107 E-model rating R of the last window (93.2 for a clean path; no delay "
-         "impairment when the delay is unknown).",
+         "ITU-T G.107 E-model listening rating R of the last window (93.2 for a clean path; "
+         "no delay impairment).",
          each([](const TeskSample& s) { return s.emodelR; }));
-  Family(out, "pulvo_emodel_mos", "MOS of the last window's E-model rating (1 to 4.5).",
+  Family(out, "pulvo_emodel_mos", "MOS of the last window's E-model listening rating (1 to 4.5).",
          each([](const TeskSample& s) { return s.emodelMos; }));
+  Family(out, "pulvo_emodel_conversational_r",
+         "E-model conversational rating R of the last window: the listening one less G.107's "
+         "delay impairment at the mouth-to-ear delay.",
+         each([](const TeskSample& s) { return s.conversationalR; }));
+  Family(out, "pulvo_emodel_conversational_mos",
+         "MOS of the last window's E-model conversational rating (1 to 4.5).",
+         each([](const TeskSample& s) { return s.conversationalMos; }));
+  Family(out, "pulvo_mouth_to_ear_delay_seconds",
+         "Mouth-to-ear delay the conversational rating assumed: the one-way network delay, "
+         "the packet interval, the de-jitter buffer and the codec's own delay.",
+         each([](const TeskSample& s) { return s.mouthToEarMs / 1000.0; }));
 }
 
 // Each direction's class and hops, where known.

@@ -60,6 +60,10 @@ int PulvoMain::ParseAndStartProbe(const OnOffOptionSet& options, ProbeCmdParams*
     std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
     return normalizeErrorCode(PARAMETER_ERROR);
   }
+  if (OneWayDelayGiven()) {
+    std::cerr << "pulvo: --one-way-delay: probe measures the delay; it ignores the option"
+              << std::endl;
+  }
   std::unique_ptr<MetricsEndpoint> endpoint = MetricsEndpoint::Start(
       settings.metricsAddress, settings.metricsPort,
       [&probe] { return ProbeMetricsText(probe.status()); }, &error);

@@ -71,8 +71,18 @@ std::string ProbeMetricsText(const std::vector<TeskProbePathStatus>& paths) {
        [](const TeskSample& s) { return s.averageBurstSize; }},
       {"pulvo_probe_average_jitter_seconds", "Average jitter of the last window.",
        [](const TeskSample& s) { return s.avgJitter / 1000.0; }},
-      {"pulvo_probe_emodel_mos", "MOS of the last window's E-model rating (1 to 4.5).",
+      {"pulvo_probe_emodel_mos", "MOS of the last window's E-model listening rating (1 to 4.5).",
        [](const TeskSample& s) { return s.emodelMos; }},
+      {"pulvo_probe_emodel_conversational_r",
+       "E-model conversational rating R of the last window (the delay impairment included).",
+       [](const TeskSample& s) { return s.conversationalR; }},
+      {"pulvo_probe_emodel_conversational_mos",
+       "MOS of the last window's E-model conversational rating (1 to 4.5).",
+       [](const TeskSample& s) { return s.conversationalMos; }},
+      {"pulvo_probe_mouth_to_ear_delay_seconds",
+       "Mouth-to-ear delay of the conversational rating (half the round trip for the network "
+       "unless both clocks are synchronised).",
+       [](const TeskSample& s) { return s.mouthToEarMs / 1000.0; }},
   };
   for (const WindowGauge& g : gauges) {
     e.Family(g.name, "gauge", g.help);

@@ -138,6 +138,17 @@ void PrintCollectedResults(Runner& runner) {
   }
 }
 
+// A one-way delay in ms: a plain number from 0 to 10000 (a satellite hop
+// and back is 600).
+bool ReadOneWayDelay(const std::string& text, double* milliseconds) {
+  if (text.empty() || text.size() > 16) return false;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || !(value >= 0.0 && value <= 10000.0)) return false;
+  *milliseconds = value;
+  return true;
+}
+
 }  // namespace
 
 void PulvoMain::display_usage() const {
@@ -154,10 +165,11 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
       commandIndex = i;
       continue;
     }
-    // Options with a file: "--json-lines FILE" or "--json-lines=FILE".
+    // Options with a value: "--json-lines FILE" or "--json-lines=FILE".
     bool knownValueOption = false;
     for (auto [name, target] : {std::pair<const char*, std::string*>{"--json-lines", &jsonLinesPath},
-                                {"--metrics", &metricsPath}}) {
+                                {"--metrics", &metricsPath},
+                                {"--one-way-delay", &oneWayDelayText}}) {
       const size_t length = std::strlen(name);
       if (std::strncmp(argv[i], name, length) != 0) continue;
       if (argv[i][length] == '=') {
@@ -167,7 +179,13 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
       } else {
         continue;
       }
-      if (target->empty()) {
+      if (target == &oneWayDelayText) {
+        if (!ReadOneWayDelay(oneWayDelayText, &oneWayDelayMs)) {
+          std::cerr << "pulvo: --one-way-delay takes milliseconds from 0 to 10000, not \""
+                    << oneWayDelayText << "\"" << std::endl;
+          return kExitPulvoException;
+        }
+      } else if (target->empty()) {
         std::cerr << "pulvo: " << name << " needs a file name" << std::endl;
         return kExitPulvoException;
       }
@@ -270,6 +288,9 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
   if (emodel) {
     std::cerr << "pulvo: --emodel rates received windows; send ignores it" << std::endl;
   }
+  if (OneWayDelayGiven()) {
+    std::cerr << "pulvo: --one-way-delay rates received windows; send ignores it" << std::endl;
+  }
   PrintParametersIfVerbose(options, "Send", *params);
   const SenderValues v = ReadSenderValues(*params);
   if (!OpenLiveOutputs(DescribeSender(v))) return kExitPulvoException;
@@ -323,6 +344,7 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
                                v.dejitterLength, v.timeout, v.testId, options.IsResultsAsTextOn());
   receiver->SetLiveOutputs(live);
   receiver->ShowEModel(emodel);
+  receiver->SetOneWayDelay(oneWayDelayMs);
   const int result = receiver->RunReceiver();
   PrintCollectedResults(*receiver);
   const int exitCode = ExitCodeOf(result);
@@ -356,6 +378,7 @@ int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdPa
   analyzer.setStream(v.stream);
   analyzer.setDynamicPayloadCodec(v.codec);
   analyzer.setEventPayloadType(v.events);
+  analyzer.setOneWayDelay(oneWayDelayMs);
   const int result = analyzer.analyzeCapture();
   if (options.IsVerboseDisplayOn()) std::cout << CaptureCountsText(analyzer.counts()) << std::endl;
   results.Print(std::cout);
@@ -390,6 +413,9 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
   if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
   PrintParametersIfVerbose(options, "Reflect", *params,
                            options.IsResultsAsTextOn() ? std::cout : std::cerr);
+  if (OneWayDelayGiven()) {
+    std::cerr << "pulvo: --one-way-delay rates received windows; reflect ignores it" << std::endl;
+  }
   std::string error = params->FirstValueOutOfRange();
   // Each refusal is said once for its source, on standard error.
   struct SpokenReflector : TeskReflector {

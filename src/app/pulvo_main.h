@@ -133,6 +133,10 @@ class PulvoMain {
   const std::string& MetricsPath() const { return metricsPath; }
   // --emodel: the E-model's rating in the text lines and the -j objects.
   bool EModel() const { return emodel; }
+  // --one-way-delay: what the conversational rating of recv and analyze
+  // takes for the network's one-way delay (ms); call and probe measure it.
+  double OneWayDelay() const { return oneWayDelayMs; }
+  bool OneWayDelayGiven() const { return !oneWayDelayText.empty(); }
 
  private:
   // Opens the live outputs for a test, when asked for; false (after a line
@@ -147,6 +151,8 @@ class PulvoMain {
 
   std::string jsonLinesPath, metricsPath;
   bool emodel = false;
+  std::string oneWayDelayText;
+  double oneWayDelayMs = 0.0;
   bool strict = false;               // --strict: a reinterpreted input is an error
   InputWarnings optionWarnings;      // from the general options
   LiveOutputs* live = nullptr;  // lives until the process exits, as the runners do

@@ -56,5 +56,6 @@ int PulvoReceiver::RunReceiver() {
   if (live != nullptr) callback = new ObservedReceiverCallback(callback, live);
   receiver = new TeskReceiver(localAddress, localPort, windowSize, sampleInterval, dejitterLength,
                               timeout, testId, callback);
+  receiver->setOneWayDelay(oneWayDelayMs);
   return receiver->startReceiver();
 }

@@ -76,6 +76,8 @@ class PulvoReceiver {
   void SetLiveOutputs(LiveOutputs* outputs) { live = outputs; }
   // The results carry the E-model's rating too (--emodel).
   void ShowEModel(bool on) { emodel = on; }
+  // The one-way network delay that the conversational rating assumes (ms).
+  void SetOneWayDelay(double milliseconds) { oneWayDelayMs = milliseconds; }
   // Blocks until the test has ended; the samples arrive meanwhile on a
   // library thread. 0 or a negative library code.
   int RunReceiver();
@@ -88,6 +90,7 @@ class PulvoReceiver {
   unsigned int timeout, testId;
   bool resultsAsText;
   bool emodel = false;
+  double oneWayDelayMs = 0.0;
   TeskReceiver* receiver = nullptr;
   PulvoReceiverCallback* callback = nullptr;
   LiveOutputs* live = nullptr;

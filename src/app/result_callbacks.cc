@@ -12,16 +12,37 @@ std::string FormatSenderSampleLine(unsigned int sentPackets, unsigned int testId
 
 std::string FormatReceiverSampleLine(const TeskSample& s) {
   std::ostringstream line;
-  line << "test id = " << s.testId << "   " << "mos = " << s.mos << "  " << "lost packets = "
+  line << "test id = " << s.testId << "   " << "mos = ";
+  if (s.modelScored) {
+    line << s.mos;
+  } else {
+    line << "none";
+  }
+  line << "  " << "lost packets = "
        << s.lostPackets << "  " << "estimated packets = " << s.estimatedPackets << "  "
        << "loss rate = " << s.lossRate << "  " << "average burst size = " << s.averageBurstSize
        << "  " << "avg jitter = " << s.avgJitter << "  ";
   return line.str();
 }
 
+const char* DelaySourceText(TeskDelaySource source) {
+  switch (source) {
+    case TeskDelaySource::Measured:
+      return "measured";
+    case TeskDelaySource::HalfRoundTrip:
+      return "half the round trip";
+    default:
+      return "assumed";
+  }
+}
+
 std::string FormatEModelColumn(const TeskSample& s) {
   std::ostringstream column;
-  column << "E-model R = " << s.emodelR << "  E-model MOS = " << s.emodelMos << "  ";
+  column << "E-model R = " << s.emodelR << (s.wideband ? " (wideband)" : "")
+         << "  E-model MOS = " << s.emodelMos << "  conversational R = " << s.conversationalR
+         << "  conversational MOS = " << s.conversationalMos
+         << "  mouth-to-ear = " << s.mouthToEarMs << " ms (network " << s.networkDelayMs << " ms, "
+         << DelaySourceText(s.delaySource) << ")  ";
   return column.str();
 }
 
@@ -59,7 +80,11 @@ void WriteReceiverSampleMembers(JsonWriter& w, const TeskSample& s) {
   w.Key("TestId");
   w.Uint(s.testId);
   w.Key("MOS");
-  WriteJsonDouble(w, s.mos);
+  if (s.modelScored) {
+    WriteJsonDouble(w, s.mos);
+  } else {
+    w.Null();
+  }
   w.Key("LostPackets");
   w.Uint(s.lostPackets);
   w.Key("EstimatedPackets");
@@ -77,6 +102,19 @@ void WriteEModelMembers(JsonWriter& w, const TeskSample& s) {
   WriteJsonDouble(w, s.emodelR);
   w.Key("EModelMOS");
   WriteJsonDouble(w, s.emodelMos);
+  w.Key("ConversationalR");
+  WriteJsonDouble(w, s.conversationalR);
+  w.Key("ConversationalMOS");
+  WriteJsonDouble(w, s.conversationalMos);
+  w.Key("MouthToEarDelay");
+  WriteJsonDouble(w, s.mouthToEarMs);
+  w.Key("NetworkDelay");
+  WriteJsonDouble(w, s.networkDelayMs);
+  w.Key("DelaySource");
+  w.String(s.delaySource == TeskDelaySource::HalfRoundTrip ? "half-round-trip"
+                                                           : DelaySourceText(s.delaySource));
+  w.Key("Wideband");
+  w.Bool(s.wideband);
 }
 
 void JSONSampleArray::Double(double value) { WriteJsonDouble(jsonWriter, value); }

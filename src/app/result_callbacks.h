@@ -17,8 +17,14 @@
 // The text lines, apart from the stream they go to.
 std::string FormatSenderSampleLine(unsigned int sentPackets, unsigned int testId);
 std::string FormatReceiverSampleLine(const TeskSample& sample);
-// The E-model's column, for --emodel: "E-model R = 89.5602  E-model MOS = 4.32808  ".
+// The E-model's column, for --emodel: "E-model R = 89.5602  E-model MOS = 4.32808
+// conversational R = 88.9  conversational MOS = 4.31  mouth-to-ear = 140 ms (network 0 ms,
+// assumed)  ", "(wideband)" after R on G.107.1's scale.
 std::string FormatEModelColumn(const TeskSample& sample);
+
+// How the network part of a conversational rating's delay was obtained:
+// "assumed", "measured" or "half the round trip".
+const char* DelaySourceText(TeskDelaySource source);
 
 class TextSenderCallback : public PulvoSenderCallback {
  public:
@@ -50,7 +56,10 @@ void WriteJsonDouble(JsonWriter& w, double value);
 // lines write the same members.
 void WriteSenderSampleMembers(JsonWriter& w, unsigned int sentPackets, unsigned int testId);
 void WriteReceiverSampleMembers(JsonWriter& w, const TeskSample& sample);
-// "EModelR" and "EModelMOS": after the designed members, where they are asked for.
+// The E-model's members after the designed ones, where they are asked for:
+// "EModelR" and "EModelMOS" (listening), "ConversationalR",
+// "ConversationalMOS", "MouthToEarDelay" and "NetworkDelay" (ms),
+// "DelaySource" ("assumed", "measured", "half-round-trip"), "Wideband".
 void WriteEModelMembers(JsonWriter& w, const TeskSample& sample);
 
 // A JSON array writer shared by both JSON callbacks.

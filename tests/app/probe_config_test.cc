@@ -89,7 +89,7 @@ TEST(ProbeConfigTest, MetricsExposition) {
   for (size_t at = text.find("# TYPE "); at != std::string::npos; at = text.find("# TYPE ", at + 1)) {
     families++;
   }
-  EXPECT_EQ(families, 14u);
+  EXPECT_EQ(families, 17u);
 }
 
 }  // namespace

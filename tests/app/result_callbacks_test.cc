@@ -65,10 +65,28 @@ TEST(JsonResultsTest, ReceiverSampleMembersInOrder) {
   TeskSample sample{4.4, 1, 2, 3, 4, 0, 250, 0.0, 1.0, 3, 7};
   sample.emodelR = 93.2;
   sample.emodelMos = 4.5;
+  sample.conversationalR = 80.5;
+  sample.conversationalMos = 4.1;
+  sample.mouthToEarMs = 190;
+  sample.networkDelayMs = 50;
+  sample.delaySource = TeskDelaySource::HalfRoundTrip;
+  rated.onSample(sample);
+  // A stream that only the E-model rates has no MOS of the trained model.
+  sample.modelScored = false;
+  sample.wideband = true;
   rated.onSample(sample);
   rated.finalizeResults();
   rated.readResults(out);
-  EXPECT_EQ(out, "[" + one.substr(0, one.size() - 1) + R"(,"EModelR":93.2,"EModelMOS":4.5}])");
+  const std::string conversational =
+      R"("ConversationalR":80.5,"ConversationalMOS":4.1,"MouthToEarDelay":190.0,)"
+      R"("NetworkDelay":50.0,"DelaySource":"half-round-trip",)";
+  const std::string modelScored = one.substr(0, one.size() - 1) +
+                                  R"(,"EModelR":93.2,"EModelMOS":4.5,)" + conversational +
+                                  R"("Wideband":false})";
+  std::string emodelOnly = modelScored;
+  emodelOnly.replace(emodelOnly.find("4.4"), 3, "null");
+  emodelOnly.replace(emodelOnly.find("false"), 5, "true");
+  EXPECT_EQ(out, "[" + modelScored + "," + emodelOnly + "]");
 }
 
 TEST(JsonResultsTest, NumbersThatAreNotFiniteBecomeNull) {

@@ -74,9 +74,22 @@ TEST(AnalyzeTest, TextAndJsonOfTwoCallsInPcapAndPcapng) {
   EXPECT_EQ(damaged.exitCode, 4);
   EXPECT_NE(damaged.err.find("cut.pcapng.gz: truncated"), std::string::npos) << damaged.err;
 
-  // --emodel adds the E-model's column: 1 lost in 200 is 0.5 % random loss.
+  // --emodel adds the E-model's column: 1 lost in 200 is 0.5 % random loss;
+  // the conversation's delay is the packet and the de-jitter buffer, and
+  // with --one-way-delay the network's too.
   ProcessResult rated = RunPulvo({"--emodel", "analyze:file=" + pcap});
-  EXPECT_EQ(Lines(rated.out)[1], lines[1] + "E-model R = 91.3445  E-model MOS = 4.37053  ");
+  EXPECT_EQ(Lines(rated.out)[1], lines[1] + "E-model R = 91.3445  E-model MOS = 4.37053  "
+                                            "conversational R = 87.9702  conversational MOS = "
+                                            "4.28616  mouth-to-ear = 140 ms (network 0 ms, "
+                                            "assumed)  ");
+  rated = RunPulvo({"--emodel", "--one-way-delay", "150", "analyze:file=" + pcap});
+  EXPECT_NE(Lines(rated.out)[1].find("E-model R = 91.3445  E-model MOS = 4.37053  conversational "
+                                     "R = 72.0419  conversational MOS = 3.69125"),
+            std::string::npos)
+      << rated.out;
+  EXPECT_NE(Lines(rated.out)[1].find("mouth-to-ear = 290 ms (network 150 ms, assumed)"),
+            std::string::npos);
+  EXPECT_EQ(RunPulvo({"--one-way-delay=-5", "analyze:file=" + pcap}).exitCode, 11);
 
   ProcessResult json = RunPulvo({"-j", "analyze:fi=" + pcap + ",tid=9,po=5006"});
   ASSERT_EQ(json.exitCode, 0) << json.err;
@@ -84,6 +97,8 @@ TEST(AnalyzeTest, TextAndJsonOfTwoCallsInPcapAndPcapng) {
   const std::string object =
       R"(\{"TestId":9,"MOS":4\.0504\d*,"LostPackets":0,"EstimatedPackets":200,"LossRate":0\.0,)"
       R"("AverageBurstSize":1\.0,"AvgJitter":0,"EModelR":93\.2,"EModelMOS":4\.40928\d*,)"
+      R"("ConversationalR":89\.82\d*,"ConversationalMOS":4\.33\d*,"MouthToEarDelay":140\.0,)"
+      R"("NetworkDelay":0\.0,"DelaySource":"assumed","Wideband":false,)"
       R"("Stream":1,"SSRC":34,)"
       R"("Source":"\[2001:db8::1\]:40002","Destination":"\[2001:db8::2\]:5006",)"
       R"("Time":"2023-11-14T22:13:2[45]\.000Z"\})";

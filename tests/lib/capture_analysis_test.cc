@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "emodel.h"
 #include "test_util.h"
 
 namespace {
@@ -20,6 +21,7 @@ struct Recorder : TeskAnalyzerCallback {
   void streamFound(const TeskStreamInfo& s) override { found.push_back(s); }
   void doCallback(unsigned stream, double time, const TeskSample& s) override {
     samples.push_back({stream, time, s.lostPackets, s.estimatedPackets, s.lossRate});
+    rated.push_back(s);
   }
   void streamEnded(const TeskStreamInfo& s, int result) override {
     ended.push_back(s);
@@ -35,6 +37,7 @@ struct Recorder : TeskAnalyzerCallback {
   std::vector<TeskStreamInfo> found, ended;
   std::vector<int> results;
   std::vector<Sample> samples;
+  std::vector<TeskSample> rated;
 };
 
 struct Feed {
@@ -209,6 +212,53 @@ TEST(CaptureAnalysisTest, CodecForDynamicTypesAndTheChoiceOfStreams) {
   settings.stream = 0;
   settings.port = 1;
   EXPECT_EQ(run(settings, &r), TIMEOUT_ERROR);  // no stream at all
+}
+
+// Codecs the trained model does not know but the E-model does are rated by
+// the E-model alone: G.722 on the wideband scale, G.729 and G.723.1 on the
+// narrowband one, each with its own impairment and look-ahead; other static
+// types stay unscored.
+TEST(CaptureAnalysisTest, CodecsOnlyTheEModelKnowsAreRatedByIt) {
+  CaptureAnalysisSettings settings;
+  settings.window.networkDelayMs = 50;
+  Feed feed(settings);
+  const uint8_t types[] = {9, 18, 4, 5};
+  for (uint32_t i = 0; i < 300; ++i) {
+    for (uint8_t k = 0; k < 4; ++k) {
+      if (i % 50 == 10) continue;  // 2 % random loss in every stream
+      feed.Rtp(kT0 + i * 20000 + k * 10, types[k], static_cast<uint16_t>(i), i * 160, 100 + k,
+               static_cast<uint16_t>(7000 + 2 * k));
+    }
+  }
+  EXPECT_EQ(feed.analysis.finish(), 0);
+  const std::vector<TeskStreamInfo>& found = feed.recorder.found;
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_TRUE(found[0].scored && !found[0].modelScored && found[0].wideband);
+  EXPECT_TRUE(found[1].scored && !found[1].modelScored && !found[1].wideband);
+  EXPECT_FALSE(found[3].scored);
+  std::set<unsigned> rated;
+  for (size_t n = 0; n < feed.recorder.rated.size(); ++n) {
+    const TeskSample& s = feed.recorder.rated[n];
+    const unsigned stream = feed.recorder.samples[n].stream;
+    rated.insert(stream);
+    EXPECT_FALSE(s.modelScored);
+    EXPECT_EQ(s.mos, 0.0);
+    const VoiceCodec codec = stream == 1 ? VoiceCodec::G722
+                             : stream == 2 ? VoiceCodec::G729
+                                           : VoiceCodec::G723;
+    EModelWindow w;
+    w.codec = codec;
+    w.lossRate = s.lossRate;
+    w.averageBurstSize = s.averageBurstSize;
+    w.mouthToEarMs = 50 + 20 + 120 + emodelCodec(codec).delayMs;
+    const EModelScore e = emodelScore(w);
+    EXPECT_EQ(s.wideband, stream == 1);
+    EXPECT_DOUBLE_EQ(s.emodelR, e.r);
+    EXPECT_DOUBLE_EQ(s.conversationalR, e.conversationalR);
+    EXPECT_DOUBLE_EQ(s.mouthToEarMs, w.mouthToEarMs);
+    EXPECT_GT(s.lossRate, 0.0);
+  }
+  EXPECT_EQ(rated, (std::set<unsigned>{1, 2, 3}));
 }
 
 // A call as softphones send it: talk spurts (the first marked) with 3 s and

@@ -47,6 +47,7 @@ int TeskAnalyzer::analyzeCapture() {
   settings.window.dejitterLength = dejitterLength;
   settings.window.timeout = timeout;
   settings.window.testId = testId;
+  settings.window.networkDelayMs = oneWayDelayMs;
   settings.port = port;
   settings.stream = stream;
   settings.dynamicCodec = dynamicCodec;

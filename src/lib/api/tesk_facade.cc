@@ -118,6 +118,7 @@ int TeskReceiver::startReceiver() {
   config.window.dejitterLength = dejitterLength;
   config.window.timeout = timeout;
   config.window.testId = testId;
+  config.window.networkDelayMs = oneWayDelayMs;
   config.threadCount = threadCount;
   return finished(runReceiver(config, SampleSink{deliverToReceiver, this}));
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "emodel.h"
 #include "rtp_stream.h"
 #include "test_error.h"
 
@@ -47,6 +48,7 @@ struct CaptureAnalysis::Stream {
   int64_t firstTime = 0;
   Payload firstPayload;
   uint32_t firstSeq = 0, highestSeq = 0;  // of the data packets, for the totals
+  int voiceCodec = -1;  // the E-model's codec where the trained model knows none
   std::unique_ptr<Meter> meter;  // while the stream is measured
   int64_t nextTick = 0;  // capture time of the meter's next tick, microseconds
   int64_t lastTime = 0;  // of its newest packet
@@ -54,6 +56,25 @@ struct CaptureAnalysis::Stream {
   // clock): how fast its clock runs against capture time.
   double firstRtpTimestamp = 0, lastRtpTimestamp = 0;
 };
+
+namespace {
+
+// The codec of a static payload type that only the E-model rates (RFC 3551:
+// 4 G723, 9 G722, 18 G729); -1 for any other.
+int emodelCodecOfPayloadType(uint8_t payloadType) {
+  switch (payloadType) {
+    case 4:
+      return static_cast<int>(VoiceCodec::G723);
+    case 9:
+      return static_cast<int>(VoiceCodec::G722);
+    case 18:
+      return static_cast<int>(VoiceCodec::G729);
+    default:
+      return -1;
+  }
+}
+
+}  // namespace
 
 bool CaptureAnalysis::startsRtpStream(uint8_t payloadType) const {
   return startsAudioStream(payloadType) &&
@@ -81,9 +102,15 @@ std::unique_ptr<CaptureAnalysis::Stream> CaptureAnalysis::newStream(const UdpDat
   if (codec == kNoCodec && dynamic) codec = settings.dynamicCodec;
   info.scored = codec != kNoCodec;
   info.codec = static_cast<unsigned char>(info.scored ? codec : 0);
+  if (!info.scored && !dynamic) {
+    stream->voiceCodec = emodelCodecOfPayloadType(rtp.payloadType);
+    info.scored = stream->voiceCodec >= 0;
+    info.modelScored = !info.scored;
+    if (info.scored) info.wideband = emodelCodec(VoiceCodec(stream->voiceCodec)).wideband;
+  }
   if (!info.scored) {
     info.unscoredReason = dynamic ? "a dynamic payload type; name its codec with codec= to score it"
-                                  : "the MOS model knows G711 and GSM0610 only";
+                                  : "neither the MOS model nor the E-model knows its codec";
   }
   // A dynamic type scored as G711 or GSM0610 runs at their 8 kHz; an
   // unscored one's rate is learnt from the capture when it ends.
@@ -267,6 +294,7 @@ void CaptureAnalysis::confirm(Stream& s) {
 
   WindowSettings window = settings.window;
   window.mayFallSilent = !s.info.pulvoStream;  // RTP senders suppress silence
+  window.voiceCodec = s.voiceCodec;
   s.meter = std::make_unique<Meter>(window, "QoSCalc(stream " + std::to_string(s.info.index) + "): ");
   s.meter->add(arrivalOfMicros(s.firstTime), s.firstPayload);
   s.nextTick = s.firstTime + 1;

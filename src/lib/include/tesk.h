@@ -95,6 +95,9 @@ class TESK_EXPORT TeskReceiver {
 
   TeskReceiverCallback* getCallbackHandler() { return callback; }
   unsigned short getThreadCount() const { return threadCount; }
+  // The one-way network delay (ms) that the E-model's conversational rating
+  // assumes: a one-way stream cannot measure it. 0 unless set.
+  void setOneWayDelay(double milliseconds) { oneWayDelayMs = milliseconds; }
 
   static void receiverCallbackWrapper(void* context, double mos, unsigned int startSeconds,
                                       unsigned int startMicroseconds, unsigned int elapsedSeconds,
@@ -112,6 +115,7 @@ class TESK_EXPORT TeskReceiver {
   unsigned int timeout;
   TeskReceiverCallback* callback;
   unsigned short threadCount;
+  double oneWayDelayMs = 0.0;
 };
 
 // Switches the process-wide library log and reports the library version.

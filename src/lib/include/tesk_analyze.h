@@ -36,10 +36,14 @@ struct TeskStreamInfo {
   unsigned long long events = 0;
   double lastPacketTime = 0.0;  // capture time of its last packet
   unsigned int clockRate = 8000;  // Hz of its RTP timestamps
-  // False for a stream whose codec the MOS model does not know: it gets its
-  // totals and `unscoredReason`, and no samples.
+  // False for a stream whose codec neither the MOS model nor the E-model
+  // knows: it gets its totals and `unscoredReason`, and no samples.
   bool scored = true;
   std::string unscoredReason;
+  // False for a scored stream that only the E-model rates (G.729, G.723.1,
+  // G.722): its samples carry no MOS of the trained model.
+  bool modelScored = true;
+  bool wideband = false;  // rated on G.107.1's wideband scale (G.722)
 };
 
 // Receives the streams and their samples, all on the thread that called
@@ -90,6 +94,9 @@ class TESK_EXPORT TeskAnalyzer {
   // The payload type of telephone events (RFC 4733); 0 (the default): any
   // dynamic type other than the one a stream started with.
   void setEventPayloadType(int payloadType) { eventPayloadType = payloadType; }
+  // The one-way network delay (ms) that the E-model's conversational rating
+  // assumes: a capture at one point of the path cannot tell it. 0 unless set.
+  void setOneWayDelay(double milliseconds) { oneWayDelayMs = milliseconds; }
 
   // Reads the whole capture; returns 0, PARAMETER_ERROR (bad values, or a
   // file that cannot be read as a capture: TeskControl::GetLastErrorMessage
@@ -109,6 +116,7 @@ class TESK_EXPORT TeskAnalyzer {
   unsigned int stream = 0;
   int dynamicCodec = -1;
   int eventPayloadType = 0;
+  double oneWayDelayMs = 0.0;
   TeskCaptureCounts captureCounts;
 };
 
