@@ -113,7 +113,11 @@ int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* p
   CallResults caller(config, options.IsResultsAsTextOn(), EModel(), options.IsVerboseDisplayOn(),
                      live);
   const int result = caller.run();
-  if (!options.IsResultsAsTextOn()) std::cout << caller.Finish() << std::endl;
+  if (options.IsResultsAsTextOn()) {
+    std::cout << caller.Finish() << std::flush;
+  } else {
+    std::cout << caller.Finish() << std::endl;
+  }
   if (options.IsVerboseDisplayOn()) {
     verbose << "sent = " << caller.sentPackets() << "  answers = " << caller.answers()
             << std::endl;

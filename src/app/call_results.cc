@@ -99,6 +99,7 @@ std::string WayBackNotice(TeskWayBack now, TeskWayBack before) {
 }
 
 void CallResults::Direction(const TeskCallDirection& d, const TeskCallSample& c) {
+  verdict.add(d.name, *d.sample);
   if (text) {
     std::cout << FormatCallLine(d, c) << (emodel ? FormatEModelColumn(*d.sample) : "")
               << std::endl;
@@ -160,7 +161,75 @@ void CallResults::onSample(const TeskCallSample& sample) {
 }
 
 std::string CallResults::Finish() {
-  if (text) return "";
+  if (text) return FormatVerdict(verdict);
+  WriteVerdict(samples.writer(), verdict);
   samples.Finish();
   return samples.Text();
+}
+
+std::string FormatVerdict(const TeskVerdict& verdict) {
+  std::ostringstream out;
+  for (const TeskDirectionVerdict& v : verdict.directions()) {
+    out << "verdict " << v.direction << ": " << v.satisfaction
+        << "  conversational R = " << v.conversationalR << (v.wideband ? " (wideband)" : "")
+        << "  MOS = " << v.conversationalMos << "  worst window R = " << v.worstConversationalR
+        << "  listening R = " << v.listeningR << "  windows = " << v.windows
+        << "  mouth-to-ear = " << v.mouthToEarMs << " ms (network " << v.networkDelayMs
+        << " ms, " << DelaySourceText(v.delaySource) << ")\n";
+  }
+  TeskDirectionVerdict worse;
+  if (verdict.call(&worse)) {
+    out << "verdict call: " << worse.satisfaction << " (the worse direction: " << worse.direction
+        << ")\n";
+  }
+  return out.str();
+}
+
+void WriteVerdict(JsonWriter& w, const TeskVerdict& verdict) {
+  TeskDirectionVerdict worse;
+  if (!verdict.call(&worse)) return;
+  w.StartObject();
+  w.Key("Direction");
+  w.String("verdict");
+  w.Key("Directions");
+  w.StartArray();
+  for (const TeskDirectionVerdict& v : verdict.directions()) {
+    w.StartObject();
+    w.Key("Direction");
+    w.String(v.direction.c_str());
+    w.Key("Satisfaction");
+    w.String(v.satisfaction.c_str());
+    w.Key("ConversationalR");
+    WriteJsonDouble(w, v.conversationalR);
+    w.Key("ConversationalMOS");
+    WriteJsonDouble(w, v.conversationalMos);
+    w.Key("WorstConversationalR");
+    WriteJsonDouble(w, v.worstConversationalR);
+    w.Key("ListeningR");
+    WriteJsonDouble(w, v.listeningR);
+    w.Key("Windows");
+    w.Uint(v.windows);
+    w.Key("MouthToEarDelay");
+    WriteJsonDouble(w, v.mouthToEarMs);
+    w.Key("NetworkDelay");
+    WriteJsonDouble(w, v.networkDelayMs);
+    w.Key("DelaySource");
+    w.String(DelaySourceName(v.delaySource));
+    w.Key("Wideband");
+    w.Bool(v.wideband);
+    w.EndObject();
+  }
+  w.EndArray();
+  w.Key("Call");
+  w.StartObject();
+  w.Key("Direction");
+  w.String(worse.direction.c_str());
+  w.Key("Satisfaction");
+  w.String(worse.satisfaction.c_str());
+  w.Key("ConversationalR");
+  WriteJsonDouble(w, worse.conversationalR);
+  w.Key("ConversationalMOS");
+  WriteJsonDouble(w, worse.conversationalMos);
+  w.EndObject();
+  w.EndObject();
 }

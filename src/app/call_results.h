@@ -9,6 +9,7 @@
 
 #include "result_callbacks.h"
 #include "tesk_call.h"
+#include "tesk_verdict.h"
 
 class LiveOutputs;
 
@@ -43,6 +44,18 @@ std::string WayBackNotice(TeskWayBack now, TeskWayBack before);
 // unknown; re-marked 1, 0 or -1: unknown); empty when nothing changed.
 std::string PathNotice(const TeskCallDirection& direction, int hopsBefore, int remarkedBefore);
 
+// The call's verdict, one line a direction and one for the call:
+// "verdict forward: satisfied  conversational R = 88.1  MOS = 4.30  worst
+// window R = 85.2  listening R = 93.2  windows = 9  mouth-to-ear = 140 ms
+// (network 0.1 ms, half the round trip)" ... "verdict call: satisfied (the
+// worse direction: reverse)"; nothing without a scored window.
+std::string FormatVerdict(const TeskVerdict& verdict);
+// {"Direction":"verdict","Directions":[{"Direction":"forward","Satisfaction":...,
+// "ConversationalR", "ConversationalMOS", "WorstConversationalR", "ListeningR",
+// "Windows", "MouthToEarDelay", "NetworkDelay", "DelaySource", "Wideband"}, ...],
+// "Call":{"Direction":"reverse","Satisfaction":...}}; nothing without a scored window.
+void WriteVerdict(JsonWriter& w, const TeskVerdict& verdict);
+
 // The caller as the command runs it: text lines as the ticks come, or one
 // JSON array at the end; each tick also goes to the live outputs.
 class CallResults : public TeskCaller {
@@ -57,7 +70,8 @@ class CallResults : public TeskCaller {
         authenticated(!callConfig.keyFile.empty()),
         live(outputs) {}
   void onSample(const TeskCallSample& sample) override;
-  // The JSON array, closed (empty for text).
+  // The JSON array with the verdict last, closed; for text, the verdict's
+  // lines.
   std::string Finish();
 
  private:
@@ -67,6 +81,7 @@ class CallResults : public TeskCaller {
   TeskUnscoredAnswers unscoredSaid;
   LiveOutputs* const live;
   JSONSampleArray samples;
+  TeskVerdict verdict;
   TeskWayBack wayBack = TeskWayBack::Known;
   struct PathState {
     int hops = -1, remarked = -1;

@@ -36,6 +36,10 @@ const char* DelaySourceText(TeskDelaySource source) {
   }
 }
 
+const char* DelaySourceName(TeskDelaySource source) {
+  return source == TeskDelaySource::HalfRoundTrip ? "half-round-trip" : DelaySourceText(source);
+}
+
 std::string FormatEModelColumn(const TeskSample& s) {
   std::ostringstream column;
   column << "E-model R = " << s.emodelR << (s.wideband ? " (wideband)" : "")
@@ -111,8 +115,7 @@ void WriteEModelMembers(JsonWriter& w, const TeskSample& s) {
   w.Key("NetworkDelay");
   WriteJsonDouble(w, s.networkDelayMs);
   w.Key("DelaySource");
-  w.String(s.delaySource == TeskDelaySource::HalfRoundTrip ? "half-round-trip"
-                                                           : DelaySourceText(s.delaySource));
+  w.String(DelaySourceName(s.delaySource));
   w.Key("Wideband");
   w.Bool(s.wideband);
 }

@@ -23,8 +23,10 @@ std::string FormatReceiverSampleLine(const TeskSample& sample);
 std::string FormatEModelColumn(const TeskSample& sample);
 
 // How the network part of a conversational rating's delay was obtained:
-// "assumed", "measured" or "half the round trip".
+// "assumed", "measured" or "half the round trip"; as a JSON value "assumed",
+// "measured" or "half-round-trip".
 const char* DelaySourceText(TeskDelaySource source);
+const char* DelaySourceName(TeskDelaySource source);
 
 class TextSenderCallback : public PulvoSenderCallback {
  public:

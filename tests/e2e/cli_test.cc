@@ -326,6 +326,17 @@ TEST(CliTest, CallScoresBothDirectionsAgainstTheReflector) {
   EXPECT_EQ(Count(v6.out, "\"LossRate\":0.0,"), 6u) << v6.out;
   EXPECT_EQ(Count(v6.out, "\"OneWayDelay\":"), 6u);
   EXPECT_EQ(Count(v6.out, "\"RoundTripMean\":null"), 0u);
+  // The verdict closes the array: loopback's delay is the packet and the
+  // de-jitter buffer, 140 ms, with half a round trip of next to nothing.
+  EXPECT_TRUE(MatchesWhole(
+      v6.out.substr(v6.out.rfind(",{\"Direction\":\"verdict\"")),
+      R"re(,\{"Direction":"verdict","Directions":\[\{"Direction":"forward","Satisfaction":"satisfied",)re"
+      R"re("ConversationalR":89\.8[0-9]*,"ConversationalMOS":4\.33[0-9]*,"WorstConversationalR":)re"
+      R"re(89\.8[0-9]*,"ListeningR":93\.2,"Windows":3,"MouthToEarDelay":140\.[0-9]*,)re"
+      R"re("NetworkDelay":0\.[0-9]*,"DelaySource":"half-round-trip","Wideband":false\},)re"
+      R"re(\{"Direction":"reverse",[^\]]*\],"Call":\{"Direction":"(forward|reverse)",)re"
+      R"re("Satisfaction":"satisfied","ConversationalR":89\.8[0-9]*,"ConversationalMOS":4\.33[0-9]*\}\}\]\n)re"))
+      << v6.out;
   const std::string jsonLines = dir.ReadFile("call.jsonl");
   EXPECT_EQ(Count(jsonLines, "\"Event\":\"sample\",\"Time\":"), 6u) << jsonLines;
   EXPECT_EQ(Count(jsonLines, "\"Command\":\"call\",\"Direction\":\"reverse\""), 3u);
@@ -339,10 +350,12 @@ TEST(CliTest, CallScoresBothDirectionsAgainstTheReflector) {
   const ProcessResult v4 = Pulvo({"call:ra=127.0.0.1,rp=" + std::to_string(port) + ",td=5"});
   EXPECT_EQ(v4.exitCode, 0) << v4.err;
   const std::vector<std::string> text = Lines(v4.out);
-  ASSERT_EQ(text.size(), 4u) << v4.out;
+  ASSERT_EQ(text.size(), 7u) << v4.out;
   EXPECT_EQ(text[0].rfind("forward: test id = 1   mos = ", 0), 0u) << text[0];
   EXPECT_EQ(text[1].rfind("reverse: test id = 1   mos = ", 0), 0u) << text[1];
   EXPECT_NE(text[1].find("  one-way delay = "), std::string::npos);
+  EXPECT_EQ(text[4].rfind("verdict forward: satisfied  conversational R = 89.8", 0), 0u) << text[4];
+  EXPECT_EQ(text[6].rfind("verdict call: satisfied (the worse direction: ", 0), 0u) << text[6];
 
   // A key on the caller's side alone: every answer comes back and none is
   // scored, which is said with its reason rather than as silence.

@@ -1,4 +1,5 @@
 #include "emodel.h"
+#include "tesk_verdict.h"
 
 #include <gtest/gtest.h>
 
@@ -115,3 +116,38 @@ TEST(EModelTest, WidebandCodecsRateOnTheirOwnScale) {
 }
 
 }  // namespace
+
+// A call's verdict: each direction's mean conversational R in G.107's
+// words, the worst window beside it, and the call as its worse direction,
+// wideband ratings compared on the narrowband scale.
+TEST(EModelTest, VerdictIsTheWorseDirectionsMeanRating) {
+  TeskVerdict verdict;
+  TeskDirectionVerdict worse;
+  EXPECT_FALSE(verdict.call(&worse));
+  const auto window = [](double listening, double conversational, bool wideband) {
+    TeskSample s;
+    s.emodelR = listening;
+    s.conversationalR = conversational;
+    s.mouthToEarMs = 200;
+    s.wideband = wideband;
+    return s;
+  };
+  verdict.add("forward", window(93.2, 92.0, false));
+  verdict.add("forward", window(93.2, 78.0, false));
+  verdict.add("reverse", window(116.0, 112.0, true));  // 86.8 narrowband
+  const std::vector<TeskDirectionVerdict> all = verdict.directions();
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0].direction, "forward");
+  EXPECT_EQ(all[0].windows, 2u);
+  EXPECT_DOUBLE_EQ(all[0].conversationalR, 85.0);
+  EXPECT_DOUBLE_EQ(all[0].worstConversationalR, 78.0);
+  EXPECT_DOUBLE_EQ(all[0].conversationalMos, emodelMos(85.0));
+  EXPECT_EQ(all[0].satisfaction, "satisfied");
+  EXPECT_DOUBLE_EQ(all[1].conversationalMos, emodelWidebandMos(112.0));
+  ASSERT_TRUE(verdict.call(&worse));
+  EXPECT_EQ(worse.direction, "forward");
+  verdict.add("reverse", window(116.0, 60.0, true));  // mean 86, 66.7 narrowband
+  ASSERT_TRUE(verdict.call(&worse));
+  EXPECT_EQ(worse.direction, "reverse");
+  EXPECT_EQ(worse.satisfaction, "many users dissatisfied");
+}
