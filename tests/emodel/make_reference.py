@@ -31,7 +31,7 @@ def reference_r(program, codec, ta, loss, burst_r):
 def points():
     # A grid through the corners and the knee at 100 ms, then random points.
     for codec in CODECS:
-        for ta in (0, 50, 100, 101, 150, 177.3, 200, 300, 400, 600):
+        for ta in (0, 50, 100, 101, 140, 150, 177.3, 200, 240, 300, 340, 400, 440, 600):
             for loss in (0, 1, 5, 20):
                 yield codec, ta, loss, 1.0 if loss == 0 else 2.0
     rng = random.Random(33)
