@@ -2,7 +2,9 @@
 """The trained MOS model and the E-model side by side on the relay's
 scenarios, with the relay's record as the truth. Every scenario carries one
 pulvo send -> pulvo recv test (G711, 20 ms, 4 s windows every second) through
-pulvo-relay; the scenarios run side by side. Prints a Markdown table.
+pulvo-relay; the scenarios run side by side. The receiver is told the
+relay's delay (--one-way-delay), as a user who knows the path would tell it.
+Prints a Markdown table.
 
 Usage: bench/emodel.py BUILD_DIR [SECONDS]
 """
@@ -24,7 +26,13 @@ SCENARIOS = [
     ("2 % in bursts of 15", ["--drop-every", "750:15"]),
     ("jitter +-15 ms", ["--jitter", "15"]),
     ("jitter +-30 ms around 40 ms", ["--delay", "40", "--jitter", "30"]),
+    ("3 % random loss, 150 ms one way", ["--loss", "0.03", "--delay", "150"]),
+    ("clean, 300 ms one way", ["--delay", "300"]),
 ]
+
+
+def one_way_delay(args):
+    return args[args.index("--delay") + 1] if "--delay" in args else "0"
 
 
 def run(scenario):
@@ -33,7 +41,8 @@ def run(scenario):
         recv_port, relay_port = free_port(), free_port()
         record = os.path.join(work, "truth.csv")
         receiver = subprocess.Popen(
-            [pulvo, "-j", "--emodel", "recv:ws=4,sai=1,to=5,lp=%d" % recv_port],
+            [pulvo, "-j", "--emodel", "--one-way-delay", one_way_delay(args),
+             "recv:ws=4,sai=1,to=5,lp=%d" % recv_port],
             stdout=subprocess.PIPE, text=True)
         forwarder = subprocess.Popen([relay, "--listen", str(relay_port), "--forward",
                                       str(recv_port), "--seed", "7", "--record", record,
@@ -48,18 +57,20 @@ def run(scenario):
     n = max(len(samples), 1)
     mean = lambda key: sum(s[key] for s in samples) / n
     return ("| %s | loss %.2f %%, burst %.2f, jitter %.1f ms | %.2f | %.2f | %d of %d "
-            "| %.1f | %.2f | %.2f |"
+            "| %.1f | %.2f | %.2f | %.1f | %.2f | %.0f ms |"
             % (name, truth["loss"], truth["burst"], truth["jitter_mean"], mean("MOS"),
                min(s["MOS"] for s in samples), sum(s["MOS"] == 0 for s in samples), len(samples),
-               mean("EModelR"), mean("EModelMOS"), min(s["EModelMOS"] for s in samples)))
+               mean("EModelR"), mean("EModelMOS"), min(s["EModelMOS"] for s in samples),
+               mean("ConversationalR"), mean("ConversationalMOS"), mean("MouthToEarDelay")))
 
 
 def main():
     with ThreadPoolExecutor(len(SCENARIOS)) as pool:
         rows = list(pool.map(run, SCENARIOS))
     print("| scenario | truth | pulvo MOS, mean | lowest | windows reading 0 "
-          "| E-model R, mean | E-model MOS, mean | lowest |")
-    print("|---|---|---|---|---|---|---|---|")
+          "| E-model R, mean | E-model MOS, mean | lowest | conversational R, mean "
+          "| conversational MOS, mean | mouth to ear |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|")
     for row in rows:
         print(row)
 

@@ -3,8 +3,11 @@
 #   docs/test-through-relay.png  a 60 s loopback test through pulvo-relay:
 #                                1 % random loss for 20 s, a burst of 15 lost
 #                                packets at 30 s, 30 ms jitter from 40 s on
-#   docs/mos.png                 the MOS model beside the E-model, from the
-#                                table pulvo-mos-table prints (docs/mos.csv)
+#   docs/mos.png                 the MOS model beside the E-model (listening,
+#                                and conversational over 150 ms one way), from
+#                                the table pulvo-mos-table prints (docs/mos.csv)
+#   docs/delay.csv               the E-model's rating against the mouth-to-ear
+#                                delay (G.114's curve), for docs/mos.md
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/common.sh"
@@ -29,4 +32,5 @@ wait $receiver $relay
 cp "$work/test.jsonl" "$root/docs/test-through-relay.jsonl"
 
 "$bin/tools/mos_table/pulvo-mos-table" >"$root/docs/mos.csv"
+"$bin/tools/mos_table/pulvo-mos-table" --delay >"$root/docs/delay.csv"
 "$root/tools/plot/pulvo-plot" --mos-table "$root/docs/mos.csv" -o "$root/docs/mos.png"

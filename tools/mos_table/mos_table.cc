@@ -6,13 +6,39 @@
 //
 // Columns: model, codec, fec, burst, loss_percent, mos, reported. "reported"
 // is what a sample would show: a score of 4.05 or more with loss becomes 0.
+// The E-model's conversational rating is there too, for a path 150 ms long
+// one way (290 ms mouth to ear with the 20 ms packet and the 120 ms buffer).
+//
+// With --delay: the E-model's rating of a clean G.711 call against its
+// mouth-to-ear delay (0 to 600 ms), ITU-T G.114's curve, with the parts of
+// the delay impairment. Columns: ta_ms, idte, idle, idd, r, mos, satisfaction.
 #include <cstdio>
+#include <cstring>
 
 #include "emodel.h"
 #include "mos_model.h"
 #include "qos_window.h"
 
-int main() {
+namespace {
+
+void printDelayCurve() {
+  std::printf("ta_ms,idte,idle,idd,r,mos,satisfaction\n");
+  const EModelDelay atZero = emodelDelay(0);
+  for (int ta = 0; ta <= 600; ta += 10) {
+    const EModelDelay d = emodelDelay(ta);
+    const double r = emodelR(0.0, emodelDelayImpairment(ta));
+    std::printf("%d,%.4f,%.4f,%.4f,%.4f,%.4f,%s\n", ta, d.idte - atZero.idte,
+                d.idle - atZero.idle, d.idd, r, emodelMos(r), emodelSatisfaction(r, false));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--delay") == 0) {
+    printDelayCurve();
+    return 0;
+  }
   const char* codecs[] = {"G711", "GSM0610"};
   const char* fecs[] = {"none", "gsmpiggyback1", "gsmpiggyback2", "gsmpiggyback3"};
   const int bursts[] = {1, 2, 4};
@@ -47,6 +73,14 @@ int main() {
         std::printf("emodel,G711,%s,%d,%.1f,%.6f,%.6f\n", c.name, burst, lossPercent, mos, mos);
       }
     }
+  }
+  const double delay = emodelDelayImpairment(emodelMouthToEar(150, 20, 120, VoiceCodec::G711));
+  for (int step = 0; step <= 40; ++step) {
+    const double lossPercent = step * 0.5;
+    const double ieEff = emodelIeEff(kG711WithConcealment, lossPercent, 1.0);
+    const double mos = emodelMos(emodelR(ieEff, delay));
+    std::printf("emodel,G711,PLC conversational 150 ms one way,1,%.1f,%.6f,%.6f\n", lossPercent,
+                mos, mos);
   }
   return 0;
 }
