@@ -3,6 +3,7 @@ scripts: `bench_common.py [udp|tcp]` prints a free port; `bench_common.py
 wait PORT [ADDRESS] [SECONDS]` waits until a UDP socket is bound to PORT
 (exit 1 if none is within SECONDS, 20 by default)."""
 import csv
+import json
 import os
 import socket
 import sys
@@ -102,6 +103,11 @@ def check(condition, what):
     print(("ok    " if condition else "FAIL  ") + what)
     if not condition:
         failures.append(what)
+
+
+def call_rows(text):
+    """The windows of pulvo -j call's array, without the verdict that ends it."""
+    return [row for row in json.loads(text or "[]") if row.get("Direction") != "verdict"]
 
 
 if __name__ == "__main__":

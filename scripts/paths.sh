@@ -61,7 +61,7 @@ call() {
 expect() {
   python3 - "$work/$1.json" "$2" "$3" "$4" "$5" <<'PY'
 import json, sys
-rows = json.load(open(sys.argv[1]))
+rows = [r for r in json.load(open(sys.argv[1])) if r["Direction"] != "verdict"]
 want = {"forward": (int(sys.argv[2]), int(sys.argv[4])), "reverse": (int(sys.argv[3]), int(sys.argv[5]))}
 seen = {d: [(r["DscpSent"], r["DscpReceived"], r["Hops"]) for r in rows if r["Direction"] == d]
         for d in want}

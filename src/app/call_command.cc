@@ -134,6 +134,7 @@ int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* p
               << ": the way back does not carry the call's packet" << std::endl;
   }
   const int exitCode = ExitCodeOf(result);
+  if (live != nullptr) live->Verdict(WallClockSeconds(), caller.Verdict());
   EndLiveOutputs(exitCode, result);
   return exitCode;
 }

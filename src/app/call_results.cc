@@ -162,7 +162,11 @@ void CallResults::onSample(const TeskCallSample& sample) {
 
 std::string CallResults::Finish() {
   if (text) return FormatVerdict(verdict);
-  WriteVerdict(samples.writer(), verdict);
+  if (verdict.call(nullptr)) {
+    samples.writer().StartObject();
+    WriteVerdictMembers(samples.writer(), verdict);
+    samples.writer().EndObject();
+  }
   samples.Finish();
   return samples.Text();
 }
@@ -185,10 +189,9 @@ std::string FormatVerdict(const TeskVerdict& verdict) {
   return out.str();
 }
 
-void WriteVerdict(JsonWriter& w, const TeskVerdict& verdict) {
+bool WriteVerdictMembers(JsonWriter& w, const TeskVerdict& verdict) {
   TeskDirectionVerdict worse;
-  if (!verdict.call(&worse)) return;
-  w.StartObject();
+  if (!verdict.call(&worse)) return false;
   w.Key("Direction");
   w.String("verdict");
   w.Key("Directions");
@@ -231,5 +234,5 @@ void WriteVerdict(JsonWriter& w, const TeskVerdict& verdict) {
   w.Key("ConversationalMOS");
   WriteJsonDouble(w, worse.conversationalMos);
   w.EndObject();
-  w.EndObject();
+  return true;
 }

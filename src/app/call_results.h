@@ -50,11 +50,12 @@ std::string PathNotice(const TeskCallDirection& direction, int hopsBefore, int r
 // (network 0.1 ms, half the round trip)" ... "verdict call: satisfied (the
 // worse direction: reverse)"; nothing without a scored window.
 std::string FormatVerdict(const TeskVerdict& verdict);
-// {"Direction":"verdict","Directions":[{"Direction":"forward","Satisfaction":...,
+// "Direction":"verdict","Directions":[{"Direction":"forward","Satisfaction":...,
 // "ConversationalR", "ConversationalMOS", "WorstConversationalR", "ListeningR",
 // "Windows", "MouthToEarDelay", "NetworkDelay", "DelaySource", "Wideband"}, ...],
-// "Call":{"Direction":"reverse","Satisfaction":...}}; nothing without a scored window.
-void WriteVerdict(JsonWriter& w, const TeskVerdict& verdict);
+// "Call":{"Direction":"reverse","Satisfaction":...}; false, writing nothing,
+// without a scored window.
+bool WriteVerdictMembers(JsonWriter& w, const TeskVerdict& verdict);
 
 // The caller as the command runs it: text lines as the ticks come, or one
 // JSON array at the end; each tick also goes to the live outputs.
@@ -73,6 +74,7 @@ class CallResults : public TeskCaller {
   // The JSON array with the verdict last, closed; for text, the verdict's
   // lines.
   std::string Finish();
+  const TeskVerdict& Verdict() const { return verdict; }
 
  private:
   void Direction(const TeskCallDirection& direction, const TeskCallSample& c);

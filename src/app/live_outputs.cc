@@ -327,6 +327,17 @@ void LiveOutputs::CallSample(double time, const TeskCallSample& sample) {
   WriteMetrics(nullptr);
 }
 
+void LiveOutputs::Verdict(double time, const TeskVerdict& verdict) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (!verdict.call(nullptr)) return;
+  JsonLine line("verdict", test, time);
+  line.writer().Key("TestId");
+  line.writer().Uint(test.testId);
+  WriteVerdictMembers(line.writer(), verdict);
+  Parameters(line.writer(), test);
+  WriteLine(line.Finish());
+}
+
 void LiveOutputs::Record(double time, const std::string& line) {
   samples++;
   WriteLine(line);

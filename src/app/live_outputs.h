@@ -17,6 +17,7 @@
 
 #include "tesk_call.h"
 #include "tesk_sample.h"
+#include "tesk_verdict.h"
 
 // One parameter of a test as it appears in the outputs: a text or a number.
 struct TestParameter {
@@ -83,6 +84,9 @@ class LiveOutputs {
   void ReceiverSample(double time, const TeskSample& sample);
   // One line per scored direction; the metrics carry both.
   void CallSample(double time, const TeskCallSample& sample);
+  // A call's verdict, one "verdict" line with its members before the end;
+  // nothing when no window was scored.
+  void Verdict(double time, const TeskVerdict& verdict);
   void End(double time, int exitCode, const std::string& reason);
 
  private:

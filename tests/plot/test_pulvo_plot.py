@@ -96,6 +96,10 @@ class PulvoPlotTest(unittest.TestCase):
             self.assertEqual([s["ConversationalMOS"] for s in got],
                              [l["ConversationalMOS"] for l in expected])
         self.assertIn("STAMP reflector 127.0.0.1", pulvo_plot.title(call, [call]))
+        # The verdict line belongs to the call, before its end.
+        verdict = next(l for l in lines if l["Event"] == "verdict")
+        self.assertEqual(call.verdict, verdict)
+        self.assertEqual(call.end["Event"], "end")
         result = run(fixture("call.jsonl"), "-o", self.out("call.png"))
         self.assertEqual(result.returncode, 0, result.stderr)
         # The designed array's form of a call: each direction its own ticks.

@@ -55,7 +55,7 @@ from scapy.contrib.stamp import (STAMPSessionReflectorTestUnauthenticated as Ref
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
-from bench_common import check, failures, free_port, wait_for_udp_port  # noqa: E402
+from bench_common import call_rows, check, failures, free_port, wait_for_udp_port  # noqa: E402
 
 PULVO = os.path.join(sys.argv[1], "src/app/pulvo")
 RELAY = os.path.join(sys.argv[1], "tools/relay/pulvo-relay")
@@ -218,7 +218,7 @@ def call_proof():
     dump.send_signal(signal.SIGINT)
     dump.wait(timeout=20)
     check(out.returncode == 0, "the call ends with 0 (%s)" % out.stderr.strip())
-    samples = json.loads(out.stdout)
+    samples = call_rows(out.stdout)
     forward = [s for s in samples if s["Direction"] == "forward"]
     reverse = [s for s in samples if s["Direction"] == "reverse"]
     check(len(forward) == 5 and len(reverse) == 5,
@@ -294,7 +294,7 @@ def through_relay(command, impairment, seconds, reflector_port=None):
     if far_end is not None:
         far_end.wait(timeout=30)
     relay.wait(timeout=30)
-    return json.loads(result), truth, back_truth
+    return call_rows(result), truth, back_truth
 
 
 def stateless_proof():
@@ -338,7 +338,7 @@ def outage_proof():
     reflector.send_signal(signal.SIGINT)
     reflector.wait(timeout=30)
     check(call.returncode == 0, "the call ends with 0 (%s)" % err.strip())
-    samples = json.loads(out or "[]")
+    samples = call_rows(out)
     kinds = [s["Direction"] for s in samples]
     silent = [i for i, k in enumerate(kinds) if k == "silent"]
     check(len(silent) >= 2 and silent == list(range(silent[0], silent[-1] + 1)),
@@ -386,7 +386,7 @@ def twampy_responder_proof():
         responder.wait()
         size = 38 + padding
         check(out.returncode == 0, "padding %d: the call ends with 0 (%s)" % (padding, out.stderr.strip()))
-        samples = json.loads(out.stdout or "[]")
+        samples = call_rows(out.stdout)
         forward = [s for s in samples if s["Direction"] == "forward"]
         reverse = [s for s in samples if s["Direction"] == "reverse"]
         check(len(forward) == 3 and len(reverse) == 3 and
@@ -610,7 +610,7 @@ def auth_proof():
     # Only answers go missing and the reflector's numbers stay the sender's:
     # no direction can be told (an authenticated request asks for no
     # counts), so the two count as the round trip's losses.
-    samples = json.loads(out.stdout or "[]")
+    samples = call_rows(out.stdout)
     trip = [x["LostPackets"] for x in samples if x["Direction"] == "round-trip"]
     check(len(trip) == 5 and len(samples) == 5 and trip[0] + trip[4] == 2,
           "never scored: their answers count as lost, on the round trip (%s)" % trip)

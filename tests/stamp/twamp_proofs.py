@@ -31,7 +31,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
-from bench_common import check, failures, free_port, wait_for_udp_port  # noqa: E402
+from bench_common import call_rows, check, failures, free_port, wait_for_udp_port  # noqa: E402
 
 PULVO = os.path.join(sys.argv[1], "src/app/pulvo")
 RELAY = os.path.join(sys.argv[1], "tools/relay/pulvo-relay")
@@ -134,7 +134,7 @@ def tshark_proof():
     time.sleep(0.5)
     dump.send_signal(signal.SIGINT)
     dump.wait(timeout=20)
-    samples = json.loads(out.stdout or "[]")
+    samples = call_rows(out.stdout)
     check(out.returncode == 0 and len(samples) == 2 and
           all(s["LostPackets"] == 0 and s["EstimatedPackets"] > 190 for s in samples),
           "the call scores both directions, none lost (%s)" % out.stderr.strip())

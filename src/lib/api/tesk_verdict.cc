@@ -51,8 +51,9 @@ bool TeskVerdict::call(TeskDirectionVerdict* worse) const {
   const auto narrow = [](const TeskDirectionVerdict& v) {
     return v.wideband ? v.conversationalR / 1.29 : v.conversationalR;
   };
-  *worse = *std::min_element(all.begin(), all.end(), [&](const auto& a, const auto& b) {
+  const auto lowest = std::min_element(all.begin(), all.end(), [&](const auto& a, const auto& b) {
     return narrow(a) < narrow(b);
   });
+  if (worse != nullptr) *worse = *lowest;
   return true;
 }

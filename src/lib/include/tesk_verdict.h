@@ -37,7 +37,7 @@ class TESK_EXPORT TeskVerdict {
   // Each direction that had a window, in the order they first came.
   std::vector<TeskDirectionVerdict> directions() const;
   // The call's verdict: its worse direction (the lower mean conversational
-  // R); false when no window was scored.
+  // R), into `worse` unless it is null; false when no window was scored.
   bool call(TeskDirectionVerdict* worse) const;
 
  private:
