@@ -1,6 +1,8 @@
 // Capture files as they come: libpcap's reader, the link-layer, IP and UDP
 // decoding, the RTP and pulvo stream tables and the windows on capture time.
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
@@ -9,9 +11,19 @@
 
 namespace {
 
+// Every window's E-model ratings are numbers, whatever the capture held:
+// listening R at most a clean path's, the conversational at most the
+// listening one, the delay behind it never negative.
 struct Discard : TeskAnalyzerCallback {
   void streamFound(const TeskStreamInfo&) override {}
-  void doCallback(unsigned, double, const TeskSample&) override {}
+  void doCallback(unsigned, double, const TeskSample& s) override {
+    const double clean = s.wideband ? 129.0 : 93.2;
+    if (!std::isfinite(s.emodelR) || !std::isfinite(s.conversationalR) || s.emodelR > clean ||
+        s.conversationalR > s.emodelR || !(s.mouthToEarMs >= 0.0) || s.emodelMos < 1.0 ||
+        s.conversationalMos > s.emodelMos) {
+      std::abort();
+    }
+  }
   void streamEnded(const TeskStreamInfo&, int) override {}
 };
 
