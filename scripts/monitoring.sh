@@ -64,6 +64,9 @@ expected = {
     'pulvo_average_burst_size_packets': last['AverageBurstSize'],
     'pulvo_average_jitter_seconds': last['AvgJitter'] / 1000.0,
     'pulvo_emodel_r': last['EModelR'], 'pulvo_emodel_mos': last['EModelMOS'],
+    'pulvo_emodel_conversational_r': last['ConversationalR'],
+    'pulvo_emodel_conversational_mos': last['ConversationalMOS'],
+    'pulvo_mouth_to_ear_delay_seconds': last['MouthToEarDelay'] / 1000.0,
 }
 for name, value in expected.items():
     got = one(after, name)[1]
