@@ -10,7 +10,7 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(packets_fuzzer cmdline_fuzzer capture_fuzzer stamp_fuzzer
-                                  twamp_control_fuzzer)
+                                  twamp_control_fuzzer sip_fuzzer)
 "$root/scripts/install-deps.sh" clang libclang-rt-14-dev
 CC=clang CXX=clang++ "$root/scripts/build.sh" "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPULVO_FUZZ=ON -DPULVO_BUILD_TESTS=OFF -DPULVO_SANITIZE=address,undefined \

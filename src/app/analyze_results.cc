@@ -8,10 +8,11 @@
 
 namespace {
 
-// The codec's name: the model's for a stream it scores, RFC 3551's for the
-// other static types.
+// The codec's name: the model's for a stream it scores, the SIP's name or
+// RFC 3551's for the others.
 std::string CodecName(const TeskStreamInfo& s) {
   if (s.scored && s.modelScored) return s.codec == 1 ? "GSM0610" : "G711";
+  if (!s.encoding.empty()) return s.encoding;
   switch (s.payloadType) {
     case 4:
       return "G723";
@@ -72,6 +73,12 @@ void WriteStreamTotals(JsonWriter& w, unsigned int index, const TeskStreamInfo& 
     w.Key("NoMOS");
     w.String(s.unscoredReason.c_str());
   }
+  if (!s.callId.empty()) {
+    w.Key("CallId");
+    w.String(s.callId.c_str());
+    w.Key("To");
+    w.String(s.party.c_str());
+  }
   if (s.scored && !s.modelScored) {
     w.Key("EModelOnly");
     w.Bool(true);
@@ -96,6 +103,10 @@ std::string FormatStreamHeading(const TeskStreamInfo& s) {
   line << "  codec = " << CodecText(s);
   if (s.pulvoStream && s.fec != 0) line << "  fec = gsmpiggyback" << static_cast<int>(s.fec);
   line << "  packet interval = " << s.packetInterval << " ms";
+  if (!s.callId.empty()) {
+    line << "  call = " << s.callId;
+    if (!s.party.empty()) line << "  to = " << s.party;
+  }
   return line.str();
 }
 

@@ -97,6 +97,7 @@ std::string CaptureCountsText(const TeskCaptureCounts& c) {
        << " of voice streams, " << c.otherUdp << " other UDP, " << c.filtered
        << " left out by port or stream, " << c.fragments << " IP fragments skipped, " << c.notUdp
        << " not UDP, " << c.truncated << " cut inside a header";
+  if (c.sip != 0) text << ", " << c.sip << " SIP messages";
   return text.str();
 }
 

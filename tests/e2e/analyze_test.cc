@@ -135,6 +135,49 @@ TEST(AnalyzeTest, PacketsStampedAlikeAreAllCounted) {
   EXPECT_NE(text.out.find("stream 1 totals: packets = 300  lost = 0"), std::string::npos) << text.out;
 }
 
+// A call with its SIP: each stream's heading and totals name the call and
+// who receives it, its dynamic payload types get their codec from the SDP,
+// and a G.722 stream is rated by the E-model on the wideband scale.
+TEST(AnalyzeTest, StreamsOfASipCallNameTheirCallAndCodec) {
+  TempDir dir;
+  const auto sip = [](const std::string& head, const std::string& media) {
+    const std::string sdp = "v=0\r\nc=IN IP4 192.0.2.2\r\nt=0 0\r\n" + media;
+    const std::string text = head + "Call-ID: c1\r\nFrom: <sip:alice@a>;tag=1\r\nTo: <sip:bob@b>\r\n"
+                             "Content-Length: " + std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+    return CaptureFrame(kLinkEthernet, 4, 5060, 5060, std::vector<uint8_t>(text.begin(), text.end()));
+  };
+  std::vector<CapturedFrame> frames = {
+      {kT0, sip("INVITE sip:bob@b SIP/2.0\r\nCSeq: 1 INVITE\r\n",
+                "m=audio 5004 RTP/AVP 96\r\na=rtpmap:96 PCMU/8000\r\n")},
+      {kT0 + 1000, sip("SIP/2.0 200 OK\r\nCSeq: 1 INVITE\r\n",
+                       "m=audio 5006 RTP/AVP 97\r\na=rtpmap:97 G722/8000\r\n")}};
+  for (uint32_t i = 0; i < 300; ++i) {
+    for (uint16_t port : {5004, 5006}) {
+      frames.push_back({kT0 + 10000 + i * 20000 + port,
+                        CaptureFrame(kLinkEthernet, 4, 40000, port,
+                                     RtpDatagram(port == 5004 ? 96 : 97, static_cast<uint16_t>(i),
+                                                 i * 160, port))});
+    }
+  }
+  const std::string pcap = Write(dir, "sip.pcap", PcapFile(kLinkEthernet, frames));
+  ProcessResult text = RunPulvo({"-v", "analyze:file=" + pcap});
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_NE(text.out.find(", 2 SIP messages\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("codec = G711 (PT 96)  packet interval = 20 ms  call = c1  to = alice\n"
+                          "test id = 1   mos = 4.0504  "),
+            std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("codec = G722 (PT 97)  packet interval = 20 ms  call = c1  to = bob\n"
+                          "stream 2: E-model only: the MOS model knows G711 and GSM0610 only; rated "
+                          "on the wideband scale\ntest id = 1   mos = none  lost packets = 0  "),
+            std::string::npos);
+  EXPECT_NE(text.out.find("E-model R = 116 (wideband)"), std::string::npos);
+  ProcessResult json = RunPulvo({"-j", "analyze:file=" + pcap});
+  EXPECT_NE(json.out.find(R"("Codec":"G722",)"), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find(R"("CallId":"c1","To":"bob","EModelOnly":true,"Wideband":true})"),
+            std::string::npos);
+}
+
 TEST(AnalyzeTest, DamagedCapturesAndBadParameters) {
   TempDir dir;
   const std::vector<uint8_t> good = PcapFile(kLinkEthernet, TwoCalls());

@@ -261,6 +261,62 @@ TEST(CaptureAnalysisTest, CodecsOnlyTheEModelKnowsAreRatedByIt) {
   EXPECT_EQ(rated, (std::set<unsigned>{1, 2, 3}));
 }
 
+// The SIP in a capture ties streams to calls: the offer and the answer say
+// where each party receives and what its dynamic payload types carry, so a
+// stream sent there is scored with that codec (a G.722 one by the E-model
+// alone), a telephone event first does not start a stream, a name neither
+// model knows is said, and a stream no SIP announced keeps the old rules.
+TEST(CaptureAnalysisTest, SipAnnouncesTheCallAndTheCodecOfEachStream) {
+  const auto message = [](const std::string& head, const std::string& sdp) {
+    const std::string text = head + "Content-Type: application/sdp\r\nContent-Length: " +
+                             std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+    return std::vector<uint8_t>(text.begin(), text.end());
+  };
+  const std::string sdp = "v=0\r\nc=IN IP4 192.0.2.2\r\nt=0 0\r\n";
+  CaptureAnalysisSettings settings;
+  Feed feed(settings);
+  feed.Datagram(kT0, message("INVITE sip:bob@x SIP/2.0\r\nCall-ID: call-1\r\nCSeq: 1 INVITE\r\n"
+                             "From: <sip:alice@x>;tag=1\r\nTo: <sip:bob@x>\r\n",
+                             sdp + "m=audio 6000 RTP/AVP 96 101\r\na=rtpmap:96 PCMA/8000\r\n"
+                                   "a=rtpmap:101 telephone-event/8000\r\n"),
+                5060);
+  feed.Datagram(kT0 + 1000, message("SIP/2.0 200 OK\r\nCall-ID: call-1\r\nCSeq: 1 INVITE\r\n"
+                                    "From: <sip:alice@x>;tag=1\r\nTo: <sip:bob@x>;tag=2\r\n",
+                                    sdp + "m=audio 6002 RTP/AVP 97 98\r\na=rtpmap:97 G722/8000\r\n"
+                                          "m=audio 6004 RTP/AVP 98\r\na=rtpmap:98 opus/48000/2\r\n"),
+                5060);
+  for (uint32_t i = 0; i < 300; ++i) {
+    const int64_t at = kT0 + 100000 + i * 20000;
+    // alice's way starts with an event; only voice starts a stream
+    if (i == 0) feed.Rtp(at - 5000, 101, 0, 0, 1, 6000);
+    if (i % 50 != 7) feed.Rtp(at, 96, static_cast<uint16_t>(i + 1), i * 160, 1, 6000);
+    feed.Rtp(at + 10, 97, static_cast<uint16_t>(i), i * 160, 2, 6002);
+    feed.Rtp(at + 20, 98, static_cast<uint16_t>(i), i * 960, 3, 6004);
+    feed.Rtp(at + 30, 99, static_cast<uint16_t>(i), i * 160, 4, 6006);
+  }
+  EXPECT_EQ(feed.analysis.finish(), 0);
+  EXPECT_EQ(feed.analysis.counts().sip, 2u);
+  const std::vector<TeskStreamInfo>& found = feed.recorder.found;
+  ASSERT_EQ(found.size(), 4u);
+  EXPECT_EQ(found[0].payloadType, 96);
+  EXPECT_TRUE(found[0].scored && found[0].modelScored);
+  EXPECT_EQ(found[0].codec, 0);
+  EXPECT_EQ(found[0].callId, "call-1");
+  EXPECT_EQ(found[0].party, "alice");
+  EXPECT_EQ(found[0].encoding, "PCMA");
+  EXPECT_TRUE(found[1].scored && !found[1].modelScored && found[1].wideband);
+  EXPECT_EQ(found[1].party, "bob");
+  EXPECT_FALSE(found[2].scored);
+  EXPECT_NE(found[2].unscoredReason.find("names it opus"), std::string::npos);
+  EXPECT_EQ(found[2].clockRate, 48000u);
+  EXPECT_FALSE(found[3].scored);  // no SIP said: a dynamic type without codec=
+  EXPECT_EQ(found[3].callId, "");
+  EXPECT_EQ(feed.recorder.ended[0].lostPackets, 6);
+  std::set<unsigned> rated;
+  for (const Recorder::Sample& s : feed.recorder.samples) rated.insert(s.stream);
+  EXPECT_EQ(rated, (std::set<unsigned>{1, 2}));
+}
+
 // A call as softphones send it: talk spurts (the first marked) with 3 s and
 // 5 s of silence between them, comfort noise every 200 ms in the silences,
 // and RFC 4733 events (payload type 101, all stamped with their event's

@@ -76,6 +76,32 @@ int emodelCodecOfPayloadType(uint8_t payloadType) {
 
 }  // namespace
 
+namespace {
+
+// A stream whose payload type the SIP named: its codec from the name, and
+// its clock from the rtpmap (8 kHz, the voice codecs' RTP clock, where none
+// is given). A name that neither model knows leaves it unscored, saying so.
+void announceCodec(const SdpPayloadType& named, CaptureAnalysis::Stream* stream) {
+  TeskStreamInfo& info = stream->info;
+  const EncodingCodec c = codecOfEncoding(named.encoding);
+  info.encoding = named.encoding;
+  info.scored = c.modelCodec >= 0 || c.voiceCodec >= 0;
+  info.modelScored = c.modelCodec >= 0;
+  info.codec = static_cast<unsigned char>(c.modelCodec > 0 ? c.modelCodec : 0);
+  if (!info.modelScored && info.scored) {
+    stream->voiceCodec = c.voiceCodec;
+    info.wideband = emodelCodec(static_cast<VoiceCodec>(c.voiceCodec)).wideband;
+  }
+  if (!info.scored) {
+    info.unscoredReason = "its SIP names it " + named.encoding.substr(0, 32) +
+                          ", which neither the MOS model nor the E-model knows";
+  }
+  info.clockRate = named.clockRate != 0 ? named.clockRate : kVoiceClockRate;
+  stream->rtp.setClockRate(info.clockRate);
+}
+
+}  // namespace
+
 bool CaptureAnalysis::startsRtpStream(uint8_t payloadType) const {
   return startsAudioStream(payloadType) &&
          (settings.eventPayloadType == 0 || payloadType != settings.eventPayloadType);
@@ -97,6 +123,16 @@ std::unique_ptr<CaptureAnalysis::Stream> CaptureAnalysis::newStream(const UdpDat
     return stream;
   }
   info.payloadType = rtp.payloadType;
+  const AnnouncedMedia* announced = announcedFor(d);
+  if (announced != nullptr) {
+    info.callId = announced->callId;
+    info.party = announced->party;
+    const SdpPayloadType* named = findPayloadType(announced->audio, rtp.payloadType);
+    if (named != nullptr && !named->encoding.empty()) {
+      announceCodec(*named, stream.get());
+      return stream;
+    }
+  }
   int codec = codecOfPayloadType(rtp.payloadType);
   const bool dynamic = isDynamicPayloadType(rtp.payloadType);
   if (codec == kNoCodec && dynamic) codec = settings.dynamicCodec;
@@ -167,9 +203,40 @@ void CaptureAnalysis::addFrame(int64_t timeMicros, int linkType, const uint8_t* 
   }
 }
 
+bool CaptureAnalysis::readSip(const UdpDatagram& d) {
+  // A SIP message starts with a method or "SIP/2.0": never with RTP's or
+  // pulvo's first byte.
+  if (d.payloadLength == 0 || d.payload[0] < 'A' || d.payload[0] > 'Z') return false;
+  bool any = false;
+  size_t at = 0, used = 0;
+  SipMessage message;
+  while (at < d.payloadLength &&
+         parseSipMessage(d.payload + at, d.payloadLength - at, &message, &used) == SipParse::Ok) {
+    any = true;
+    captureCounts.sip++;
+    sipMedia.learn(message);
+    at += used;
+  }
+  return any;
+}
+
+const AnnouncedMedia* CaptureAnalysis::announcedFor(const UdpDatagram& d) const {
+  if (sipMedia.size() == 0) return nullptr;
+  uint8_t address[16] = {};
+  if (d.family == 4) {
+    address[10] = address[11] = 0xff;
+    std::memcpy(address + 12, d.destination, 4);
+  } else {
+    std::memcpy(address, d.destination, 16);
+  }
+  return sipMedia.find(address, d.destinationPort);
+}
+
 void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
   captureCounts.udp++;
   forgetLoneFirstPackets(timeMicros);
+  // Signalling is read whatever port the streams are chosen by.
+  if (readSip(d)) return;
   if (settings.port != 0 && d.sourcePort != settings.port && d.destinationPort != settings.port) {
     captureCounts.filtered++;
     return;
@@ -206,7 +273,11 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
   if (firstPacket) {
     // Only an audio payload type, or a pulvo data packet, starts a stream;
     // comfort noise, telephone events and the like join one.
-    if (key.pulvo ? pulvoPayload.isEndOfStream() : !startsRtpStream(rtp.payloadType)) {
+    const AnnouncedMedia* announced = key.pulvo ? nullptr : announcedFor(d);
+    const SdpPayloadType* named =
+        announced == nullptr ? nullptr : findPayloadType(announced->audio, rtp.payloadType);
+    const bool noVoice = named != nullptr && codecOfEncoding(named->encoding).noVoice;
+    if (key.pulvo ? pulvoPayload.isEndOfStream() : !startsRtpStream(rtp.payloadType) || noVoice) {
       captureCounts.otherUdp++;
       return;
     }

@@ -17,6 +17,7 @@
 #include "meter.h"
 #include "packet.h"
 #include "rtp_stream.h"
+#include "sip_media.h"
 #include "tesk_analyze.h"
 #include "test_error.h"
 
@@ -60,6 +61,11 @@ class CaptureAnalysis {
 
  private:
   bool startsRtpStream(uint8_t payloadType) const;
+  // Reads the SIP messages of a datagram into the media table; false when
+  // it holds none.
+  bool readSip(const UdpDatagram& d);
+  // What the SIP announced for the datagram's destination, or nullptr.
+  const AnnouncedMedia* announcedFor(const UdpDatagram& d) const;
   std::unique_ptr<Stream> newStream(const UdpDatagram& d, const Key& key, const Payload& pulvo,
                                     const RtpHeader& rtp) const;
   void confirm(Stream& stream);
@@ -75,6 +81,7 @@ class CaptureAnalysis {
   void forgetLoneFirstPackets(int64_t timeMicros);
 
   std::unordered_map<Key, std::unique_ptr<Stream>, KeyHash> streams;
+  SipMediaTable sipMedia;
   std::deque<std::pair<int64_t, Key>> unconfirmed;  // by first packet's time
   unsigned int recognised = 0;
   int result = 0;

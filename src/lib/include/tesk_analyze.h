@@ -44,6 +44,13 @@ struct TeskStreamInfo {
   // G.722): its samples carry no MOS of the trained model.
   bool modelScored = true;
   bool wideband = false;  // rated on G.107.1's wideband scale (G.722)
+  // Where the capture's SIP announced the stream's destination: the call's
+  // Call-ID, the party that receives there (the user part of its address)
+  // and the payload type's encoding name ("PCMA", "G722", "opus", ...);
+  // empty where no SIP said.
+  std::string callId;
+  std::string party;
+  std::string encoding;
 };
 
 // Receives the streams and their samples, all on the thread that called
@@ -73,6 +80,7 @@ struct TeskCaptureCounts {
   unsigned long long truncated = 0;  // frames cut inside a header, skipped
   unsigned long long otherUdp = 0;   // UDP that is neither RTP voice nor pulvo's
   unsigned long long filtered = 0;   // left out by the port or stream choice
+  unsigned long long sip = 0;        // SIP messages read, for what their SDP announces
 };
 
 // One analysis. Window, sampling interval, time-out and dejitter length in
@@ -88,8 +96,9 @@ class TESK_EXPORT TeskAnalyzer {
   void setPort(unsigned short udpPort) { port = udpPort; }
   // Only the stream with this index (0: every stream).
   void setStream(unsigned int index) { stream = index; }
-  // The codec of streams with a dynamic payload type (96-127): 0 G711, 1
-  // GSM0610; -1 (the default) lists them with their totals, unscored.
+  // The codec of streams with a dynamic payload type (96-127) that no SIP
+  // in the capture named: 0 G711, 1 GSM0610; -1 (the default) lists them
+  // with their totals, unscored.
   void setDynamicPayloadCodec(int codec) { dynamicCodec = codec; }
   // The payload type of telephone events (RFC 4733); 0 (the default): any
   // dynamic type other than the one a stream started with.
