@@ -1,10 +1,14 @@
 #include "analyze_results.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 
+#include "call_results.h"
 #include "live_outputs.h"
 #include "result_callbacks.h"
+#include "tesk_verdict.h"
 
 namespace {
 
@@ -88,6 +92,50 @@ void WriteStreamTotals(JsonWriter& w, unsigned int index, const TeskStreamInfo& 
   w.EndObject();
 }
 
+// One direction of a call: a stream's totals and what its windows scored.
+struct CallDirection {
+  std::string name;  // "to alice", or the stream's number when no party was named
+  const TeskStreamInfo* info;
+  unsigned int windows = 0, rated = 0;  // rated: windows the trained model scored (not 0)
+  double meanMos = 0, worstMos = 0, meanR = 0, worstR = 0, meanJitter = 0;
+};
+
+template <typename Samples>
+CallDirection SummarizeDirection(const TeskStreamInfo& info, const Samples& samples,
+                                 TeskVerdict* verdict) {
+  CallDirection d;
+  d.name = info.party.empty() ? "stream " + std::to_string(info.index) : "to " + info.party;
+  d.info = &info;
+  for (const auto& sample : samples) {
+    const TeskSample& s = sample.values;
+    if (s.modelScored && s.mos > 0) {
+      d.worstMos = d.rated == 0 ? s.mos : std::min(d.worstMos, s.mos);
+      d.meanMos += s.mos;
+      d.rated++;
+    }
+    d.worstR = d.windows == 0 ? s.emodelR : std::min(d.worstR, s.emodelR);
+    d.meanR += s.emodelR;
+    d.meanJitter += s.avgJitter;
+    d.windows++;
+    verdict->add(d.name, s);
+  }
+  if (d.rated != 0) d.meanMos /= d.rated;
+  if (d.windows != 0) {
+    d.meanR /= d.windows;
+    d.meanJitter /= d.windows;
+  }
+  return d;
+}
+
+// Capture times are seconds since the epoch in a double: a difference of two
+// of them is good to the microsecond, and said to the millisecond.
+double Milliseconds(double seconds) { return std::round(seconds * 1000) / 1000; }
+
+double LossRatio(const TeskStreamInfo& s) {
+  const double expected = static_cast<double>(s.packets) + static_cast<double>(s.lostPackets);
+  return expected > 0 && s.lostPackets > 0 ? static_cast<double>(s.lostPackets) / expected : 0.0;
+}
+
 }  // namespace
 
 std::string FormatStreamHeading(const TeskStreamInfo& s) {
@@ -153,6 +201,7 @@ void AnalyzeResults::Print(std::ostream& out) const {
       }
       out << FormatStreamTotals(stream.info, stream.result) << "\n";
     }
+    for (const TeskSipCall& call : calls) PrintCall(out, call, '\n');
     return;
   }
   rapidjson::StringBuffer buffer;
@@ -185,6 +234,151 @@ void AnalyzeResults::Print(std::ostream& out) const {
     out << separator << buffer.GetString();
     separator = ',';
   }
+  for (const TeskSipCall& call : calls) {
+    std::ostringstream record;
+    PrintCall(record, call, separator);
+    if (!record.str().empty()) separator = ',';
+    out << record.str();
+  }
   if (separator == '[') out << '[';
   out << ']';
+}
+
+void AnalyzeResults::PrintCall(std::ostream& out, const TeskSipCall& call, char separator) const {
+  TeskVerdict verdict;
+  std::vector<CallDirection> directions;
+  for (const auto& [index, stream] : streams) {
+    if (stream.info.callId == call.callId) {
+      directions.push_back(SummarizeDirection(stream.info, stream.samples, &verdict));
+    }
+  }
+  if (directions.empty()) return;  // no stream of it was chosen
+  // Its length runs from the answer (or the INVITE) to its end.
+  const double from = call.answered != 0 ? call.answered : call.invited;
+  const double lasted = call.ended != 0 ? Milliseconds(call.ended - from) : -1;
+  TeskDirectionVerdict worse;
+  const bool judged = verdict.call(&worse);
+  const std::vector<TeskDirectionVerdict> judgedWays = verdict.directions();
+  const auto judgedWay = [&](const std::string& name) -> const TeskDirectionVerdict* {
+    for (const TeskDirectionVerdict& v : judgedWays) {
+      if (v.direction == name) return &v;
+    }
+    return nullptr;
+  };
+  if (asText) {
+    out << "call " << call.callId << ": " << call.caller << " -> " << call.callee
+        << "  invited = " << FormatRfc3339(call.invited);
+    if (call.answered != 0) {
+      out << "  answered after " << Milliseconds(call.answered - call.invited) << " s";
+    }
+    if (lasted >= 0) {
+      out << "  lasted " << lasted << " s  ended by " << call.endedBy;
+    } else {
+      out << "  not ended in the capture";
+    }
+    out << "\n";
+    for (const CallDirection& d : directions) {
+      out << "call " << call.callId << " " << d.name << ": stream " << d.info->index << "  "
+          << CodecName(*d.info) << "  packets = " << d.info->packets
+          << "  lost = " << d.info->lostPackets << "  loss = " << 100 * LossRatio(*d.info)
+          << " %  windows = " << d.windows;
+      if (d.rated != 0) {
+        out << "  mos mean = " << d.meanMos << "  worst = " << d.worstMos;
+      } else {
+        out << "  mos = none";
+      }
+      const TeskDirectionVerdict* v = judgedWay(d.name);
+      if (v != nullptr) {
+        out << "  E-model R mean = " << d.meanR << (d.info->wideband ? " (wideband)" : "")
+            << "  worst = " << d.worstR << "  conversational R = " << v->conversationalR
+            << "  jitter = " << d.meanJitter << " ms  " << v->satisfaction;
+      }
+      out << "\n";
+    }
+    if (judged) {
+      out << "call " << call.callId << " verdict: " << worse.satisfaction
+          << " (the worse direction: " << worse.direction << ")\n";
+    }
+    return;
+  }
+  rapidjson::StringBuffer buffer;
+  JsonWriter w(buffer);
+  const auto time = [&w](double t) {
+    if (t != 0) {
+      w.String(FormatRfc3339(t).c_str());
+    } else {
+      w.Null();
+    }
+  };
+  w.StartObject();
+  w.Key("Call");
+  w.String(call.callId.c_str());
+  w.Key("From");
+  w.String(call.caller.c_str());
+  w.Key("To");
+  w.String(call.callee.c_str());
+  w.Key("Invited");
+  time(call.invited);
+  w.Key("Answered");
+  time(call.answered);
+  w.Key("Ended");
+  time(call.ended);
+  w.Key("EndedBy");
+  if (call.endedBy.empty()) {
+    w.Null();
+  } else {
+    w.String(call.endedBy.c_str());
+  }
+  w.Key("Duration");
+  WriteJsonDouble(w, lasted >= 0 ? lasted : NAN);
+  w.Key("Directions");
+  w.StartArray();
+  for (const CallDirection& d : directions) {
+    const TeskDirectionVerdict* v = judgedWay(d.name);
+    w.StartObject();
+    w.Key("Direction");
+    w.String(d.name.c_str());
+    w.Key("Stream");
+    w.Uint(d.info->index);
+    w.Key("Codec");
+    w.String(CodecName(*d.info).c_str());
+    w.Key("Packets");
+    w.Uint64(d.info->packets);
+    w.Key("Lost");
+    w.Int64(d.info->lostPackets);
+    w.Key("LossRate");
+    WriteJsonDouble(w, LossRatio(*d.info));
+    w.Key("Windows");
+    w.Uint(d.windows);
+    w.Key("MeanMOS");
+    WriteJsonDouble(w, d.rated != 0 ? d.meanMos : NAN);
+    w.Key("WorstMOS");
+    WriteJsonDouble(w, d.rated != 0 ? d.worstMos : NAN);
+    w.Key("MeanEModelR");
+    WriteJsonDouble(w, v != nullptr ? d.meanR : NAN);
+    w.Key("WorstEModelR");
+    WriteJsonDouble(w, v != nullptr ? d.worstR : NAN);
+    w.Key("ConversationalR");
+    WriteJsonDouble(w, v != nullptr ? v->conversationalR : NAN);
+    w.Key("Satisfaction");
+    if (v != nullptr) {
+      w.String(v->satisfaction.c_str());
+    } else {
+      w.Null();
+    }
+    w.Key("AvgJitter");
+    WriteJsonDouble(w, v != nullptr ? d.meanJitter : NAN);
+    w.Key("Wideband");
+    w.Bool(d.info->wideband);
+    w.EndObject();
+  }
+  w.EndArray();
+  w.Key("Verdict");
+  if (judged) {
+    WriteVerdictSummary(w, worse);
+  } else {
+    w.Null();
+  }
+  w.EndObject();
+  out << separator << buffer.GetString();
 }

@@ -30,12 +30,15 @@ class AnalyzeResults : public TeskAnalyzerCallback {
   void streamFound(const TeskStreamInfo& stream) override;
   void doCallback(unsigned int stream, double sampleTime, const TeskSample& sample) override;
   void streamEnded(const TeskStreamInfo& stream, int result) override;
+  void callSeen(const TeskSipCall& call) override { calls.push_back(call); }
 
   // Text: the heading and sample lines of every stream, each line ended by
   // a newline. JSON: one array of every stream's samples, each stream's
   // followed by an object of its totals (the one without "MOS"), written
   // object by object so that a long capture needs no second copy of its
-  // results.
+  // results. Then, for every call that a stream was sent in, its record:
+  // the parties, when it was invited, answered and ended, and each
+  // direction's totals, scores and verdict.
   void Print(std::ostream& out) const;
 
  private:
@@ -48,10 +51,13 @@ class AnalyzeResults : public TeskAnalyzerCallback {
     std::vector<Sample> samples;
     int result = 0;
   };
+  // One call's record: text lines, or one JSON object after `separator`.
+  void PrintCall(std::ostream& out, const TeskSipCall& call, char separator) const;
 
   bool asText;
   bool emodel;
   std::map<unsigned int, StreamResults> streams;  // by index: the order of recognition
+  std::vector<TeskSipCall> calls;
 };
 
 #endif  // PULVO_ANALYZE_RESULTS_H

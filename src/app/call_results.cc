@@ -189,6 +189,27 @@ std::string FormatVerdict(const TeskVerdict& verdict) {
   return out.str();
 }
 
+namespace {
+
+void WriteVerdictHead(JsonWriter& w, const TeskDirectionVerdict& v) {
+  w.Key("Direction");
+  w.String(v.direction.c_str());
+  w.Key("Satisfaction");
+  w.String(v.satisfaction.c_str());
+  w.Key("ConversationalR");
+  WriteJsonDouble(w, v.conversationalR);
+  w.Key("ConversationalMOS");
+  WriteJsonDouble(w, v.conversationalMos);
+}
+
+}  // namespace
+
+void WriteVerdictSummary(JsonWriter& w, const TeskDirectionVerdict& v) {
+  w.StartObject();
+  WriteVerdictHead(w, v);
+  w.EndObject();
+}
+
 bool WriteVerdictMembers(JsonWriter& w, const TeskVerdict& verdict) {
   TeskDirectionVerdict worse;
   if (!verdict.call(&worse)) return false;
@@ -198,14 +219,7 @@ bool WriteVerdictMembers(JsonWriter& w, const TeskVerdict& verdict) {
   w.StartArray();
   for (const TeskDirectionVerdict& v : verdict.directions()) {
     w.StartObject();
-    w.Key("Direction");
-    w.String(v.direction.c_str());
-    w.Key("Satisfaction");
-    w.String(v.satisfaction.c_str());
-    w.Key("ConversationalR");
-    WriteJsonDouble(w, v.conversationalR);
-    w.Key("ConversationalMOS");
-    WriteJsonDouble(w, v.conversationalMos);
+    WriteVerdictHead(w, v);
     w.Key("WorstConversationalR");
     WriteJsonDouble(w, v.worstConversationalR);
     w.Key("ListeningR");
@@ -224,15 +238,6 @@ bool WriteVerdictMembers(JsonWriter& w, const TeskVerdict& verdict) {
   }
   w.EndArray();
   w.Key("Call");
-  w.StartObject();
-  w.Key("Direction");
-  w.String(worse.direction.c_str());
-  w.Key("Satisfaction");
-  w.String(worse.satisfaction.c_str());
-  w.Key("ConversationalR");
-  WriteJsonDouble(w, worse.conversationalR);
-  w.Key("ConversationalMOS");
-  WriteJsonDouble(w, worse.conversationalMos);
-  w.EndObject();
+  WriteVerdictSummary(w, worse);
   return true;
 }

@@ -56,6 +56,9 @@ std::string FormatVerdict(const TeskVerdict& verdict);
 // "Call":{"Direction":"reverse","Satisfaction":...}; false, writing nothing,
 // without a scored window.
 bool WriteVerdictMembers(JsonWriter& w, const TeskVerdict& verdict);
+// {"Direction":"reverse","Satisfaction":"satisfied","ConversationalR":...,
+// "ConversationalMOS":...}: what a verdict says of one direction, in short.
+void WriteVerdictSummary(JsonWriter& w, const TeskDirectionVerdict& direction);
 
 // The caller as the command runs it: text lines as the ticks come, or one
 // JSON array at the end; each tick also goes to the live outputs.

@@ -159,10 +159,30 @@ TEST(AnalyzeTest, StreamsOfASipCallNameTheirCallAndCodec) {
                                                  i * 160, port))});
     }
   }
+  const std::string bye = "BYE sip:bob@b SIP/2.0\r\nCSeq: 2 BYE\r\nCall-ID: c1\r\n\r\n";
+  frames.push_back({kT0 + 7000000, CaptureFrame(kLinkEthernet, 4, 5060, 5060,
+                                                std::vector<uint8_t>(bye.begin(), bye.end()))});
   const std::string pcap = Write(dir, "sip.pcap", PcapFile(kLinkEthernet, frames));
   ProcessResult text = RunPulvo({"-v", "analyze:file=" + pcap});
   ASSERT_EQ(text.exitCode, 0) << text.err;
-  EXPECT_NE(text.out.find(", 2 SIP messages\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(", 3 SIP messages\n"), std::string::npos) << text.out;
+  // The call's record closes the results: both ways, and the wideband one,
+  // R 112.6 or 87.3 on the narrowband scale, is the worse.
+  const std::vector<std::string> lines = Lines(text.out);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[lines.size() - 4],
+            "call c1: alice -> bob  invited = 2023-11-14T22:13:20.000Z  answered after 0.001 s  "
+            "lasted 6.999 s  ended by BYE");
+  EXPECT_TRUE(MatchesWhole(lines[lines.size() - 3],
+                           "call c1 to alice: stream 1  G711  packets = 300  lost = 0  loss = 0 %  "
+                           "windows = [0-9]+  mos mean = 4.0504  worst = 4.0504  E-model R mean = "
+                           "93.2  worst = 93.2  conversational R = 89.82[0-9]*  jitter = 0 ms  satisfied"))
+      << lines[lines.size() - 3];
+  EXPECT_TRUE(MatchesWhole(lines[lines.size() - 2],
+                           "call c1 to bob: stream 2  G722  .*  mos = none  E-model R mean = 116 "
+                           "\\(wideband\\)  worst = 116  conversational R = 112.5[0-9]*  .*"))
+      << lines[lines.size() - 2];
+  EXPECT_EQ(lines.back(), "call c1 verdict: satisfied (the worse direction: to bob)");
   EXPECT_NE(text.out.find("codec = G711 (PT 96)  packet interval = 20 ms  call = c1  to = alice\n"
                           "test id = 1   mos = 4.0504  "),
             std::string::npos)
@@ -175,6 +195,14 @@ TEST(AnalyzeTest, StreamsOfASipCallNameTheirCallAndCodec) {
   ProcessResult json = RunPulvo({"-j", "analyze:file=" + pcap});
   EXPECT_NE(json.out.find(R"("Codec":"G722",)"), std::string::npos) << json.out;
   EXPECT_NE(json.out.find(R"("CallId":"c1","To":"bob","EModelOnly":true,"Wideband":true})"),
+            std::string::npos);
+  EXPECT_NE(json.out.find(R"(,{"Call":"c1","From":"alice","To":"bob","Invited":"2023-11-14T22:13:20.000Z",)"
+                          R"("Answered":"2023-11-14T22:13:20.001Z","Ended":"2023-11-14T22:13:27.000Z",)"
+                          R"("EndedBy":"BYE","Duration":6.999,"Directions":[{"Direction":"to alice",)"
+                          R"("Stream":1,"Codec":"G711","Packets":300,"Lost":0,"LossRate":0.0,)"),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find(R"("Verdict":{"Direction":"to bob","Satisfaction":"satisfied",)"),
             std::string::npos);
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "sdp.h"
+#include "sip_media.h"
 #include "sip_message.h"
 
 namespace {
@@ -139,6 +140,68 @@ TEST(SdpTest, EachAudioStreamWithItsAddressAndTypes) {
   EXPECT_EQ(sdp.audio[1].address, "198.51.100.1");         // the session's
   EXPECT_FALSE(parseSdp("v=0\nm=audio 5004 RTP/AVP 0\n", &sdp));  // no address
   EXPECT_FALSE(parseSdp(std::string("c=IN IP4 1.2.3.4\0m=audio 1 RTP/AVP 0", 36), &sdp));
+}
+
+// A call's progress from its messages: the first INVITE starts it (a
+// re-INVITE of a call whose start was missed does not), the first answer
+// to an INVITE answers it, a BYE, a CANCEL or a final failure ends it, and
+// nothing after its end changes it. A response's SDP is the responder's.
+TEST(SipMediaTest, CallsFollowTheirMessages) {
+  const auto message = [](const std::string& text) {
+    SipMessage m;
+    EXPECT_EQ(Parse(text, &m), SipParse::Ok) << text;
+    return m;
+  };
+  const auto request = [&](const std::string& method, const std::string& id, bool tagged) {
+    return message(method + " sip:b@x SIP/2.0\r\nCall-ID: " + id + "\r\nCSeq: 1 " + method +
+                   "\r\nFrom: <sip:alice@x>;tag=1\r\nTo: <sip:bob@x>" + (tagged ? ";tag=2" : "") +
+                   "\r\n\r\n");
+  };
+  const auto response = [&](int status, const std::string& id, const std::string& body = "") {
+    return message("SIP/2.0 " + std::to_string(status) + " X\r\nCall-ID: " + id +
+                   "\r\nCSeq: 1 INVITE\r\nFrom: <sip:alice@x>;tag=1\r\nTo: <sip:bob@x>;tag=2\r\n"
+                   "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  };
+  SipMediaTable table;
+  table.learn(1, request("INVITE", "a", false));
+  table.learn(1.5, response(180, "a"));
+  table.learn(2, response(200, "a", "v=0\r\nc=IN IP6 2001:db8::2\r\nm=audio 7000 RTP/AVP 0\r\n"));
+  table.learn(3, request("INVITE", "a", true));  // a re-INVITE
+  table.learn(9, request("BYE", "a", true));
+  table.learn(10, request("CANCEL", "a", true));
+  table.learn(4, request("INVITE", "b", false));
+  table.learn(5, request("CANCEL", "b", false));
+  table.learn(6, request("INVITE", "c", false));
+  table.learn(7, response(486, "c"));
+  table.learn(8, request("INVITE", "missed", true));
+  table.learn(8, request("BYE", "unknown", true));
+  ASSERT_EQ(table.calls().size(), 3u);
+  const TeskSipCall& a = table.calls()[0];
+  EXPECT_EQ(a.callId, "a");
+  EXPECT_EQ(a.caller, "alice");
+  EXPECT_EQ(a.callee, "bob");
+  EXPECT_EQ(a.invited, 1);
+  EXPECT_EQ(a.answered, 2);
+  EXPECT_EQ(a.ended, 9);
+  EXPECT_EQ(a.endedBy, "BYE");
+  EXPECT_EQ(table.calls()[1].endedBy, "CANCEL");
+  EXPECT_EQ(table.calls()[1].answered, 0);
+  EXPECT_EQ(table.calls()[2].endedBy, "486");
+  uint8_t address[16] = {0x20, 0x01, 0x0d, 0xb8};
+  address[15] = 2;
+  ASSERT_NE(table.find(address, 7000), nullptr);
+  EXPECT_EQ(table.find(address, 7000)->party, "bob");
+  EXPECT_EQ(table.find(address, 7002), nullptr);
+
+  // Bounded: the oldest calls make room.
+  SipMediaTable full;
+  for (size_t n = 0; n < SipMediaTable::kMaxCalls + 10; ++n) {
+    full.learn(static_cast<double>(n), request("INVITE", "n" + std::to_string(n), false));
+  }
+  EXPECT_EQ(full.calls().size(), SipMediaTable::kMaxCalls);
+  EXPECT_EQ(full.calls().front().callId, "n10");
+  full.learn(1e6, request("BYE", "n" + std::to_string(SipMediaTable::kMaxCalls + 9), true));
+  EXPECT_EQ(full.calls().back().endedBy, "BYE");
 }
 
 }  // namespace

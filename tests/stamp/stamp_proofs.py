@@ -396,7 +396,16 @@ def twampy_responder_proof():
               "not scored" not in out.stderr,
               "padding %d: the size said once, nothing left unscored: %s"
               % (padding, out.stderr.strip()))
-        # The capture's round trips: each answer's time less its request's.
+        # The capture's round trips: each answer's time less its request's,
+        # less the responder's residence (T3 - T2, which the answer carries
+        # and pulvo leaves out too). What remains apart is where each side
+        # stamps: pulvo in user space on either side of the kernel, tcpdump
+        # in the kernel: a few tens of microseconds on an idle machine, and
+        # more when a loaded one wakes the Python responder late.
+        def ntp(raw):
+            seconds, fraction = struct.unpack(">II", raw)
+            return seconds + fraction / 2**32
+
         sent, trips = {}, []
         for frame in rdpcap(capture):
             if UDP not in frame:
@@ -405,12 +414,13 @@ def twampy_responder_proof():
             if frame[UDP].sport != port:
                 sent[struct.unpack(">I", data[0:4])[0]] = at
             elif len(data) >= 28 and struct.unpack(">I", data[24:28])[0] in sent:
-                trips.append(at - sent[struct.unpack(">I", data[24:28])[0]])
+                residence = ntp(data[4:12]) - ntp(data[16:24])
+                trips.append(at - sent[struct.unpack(">I", data[24:28])[0]] - residence)
         captured = 1000 * sum(trips) / len(trips) if trips else 0
         measured = sum(s["RoundTripMean"] for s in forward) / len(forward) if forward else -1
-        check(len(trips) >= 290 and abs(captured - measured) < 0.1,
-              "padding %d: round trip %.3f ms, the capture's %.3f ms (%d answers)"
-              % (padding, measured, captured, len(trips)))
+        check(len(trips) >= 290 and abs(captured - measured) < 0.25,
+              "padding %d: round trip %.3f ms, the capture's %.3f ms net of the responder's "
+              "residence (%d answers)" % (padding, measured, captured, len(trips)))
 
 
 def twampy_sender_proof():

@@ -203,7 +203,7 @@ void CaptureAnalysis::addFrame(int64_t timeMicros, int linkType, const uint8_t* 
   }
 }
 
-bool CaptureAnalysis::readSip(const UdpDatagram& d) {
+bool CaptureAnalysis::readSip(int64_t timeMicros, const UdpDatagram& d) {
   // A SIP message starts with a method or "SIP/2.0": never with RTP's or
   // pulvo's first byte.
   if (d.payloadLength == 0 || d.payload[0] < 'A' || d.payload[0] > 'Z') return false;
@@ -214,7 +214,7 @@ bool CaptureAnalysis::readSip(const UdpDatagram& d) {
          parseSipMessage(d.payload + at, d.payloadLength - at, &message, &used) == SipParse::Ok) {
     any = true;
     captureCounts.sip++;
-    sipMedia.learn(message);
+    sipMedia.learn(static_cast<double>(timeMicros) / kMicros, message);
     at += used;
   }
   return any;
@@ -236,7 +236,7 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
   captureCounts.udp++;
   forgetLoneFirstPackets(timeMicros);
   // Signalling is read whatever port the streams are chosen by.
-  if (readSip(d)) return;
+  if (readSip(timeMicros, d)) return;
   if (settings.port != 0 && d.sourcePort != settings.port && d.destinationPort != settings.port) {
     captureCounts.filtered++;
     return;
@@ -435,6 +435,7 @@ int CaptureAnalysis::finish() {
     if (!s->ended) report(*s, false);
   }
   streams.clear();
+  for (const TeskSipCall& call : sipMedia.calls()) callback->callSeen(call);
   if (recognised == 0 || (settings.stream != 0 && settings.stream > recognised)) {
     failureNote.note(recognised == 0 ? "no RTP voice or pulvo test stream found"
                                   : "no stream " + std::to_string(settings.stream) + " (" +

@@ -63,7 +63,7 @@ class CaptureAnalysis {
   bool startsRtpStream(uint8_t payloadType) const;
   // Reads the SIP messages of a datagram into the media table; false when
   // it holds none.
-  bool readSip(const UdpDatagram& d);
+  bool readSip(int64_t timeMicros, const UdpDatagram& d);
   // What the SIP announced for the datagram's destination, or nullptr.
   const AnnouncedMedia* announcedFor(const UdpDatagram& d) const;
   std::unique_ptr<Stream> newStream(const UdpDatagram& d, const Key& key, const Payload& pulvo,

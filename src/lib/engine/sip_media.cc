@@ -15,8 +15,40 @@ std::string lower(const std::string& text) {
 
 }  // namespace
 
-void SipMediaTable::learn(const SipMessage& message) {
-  if (message.body.empty() || message.callId.empty()) return;
+void SipMediaTable::follow(double time, const SipMessage& m) {
+  auto known = callIndex.find(m.callId);
+  TeskSipCall* call = known == callIndex.end() ? nullptr : &callList[known->second - dropped];
+  if (call == nullptr) {
+    // A call is known from its first INVITE on; a re-INVITE (it has a To
+    // tag) of a call whose start the capture missed starts nothing.
+    if (!m.request || m.method != "INVITE" || !m.toTag.empty()) return;
+    if (callList.size() == kMaxCalls) {
+      callIndex.erase(callList.front().callId);
+      callList.pop_front();
+      dropped++;
+    }
+    callIndex[m.callId] = dropped + callList.size();
+    callList.push_back({m.callId, m.fromUser, m.toUser, time, 0.0, 0.0, ""});
+    return;
+  }
+  if (!call->endedBy.empty()) return;
+  if (m.request && (m.method == "BYE" || m.method == "CANCEL")) {
+    call->ended = time;
+    call->endedBy = m.method;
+  } else if (!m.request && m.cseqMethod == "INVITE" && call->answered == 0.0) {
+    if (m.status >= 200 && m.status < 300) {
+      call->answered = time;
+    } else if (m.status >= 300) {
+      call->ended = time;
+      call->endedBy = std::to_string(m.status);
+    }
+  }
+}
+
+void SipMediaTable::learn(double time, const SipMessage& message) {
+  if (message.callId.empty()) return;
+  follow(time, message);
+  if (message.body.empty()) return;
   if (!message.contentType.empty() && message.contentType != "application/sdp") return;
   SdpDescription sdp;
   if (!parseSdp(message.body, &sdp)) return;

@@ -16,6 +16,7 @@
 
 #include "sdp.h"
 #include "sip_message.h"
+#include "tesk_analyze.h"
 
 struct AnnouncedMedia {
   std::string callId;
@@ -25,13 +26,15 @@ struct AnnouncedMedia {
 
 class SipMediaTable {
  public:
-  // At most this many endpoints are remembered; the oldest announcement
-  // makes room for a new one.
+  // At most this many endpoints and calls are remembered; the oldest makes
+  // room for a new one.
   static constexpr size_t kMaxEndpoints = 65536;
+  static constexpr size_t kMaxCalls = 65536;
 
-  // Takes the session description a message carries, if any: a request's
-  // for its sender (From), a response's for its responder (To).
-  void learn(const SipMessage& message);
+  // Takes a message read at `time` (seconds): the call's progress, and the
+  // session description it carries, if any: a request's for its sender
+  // (From), a response's for its responder (To).
+  void learn(double time, const SipMessage& message);
 
   // What was announced for `address` (16 bytes, IPv4 mapped into IPv6) and
   // `port`; nullptr when nothing was.
@@ -39,10 +42,18 @@ class SipMediaTable {
 
   size_t size() const { return media.size(); }
 
+  // The calls whose INVITE was seen, in that order.
+  const std::deque<TeskSipCall>& calls() const { return callList; }
+
  private:
+  void follow(double time, const SipMessage& message);
+
   using Endpoint = std::pair<std::string, uint16_t>;  // 16 address bytes, port
   std::map<Endpoint, AnnouncedMedia> media;
   std::deque<Endpoint> order;  // oldest first, for making room
+  std::deque<TeskSipCall> callList;
+  std::map<std::string, size_t> callIndex;  // Call-ID to its place in callList, less `dropped`
+  size_t dropped = 0;                       // calls forgotten from the front
 };
 
 // What an SDP encoding name ("PCMA", "G722", "telephone-event", ...) means

@@ -53,6 +53,18 @@ struct TeskStreamInfo {
   std::string encoding;
 };
 
+// A call as the capture's SIP tells it: the parties (the user parts of the
+// first INVITE's From and To), and the capture times (seconds since the
+// epoch; 0 where none was seen) of its first INVITE, its first answer (a 2xx
+// to an INVITE) and its end: a BYE, a CANCEL, or a final failure to the
+// INVITE, said in `endedBy` ("BYE", "CANCEL", "486"); empty while it lasts.
+struct TeskSipCall {
+  std::string callId;
+  std::string caller, callee;
+  double invited = 0.0, answered = 0.0, ended = 0.0;
+  std::string endedBy;
+};
+
 // Receives the streams and their samples, all on the thread that called
 // TeskAnalyzer::analyzeCapture, before it returns. A stream is recognised
 // at its second packet; its samples follow in capture-time order, but the
@@ -68,6 +80,9 @@ class TESK_EXPORT TeskAnalyzerCallback {
   // packet, or a pulvo end-of-stream packet), TIMEOUT_ERROR when its packets
   // stopped for longer than the time-out.
   virtual void streamEnded(const TeskStreamInfo& stream, int result) = 0;
+  // Every call whose INVITE the capture held, in the order of their
+  // INVITEs, once the capture has been read.
+  virtual void callSeen(const TeskSipCall&) {}
 };
 
 // What the capture held, for a verbose report.
