@@ -201,7 +201,11 @@ void AnalyzeResults::Print(std::ostream& out) const {
       }
       out << FormatStreamTotals(stream.info, stream.result) << "\n";
     }
-    for (const TeskSipCall& call : calls) PrintCall(out, call, '\n');
+    const StreamsByCall byCall = GroupByCall();
+    for (const TeskSipCall& call : calls) {
+      const auto ways = byCall.find(call.callId);
+      if (ways != byCall.end()) PrintCall(out, call, ways->second, '\n');
+    }
     return;
   }
   rapidjson::StringBuffer buffer;
@@ -234,25 +238,33 @@ void AnalyzeResults::Print(std::ostream& out) const {
     out << separator << buffer.GetString();
     separator = ',';
   }
+  const StreamsByCall byCall = GroupByCall();
   for (const TeskSipCall& call : calls) {
-    std::ostringstream record;
-    PrintCall(record, call, separator);
-    if (!record.str().empty()) separator = ',';
-    out << record.str();
+    const auto ways = byCall.find(call.callId);
+    if (ways == byCall.end()) continue;  // no stream of it was chosen
+    PrintCall(out, call, ways->second, separator);
+    separator = ',';
   }
   if (separator == '[') out << '[';
   out << ']';
 }
 
-void AnalyzeResults::PrintCall(std::ostream& out, const TeskSipCall& call, char separator) const {
+AnalyzeResults::StreamsByCall AnalyzeResults::GroupByCall() const {
+  StreamsByCall byCall;
+  for (const auto& [index, stream] : streams) {
+    if (!stream.info.callId.empty()) byCall[stream.info.callId].push_back(&stream);
+  }
+  return byCall;
+}
+
+void AnalyzeResults::PrintCall(std::ostream& out, const TeskSipCall& call,
+                               const std::vector<const StreamResults*>& ways,
+                               char separator) const {
   TeskVerdict verdict;
   std::vector<CallDirection> directions;
-  for (const auto& [index, stream] : streams) {
-    if (stream.info.callId == call.callId) {
-      directions.push_back(SummarizeDirection(stream.info, stream.samples, &verdict));
-    }
+  for (const StreamResults* stream : ways) {
+    directions.push_back(SummarizeDirection(stream->info, stream->samples, &verdict));
   }
-  if (directions.empty()) return;  // no stream of it was chosen
   // Its length runs from the answer (or the INVITE) to its end.
   const double from = call.answered != 0 ? call.answered : call.invited;
   const double lasted = call.ended != 0 ? Milliseconds(call.ended - from) : -1;

@@ -51,8 +51,14 @@ class AnalyzeResults : public TeskAnalyzerCallback {
     std::vector<Sample> samples;
     int result = 0;
   };
-  // One call's record: text lines, or one JSON object after `separator`.
-  void PrintCall(std::ostream& out, const TeskSipCall& call, char separator) const;
+  // The streams of each call, in order of recognition: one pass over the
+  // streams for all the calls' records.
+  using StreamsByCall = std::map<std::string, std::vector<const StreamResults*>>;
+  StreamsByCall GroupByCall() const;
+  // One call's record, of its `ways`: text lines, or one JSON object after
+  // `separator`.
+  void PrintCall(std::ostream& out, const TeskSipCall& call,
+                 const std::vector<const StreamResults*>& ways, char separator) const;
 
   bool asText;
   bool emodel;
