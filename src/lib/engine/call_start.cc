@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "event_loop.h"
 #include "packet.h"
 #include "recv_start.h"
 #include "stamp_packet.h"
@@ -12,15 +13,93 @@
 namespace {
 
 constexpr size_t kLargestDatagram = 65535;
-// Below this, the wait for the next send is a precise nap, not a poll.
-constexpr int64_t kNapMicros = 2000;
 
-// What the loop waits for next, on the monotonic clock.
-struct Schedule {
-  int64_t nextSend = 0;   // while sending
-  int64_t sendEnd = 0;
-  int64_t nextScore = 0;  // when the next tick's windows are scored
-  uint32_t tickIndex = 0, lastTick = 0;
+// The call on the loop: paced requests, answers taken as they come, and each
+// tick scored once its answers have had time to come back.
+class CallLoop : public LoopCore {
+ public:
+  CallLoop(const CallConfig& config, const SocketAddress& reflectorAddress, CallSink callSink,
+           Environment& environment)
+      : settings(config.settings),
+        session(config.settings),
+        reflector(reflectorAddress),
+        sink(callSink),
+        env(environment),
+        start(environment.timeOfDay()),
+        startMono(environment.monotonicMicros()),
+        nextSend(startMono),
+        sendEnd(startMono + int64_t{config.testDuration} * 1000),
+        nextScore(callScoreTime(settings.window, startMono, 0)),
+        lastTick(config.testDuration / settings.window.sampleInterval),
+        lastHeard(startMono) {
+    session.begin(start);
+  }
+
+  LoopWake due(int64_t now, Outbox& out) override {
+    // The time-out counts from the last answer, or from the start.
+    if (now - lastHeard > int64_t{settings.window.timeout} * 1000) {
+      code = TIMEOUT_ERROR;
+      return LoopWake::finished();
+    }
+    if (sending && now >= nextSend) {
+      Datagram& request = out.add();
+      request.length = session.request(env.timeOfDay(), request.data);
+      request.peer = reflector;
+      nextSend = nextPacedSend(nextSend, now, int64_t{settings.streamInterval} * 1000);
+      sending = nextSend < sendEnd;
+    }
+    while (now >= nextScore && code == 0) scoreTick();
+    if (code != 0 || tickIndex > lastTick) return LoopWake::finished();
+    if (sending && nextSend <= nextScore) return LoopWake{nextSend, true, false};
+    return LoopWake{nextScore, false, false};
+  }
+
+  void take(Datagram* batch, int count, int64_t now, Outbox&) override {
+    for (int i = 0; i < count; ++i) {
+      const Datagram& answer = batch[i];
+      if (!sameEndpoint(answer.peer, reflector)) continue;
+      if (session.takeAnswer(answer.data, answer.length, answer.arrival, answer.marks)) {
+        lastHeard = now;
+      }
+    }
+  }
+
+  bool sendFailed(const std::string& reason) override {
+    env.failure().note("Call: error sending to the reflector" +
+                       (reason.empty() ? std::string() : " (" + reason + ")"));
+    code = SOCKET_ERROR;
+    return false;
+  }
+
+  const CallSession& call() const { return session; }
+  int result() const { return code; }
+
+ private:
+  void scoreTick() {
+    // The tick's time of day: the start plus whole sampling intervals.
+    const int64_t tickStep = int64_t{settings.window.sampleInterval} * 1000;
+    const TimeOfDay tickTime = plusMicros(start, tickIndex * tickStep);
+    session.settle(env.timeOfDay());
+    TeskCallSample sample;
+    const CallSession::Tick t = session.tick(tickTime, &sample);
+    if (t == CallSession::Tick::Sample) sink.deliver(sink.context, sample);
+    if (t == CallSession::Tick::GaveUp) code = TIMEOUT_ERROR;
+    tickIndex++;
+    nextScore = callScoreTime(settings.window, startMono, tickIndex);
+  }
+
+  const CallSettings& settings;
+  CallSession session;
+  const SocketAddress reflector;
+  CallSink sink;
+  Environment& env;
+  const TimeOfDay start;
+  const int64_t startMono;
+  int64_t nextSend, sendEnd, nextScore;
+  uint32_t tickIndex = 0, lastTick;
+  int64_t lastHeard;
+  bool sending = true;
+  int code = 0;
 };
 
 }  // namespace
@@ -129,88 +208,17 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
     }
     TESK_LOG(7, "Call: TWAMP session set up; test packets to " << formatAddressAndPort(reflector));
   }
-  CallSession session(settings);
-  std::vector<uint8_t> out(std::max<size_t>(settings.packetLength, kStampAuthLength));
-  std::vector<uint8_t> in(kLargestDatagram);
-
-  const TimeOfDay start = env.timeOfDay();
-  const int64_t startMono = env.monotonicMicros();
-  session.begin(start);
-  Schedule s;
-  s.nextSend = startMono;
-  s.sendEnd = startMono + int64_t{config.testDuration} * 1000;
-  const int64_t interval = int64_t{settings.streamInterval} * 1000;
-  const int64_t tickStep = int64_t{settings.window.sampleInterval} * 1000;
-  s.lastTick = config.testDuration / settings.window.sampleInterval;
-  s.nextScore = callScoreTime(settings.window, startMono, 0);
-
-  int code = 0;
-  bool sending = true;
-  // The time-out counts from the last answer, or from the start.
-  int64_t lastHeard = startMono;
-  const int64_t timeout = int64_t{settings.window.timeout} * 1000;
-  while (s.tickIndex <= s.lastTick) {
-    const int64_t now = env.monotonicMicros();
-    if (now - lastHeard > timeout) {
-      code = TIMEOUT_ERROR;
-      break;
-    }
-    if (sending && now >= s.nextSend) {
-      const size_t length = session.request(env.timeOfDay(), out.data());
-      if (env.send(out.data(), length, reflector) < 0) {
-        const std::string reason = env.lastSendError();
-        env.failure().note("Call: error sending to the reflector" +
-                           (reason.empty() ? std::string() : " (" + reason + ")"));
-        code = SOCKET_ERROR;
-        break;
-      }
-      // A late wake is not made up with a burst: the next packet goes one
-      // interval after this one at the earliest.
-      s.nextSend = std::max(s.nextSend + interval, now + interval / 2);
-      if (s.nextSend >= s.sendEnd) sending = false;
-      continue;
-    }
-    if (now >= s.nextScore) {
-      // The tick's time of day: the start plus whole sampling intervals.
-      const TimeOfDay tickTime = plusMicros(start, s.tickIndex * tickStep);
-      session.settle(env.timeOfDay());
-      TeskCallSample sample;
-      const CallSession::Tick t = session.tick(tickTime, &sample);
-      if (t == CallSession::Tick::Sample) sink.deliver(sink.context, sample);
-      if (t == CallSession::Tick::GaveUp) {
-        code = TIMEOUT_ERROR;
-        break;
-      }
-      s.tickIndex++;
-      s.nextScore = callScoreTime(settings.window, startMono, s.tickIndex);
-      continue;
-    }
-    const int64_t wake = sending ? std::min(s.nextSend, s.nextScore) : s.nextScore;
-    const int64_t left = wake - now;
-    const bool toSend = sending && wake == s.nextSend;
-    // The wait for answers counts whole milliseconds: the last of them
-    // before a send is a precise nap (never a spin on a wait of 0 ms).
-    if (toSend && left < kNapMicros + 1000) {
-      env.nap(static_cast<unsigned int>(left));
-      continue;
-    }
-    const int64_t pollMillis = toSend ? (left - kNapMicros) / 1000 : (left + 999) / 1000;
-    const Environment::Wait w = env.waitForDatagram(static_cast<uint32_t>(pollMillis));
-    if (w == Environment::Wait::StopRequested) break;
-    if (w == Environment::Wait::Failed) {
-      TESK_LOG_FAILURE(env.failure(), 7, "", "Call: error waiting for an answer");
-      code = SOCKET_ERROR;
-      break;
-    }
-    if (w != Environment::Wait::Readable) continue;
-    Datagram answer;
-    answer.data = in.data();
-    answer.capacity = in.size();
-    if (env.receiveBatch(&answer, 1) != 1 || !sameEndpoint(answer.peer, reflector)) continue;
-    if (session.takeAnswer(answer.data, answer.length, answer.arrival, answer.marks)) {
-      lastHeard = now;
-    }
+  CallLoop loop(config, reflector, sink, env);
+  LoopSettings loopSettings;
+  loopSettings.batch = 1;  // one request a turn, and answers of any length read whole
+  loopSettings.slotBytes = kLargestDatagram;
+  const LoopEnd end = runLoop(env, loop, loopSettings);
+  int code = loop.result();
+  if (end == LoopEnd::WaitFailed) {
+    TESK_LOG_FAILURE(env.failure(), 7, "", "Call: error waiting for an answer");
+    code = SOCKET_ERROR;
   }
+  const CallSession& session = loop.call();
   stopTwampSession(env, &twamp);
   env.closeSocket();
   report->sent = session.sent();

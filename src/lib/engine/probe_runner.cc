@@ -5,6 +5,7 @@
 
 #include "call_start.h"
 #include "clock_sync.h"
+#include "event_loop.h"
 #include "stamp_auth.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
@@ -263,27 +264,19 @@ void ProbeRunner::publish(Path& path) {
   published[path.slot] = s;
 }
 
-void ProbeRunner::handle(const Event& e, int64_t now, Environment& environment,
-                         ProbeHooks& hooks) {
+void ProbeRunner::handle(const Event& e, int64_t now, Outbox& out) {
+  Environment& environment = *env;
   auto found = byId.find(e.path);
   if (found == byId.end() || found->second->generation != e.generation) return;  // stale
   Path& path = *found->second;
   const CallSettings& s = path.settings;
   if (e.send) {
-    if (outgoing.size() == static_cast<size_t>(kBatch)) {
-      environment.sendBatch(outgoing.data(), static_cast<int>(outgoing.size()));
-      outgoing.clear();
-    }
-    Datagram d;
-    d.data = outgoingBytes.data() + outgoing.size() * kSlot;
-    d.capacity = kSlot;
+    Datagram& d = out.add();
     d.length = path.session->request(environment.timeOfDay(), d.data);
     d.peer = path.to;
     d.marks.tos = s.tos;  // each path's own class, on the one socket
-    outgoing.push_back(d);
-    // A late event is not made up with a burst.
     const int64_t interval = int64_t{s.streamInterval} * 1000;
-    events.push({std::max(e.at + interval, now + interval / 2), path.id, path.generation, true});
+    events.push({nextPacedSend(e.at, now, interval), path.id, path.generation, true});
     return;
   }
   const int64_t step = int64_t{s.window.sampleInterval} * 1000;
@@ -297,7 +290,7 @@ void ProbeRunner::handle(const Event& e, int64_t now, Environment& environment,
   if (t == CallSession::Tick::Sample) {
     path.status.haveSample = true;
     path.status.last = sample;
-    hooks.sample(path.config.name, sample);
+    hooks->sample(path.config.name, sample);
   }
   if (t == CallSession::Tick::GaveUp) {
     // No answer for the time-out: the path is down; its call starts afresh.
@@ -342,7 +335,7 @@ void ProbeRunner::answer(const Datagram& d, int64_t now) {
   }
 }
 
-TestOutcome ProbeRunner::run(uint32_t durationMs, Environment& environment, ProbeHooks& hooks) {
+TestOutcome ProbeRunner::run(uint32_t durationMs, Environment& environment, ProbeHooks& probeHooks) {
   if (environment.openSocketOnAnyPort(getOwnThreadId(), "::", true) != 0) {
     return outcomeOf(SOCKET_ERROR, environment.failure());
   }
@@ -352,79 +345,63 @@ TestOutcome ProbeRunner::run(uint32_t durationMs, Environment& environment, Prob
   environment.setIpMarks(IpMarks{-1, 255});
   environment.reportIpMarks();
   env = &environment;
+  hooks = &probeHooks;
   running = true;
-  outgoingBytes.assign(kBatch * kSlot, 0);
-  std::vector<uint8_t> inBytes(kBatch * kSlot);
-  Datagram in[kBatch];
-  for (int i = 0; i < kBatch; ++i) {
-    in[i].data = inBytes.data() + i * kSlot;
-    in[i].capacity = kSlot;
-  }
   for (const std::unique_ptr<Path>& path : paths) start(*path, environment);
-  const int64_t begun = environment.monotonicMicros();
-  int64_t nextSecond = begun + 1000000;
+  nextSecond = environment.monotonicMicros() + 1000000;
+  LoopSettings loopSettings;
+  loopSettings.batch = kBatch;
+  loopSettings.slotBytes = kSlot;
+  loopSettings.durationMs = durationMs;
   int code = 0;
-  for (;;) {
-    int64_t now = environment.monotonicMicros();
-    if (durationMs != 0 && now - begun >= int64_t{durationMs} * 1000) break;
-    while (!events.empty() && events.top().at <= now) {
-      const Event e = events.top();
-      events.pop();
-      handle(e, now, environment, hooks);
-    }
-    if (!outgoing.empty()) {
-      environment.sendBatch(outgoing.data(), static_cast<int>(outgoing.size()));
-      outgoing.clear();
-    }
-    if (now >= nextSecond) {
-      hooks.everySecond();  // may set new paths
-      nextSecond = now + 1000000;
-    }
-    now = environment.monotonicMicros();
-    int64_t wake = nextSecond;
-    if (!events.empty()) wake = std::min(wake, events.top().at);
-    // The control connections of the paths setting up, and their deadlines.
-    std::vector<Path*> settingUp = controlling;
-    std::vector<pollfd> watched;
-    for (Path* path : settingUp) {
-      wake = std::min(wake, path->setupDeadline);
-      if (path->setupFd >= 0) {
-        watched.push_back(pollEntry(path->setupFd, path->connecting ? POLLOUT : POLLIN));
-      }
-    }
-    const int64_t left = wake - now;
-    if (left > 0 && left < 1000) {
-      environment.nap(static_cast<unsigned int>(left));
-      continue;
-    }
-    bool datagram = true;
-    const Environment::Wait w = environment.waitForAny(
-        watched.data(), watched.size(), static_cast<uint32_t>(std::max<int64_t>(left, 0) / 1000),
-        &datagram);
-    if (!settingUp.empty() && w != Environment::Wait::StopRequested) {
-      const int64_t at = environment.monotonicMicros();
-      size_t next = 0;
-      for (Path* path : settingUp) {
-        const short ready = path->setupFd >= 0 ? watched[next++].revents : 0;
-        serviceSetup(*path, ready, at, environment);
-      }
-    }
-    if (w == Environment::Wait::StopRequested) break;
-    if (w == Environment::Wait::Failed) {
-      TESK_LOG_FAILURE(environment.failure(), 7, "", "Probe: error waiting for answers");
-      code = SOCKET_ERROR;
-      break;
-    }
-    if (w != Environment::Wait::Readable || !datagram) continue;
-    const int received = environment.receiveBatch(in, kBatch);
-    const int64_t arrived = environment.monotonicMicros();
-    for (int i = 0; i < received; ++i) answer(in[i], arrived);
+  if (runLoop(environment, *this, loopSettings) == LoopEnd::WaitFailed) {
+    TESK_LOG_FAILURE(environment.failure(), 7, "", "Probe: error waiting for answers");
+    code = SOCKET_ERROR;
   }
   for (const std::unique_ptr<Path>& path : paths) endSetup(*path, environment, true);
   running = false;
   env = nullptr;
+  hooks = nullptr;
   environment.closeSocket();
   return outcomeOf(code, environment.failure());
+}
+
+LoopWake ProbeRunner::due(int64_t now, Outbox& out) {
+  while (!events.empty() && events.top().at <= now) {
+    const Event e = events.top();
+    events.pop();
+    handle(e, now, out);
+  }
+  if (now >= nextSecond) {
+    out.flush();
+    hooks->everySecond();  // may set new paths
+    nextSecond = now + 1000000;
+  }
+  // The set-ups whose deadline passed, connection or not.
+  for (Path* path : std::vector<Path*>(controlling)) serviceSetup(*path, 0, now, *env);
+  LoopWake wake{nextSecond, false, false};
+  for (Path* path : controlling) wake.at = std::min(wake.at, path->setupDeadline);
+  if (!events.empty() && events.top().at <= wake.at) wake = LoopWake{events.top().at, events.top().send, false};
+  return wake;
+}
+
+void ProbeRunner::take(Datagram* batch, int count, int64_t now, Outbox&) {
+  for (int i = 0; i < count; ++i) answer(batch[i], now);
+}
+
+void ProbeRunner::watch(std::vector<pollfd>* fds) {
+  watching.clear();
+  for (Path* path : controlling) {
+    if (path->setupFd < 0) continue;
+    watching.push_back(path);
+    fds->push_back(pollEntry(path->setupFd, path->connecting ? POLLOUT : POLLIN));
+  }
+}
+
+void ProbeRunner::serviceWatched(const std::vector<pollfd>& fds, int64_t now) {
+  for (size_t i = 0; i < watching.size(); ++i) {
+    if (fds[i].revents != 0) serviceSetup(*watching[i], fds[i].revents, now, *env);
+  }
 }
 
 std::vector<TeskProbePathStatus> ProbeRunner::status() const {

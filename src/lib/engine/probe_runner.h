@@ -17,6 +17,7 @@
 
 #include "call_session.h"
 #include "environment.h"
+#include "event_loop.h"
 #include "tesk_probe.h"
 #include "twamp_session_setup.h"
 #include "test_error.h"
@@ -29,7 +30,7 @@ class ProbeHooks {
   virtual void everySecond() = 0;
 };
 
-class ProbeRunner {
+class ProbeRunner : public LoopCore {
  public:
   ProbeRunner();
   ~ProbeRunner();
@@ -60,7 +61,12 @@ class ProbeRunner {
   // The set-up's next step once its connection is `ready` (poll's revents),
   // or its deadline passed.
   void serviceSetup(Path& path, short ready, int64_t now, Environment& env);
-  void handle(const Event& event, int64_t now, Environment& env, ProbeHooks& hooks);
+  // The loop's turns.
+  LoopWake due(int64_t now, Outbox& out) override;
+  void take(Datagram* batch, int count, int64_t now, Outbox& out) override;
+  void watch(std::vector<pollfd>* fds) override;
+  void serviceWatched(const std::vector<pollfd>& fds, int64_t now) override;
+  void handle(const Event& event, int64_t now, Outbox& out);
   void answer(const Datagram& datagram, int64_t now);
   void publish(Path& path);
   uint16_t nextSessionId();
@@ -70,12 +76,13 @@ class ProbeRunner {
   std::unordered_map<uint16_t, Path*> bySession;
   uint64_t lastId = 0;
   Environment* env = nullptr;  // while running
+  ProbeHooks* hooks = nullptr;  // while running
+  int64_t nextSecond = 0;
   std::priority_queue<Event, std::vector<Event>, std::greater<Event>> events;
   uint16_t lastSessionId = 0;
   bool running = false;
   std::vector<Path*> controlling;  // TWAMP paths setting their session up
-  std::vector<Datagram> outgoing;
-  std::vector<uint8_t> outgoingBytes;
+  std::vector<Path*> watching;     // those with a connection, as watch() listed them
   mutable std::mutex statusMutex;
   std::vector<TeskProbePathStatus> published;  // guarded by statusMutex
 };

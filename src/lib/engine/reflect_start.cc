@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "clock_sync.h"
+#include "event_loop.h"
 #include "twamp_control_port.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
@@ -13,21 +14,97 @@
 namespace {
 
 constexpr uint32_t kHousekeepingMs = 1000;
-// Datagrams taken and answered per call. A request longer than a slot (a
+// Datagrams taken and answered per turn. A request longer than a slot (a
 // jumbo frame's) is read cut to it, and answered as long as it was read.
 constexpr int kBatch = 64;
 constexpr size_t kSlot = 9216;
 
-// Room for a batch of datagrams.
-struct Batch {
-  std::vector<uint8_t> bytes = std::vector<uint8_t>(kBatch * kSlot);
-  Datagram slots[kBatch];
-  Batch() {
-    for (int i = 0; i < kBatch; ++i) {
-      slots[i].data = bytes.data() + i * kSlot;
-      slots[i].capacity = kSlot;
+// The reflector on the loop: every request answered in the batch it came
+// in, the idle sessions forgotten once a second, and TWAMP's control
+// connections served beside the test socket.
+class ReflectLoop : public LoopCore {
+ public:
+  ReflectLoop(StampReflector& stampReflector, TwampControlPort* controlPort, Environment& environment,
+              ReflectReport* reflectReport)
+      : reflector(stampReflector),
+        control(controlPort),
+        env(environment),
+        report(reflectReport),
+        nextHousekeeping(environment.monotonicMicros() + int64_t{kHousekeepingMs} * 1000) {}
+
+  LoopWake due(int64_t now, Outbox&) override {
+    if (now >= nextHousekeeping) {
+      reflector.forgetIdle(env.timeOfDay());
+      if (control) report->control = control->server().counters();
+      if (report->progress) report->progress(reflector.counters(), reflector.sessions());
+      nextHousekeeping = now + int64_t{kHousekeepingMs} * 1000;
+    }
+    int64_t wake = nextHousekeeping;
+    if (control) wake = std::min(wake, now + (int64_t{control->msUntilDue(now / 1e6)} + 1) * 1000);
+    return LoopWake{wake, false, false};
+  }
+
+  void take(Datagram* batch, int count, int64_t, Outbox& out) override {
+    std::vector<Datagram*> answers;
+    for (int i = 0; i < count; ++i) {
+      const Datagram& request = batch[i];
+      Datagram& reply = out.add();
+      if (control) {
+        TwampTestSession* session =
+            control->server().sessionFor(request.peer, env.monotonicMicros() / 1e6);
+        if (session == nullptr) {
+          reflector.refuseUnrequested(request.peer, request.arrival);
+        } else {
+          reply.length = reflector.answerTwamp(request.data, request.length, request.arrival,
+                                               reply.data, &session->nextSequence, session->dscp,
+                                               request.marks, &reply.marks.tos);
+        }
+      } else {
+        reply.length = reflector.answer(request.data, request.length, request.peer,
+                                        request.arrival, reply.data, request.marks,
+                                        &reply.marks.tos);
+      }
+      reply.peer = request.peer;
+      if (reply.length == 0) {
+        out.drop();
+      } else {
+        answers.push_back(&reply);
+      }
+    }
+    sayRefused(reflector.takeRefusals());
+    // T3: one reading for the batch, as late as possible before it goes.
+    const TimeOfDay sendTime = env.timeOfDay();
+    for (Datagram* answer : answers) reflector.finish(answer->data, sendTime);
+  }
+
+  void watch(std::vector<pollfd>* fds) override {
+    if (control) *fds = control->watched();
+  }
+
+  void serviceWatched(const std::vector<pollfd>& fds, int64_t now) override {
+    control->watched() = fds;
+    control->service(env, now / 1e6);
+    sayRefused(control->server().takeRefusals());
+  }
+
+  bool sendFailed(const std::string& reason) override {
+    TESK_LOG(7, "Reflector: cannot answer: " << reason);
+    return true;
+  }
+
+ private:
+  void sayRefused(const std::vector<std::string>& refusals) {
+    for (const std::string& refusal : refusals) {
+      TESK_LOG(7, "Reflector: refused " << refusal);
+      if (report->refused) report->refused(refusal);
     }
   }
+
+  StampReflector& reflector;
+  TwampControlPort* control;
+  Environment& env;
+  ReflectReport* report;
+  int64_t nextHousekeeping;
 };
 
 }  // namespace
@@ -78,83 +155,15 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
     }
     TESK_LOG(7, "Reflector: TWAMP control on " << formatAddressAndPort(local));
   }
-  Batch in, out;
-  const int64_t start = env.monotonicMicros();
-  int64_t nextHousekeeping = start + int64_t{kHousekeepingMs} * 1000;
+  ReflectLoop loop(reflector, control.get(), env, report);
+  LoopSettings loopSettings;
+  loopSettings.batch = kBatch;
+  loopSettings.slotBytes = kSlot;
+  loopSettings.durationMs = config.durationMs;
   int code = 0;
-  for (;;) {
-    const int64_t now = env.monotonicMicros();
-    if (config.durationMs != 0 && now - start >= int64_t{config.durationMs} * 1000) break;
-    if (now >= nextHousekeeping) {
-      reflector.forgetIdle(env.timeOfDay());
-      if (control) report->control = control->server().counters();
-      if (report->progress) report->progress(reflector.counters(), reflector.sessions());
-      nextHousekeeping = now + int64_t{kHousekeepingMs} * 1000;
-    }
-    uint32_t waitMs = static_cast<uint32_t>((nextHousekeeping - now) / 1000 + 1);
-    if (config.durationMs != 0) {
-      const int64_t left = int64_t{config.durationMs} * 1000 - (now - start);
-      if (left / 1000 + 1 < waitMs) waitMs = static_cast<uint32_t>(left / 1000 + 1);
-    }
-    bool datagram = true;
-    Environment::Wait wait;
-    if (control) {
-      waitMs = std::min(waitMs, control->msUntilDue(now / 1e6) + 1);
-      std::vector<pollfd>& watched = control->watched();
-      wait = env.waitForAny(watched.data(), watched.size(), waitMs, &datagram);
-      if (wait == Environment::Wait::Readable || wait == Environment::Wait::TimedOut) {
-        control->service(env, env.monotonicMicros() / 1e6);
-        for (const std::string& refusal : control->server().takeRefusals()) {
-          TESK_LOG(7, "Reflector: refused " << refusal);
-          if (report->refused) report->refused(refusal);
-        }
-      }
-    } else {
-      wait = env.waitForDatagram(waitMs);
-    }
-    if (wait == Environment::Wait::StopRequested) break;
-    if (wait == Environment::Wait::TimedOut || !datagram) continue;
-    if (wait == Environment::Wait::Failed) {
-      TESK_LOG_FAILURE(env.failure(), 7, "", "Reflector: error waiting for a datagram");
-      code = SOCKET_ERROR;
-      break;
-    }
-    const int received = env.receiveBatch(in.slots, kBatch);
-    if (received <= 0) continue;  // a datagram that could not be read is not answered
-    int answers = 0;
-    for (int i = 0; i < received; ++i) {
-      const Datagram& request = in.slots[i];
-      Datagram& reply = out.slots[answers];
-      if (control) {
-        TwampTestSession* session =
-            control->server().sessionFor(request.peer, env.monotonicMicros() / 1e6);
-        if (session == nullptr) {
-          reflector.refuseUnrequested(request.peer, request.arrival);
-          continue;
-        }
-        reply.length = reflector.answerTwamp(request.data, request.length, request.arrival,
-                                             reply.data, &session->nextSequence, session->dscp,
-                                             request.marks, &reply.marks.tos);
-      } else {
-        reply.length = reflector.answer(request.data, request.length, request.peer,
-                                        request.arrival, reply.data, request.marks,
-                                        &reply.marks.tos);
-      }
-      if (reply.length == 0) continue;
-      reply.peer = request.peer;
-      answers++;
-    }
-    for (const std::string& refusal : reflector.takeRefusals()) {
-      TESK_LOG(7, "Reflector: refused " << refusal);
-      if (report->refused) report->refused(refusal);
-    }
-    if (answers == 0) continue;
-    // T3: one reading for the batch, as late as possible before it goes.
-    const TimeOfDay sendTime = env.timeOfDay();
-    for (int i = 0; i < answers; ++i) reflector.finish(out.slots[i].data, sendTime);
-    if (env.sendBatch(out.slots, answers) < answers) {
-      TESK_LOG(7, "Reflector: cannot answer: " << env.lastSendError());
-    }
+  if (runLoop(env, loop, loopSettings) == LoopEnd::WaitFailed) {
+    TESK_LOG_FAILURE(env.failure(), 7, "", "Reflector: error waiting for a datagram");
+    code = SOCKET_ERROR;
   }
   if (control) {
     control->close(env);

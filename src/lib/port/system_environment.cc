@@ -58,31 +58,42 @@ int SystemEnvironment::openBound(unsigned long threadId, const char* address, un
   return 0;
 }
 
-// The poll set holds the socket and the stop request's descriptor, so a stop
-// wakes the wait at once and an idle receiver does not wake at all. Where
-// there is no such descriptor, the wait looks every kStopCheckMillis.
-Environment::Wait SystemEnvironment::waitForDatagram(uint32_t timeoutMs) {
+namespace {
+
+// Waits with `pollOnce(ms)` (ready > 0, nothing 0, failure < 0, kWoken on a
+// stop) until something is ready, the stop request or the deadline; a wait
+// of 0 still looks once. Where the stop request has no descriptor to poll,
+// each poll lasts kStopCheckMillis at the most.
+template <typename PollOnce>
+Environment::Wait waitWith(uint32_t timeoutMs, int wakeFd, PollOnce pollOnce) {
   const int64_t deadline = monotonicMicros() + static_cast<int64_t>(timeoutMs) * 1000;
-  const int wakeFd = stopRequestWakeFd();
   for (;;) {
-    if (testStopRequested()) return Wait::StopRequested;
-    const int64_t remainingMicros = deadline - monotonicMicros();
-    if (remainingMicros <= 0) return Wait::TimedOut;
+    if (testStopRequested()) return Environment::Wait::StopRequested;
+    const int64_t remainingMicros = std::max<int64_t>(deadline - monotonicMicros(), 0);
     int64_t step = (remainingMicros + 999) / 1000;
     step = std::min<int64_t>(step, wakeFd >= 0 ? INT32_MAX : kStopCheckMillis);
-    const int ready = waitReadableOrWoken(socketFd, wakeFd, static_cast<int>(step));
-    if (ready == kWoken) return Wait::StopRequested;
-    if (ready > 0) return Wait::Readable;
-    if (ready < 0) return Wait::Failed;
+    const int ready = pollOnce(static_cast<int>(step));
+    if (ready == kWoken) return Environment::Wait::StopRequested;
+    if (ready > 0) return Environment::Wait::Readable;
+    if (ready < 0) return Environment::Wait::Failed;
+    if (monotonicMicros() >= deadline) return Environment::Wait::TimedOut;
   }
+}
+
+}  // namespace
+
+// The poll set holds the socket and the stop request's descriptor, so a stop
+// wakes the wait at once and an idle receiver does not wake at all.
+Environment::Wait SystemEnvironment::waitForDatagram(uint32_t timeoutMs) {
+  const int wakeFd = stopRequestWakeFd();
+  return waitWith(timeoutMs, wakeFd,
+                  [&](int ms) { return waitReadableOrWoken(socketFd, wakeFd, ms); });
 }
 
 Environment::Wait SystemEnvironment::waitForAny(pollfd* others, size_t count, uint32_t timeoutMs,
                                                bool* datagram) {
-  if (count == 0) {
-    *datagram = true;
-    return waitForDatagram(timeoutMs);
-  }
+  *datagram = true;
+  if (count == 0) return waitForDatagram(timeoutMs);
   // The test socket, the stop request's descriptor (skipped when negative),
   // then the others.
   std::vector<pollfd> fds(count + 2);
@@ -90,22 +101,15 @@ Environment::Wait SystemEnvironment::waitForAny(pollfd* others, size_t count, ui
   const int wakeFd = stopRequestWakeFd();
   fds[1] = pollEntry(wakeFd, POLLIN);
   for (size_t i = 0; i < count; ++i) fds[i + 2] = others[i];
-  const int64_t deadline = monotonicMicros() + static_cast<int64_t>(timeoutMs) * 1000;
-  for (;;) {
-    if (testStopRequested()) return Wait::StopRequested;
-    const int64_t remainingMicros = deadline - monotonicMicros();
-    if (remainingMicros <= 0) return Wait::TimedOut;
-    int64_t step = (remainingMicros + 999) / 1000;
-    step = std::min<int64_t>(step, wakeFd >= 0 ? INT32_MAX : kStopCheckMillis);
-    const int ready = pollSockets(fds.data(), static_cast<unsigned long>(fds.size()),
-                                  static_cast<int>(step));
-    if (ready < 0) return Wait::Failed;
-    if (ready == 0) continue;
-    if (fds[1].revents != 0) return Wait::StopRequested;
-    for (size_t i = 0; i < count; ++i) others[i].revents = fds[i + 2].revents;
-    *datagram = fds[0].revents != 0;
-    return Wait::Readable;
-  }
+  const Wait w = waitWith(timeoutMs, wakeFd, [&](int ms) {
+    const int ready = pollSockets(fds.data(), static_cast<unsigned long>(fds.size()), ms);
+    if (ready <= 0) return ready;
+    return fds[1].revents != 0 ? kWoken : 1;
+  });
+  if (w != Wait::Readable) return w;
+  for (size_t i = 0; i < count; ++i) others[i].revents = fds[i + 2].revents;
+  *datagram = fds[0].revents != 0;
+  return w;
 }
 
 uint16_t SystemEnvironment::localPort() {
