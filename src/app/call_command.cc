@@ -92,7 +92,7 @@ int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* p
                                  char* parameterText) {
   InputWarnings warnings;
   CheckParameterText(parameterText, &warnings);
-  ParseCommandParameters(params, parameterText);
+  if (!ParseParametersStrictly(params, parameterText)) return normalizeErrorCode(PARAMETER_ERROR);
   if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
   // Standard output holds only the JSON document when it is asked for.
   std::ostream& verbose = options.IsResultsAsTextOn() ? std::cout : std::cerr;
@@ -103,10 +103,6 @@ int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* p
     return normalizeErrorCode(PARAMETER_ERROR);
   }
   const TeskCallConfig config = CallConfigOf(*params);
-  if (OneWayDelayGiven()) {
-    std::cerr << "pulvo: --one-way-delay: call measures the delay; it ignores the option"
-              << std::endl;
-  }
   if (!OpenLiveOutputs(DescribeCall(config))) return kExitPulvoException;
 
   // Everything here outlives the call: the library has returned when run() does.

@@ -98,10 +98,25 @@ std::string CmdParamSetBase::PrintAllParams() {
   return text;
 }
 
+std::vector<std::string> CmdParamSetBase::LongNames() const {
+  std::vector<std::string> names;
+  for (const auto& entry : params) {
+    if (entry.first == entry.second.GetLongName()) names.push_back(entry.first);
+  }
+  return names;
+}
+
 std::string CmdParamSetBase::FirstOutOfRange(std::initializer_list<CmdParam*> checked) {
   for (CmdParam* param : checked) {
     const unsigned long value = GetValueAsULong(*param);
     const long long low = param->GetRangeLowLimit(), high = param->GetRangeHighLimit();
+    // "2.9", "-5" or "5s" would be read as another number: refused as they stand.
+    const std::string text = param->GetValueAsString();
+    if (text.empty() || text.size() > 18 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+      return param->GetLongName() + " " + text + " is not a whole number from " +
+             std::to_string(low) + " to " + std::to_string(high);
+    }
     if (static_cast<long long>(value) < low || static_cast<long long>(value) > high) {
       return param->GetLongName() + " " + std::to_string(value) + " is out of its range " +
              std::to_string(low) + " - " + std::to_string(high);

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 // The C library's atol, but saturating at the limits of long instead of
 // overflowing: leading blanks, an optional sign, digits up to the first other
@@ -60,6 +61,7 @@ class CmdParam : public virtual CmdParamBase {
 // short name. Both copies always carry the same value text.
 class CmdParamSetBase {
  public:
+  virtual ~CmdParamSetBase() = default;
   std::string CmdName() const { return cmdName; }
 
   // Stores a new value text under both names of the parameter called `name`;
@@ -80,6 +82,8 @@ class CmdParamSetBase {
 
   // "long-name value" lines, one per parameter, in key order.
   std::string PrintAllParams();
+  // The long names, in key order.
+  std::vector<std::string> LongNames() const;
 
   // The parameter's current value (refreshed from the set) in milliseconds,
   // taking it as seconds; never negative.
@@ -91,9 +95,10 @@ class CmdParamSetBase {
     Find(param.GetLongName(), param);
     return LongToULong(param.GetValueAsLong());
   }
-  // The first of `checked` whose value (as GetValueAsULong reads it) lies
-  // outside its recorded range, as "name value is out of its range low -
-  // high"; empty when every one is within.
+  // The first of `checked` whose text is not a whole number ("name text is
+  // not a whole number from low to high") or whose value lies outside its
+  // recorded range ("name value is out of its range low - high"); empty
+  // when every one is within.
   std::string FirstOutOfRange(std::initializer_list<CmdParam*> checked);
 
  protected:

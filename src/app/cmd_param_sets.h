@@ -81,7 +81,8 @@ class AnalyzeCmdParams : public CmdParamSetBase {
   // The first window value or port outside its range (see FirstOutOfRange).
   std::string FirstValueOutOfRange() {
     return FirstOutOfRange(
-        {&windowsize, &sampleinterval, &dejitterlength, &timeout, &port, &events});
+        {&testid, &windowsize, &sampleinterval, &dejitterlength, &timeout, &port, &stream,
+         &events});
   }
 
  private:
@@ -144,7 +145,7 @@ class CallCmdParams : public CmdParamSetBase {
   std::string GetMode();  // "stamp" (STAMP and TWAMP Light) or "twamp"
   unsigned long GetControlPort();
   std::string FirstValueOutOfRange() {
-    return FirstOutOfRange({&localport, &remoteport, &testduration, &streaminterval, &timeout,
+    return FirstOutOfRange({&testid, &localport, &remoteport, &testduration, &streaminterval, &timeout,
                             &windowsize, &sampleinterval, &dejitterlength, &dscp, &ecn,
                             &controlport});
   }

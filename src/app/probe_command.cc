@@ -49,7 +49,7 @@ class ProbeApp : public TeskProbe {
 
 int PulvoMain::ParseAndStartProbe(const OnOffOptionSet& options, ProbeCmdParams* params,
                                   char* parameterText) {
-  ParseCommandParameters(params, parameterText);
+  if (!ParseParametersStrictly(params, parameterText)) return normalizeErrorCode(PARAMETER_ERROR);
   const std::string range = params->FirstValueOutOfRange();
   ProbeSettings settings;
   std::string error = range;
@@ -59,10 +59,6 @@ int PulvoMain::ParseAndStartProbe(const OnOffOptionSet& options, ProbeCmdParams*
   if (!error.empty()) {
     std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
     return normalizeErrorCode(PARAMETER_ERROR);
-  }
-  if (OneWayDelayGiven()) {
-    std::cerr << "pulvo: --one-way-delay: probe measures the delay; it ignores the option"
-              << std::endl;
   }
   std::unique_ptr<MetricsEndpoint> endpoint = MetricsEndpoint::Start(
       settings.metricsAddress, settings.metricsPort,

@@ -10,6 +10,7 @@
 #include "interrupt.h"
 #include "plv_exception.h"
 #include "analyze_results.h"
+#include "commands.h"
 #include "metrics_http.h"
 #include "probe_config.h"
 #include "probe_metrics.h"
@@ -152,6 +153,11 @@ bool ReadOneWayDelay(const std::string& text, double* milliseconds) {
 
 }  // namespace
 
+void PulvoMain::PointToFullHelp() const {
+  std::cerr << "pulvo: analyze, call, reflect and probe too: pulvo --help lists every command"
+            << std::endl;
+}
+
 void PulvoMain::display_usage() const {
   // Line by line, each flushed, like every other front-end line.
   std::istringstream text(UsageText());
@@ -164,6 +170,7 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
   for (int i = 1; i < argc; ++i) {
     if (argv[i][0] != '-') {
       commandIndex = i;
+      if (std::strcmp(argv[i], "help") == 0) helpAsked = true;
       continue;
     }
     // Options with a value: "--json-lines FILE" or "--json-lines=FILE".
@@ -207,7 +214,7 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
     }
     // The GNU spellings that users try first.
     if (std::strcmp(argv[i], "--help") == 0) {
-      display_usage();
+      std::cout << FullHelpText() << std::flush;
       return 0;
     }
     if (std::strcmp(argv[i], "--version") == 0) {
@@ -228,6 +235,7 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
         break;
       case 'h':
         display_usage();
+        PointToFullHelp();
         return 0;
       case 'j':
         options.SetResultsAsText(false);
@@ -249,21 +257,37 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
   return kContinue;
 }
 
-void PulvoMain::ParseCommandParameters(CmdParamSetBase* params, char* parameterText) {
+void PulvoMain::ParseCommandParameters(CmdParamSetBase* params, char* parameterText,
+                                       std::vector<std::string>* refused) {
   char* cursor = parameterText;
   char* name = NextToken(cursor, "=");
   while (name != nullptr) {
     char* value = NextToken(cursor, ",");
-    if (value == nullptr) break;  // a trailing name without a value is dropped
     std::string nameText(name);
+    if (value == nullptr) {
+      // A trailing name without a value is dropped, or refused.
+      if (refused != nullptr) refused->push_back(params->CmdName() + " parameter [" + nameText + "] has no value");
+      break;
+    }
     if (params->Find(nameText)) {
       params->SetCmdParamInputValue(nameText, value);
+    } else if (refused != nullptr) {
+      refused->push_back(params->CmdName() + " has no parameter [" + nameText + "]; pulvo help " +
+                         params->CmdName() + " lists them");
     } else {
       std::cerr << "Invalid " << params->CmdName() << " parameter [" << nameText << "]"
                 << std::endl;
     }
     name = NextToken(cursor, "=");
   }
+}
+
+bool PulvoMain::ParseParametersStrictly(CmdParamSetBase* params, char* parameterText) {
+  std::vector<std::string> refused;
+  ParseCommandParameters(params, parameterText, &refused);
+  if (refused.empty()) return true;
+  std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << refused.front() << std::endl;
+  return false;
 }
 
 bool PulvoMain::ReportInputWarnings(InputWarnings warnings) {
@@ -285,12 +309,6 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
   ChooseSenderLocalAddress(*params);
   if (!LibraryRefusesSender(ReadSenderValues(*params)) && !ReportInputWarnings(warnings)) {
     return normalizeErrorCode(PARAMETER_ERROR);
-  }
-  if (emodel) {
-    std::cerr << "pulvo: --emodel rates received windows; send ignores it" << std::endl;
-  }
-  if (OneWayDelayGiven()) {
-    std::cerr << "pulvo: --one-way-delay rates received windows; send ignores it" << std::endl;
   }
   PrintParametersIfVerbose(options, "Send", *params);
   const SenderValues v = ReadSenderValues(*params);
@@ -357,7 +375,7 @@ int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdPa
                                      char* parameterText) {
   InputWarnings warnings;
   CheckParameterText(parameterText, &warnings);
-  ParseCommandParameters(params, parameterText);
+  if (!ParseParametersStrictly(params, parameterText)) return normalizeErrorCode(PARAMETER_ERROR);
   if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
   PrintParametersIfVerbose(options, "Analyze", *params);
   std::string error;
@@ -365,10 +383,6 @@ int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdPa
   if (!error.empty()) {
     std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
     return normalizeErrorCode(PARAMETER_ERROR);
-  }
-  if (!jsonLinesPath.empty() || !metricsPath.empty()) {
-    std::cerr << "pulvo: --json-lines and --metrics are for send and recv; analyze ignores them"
-              << std::endl;
   }
   // The analysis runs on this thread alone and is over when analyzeCapture
   // returns: nothing needs to outlive this function.
@@ -410,13 +424,10 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
                                       char* parameterText) {
   InputWarnings warnings;
   CheckParameterText(parameterText, &warnings);
-  ParseCommandParameters(params, parameterText);
+  if (!ParseParametersStrictly(params, parameterText)) return normalizeErrorCode(PARAMETER_ERROR);
   if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
   PrintParametersIfVerbose(options, "Reflect", *params,
                            options.IsResultsAsTextOn() ? std::cout : std::cerr);
-  if (OneWayDelayGiven()) {
-    std::cerr << "pulvo: --one-way-delay rates received windows; reflect ignores it" << std::endl;
-  }
   std::string error = params->FirstValueOutOfRange();
   // Each refusal is said once for its source, on standard error.
   struct SpokenReflector : TeskReflector {
@@ -587,6 +598,7 @@ std::string FailureLine(int libraryResult) {
 int PulvoMain::Run(int argc, char** argv) {
   if (argc <= 1) {
     display_usage();
+    PointToFullHelp();
     return 0;
   }
   int commandIndex = 1;
@@ -608,28 +620,24 @@ int PulvoMain::Run(int argc, char** argv) {
   if (name == nullptr) return 0;
 
   try {
-    SendCmdParams sendParams;
-    ReceiveCmdParams receiveParams;
-    InstallInterruptHandlers();
-    if (name == sendParams.CmdName()) {
-      return ParseAndStartSender(options, &sendParams, parameterText);
+    const Command* command = FindCommand(name);
+    if (helpAsked && (command != nullptr || std::strcmp(name, "help") == 0)) {
+      std::cout << (command != nullptr ? CommandHelp(*command) : FullHelpText()) << std::flush;
+      return 0;
     }
-    if (name == receiveParams.CmdName()) {
-      return ParseAndStartReceiver(options, &receiveParams, parameterText);
-    }
-    AnalyzeCmdParams analyzeParams;
-    if (name == analyzeParams.CmdName()) {
-      return ParseAndStartAnalyzer(options, &analyzeParams, parameterText);
-    }
-    ReflectCmdParams reflectParams;
-    if (name == reflectParams.CmdName()) {
-      return ParseAndStartReflector(options, &reflectParams, parameterText);
-    }
-    CallCmdParams callParams;
-    if (name == callParams.CmdName()) return ParseAndStartCall(options, &callParams, parameterText);
-    ProbeCmdParams probeParams;
-    if (name == probeParams.CmdName()) {
-      return ParseAndStartProbe(options, &probeParams, parameterText);
+    if (command != nullptr) {
+      const unsigned given = (jsonLinesPath.empty() ? 0 : kJsonLines) |
+                             (metricsPath.empty() ? 0 : kMetricsFile) | (emodel ? kEModel : 0) |
+                             (OneWayDelayGiven() ? kOneWayDelay : 0);
+      // With --strict an option the command would ignore is refused.
+      const std::vector<std::string> ignored = IgnoredOptionLines(*command, given);
+      for (const std::string& line : ignored) {
+        std::cerr << (strict ? "pulvo: PARAMETER_ERROR: " + line.substr(7) : line) << std::endl;
+      }
+      if (strict && !ignored.empty()) return normalizeErrorCode(PARAMETER_ERROR);
+      const std::unique_ptr<CmdParamSetBase> params = command->makeParams();
+      InstallInterruptHandlers();
+      return command->start(*this, options, *params, parameterText);
     }
     std::cerr << "invalid commmand [" << name << "]" << std::endl;
     std::exit(kExitInvalidCommand);

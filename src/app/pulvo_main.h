@@ -116,10 +116,19 @@ class PulvoMain {
                         char* parameterText);
   int ParseAndStartProbe(const OnOffOptionSet& options, ProbeCmdParams* params,
                          char* parameterText);
-  // Stores every name=value pair; unknown names draw a line on standard error.
-  void ParseCommandParameters(CmdParamSetBase* params, char* parameterText);
+  // Stores every name=value pair; unknown names draw a line on standard
+  // error (send and recv), or with `refused` are listed there, as is a last
+  // name without a value.
+  void ParseCommandParameters(CmdParamSetBase* params, char* parameterText,
+                              std::vector<std::string>* refused = nullptr);
+  // The newer commands' reading: an unknown name or a name without a value
+  // is a parameter error, said on standard error; false then.
+  bool ParseParametersStrictly(CmdParamSetBase* params, char* parameterText);
   int normalizeErrorCode(int code) { return code < 0 ? -code : code; }
   void display_usage() const;
+  // The line on standard error, after the usage text, that names the
+  // commands the usage text does not.
+  void PointToFullHelp() const;
 
   // The library result made positive, or 128 + the signal that interrupted
   // the test.
@@ -154,6 +163,7 @@ class PulvoMain {
   std::string oneWayDelayText;
   double oneWayDelayMs = 0.0;
   bool strict = false;               // --strict: a reinterpreted input is an error
+  bool helpAsked = false;            // "help" before the command, or as the command
   InputWarnings optionWarnings;      // from the general options
   LiveOutputs* live = nullptr;  // lives until the process exits, as the runners do
 };

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "commands.h"
 #include "tesk_version.h"
 #include "test_util.h"
 
@@ -51,6 +54,64 @@ TEST(ParseCommandParametersTest, ValuesMayHoldEqualsAndNamesCommas) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid recv parameter [,to]\n");
   EXPECT_EQ(params.GetWindowSize(), 0u);
   EXPECT_EQ(params.GetTimeout(), 30000u);
+}
+
+// The newer commands refuse what send and recv note or reinterpret: an
+// unknown name, a name without a value, a number that is not whole.
+TEST(ParseCommandParametersTest, TheNewerCommandsRefuseWhatTheyCannotRead) {
+  const struct {
+    const char* command;
+    const char* text;
+    std::string error;  // empty: accepted
+  } cases[] = {
+      {"call", "ra=::1,td=20,dscp=0", ""},
+      {"call", "remoteadr=1.2.3.4", "call has no parameter [remoteadr]; pulvo help call lists them"},
+      {"call", "td=20,ra", "call parameter [ra] has no value"},
+      {"call", "td=2.9", "testduration 2.9 is not a whole number from 2 to 86400"},
+      {"call", "tid=-1", "testid -1 is not a whole number from 0 to 2000000000"},
+      {"reflect", "rt=-5", "rate -5 is not a whole number from 0 to 1000000"},
+      {"reflect", "du=", "reflect parameter [du] has no value"},
+      {"reflect", "du=99999999999999999999", "duration 99999999999999999999 is not a whole number from 0 to 2000000"},
+      {"analyze", "st=1e3", "stream 1e3 is not a whole number from 0 to 2000000000"},
+      {"analyze", "po=70000", "port 70000 is out of its range 0 - 65535"},
+      {"probe", "du=5s", "duration 5s is not a whole number from 0 to 2000000"},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<CmdParamSetBase> params = FindCommand(c.command)->makeParams();
+    std::vector<char> text(c.text, c.text + std::strlen(c.text) + 1);
+    std::vector<std::string> refused;
+    PulvoMain().ParseCommandParameters(params.get(), text.data(), &refused);
+    std::string error = refused.empty() ? "" : refused.front();
+    if (error.empty() && std::string(c.command) == "call") {
+      error = dynamic_cast<CallCmdParams&>(*params).FirstValueOutOfRange();
+    } else if (error.empty() && std::string(c.command) == "reflect") {
+      error = dynamic_cast<ReflectCmdParams&>(*params).FirstValueOutOfRange();
+    } else if (error.empty() && std::string(c.command) == "analyze") {
+      error = dynamic_cast<AnalyzeCmdParams&>(*params).FirstValueOutOfRange();
+    } else if (error.empty()) {
+      error = dynamic_cast<ProbeCmdParams&>(*params).FirstValueOutOfRange();
+    }
+    EXPECT_EQ(error, c.error) << c.command << ":" << c.text;
+  }
+}
+
+// The help is written from the command table and the parameter sets: each
+// command's help names every parameter it takes, and nothing else.
+TEST(CommandTableTest, TheHelpNamesEveryParameterOfEveryCommand) {
+  for (const Command& command : Commands()) {
+    std::vector<std::string> helped;
+    for (const ParamHelp& p : command.params) helped.push_back(p.longName);
+    std::sort(helped.begin(), helped.end());
+    EXPECT_EQ(helped, command.makeParams()->LongNames()) << command.name;
+    const std::vector<std::string> lines = Lines(CommandHelp(command));
+    EXPECT_EQ(lines.size(), command.params.size() + 1) << command.name;
+  }
+  EXPECT_EQ(FindCommand("help"), nullptr);
+  EXPECT_EQ(IgnoredOptionLines(*FindCommand("probe"), kEModel | kOneWayDelay),
+            (std::vector<std::string>{
+                "pulvo: probe ignores --emodel: only recv, analyze and call take it",
+                "pulvo: probe ignores --one-way-delay: only recv and analyze take it"}));
+  EXPECT_TRUE(IgnoredOptionLines(*FindCommand("recv"), kEModel | kJsonLines).empty());
 }
 
 TEST(UsageTextTest, HasItsFixedRowsAndColumns) {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "input_checks.h"
+#include "commands.h"
 #include "pulvo_main.h"
 #include "tesk_version.h"
 #include "test_util.h"
@@ -26,9 +27,13 @@ TEST(CliTest, UsageAndVersion) {
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "MOS Library Version: " TESK_VERSION "\n");
 
+  // The usage text names send and recv alone: one line on standard error
+  // points to the full help.
+  const std::string pointer =
+      "pulvo: analyze, call, reflect and probe too: pulvo --help lists every command\n";
   r = Pulvo({"-x", "-h"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.err, "Invalid option [x], ignored\n");
+  EXPECT_EQ(r.err, "Invalid option [x], ignored\n" + pointer);
   EXPECT_EQ(r.out, UsageText());
 
   r = Pulvo({"-help"});
@@ -38,8 +43,14 @@ TEST(CliTest, UsageAndVersion) {
   for (const char* help : {"--help", "recv:lp=1"}) {
     r = Pulvo({"--help", help});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, UsageText());
+    EXPECT_EQ(r.out, FullHelpText());
   }
+  // help before a command shows it, and runs nothing; help alone shows all.
+  r = Pulvo({"help", "call:td=1"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, CommandHelp(*FindCommand("call")));
+  r = Pulvo({"help"});
+  EXPECT_EQ(r.out, FullHelpText());
   r = Pulvo({"-v", "--version", "send:"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "MOS Library Version: " TESK_VERSION "\n");
