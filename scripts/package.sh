@@ -43,6 +43,8 @@ pulvo -V
 pulvo --version
 man -w pulvo
 man -w pulvo-relay
+# Every link of the installed README finds its file.
+python3 "$root/scripts/check_links.py" /usr/share/doc/pulvo/README.md "$(dirname "$(man -w pulvo)")"
 
 port=$(free_port)
 work=$(mktemp -d)
@@ -83,6 +85,7 @@ echo "systemd-analyze verify: units pass"
 
 # The README's recipe, as far as a machine without a running systemd allows.
 [ -f /etc/pulvo/recv-main.conf.example ] && [ -f /etc/pulvo/send-far.conf.example ]
+[ -f /etc/pulvo/reflect-main.conf.example ] && [ -f /etc/pulvo/probe.conf.example ]
 grep -q '^PULVO_SEND=' /etc/pulvo/send-far.conf.example
 grep -q 'ConditionPathExists=/etc/pulvo/send-%i.conf' "$units/pulvo-send@.service"
 ! systemd-analyze condition 'ConditionPathExists=/etc/pulvo/send-far.conf' >/dev/null 2>&1
