@@ -74,7 +74,7 @@ void samplePass() {
 void manyMeters() {
   const int streams = 1000, seconds = 60, perSecond = 50;
   WindowSettings w;  // the receive test's defaults: 4 s window, 1 s interval
-  std::vector<Meter> meters(streams, Meter(w, ""));
+  std::vector<Meter> meters(streams, Meter(w, "", nullptr));
   const double t0 = 1700000000.0;
   for (Meter& m : meters) m.begin(TimeOfDay{1700000000, 0});
   unsigned long samples = 0, lost = 0;

@@ -42,6 +42,8 @@ class FakeNetwork : public Environment {
   void sleep(unsigned int micros) override { clock += micros; }
   void sleepUnlessWoken(WakeableSleep&, unsigned int micros) override { clock += micros; }
   bool stopRequested() override { return clock >= stopTime; }
+  uint32_t random32() override { return 4242; }
+  bool clockSynchronized() override { return false; }
   int startBackground(unsigned long (*)(void*), void*, unsigned short) override { return -1; }
   int openSocket(unsigned long, const char*, unsigned short) override { return 0; }
   Wait waitForDatagram(uint32_t timeoutMs) override;

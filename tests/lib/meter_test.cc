@@ -29,7 +29,7 @@ TimeOfDay TimeAfterEpoch(int64_t us);
 // tick at or after its arrival.
 MeterRun RunMeter(const WindowSettings& w, const Arrivals& arrivals, int64_t startMs = 10) {
   const uint16_t sampleMs = w.sampleInterval;
-  Meter meter(w, "");
+  Meter meter(w, "", nullptr);
   MeterRun run;
   size_t next = 0;
   int64_t nowUs = startMs * 1000;

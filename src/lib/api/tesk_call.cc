@@ -1,9 +1,6 @@
 #include "tesk_call.h"
 
-#include <random>
-
 #include "call_start.h"
-#include "clock_sync.h"
 #include "stamp_auth.h"
 #include "tesk_errors.h"
 #include "test_error.h"
@@ -12,11 +9,6 @@ namespace {
 
 void deliver(void* context, const TeskCallSample& sample) {
   static_cast<TeskCaller*>(context)->onSample(sample);
-}
-
-uint16_t drawSessionId() {
-  std::random_device source;
-  return static_cast<uint16_t>(1 + source() % 65535);
 }
 
 }  // namespace
@@ -30,14 +22,15 @@ std::string TeskCaller::unscoredText() const {
 }
 
 int TeskCaller::run() {
-  const uint16_t ssid = config.sessionId != 0 ? config.sessionId : drawSessionId();
-  CallConfig call = callConfigOf(config, ssid, systemClockSynchronized());
+  SystemEnvironment env;
+  const uint16_t ssid = config.sessionId != 0 ? config.sessionId
+                                              : static_cast<uint16_t>(1 + env.random32() % 65535);
+  CallConfig call = callConfigOf(config, ssid, env.clockSynchronized());
   std::string error;
   if (!config.keyFile.empty() && !readStampKeyFile(config.keyFile, &call.settings.key, &error)) {
     setLastTestError(error);
     return PARAMETER_ERROR;
   }
-  SystemEnvironment env;
   CallReport report;
   const TestOutcome outcome = runCall(call, CallSink{&deliver, this}, env, &report);
   sent = report.sent;

@@ -5,7 +5,7 @@
 #include "emodel.h"
 #include "mos_model.h"
 #include "sample_rating.h"
-#include "tesk_log.h"
+#include "log_sink.h"
 
 namespace {
 
@@ -30,11 +30,12 @@ Elapsed timeSince(const TimeOfDay& start, const TimeOfDay& now) {
 
 }  // namespace
 
-Meter::Meter(const WindowSettings& windowSettings, std::string logPrefix)
+Meter::Meter(const WindowSettings& windowSettings, std::string logPrefix, LogSink* log)
     : settings(windowSettings) {
   config.windowSize = settings.windowSize;
   config.dejitterLength = settings.dejitterLength;
   config.logPrefix = std::move(logPrefix);
+  config.log = log;
 }
 
 void Meter::begin(const TimeOfDay& measurementStart) {
@@ -47,7 +48,7 @@ void Meter::begin(const TimeOfDay& measurementStart) {
 
 Meter::Tick Meter::tick(const TimeOfDay& now, TeskSample* sample) {
   const Elapsed elapsed = timeSince(start, now);
-  if (elapsed.sec < 0) TESK_LOG(7, config.logPrefix << "timevalSubtract result is negative!");
+  if (elapsed.sec < 0) CORE_LOG(config.log, 7, config.logPrefix << "timevalSubtract result is negative!");
   if (ticks < warmUp) {
     ticks++;
     return Tick::WarmUp;
@@ -56,8 +57,8 @@ Meter::Tick Meter::tick(const TimeOfDay& now, TeskSample* sample) {
   const double windowStart = now.seconds() - settings.windowSize / 1000.0;
   if (qosSamplePass(packets, windowStart, config, state, counts, now.seconds()) ==
       QosPassResult::EndOfStream) {
-    TESK_LOG(7, config.logPrefix << "Received stream end control packet: End of measurement!\n");
-    TESK_LOG(7, config.logPrefix << "tot_packets: " << state.totPackets);
+    CORE_LOG(config.log, 7, config.logPrefix << "Received stream end control packet: End of measurement!\n");
+    CORE_LOG(config.log, 7, config.logPrefix << "tot_packets: " << state.totPackets);
     return Tick::EndOfStream;
   }
   // The count of empty passes runs over the whole test: a sender that has
@@ -66,7 +67,7 @@ Meter::Tick Meter::tick(const TimeOfDay& now, TeskSample* sample) {
   if (settings.mayFallSilent && !packets.empty()) emptyCount = 0;
   if (packets.empty()) {
     const uint32_t allowedEmpty = settings.timeout / settings.sampleInterval;
-    TESK_LOG(7, config.logPrefix << "Map empty (" << emptyCount << "/" << allowedEmpty << ")");
+    CORE_LOG(config.log, 7, config.logPrefix << "Map empty (" << emptyCount << "/" << allowedEmpty << ")");
     if (++emptyCount > allowedEmpty) return Tick::GaveUp;
   }
   if (!score(counts, sample)) return Tick::Dropped;
@@ -91,18 +92,18 @@ bool Meter::score(const QosSampleCounts& counts, TeskSample* sample) const {
   const double mos = modelScored ? estimateMos(state.codec, state.fec != 0 ? 1.0 : 0.0, state.fec,
                                                lossRate, burstSize, state.packetInterval / 80.0)
                                  : 0.0;
-  TESK_LOG(7, config.logPrefix << "MOS: " << mos);
-  TESK_LOG(7, config.logPrefix << "Avg jitter: " << jitterMillis);
-  TESK_LOG(7, config.logPrefix << "Lost packets: " << counts.lost);
-  TESK_LOG(7, config.logPrefix << "Number of pl bursts: " << counts.bursts);
-  TESK_LOG(7, config.logPrefix << "Average PL burst size: " << burstSize << " packets");
-  TESK_LOG(7, config.logPrefix << "Number of disordered packets: " << counts.disordered);
+  CORE_LOG(config.log, 7, config.logPrefix << "MOS: " << mos);
+  CORE_LOG(config.log, 7, config.logPrefix << "Avg jitter: " << jitterMillis);
+  CORE_LOG(config.log, 7, config.logPrefix << "Lost packets: " << counts.lost);
+  CORE_LOG(config.log, 7, config.logPrefix << "Number of pl bursts: " << counts.bursts);
+  CORE_LOG(config.log, 7, config.logPrefix << "Average PL burst size: " << burstSize << " packets");
+  CORE_LOG(config.log, 7, config.logPrefix << "Number of disordered packets: " << counts.disordered);
   if (!jitterValid) {
-    TESK_LOG(7, config.logPrefix << "Average jitter > 60 seconds, drop sample");
+    CORE_LOG(config.log, 7, config.logPrefix << "Average jitter > 60 seconds, drop sample");
     return false;
   }
   const double plausibleMos = qosPlausibleMos(mos, counts.lost);
-  if (plausibleMos != mos) TESK_LOG(7, config.logPrefix << "MOS value " << mos << " too high");
+  if (plausibleMos != mos) CORE_LOG(config.log, 7, config.logPrefix << "MOS value " << mos << " too high");
   sample->mos = plausibleMos;
   sample->lostPackets = counts.lost;
   sample->estimatedPackets = settings.estimateFromNumbers ? expected : state.estimatedPackets;

@@ -49,8 +49,9 @@ class Meter {
     GaveUp,       // no packet for longer than the time-out: over (the caller says so)
   };
 
-  // `logPrefix` goes before every log line ("QoSCalc(own, server): ").
-  Meter(const WindowSettings& settings, std::string logPrefix);
+  // `logPrefix` goes before every line written to `log` ("QoSCalc(own,
+  // server): "); a null log takes none.
+  Meter(const WindowSettings& settings, std::string logPrefix, LogSink* log);
 
   void setLogPrefix(std::string prefix) { config.logPrefix = std::move(prefix); }
 

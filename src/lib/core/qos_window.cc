@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "mos_model.h"
-#include "tesk_log.h"
+#include "log_sink.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, Win
     c.jitterSum += st.lastJitterStep;
     if (d > dejitter && !p.talkSpurt) {
       c.lost++;
-      TESK_LOG(7, config.logPrefix << "Jitter too high (" << std::fabs(d) << ") calculating packet "
+      CORE_LOG(config.log, 7, config.logPrefix << "Jitter too high (" << std::fabs(d) << ") calculating packet "
                                    << s << " as lost (prev " << st.prevSeq << ")...");
       late = true;
       if (!st.prevLate) c.bursts++;
@@ -84,7 +84,7 @@ void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, Win
 
   if (static_cast<uint64_t>(st.prevSeq) + 1 < s) {
     c.lost += s - st.prevSeq - 1;
-    TESK_LOG(7, config.logPrefix << "Packet sequence loss: current = " << s
+    CORE_LOG(config.log, 7, config.logPrefix << "Packet sequence loss: current = " << s
                                  << ", prev = " << st.prevSeq);
     if (!st.prevLate && !late) c.bursts++;
     st.prevSeq = s;
@@ -93,17 +93,17 @@ void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, Win
   } else {
     // Arrived after a higher sequence number. prevSeq stays where it was.
     c.disordered++;
-    TESK_LOG(7, config.logPrefix << "A disordered packet (" << s << ") is found (prev "
+    CORE_LOG(config.log, 7, config.logPrefix << "A disordered packet (" << s << ") is found (prev "
                                  << st.prevSeq << ")!");
     const bool seen = s > walk.floor && metInWindow(walk, current, s);
     if (classifyDisorder(walk.floor, s, seen) == DisorderCase::UndoesItsLoss) {
       takeBack(c.lost);
       if (c.lastDisorderedSeq + 1 != s) c.bursts--;
-      TESK_LOG(7, config.logPrefix << "    - will not be calculated as lost (first "
+      CORE_LOG(config.log, 7, config.logPrefix << "    - will not be calculated as lost (first "
                                    << walk.firstSeq << ", current " << s << ")");
     } else {
       if (s == walk.firstSeq) {
-        TESK_LOG(7, config.logPrefix << "    - first packet disordered: " << s);
+        CORE_LOG(config.log, 7, config.logPrefix << "    - first packet disordered: " << s);
       }
       if (p.placeholder && !p.arrived) {
         // counted for nothing: nothing to take back

@@ -9,6 +9,8 @@
 #include <limits>
 #include <string>
 
+#include "log_sink.h"
+
 #include "packet.h"
 #include "payload_map.h"
 
@@ -40,6 +42,7 @@ struct QosWindowConfig {
   uint16_t windowSize = 0;      // ms
   uint16_t dejitterLength = 0;  // ms
   std::string logPrefix;        // "QoSCalc(own, server): "
+  LogSink* log = nullptr;       // where progress lines go; null: nowhere
 };
 
 enum class QosPassResult { Sample, EndOfStream };

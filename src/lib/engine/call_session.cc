@@ -92,9 +92,9 @@ std::string describeUnscored(const TeskUnscoredAnswers& u, bool authenticated) {
 CallSession::CallSession(const CallSettings& callSettings)
     : settings(callSettings),
       directions(callSettings.codec, callSettings.fec, callSettings.streamInterval),
-      forward(byNumbers(callSettings.window), "Call(forward): "),
-      reverse(byNumbers(callSettings.window), "Call(reverse): "),
-      roundTrip(byNumbers(callSettings.window), "Call(round trip): "),
+      forward(byNumbers(callSettings.window), "Call(forward): ", &fileLogSink()),
+      reverse(byNumbers(callSettings.window), "Call(reverse): ", &fileLogSink()),
+      roundTrip(byNumbers(callSettings.window), "Call(round trip): ", &fileLogSink()),
       sentRing(sentMemory(callSettings)) {}
 
 const CallSession::Sent* CallSession::sentRequest(uint32_t sequence) const {

@@ -6,6 +6,7 @@
 
 #include "emodel.h"
 #include "rtp_stream.h"
+#include "tesk_log.h"
 #include "test_error.h"
 
 namespace {
@@ -366,7 +367,8 @@ void CaptureAnalysis::confirm(Stream& s) {
   WindowSettings window = settings.window;
   window.mayFallSilent = !s.info.pulvoStream;  // RTP senders suppress silence
   window.voiceCodec = s.voiceCodec;
-  s.meter = std::make_unique<Meter>(window, "QoSCalc(stream " + std::to_string(s.info.index) + "): ");
+  s.meter = std::make_unique<Meter>(window, "QoSCalc(stream " + std::to_string(s.info.index) + "): ",
+                                    &fileLogSink());
   s.meter->add(arrivalOfMicros(s.firstTime), s.firstPayload);
   s.nextTick = s.firstTime + 1;
   s.meter->begin(timeOfMicros(s.nextTick));

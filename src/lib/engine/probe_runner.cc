@@ -1,10 +1,8 @@
 #include "probe_runner.h"
 
 #include <algorithm>
-#include <random>
 
 #include "call_start.h"
-#include "clock_sync.h"
 #include "event_loop.h"
 #include "stamp_auth.h"
 #include "tesk_errors.h"
@@ -65,7 +63,7 @@ ProbeRunner::ProbeRunner() = default;
 ProbeRunner::~ProbeRunner() = default;
 
 uint16_t ProbeRunner::nextSessionId() {
-  if (lastSessionId == 0) lastSessionId = static_cast<uint16_t>(std::random_device()() % 60000 + 1);
+  if (lastSessionId == 0) lastSessionId = static_cast<uint16_t>(env->random32() % 60000 + 1);
   do {
     lastSessionId = static_cast<uint16_t>(lastSessionId % 65535 + 1);
   } while (bySession.count(lastSessionId) != 0);
@@ -90,7 +88,8 @@ bool ProbeRunner::setPaths(const std::vector<TeskProbePath>& wanted, std::string
     }
     auto path = std::make_unique<Path>();
     path->config = p;
-    CallConfig call = callConfigOf(p.call, 0, systemClockSynchronized());
+    // The S bit is the environment's to say, when each call begins.
+    CallConfig call = callConfigOf(p.call, 0, false);
     std::vector<std::string> errors = callParameterErrors(call);
     if (!errors.empty()) {
       *error = "path " + p.name + ": " + errors.front();
@@ -243,6 +242,7 @@ void ProbeRunner::serviceSetup(Path& path, short ready, int64_t now, Environment
 }
 
 void ProbeRunner::beginCall(Path& path, Environment& environment) {
+  path.settings.clockSynchronized = environment.clockSynchronized();
   path.session = std::make_unique<CallSession>(path.settings);
   if (!path.settings.twamp) bySession[path.sessionId] = &path;
   path.start = environment.timeOfDay();

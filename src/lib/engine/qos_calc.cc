@@ -24,7 +24,7 @@ ReceiveCalculation::ReceiveCalculation(const WindowSettings& windowSettings, Sam
       sink(out),
       env(std::move(environment)),
       label(std::move(calculationLabel)),
-      meter(windowSettings, "") {}
+      meter(windowSettings, "", &fileLogSink()) {}
 
 void ReceiveCalculation::add(double arrival, const Payload& payload) {
   std::lock_guard<std::mutex> lock(inboxMutex);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "clock_sync.h"
 #include "event_loop.h"
 #include "twamp_control_port.h"
 #include "tesk_errors.h"
@@ -139,7 +138,7 @@ TestOutcome runReflector(const ReflectConfig& config, Environment& env, ReflectR
   env.setIpMarks(IpMarks{-1, 255});
 
   StampReflector reflector(config.limits);
-  reflector.setClockSynchronized(systemClockSynchronized());
+  reflector.setClockSynchronized(env.clockSynchronized());
   reflector.setKey(config.key);
   // TWAMP: test packets are answered only for sessions that a control
   // connection set up.

@@ -39,6 +39,12 @@ class Environment {
   virtual void sleepUnlessWoken(WakeableSleep& sleeper, unsigned int micros) = 0;
   // Whether the process has asked its tests to end early.
   virtual bool stopRequested() = 0;
+  // A number no one can guess, for identifiers that must differ from run
+  // to run (a session's).
+  virtual uint32_t random32() = 0;
+  // Whether the system says its clock is synchronised (NTP or PTP): what
+  // the time stamps' S bit tells the far end.
+  virtual bool clockSynchronized() = 0;
   // Starts `task(arg)` on another thread; negative when it cannot.
   virtual int startBackground(unsigned long (*task)(void*), void* arg,
                               unsigned short threadCount) = 0;
@@ -143,6 +149,8 @@ class SystemEnvironment : public Environment {
   void sleep(unsigned int micros) override;
   void sleepUnlessWoken(WakeableSleep& sleeper, unsigned int micros) override;
   bool stopRequested() override;
+  uint32_t random32() override;
+  bool clockSynchronized() override;
   int startBackground(unsigned long (*task)(void*), void* arg,
                       unsigned short threadCount) override;
   int openSocket(unsigned long threadId, const char* address, unsigned short port) override;

@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <random>
 
+#include "clock_sync.h"
 #include "environment.h"
 #include "stop_request.h"
 #include "task_pool.h"
@@ -18,6 +20,10 @@ void SystemEnvironment::sleepUnlessWoken(WakeableSleep& sleeper, unsigned int mi
 }
 
 bool SystemEnvironment::stopRequested() { return testStopRequested(); }
+
+uint32_t SystemEnvironment::random32() { return std::random_device()(); }
+
+bool SystemEnvironment::clockSynchronized() { return systemClockSynchronized(); }
 
 int SystemEnvironment::startBackground(unsigned long (*task)(void*), void* arg,
                                        unsigned short threadCount) {

@@ -65,3 +65,21 @@ void TeskLog::WriteLine(int level, const std::string& message, const char* sourc
   Timestamp() << body;
   flush();
 }
+
+namespace {
+
+class FileLogSink : public LogSink {
+ public:
+  bool enabled() const override { return mosLog.IsEnabled(); }
+  void line(int level, const std::string& message, const char* sourceFile,
+            int sourceLine) override {
+    mosLog.WriteLine(level, message, logSourceName(sourceFile), sourceLine);
+  }
+};
+
+}  // namespace
+
+LogSink& fileLogSink() {
+  static FileLogSink sink;
+  return sink;
+}

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "log_line.h"
+#include "log_sink.h"
 
 class TeskLog : public std::ofstream {
  public:
@@ -51,6 +52,10 @@ class TeskLog : public std::ofstream {
 };
 
 extern TeskLog mosLog;
+
+// The library log as the measuring core's sink: the same lines, with the
+// writer's source file and line, whenever the log is enabled.
+LogSink& fileLogSink();
 
 // Logs one message built with stream insertions, for example
 //   TESK_LOG(7, "Timeout is " << timeout);
