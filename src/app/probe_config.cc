@@ -5,6 +5,7 @@
 
 #include "address_text.h"
 #include "call_command.h"
+#include "host_names.h"
 
 namespace {
 
@@ -87,6 +88,11 @@ bool ParseProbeConfig(const std::string& text, const std::string& name, ProbeSet
       CallCmdParams params;
       std::string reason;
       if (!SetCallParameters(rest, &params, &reason)) return fail("path " + first + ": " + reason);
+      // Names are resolved at each reading: at the start and at each reload.
+      std::vector<std::string> resolved;
+      if (!ResolveHostNames(params, {"remoteaddr", "localaddr"}, &resolved, &reason)) {
+        return fail("path " + first + ": " + reason);
+      }
       reason = FirstCallError(params);
       if (!reason.empty()) return fail("path " + first + ": " + reason);
       settings.paths.push_back({first, CallConfigOf(params)});

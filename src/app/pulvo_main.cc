@@ -11,6 +11,7 @@
 #include "plv_exception.h"
 #include "analyze_results.h"
 #include "commands.h"
+#include "host_names.h"
 #include "metrics_http.h"
 #include "probe_config.h"
 #include "probe_metrics.h"
@@ -282,6 +283,20 @@ void PulvoMain::ParseCommandParameters(CmdParamSetBase* params, char* parameterT
   }
 }
 
+bool PulvoMain::ResolveAddresses(const OnOffOptionSet& options, CmdParamSetBase* params,
+                                 std::initializer_list<const char*> names, std::ostream& verbose) {
+  std::vector<std::string> resolved;
+  std::string error;
+  if (!ResolveHostNames(*params, names, &resolved, &error)) {
+    std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
+    return false;
+  }
+  if (options.IsVerboseDisplayOn()) {
+    for (const std::string& line : resolved) verbose << line << std::endl;
+  }
+  return true;
+}
+
 bool PulvoMain::ParseParametersStrictly(CmdParamSetBase* params, char* parameterText) {
   std::vector<std::string> refused;
   ParseCommandParameters(params, parameterText, &refused);
@@ -305,6 +320,9 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
   InputWarnings warnings;
   CheckParameterText(parameterText, &warnings);
   ParseCommandParameters(params, parameterText);
+  if (!ResolveAddresses(options, params, {"remoteaddr", "localaddr"}, std::cout)) {
+    return normalizeErrorCode(PARAMETER_ERROR);
+  }
   CheckSendValues(*params, &warnings);
   ChooseSenderLocalAddress(*params);
   if (!LibraryRefusesSender(ReadSenderValues(*params)) && !ReportInputWarnings(warnings)) {
@@ -352,6 +370,9 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
   InputWarnings warnings;
   CheckParameterText(parameterText, &warnings);
   ParseCommandParameters(params, parameterText);
+  if (!ResolveAddresses(options, params, {"localaddr"}, std::cout)) {
+    return normalizeErrorCode(PARAMETER_ERROR);
+  }
   CheckReceiveValues(*params, &warnings);
   if (!LibraryRefusesReceiver(ReadReceiverValues(*params)) && !ReportInputWarnings(warnings)) {
     return normalizeErrorCode(PARAMETER_ERROR);
@@ -424,7 +445,11 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
                                       char* parameterText) {
   InputWarnings warnings;
   CheckParameterText(parameterText, &warnings);
-  if (!ParseParametersStrictly(params, parameterText)) return normalizeErrorCode(PARAMETER_ERROR);
+  if (!ParseParametersStrictly(params, parameterText) ||
+      !ResolveAddresses(options, params, {"localaddr"},
+                        options.IsResultsAsTextOn() ? std::cout : std::cerr)) {
+    return normalizeErrorCode(PARAMETER_ERROR);
+  }
   if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
   PrintParametersIfVerbose(options, "Reflect", *params,
                            options.IsResultsAsTextOn() ? std::cout : std::cerr);

@@ -5,6 +5,7 @@
 // name=value list, the runners, and the mapping of outcomes to exit codes.
 // Messages go to standard error, results to standard output.
 
+#include <initializer_list>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -124,6 +125,11 @@ class PulvoMain {
   // The newer commands' reading: an unknown name or a name without a value
   // is a parameter error, said on standard error; false then.
   bool ParseParametersStrictly(CmdParamSetBase* params, char* parameterText);
+  // Resolves the host names among the address parameters `names`, saying
+  // with -v on `verbose` what each became; false (after the error line)
+  // when one does not resolve.
+  bool ResolveAddresses(const OnOffOptionSet& options, CmdParamSetBase* params,
+                        std::initializer_list<const char*> names, std::ostream& verbose);
   int normalizeErrorCode(int code) { return code < 0 ? -code : code; }
   void display_usage() const;
   // The line on standard error, after the usage text, that names the

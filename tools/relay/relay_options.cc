@@ -5,12 +5,14 @@
 #include <sstream>
 #include <vector>
 
+#include "udp_socket.h"
+
 const char* const kRelayUsage =
     "usage: pulvo-relay --listen PORT --forward PORT [options]\n"
     "Forwards UDP datagrams from 127.0.0.1:LISTEN to 127.0.0.1:FORWARD and impairs the\n"
     "pulvo test packets among them, reproducibly for a given seed.\n"
-    "  --listen-addr A, --forward-addr A   addresses (default 127.0.0.1), both IPv4 or\n"
-    "                           both IPv6 (for example ::1)\n"
+    "  --listen-addr A, --forward-addr A   addresses or host names (default 127.0.0.1),\n"
+    "                           both IPv4 or both IPv6 (for example ::1)\n"
     "  --seed N                 random seed (default 1)\n"
     "  --loss P[:A-B]           drop each packet with probability P (sequence numbers A to\n"
     "                           B only; B may be left out)\n"
@@ -50,6 +52,26 @@ const char* const kRelayUsage =
     "unless --stamp or a --back- option is given.\n";
 
 namespace {
+
+// Host names for --listen-addr and --forward-addr, resolved once: to the
+// family of the other address when that one is a literal.
+bool resolveNames(RelayOptions& o, std::string& error) {
+  int family = AF_UNSPEC;
+  for (const std::string* text : {&o.listenAddress, &o.forwardAddress}) {
+    if (!namesAHost(*text)) family = isIPv6Text(text->c_str()) ? AF_INET6 : AF_INET;
+  }
+  for (std::string* text : {&o.listenAddress, &o.forwardAddress}) {
+    if (!namesAHost(*text)) continue;
+    std::string address, reason;
+    if (!resolveHostName(*text, family, &address, &reason)) {
+      error = *text + " does not resolve: " + reason;
+      return false;
+    }
+    *text = address;
+    family = isIPv6Text(address.c_str()) ? AF_INET6 : AF_INET;
+  }
+  return true;
+}
 
 bool toDouble(const std::string& text, double& out) {
   if (text.empty()) return false;
@@ -245,5 +267,5 @@ bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::
     error = "--listen and --forward are required";
     return false;
   }
-  return true;
+  return resolveNames(o, error);
 }

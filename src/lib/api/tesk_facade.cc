@@ -149,3 +149,11 @@ const char* TeskControl::GetMosVersion() { return TESK_VERSION; }
 void TeskControl::StopRunningTests() { requestTestStop(); }
 
 std::string TeskControl::GetLastErrorMessage() { return lastTestError(); }
+
+bool TeskControl::ResolveHostName(const std::string& name, int ipVersion, std::string* address,
+                                  std::string* error) {
+  const int family = ipVersion == 4 ? AF_INET : ipVersion == 6 ? AF_INET6 : AF_UNSPEC;
+  return resolveHostName(name, family, address, error);
+}
+
+bool TeskControl::NamesAHost(const std::string& text) { return namesAHost(text); }

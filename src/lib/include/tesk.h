@@ -135,6 +135,14 @@ class TESK_EXPORT TeskControl {
   // has (without the log's decoration); empty after a success. Noted whether
   // or not the log is on.
   static std::string GetLastErrorMessage();
+  // Whether an address parameter's text names a host rather than giving an
+  // address: it has a letter and no ':' ("localhost", "reflector.example").
+  static bool NamesAHost(const std::string& text);
+  // The address a host name resolves to, as text: the first the system
+  // gives of `ipVersion` (4, 6, or 0 for the system's own order). False,
+  // with the resolver's reason in `error`, when it resolves to none.
+  static bool ResolveHostName(const std::string& name, int ipVersion, std::string* address,
+                              std::string* error);
 
  private:
   bool enableLog = false;

@@ -1,4 +1,6 @@
 // The parts of the socket layer that are the same on every platform.
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -35,6 +37,38 @@ bool parseIPv6Address(const char* text, sockaddr_in6* out) {
 }
 
 }  // namespace
+
+bool namesAHost(const std::string& text) {
+  if (text.find(':') != std::string::npos) return false;
+  for (char c : text) {
+    if (std::isalpha(static_cast<unsigned char>(c))) return true;
+  }
+  return false;
+}
+
+bool resolveHostName(const std::string& name, int family, std::string* address,
+                     std::string* error) {
+  if (!startSocketLibrary()) {
+    *error = "the socket library did not start";
+    return false;
+  }
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  const int failed = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (failed != 0 || found == nullptr) {
+    *error = failed != 0 ? gai_strerror(failed) : "no address";
+    return false;
+  }
+  SocketAddress first;
+  first.length = static_cast<socklen_t>(std::min<size_t>(found->ai_addrlen, sizeof first.storage));
+  std::memcpy(&first.storage, found->ai_addr, first.length);
+  freeaddrinfo(found);
+  *address = formatAddress(first);
+  return true;
+}
 
 bool makeSocketAddress(const char* text, uint16_t port, SocketAddress* out) {
   if (text == nullptr) return false;

@@ -40,6 +40,15 @@ bool isIPv6Text(const char* text);
 // optional zone (an interface name or index after "%"). False when the text
 // does not parse or is longer than its family allows.
 bool makeSocketAddress(const char* text, uint16_t port, SocketAddress* out);
+// Whether an address parameter's text names a host rather than giving an
+// address: it has a letter and no ':' ("localhost", "reflector.example").
+// "1.2.3.4.5" and IPv6 texts are addresses, good or bad.
+bool namesAHost(const std::string& text);
+// The address a host name resolves to, as text: the first the system gives
+// of `family` (AF_INET, AF_INET6, or AF_UNSPEC for its own order). False,
+// with the resolver's reason in `error`, when it resolves to none.
+bool resolveHostName(const std::string& name, int family, std::string* address,
+                     std::string* error);
 
 // Creates a UDP socket of the address's family bound to `address`:`port`
 // (host byte order) and stores it in `socketFd`; the caller owns and closes
