@@ -8,6 +8,7 @@
 #include "call_results.h"
 #include "live_outputs.h"
 #include "result_callbacks.h"
+#include "tesk.h"
 #include "tesk_verdict.h"
 
 namespace {
@@ -15,7 +16,7 @@ namespace {
 // The codec's name: the model's for a stream it scores, the SIP's name or
 // RFC 3551's for the others.
 std::string CodecName(const TeskStreamInfo& s) {
-  if (s.scored && s.modelScored) return s.codec == 1 ? "GSM0610" : "G711";
+  if (s.scored && s.modelScored) return teskCodecName(s.codec);
   if (!s.encoding.empty()) return s.encoding;
   switch (s.payloadType) {
     case 4:

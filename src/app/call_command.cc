@@ -17,7 +17,7 @@ std::string FirstCallError(CallCmdParams& params) {
   if (!error.empty()) return error;
   if (params.WasGiven("codec")) {
     const std::string name = params.GetCodecName();
-    if (name != "G711" && name != "GSM0610") return "codec " + name + " is neither G711 nor GSM0610";
+    if (teskCodecNumber(name) < 0) return "codec " + name + " is neither G711 nor GSM0610";
   }
   if (params.WasGiven("fec")) {
     const std::string name = params.GetFecName();
@@ -76,7 +76,7 @@ TestDescription DescribeCall(const TeskCallConfig& c) {
                                                : c.localAddress,
                        c.localPort);
   d.remoteEnd = EndText(c.remoteAddress, c.remotePort);
-  d.codec = c.codec == 1 ? "GSM0610" : "G711";
+  d.codec = teskCodecName(c.codec);
   d.parameters = {TextParameter("RemoteAddress", c.remoteAddress), NumberParameter("RemotePort", c.remotePort),
                   TextParameter("Codec", d.codec), NumberParameter("StreamInterval", c.streamInterval),
                   NumberParameter("WindowSize", c.windowSize / 1000),

@@ -139,9 +139,8 @@ int AnalyzeCmdParams::GetCodec() {
   Find(codec.GetLongName(), codec);
   const std::string name = codec.GetValueAsString();
   if (name.empty()) return -1;
-  if (name == "G711") return 0;
-  if (name == "GSM0610") return 1;
-  return -2;
+  const int number = teskCodecNumber(name);
+  return number >= 0 ? number : -2;
 }
 
 ReflectCmdParams::ReflectCmdParams() {

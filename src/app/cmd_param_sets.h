@@ -8,17 +8,15 @@
 #include <string>
 
 #include "cmd_param.h"
+#include "tesk.h"
+#include "tesk.h"
 
 // The codec parameter: its value text is a codec name.
 class CodecCmdParam : public CmdParam {
  public:
   // 1 for "GSM0610" exactly, 0 for anything else.
   long GetValueAsLong() const override { return GetValueAsType(); }
-  unsigned char GetValueAsType() const { return GetValueAsString() == codec1Name ? 1 : 0; }
-
- private:
-  std::string codec0Name = "G711";
-  std::string codec1Name = "GSM0610";
+  unsigned char GetValueAsType() const { return teskCodecNumber(GetValueAsString()) == 1 ? 1 : 0; }
 };
 
 class SendCmdParams : public virtual CmdParamSetBase {

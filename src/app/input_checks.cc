@@ -77,7 +77,7 @@ void CheckParameterText(const std::string& text, InputWarnings* out) {
 
 void CheckSendValues(SendCmdParams& params, InputWarnings* out) {
   CheckNumbers(params, out);
-  CheckName(params, "codec", {"G711", "GSM0610"}, "G711", out);
+  CheckName(params, "codec", {teskCodecName(0), teskCodecName(1)}, teskCodecName(0), out);
   CheckName(params, "fec", {"none", "gsmpiggyback1", "gsmpiggyback2", "gsmpiggyback3"}, "none",
             out);
 }

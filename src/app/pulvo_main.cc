@@ -553,7 +553,6 @@ TestParameter NumberParameter(const char* key, uint64_t value) { return {key, ""
 
 namespace {
 
-std::string CodecName(unsigned char codec) { return codec == 1 ? "GSM0610" : "G711"; }
 std::string FecName(unsigned char fec) {
   return fec == 0 ? "none" : "gsmpiggyback" + std::to_string(fec);
 }
@@ -568,7 +567,7 @@ TestDescription DescribeSender(const SenderValues& v) {
   d.testId = v.testId;
   d.localEnd = EndText(v.localAddress, v.localPort);
   d.remoteEnd = EndText(v.remoteAddress, v.remotePort);
-  d.codec = CodecName(v.codec);
+  d.codec = teskCodecName(v.codec);
   d.parameters = {TextParameter("LocalAddress", v.localAddress), NumberParameter("LocalPort", v.localPort),
                   TextParameter("RemoteAddress", v.remoteAddress), NumberParameter("RemotePort", v.remotePort),
                   TextParameter("Codec", d.codec), TextParameter("FEC", FecName(v.fec)),

@@ -4,7 +4,6 @@
 
 #include "capture_analysis.h"
 #include "capture_file.h"
-#include "recv_start.h"
 #include "tesk_log.h"
 #include "test_error.h"
 
@@ -52,7 +51,7 @@ int TeskAnalyzer::analyzeCapture() {
   settings.stream = stream;
   settings.dynamicCodec = dynamicCodec;
   settings.eventPayloadType = eventPayloadType;
-  appendWindowErrors(prefix, settings.window, errors);
+  settings.window.validate(prefix, &errors);
   if (dynamicCodec < -1 || dynamicCodec > 1) errors.push_back(prefix + "unknown codec");
   if (eventPayloadType != 0 && (eventPayloadType < 96 || eventPayloadType > 127)) {
     errors.push_back(prefix + "event payload type not dynamic (96-127)");

@@ -1,3 +1,4 @@
+#include "codec_names.h"
 #include "recv_start.h"
 #include "send_start.h"
 #include "stop_request.h"
@@ -157,3 +158,6 @@ bool TeskControl::ResolveHostName(const std::string& name, int ipVersion, std::s
 }
 
 bool TeskControl::NamesAHost(const std::string& text) { return namesAHost(text); }
+
+const char* teskCodecName(unsigned codec) { return codecName(codec); }
+int teskCodecNumber(const std::string& name) { return codecNumber(name); }

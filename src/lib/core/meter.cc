@@ -30,6 +30,16 @@ Elapsed timeSince(const TimeOfDay& start, const TimeOfDay& now) {
 
 }  // namespace
 
+void WindowSettings::validate(const std::string& prefix, std::vector<std::string>* errors) const {
+  if (windowSize <= 1000 || sampleInterval == 0) {
+    errors->push_back(prefix + "invalid window size or sampling interval size");
+  }
+  if (timeout == 0) errors->push_back(prefix + "null timeout value");
+  if (windowSize <= sampleInterval) {
+    errors->push_back(prefix + "sampling window cannot be shorter than sampling interval");
+  }
+}
+
 Meter::Meter(const WindowSettings& windowSettings, std::string logPrefix, LogSink* log)
     : settings(windowSettings) {
   config.windowSize = settings.windowSize;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "packet.h"
 #include "qos_window.h"
@@ -18,7 +19,7 @@
 #include "time_of_day.h"
 
 // How a stream is measured; shared by the receive test and the capture
-// analysis, and checked by the same rules (appendWindowErrors).
+// analysis, and checked by the same rules (validate).
 struct WindowSettings {
   uint16_t windowSize = 4000;      // ms, more than 1000 and more than sampleInterval
   uint16_t sampleInterval = 1000;  // ms, not 0
@@ -37,6 +38,10 @@ struct WindowSettings {
   // the conversational rating assumes (ms).
   int voiceCodec = -1;
   double networkDelayMs = 0.0;
+
+  // Appends what makes these settings unusable, each after `prefix`, in
+  // rule order.
+  void validate(const std::string& prefix, std::vector<std::string>* errors) const;
 };
 
 class Meter {

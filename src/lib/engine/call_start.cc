@@ -4,7 +4,6 @@
 
 #include "event_loop.h"
 #include "packet.h"
-#include "recv_start.h"
 #include "stamp_packet.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
@@ -157,7 +156,7 @@ std::vector<std::string> callParameterErrors(const CallConfig& c) {
   if (c.settings.streamInterval == 0 || c.settings.streamInterval > 150) {
     errors.push_back(prefix + "invalid packetization interval settings");
   }
-  appendWindowErrors(prefix, c.settings.window, errors);
+  c.settings.window.validate(prefix, &errors);
   if (c.testDuration < c.settings.window.sampleInterval) {
     errors.push_back(prefix + "invalid duration settings");
   }

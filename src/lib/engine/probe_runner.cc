@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "call_start.h"
+#include "codec_names.h"
 #include "event_loop.h"
 #include "stamp_auth.h"
 #include "tesk_errors.h"
@@ -113,7 +114,7 @@ bool ProbeRunner::setPaths(const std::vector<TeskProbePath>& wanted, std::string
     path->status.peer = (isIPv6Text(p.call.remoteAddress.c_str()) ? "[" + p.call.remoteAddress + "]"
                                                                      : p.call.remoteAddress) +
                         ":" + std::to_string(p.call.remotePort);
-    path->status.codec = p.call.codec == 1 ? "GSM0610" : "G711";
+    path->status.codec = codecName(p.call.codec);
     next.push_back(std::move(path));
   }
   // The paths that are gone leave their sessions; their events go stale.

@@ -12,16 +12,6 @@ namespace {
 constexpr size_t kMaxReceiverAddressText = 19;
 }  // namespace
 
-void appendWindowErrors(const std::string& prefix, const WindowSettings& w,
-                        std::vector<std::string>& errors) {
-  if (w.windowSize <= 1000 || w.sampleInterval == 0) {
-    errors.push_back(prefix + "invalid window size or sampling interval size");
-  }
-  if (w.timeout == 0) errors.push_back(prefix + "null timeout value");
-  if (w.windowSize <= w.sampleInterval) {
-    errors.push_back(prefix + "sampling window cannot be shorter than sampling interval");
-  }
-}
 
 std::vector<std::string> receiverParameterErrors(const ReceiveConfig& c, bool hasSink) {
   const std::string prefix = "Error in receiver parameter: ";
@@ -30,7 +20,7 @@ std::vector<std::string> receiverParameterErrors(const ReceiveConfig& c, bool ha
     errors.push_back(prefix + "ip_address " + c.localAddress + " is not a valid IP address");
   }
   if (c.localPort == 0) errors.push_back(prefix + "port = " + std::to_string(c.localPort));
-  appendWindowErrors(prefix, c.window, errors);
+  c.window.validate(prefix, &errors);
   if (!hasSink) errors.push_back(prefix + "invalid callback");
   return errors;
 }

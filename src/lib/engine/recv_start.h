@@ -10,11 +10,6 @@
 #include "test_config.h"
 #include "test_error.h"
 
-// The window's rules, shared with the capture analysis: appends a message
-// (behind `prefix`) for each one that the settings break, in rule order.
-void appendWindowErrors(const std::string& prefix, const WindowSettings& window,
-                        std::vector<std::string>& errors);
-
 // The messages of every rule the configuration breaks, in rule order; empty
 // when it is valid. `hasSink`: samples have somewhere to go.
 std::vector<std::string> receiverParameterErrors(const ReceiveConfig& config, bool hasSink);

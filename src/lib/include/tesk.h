@@ -119,6 +119,11 @@ class TESK_EXPORT TeskReceiver {
 };
 
 // Switches the process-wide library log and reports the library version.
+// The codec of a test stream by its number (0 G711, 1 GSM0610), and the
+// number of a name exactly as written (-1 for neither).
+TESK_EXPORT const char* teskCodecName(unsigned codec);
+TESK_EXPORT int teskCodecNumber(const std::string& name);
+
 class TESK_EXPORT TeskControl {
  public:
   TeskControl() = default;
