@@ -423,22 +423,57 @@ int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdPa
   return ExitCodeOf(result);
 }
 
+namespace {
+
+// The reflector's counts as its text line and its JSON object name them, in
+// their order; the TWAMP ones only where it served TWAMP control.
+struct ReflectorCount {
+  const char* text;
+  const char* json;
+  unsigned long long TeskReflectorCounts::*value;
+  bool twamp;
+};
+const ReflectorCount kReflectorCounts[] = {
+    {"reflected", "Reflected", &TeskReflectorCounts::reflected, false},
+    {"received", "Received", &TeskReflectorCounts::received, false},
+    {"too short", "TooShort", &TeskReflectorCounts::tooShort, false},
+    {"not allowed", "NotAllowed", &TeskReflectorCounts::notAllowed, false},
+    {"over rate", "OverRate", &TeskReflectorCounts::overRate, false},
+    {"over sessions", "OverSessions", &TeskReflectorCounts::overSessions, false},
+    {"sessions", "Sessions", &TeskReflectorCounts::sessions, false},
+    {"forgotten", "Forgotten", &TeskReflectorCounts::sessionsForgotten, false},
+    {"auth failed", "AuthFailed", &TeskReflectorCounts::authFailed, false},
+    {"replayed", "Replayed", &TeskReflectorCounts::replayed, false},
+    {"not requested", "NotRequested", &TeskReflectorCounts::notRequested, true},
+    {"control connections", "ControlConnections", &TeskReflectorCounts::controlConnections, true},
+    {"control refused", "ControlRefused", &TeskReflectorCounts::controlRefused, true},
+    {"servwait closed", "ServWaitClosed", &TeskReflectorCounts::servWaitClosed, true},
+    {"twamp sessions", "TwampSessions", &TeskReflectorCounts::twampSessions, true},
+    {"twamp sessions refused", "TwampSessionsRefused", &TeskReflectorCounts::twampSessionsRefused,
+     true},
+    {"refwait ended", "RefWaitEnded", &TeskReflectorCounts::refWaitEnded, true},
+};
+
+}  // namespace
+
 // "reflected = 98  received = 100  too short = 0  not allowed = 0  over rate = 2  ..."
 std::string FormatReflectorCounts(const TeskReflectorCounts& c) {
   std::ostringstream line;
-  line << "reflected = " << c.reflected << "  received = " << c.received
-       << "  too short = " << c.tooShort << "  not allowed = " << c.notAllowed
-       << "  over rate = " << c.overRate << "  over sessions = " << c.overSessions
-       << "  sessions = " << c.sessions << "  forgotten = " << c.sessionsForgotten
-       << "  auth failed = " << c.authFailed << "  replayed = " << c.replayed;
-  if (c.twamp) {
-    line << "  not requested = " << c.notRequested << "  control connections = "
-         << c.controlConnections << "  control refused = " << c.controlRefused
-         << "  servwait closed = " << c.servWaitClosed << "  twamp sessions = " << c.twampSessions
-         << "  twamp sessions refused = " << c.twampSessionsRefused
-         << "  refwait ended = " << c.refWaitEnded;
+  for (const ReflectorCount& count : kReflectorCounts) {
+    if (count.twamp && !c.twamp) continue;
+    line << (&count == kReflectorCounts ? "" : "  ") << count.text << " = " << c.*count.value;
   }
   return line.str();
+}
+
+// {"Reflected":98,"Received":100,...}
+std::string ReflectorCountsJson(const TeskReflectorCounts& c) {
+  std::ostringstream object;
+  for (const ReflectorCount& count : kReflectorCounts) {
+    if (count.twamp && !c.twamp) continue;
+    object << (&count == kReflectorCounts ? "{\"" : ",\"") << count.json << "\":" << c.*count.value;
+  }
+  return object.str() + "}";
 }
 
 int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdParams* params,
@@ -513,21 +548,7 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
   } else if (options.IsResultsAsTextOn()) {
     std::cout << FormatReflectorCounts(c) << std::endl;
   } else {
-    std::cout << "{\"Reflected\":" << c.reflected << ",\"Received\":" << c.received
-              << ",\"TooShort\":" << c.tooShort << ",\"NotAllowed\":" << c.notAllowed
-              << ",\"OverRate\":" << c.overRate << ",\"OverSessions\":" << c.overSessions
-              << ",\"Sessions\":" << c.sessions << ",\"Forgotten\":" << c.sessionsForgotten
-              << ",\"AuthFailed\":" << c.authFailed << ",\"Replayed\":" << c.replayed;
-    if (c.twamp) {
-      std::cout << ",\"NotRequested\":" << c.notRequested
-                << ",\"ControlConnections\":" << c.controlConnections
-                << ",\"ControlRefused\":" << c.controlRefused
-                << ",\"ServWaitClosed\":" << c.servWaitClosed
-                << ",\"TwampSessions\":" << c.twampSessions
-                << ",\"TwampSessionsRefused\":" << c.twampSessionsRefused
-                << ",\"RefWaitEnded\":" << c.refWaitEnded;
-    }
-    std::cout << "}" << std::endl;
+    std::cout << ReflectorCountsJson(c) << std::endl;
   }
   // A reflector runs until it is stopped: a stop by signal is its end.
   if (result < 0) std::cerr << FailureLine(result) << std::endl;

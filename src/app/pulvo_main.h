@@ -93,6 +93,8 @@ bool LibraryRefusesReceiver(const ReceiverValues& v);
 
 // The reflector's counts at its end, as one text line.
 std::string FormatReflectorCounts(const TeskReflectorCounts& counts);
+// The same as the JSON object of reflect -j.
+std::string ReflectorCountsJson(const TeskReflectorCounts& counts);
 
 // The counts of a capture, for the verbose display.
 std::string CaptureCountsText(const TeskCaptureCounts& counts);
