@@ -14,7 +14,8 @@ namespace {
 
 class ProbeApp : public TeskProbe {
  public:
-  ProbeApp(std::string configPath, bool asText) : path(std::move(configPath)), text(asText) {}
+  ProbeApp(std::string configPath, bool asText, const ProbeSettings& started)
+      : path(std::move(configPath)), text(asText), running(started) {}
 
   void onSample(const std::string& name, const TeskCallSample& s) override {
     if (!text) return;
@@ -26,12 +27,20 @@ class ProbeApp : public TeskProbe {
   }
 
   // A configuration read again on SIGHUP replaces the paths; one with an
-  // error is refused and the running one kept.
+  // error is refused and the running one kept, and so is one that moves
+  // /metrics, which is served from where the probe started.
   void onTick() override {
     if (!TakeReloadRequest()) return;
     ProbeSettings settings;
     std::string error;
-    if (!ReadProbeConfig(path, &settings, &error) || !setPaths(settings.paths, &error)) {
+    if (ReadProbeConfig(path, &settings, &error) &&
+        (settings.metricsAddress != running.metricsAddress ||
+         settings.metricsPort != running.metricsPort)) {
+      error = "the metrics line moves /metrics from " +
+              EndText(running.metricsAddress, running.metricsPort) +
+              ", which only a restart does";
+    }
+    if (!error.empty() || !setPaths(settings.paths, &error)) {
       std::cerr << "pulvo: probe: configuration not reloaded, the running one is kept: " << error
                 << std::endl;
       return;
@@ -43,6 +52,7 @@ class ProbeApp : public TeskProbe {
  private:
   const std::string path;
   const bool text;
+  const ProbeSettings running;  // as the probe started: where /metrics is
 };
 
 }  // namespace
@@ -54,7 +64,7 @@ int PulvoMain::ParseAndStartProbe(const OnOffOptionSet& options, ProbeCmdParams*
   ProbeSettings settings;
   std::string error = range;
   if (error.empty()) ReadProbeConfig(params->GetConfig(), &settings, &error);
-  ProbeApp probe(params->GetConfig(), options.IsResultsAsTextOn());
+  ProbeApp probe(params->GetConfig(), options.IsResultsAsTextOn(), settings);
   if (error.empty()) probe.setPaths(settings.paths, &error);
   if (!error.empty()) {
     std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;

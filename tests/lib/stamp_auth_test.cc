@@ -6,6 +6,8 @@
 #include <fstream>
 
 #include "call_session.h"
+#include "fake_network.h"
+#include "probe_runner.h"
 #include "hmac_sha256.h"
 #include "stamp_packet.h"
 #include "stamp_reflector.h"
@@ -72,6 +74,40 @@ TEST_F(StampAuthTest, KeyFiles) {
   EXPECT_TRUE(readStampKeyFile(path, &key, &error)) << error;
   EXPECT_EQ(key.size(), 32u);
   EXPECT_FALSE(readStampKeyFile(dir.path() + "/none", &key, &error));
+}
+
+// A probe path keeps its call across a reload only while its key is the
+// same: a key file rewritten in place starts the path afresh with the new key.
+TEST_F(StampAuthTest, AProbePathTakesItsRotatedKeyAtAReload) {
+  const TempDir dir;
+  const std::string keyFile = dir.path() + "/key";
+  const auto writeKey = [&](const char* hex) {
+    std::ofstream(keyFile) << hex << "\n";
+    chmod(keyFile.c_str(), 0600);
+  };
+  writeKey("00112233445566778899aabbccddeeff");
+  std::vector<TeskProbePath> paths(1);
+  paths[0].name = "signed";
+  paths[0].call.keyFile = keyFile;
+  ProbeRunner probe;
+  std::string error;
+  ASSERT_TRUE(probe.setPaths(paths, &error)) << error;
+  struct : ProbeHooks {
+    void sample(const std::string&, const TeskCallSample&) override {}
+    void everySecond() override {}
+  } hooks;
+  FakeNetwork net;
+  const auto sentAfterOneMoreRun = [&] {
+    EXPECT_EQ(probe.run(1500, net, hooks).code, 0);
+    return probe.status()[0].sent;
+  };
+  const unsigned long long first = sentAfterOneMoreRun();
+  ASSERT_TRUE(probe.setPaths(paths, &error)) << error;  // the same key: the call goes on
+  const unsigned long long kept = sentAfterOneMoreRun();
+  EXPECT_GT(kept, first);
+  writeKey("ffeeddccbbaa99887766554433221100");
+  ASSERT_TRUE(probe.setPaths(paths, &error)) << error;  // a new key: started afresh
+  EXPECT_LT(sentAfterOneMoreRun(), kept);
 }
 
 TEST(ReplayWindowTest, EachNumberOnce) {

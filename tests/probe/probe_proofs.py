@@ -161,6 +161,12 @@ def main():
     check(value(text, "pulvo_probe_path_up", path="broken") is None and
           value(text, "pulvo_probe_path_up", path="clean-v4") == 1,
           "a configuration with an error is refused, the running one kept")
+    # /metrics stays where it was served from: a reload that moves it is refused.
+    write_config(config, metrics_port + 1, paths)
+    probe.send_signal(signal.SIGHUP)
+    time.sleep(2.5)
+    check(value(metrics(metrics_port), "pulvo_probe_path_up", path="clean-v4") == 1,
+          "a configuration that moves /metrics is refused, the running one kept")
     write_config(config, metrics_port, paths[:2] + ["path added ra=::1,rp=%d" % reflectors[2]])
     probe.send_signal(signal.SIGHUP)
     check(wait_for(lambda: value(metrics(metrics_port), "pulvo_probe_mos", path="added",
@@ -174,6 +180,7 @@ def main():
     err = probe.communicate(timeout=30)[1]
     check(probe.returncode == 0, "the probe ends at SIGTERM with 0")
     check("path broken: codec G729 is neither G711 nor GSM0610" in err and
+          "the metrics line moves /metrics from 127.0.0.1:%d" % metrics_port in err and
           "configuration reloaded: 3 paths" in err, "its reloads said on standard error: %s"
           % err.strip().replace("\n", " | "))
 

@@ -80,8 +80,16 @@ bool ProbeRunner::setPaths(const std::vector<TeskProbePath>& wanted, std::string
       return false;
     }
     names.push_back(p.name);
+    // The key is read at each reading, so that a key file rewritten in place
+    // starts the path afresh with the new key.
+    StampKey key;
+    if (!p.call.keyFile.empty() && !readStampKeyFile(p.call.keyFile, &key, error)) {
+      *error = "path " + p.name + ": " + *error;
+      return false;
+    }
     auto kept = std::find_if(paths.begin(), paths.end(), [&](const std::unique_ptr<Path>& old) {
-      return old != nullptr && old->config.name == p.name && sameCall(old->config.call, p.call);
+      return old != nullptr && old->config.name == p.name && sameCall(old->config.call, p.call) &&
+             old->settings.key == key;
     });
     if (kept != paths.end()) {
       next.push_back(std::move(*kept));
@@ -96,10 +104,7 @@ bool ProbeRunner::setPaths(const std::vector<TeskProbePath>& wanted, std::string
       *error = "path " + p.name + ": " + errors.front();
       return false;
     }
-    if (!p.call.keyFile.empty() && !readStampKeyFile(p.call.keyFile, &call.settings.key, error)) {
-      *error = "path " + p.name + ": " + *error;
-      return false;
-    }
+    call.settings.key = key;
     path->settings = call.settings;
     if (!makeSocketAddress(socketAddressText(p.call.remoteAddress).c_str(), p.call.remotePort,
                            &path->to)) {
