@@ -166,6 +166,37 @@ void PulvoMain::display_usage() const {
   while (std::getline(text, line)) std::cout << line << std::endl;
 }
 
+// Options with a value: "--json-lines FILE" or "--json-lines=FILE". Moves
+// `i` past the value it took; an exit code for a value that cannot be
+// used, kContinue otherwise.
+int PulvoMain::ReadValueOption(int argc, char** argv, int& i, bool* known) {
+  for (auto [name, target] : {std::pair<const char*, std::string*>{"--json-lines", &jsonLinesPath},
+                              {"--metrics", &metricsPath},
+                              {"--one-way-delay", &oneWayDelayText}}) {
+    const size_t length = std::strlen(name);
+    if (std::strncmp(argv[i], name, length) != 0) continue;
+    if (argv[i][length] == '=') {
+      *target = argv[i] + length + 1;
+    } else if (argv[i][length] == '\0' && i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) {
+      *target = argv[++i];
+    } else {
+      continue;
+    }
+    if (target == &oneWayDelayText) {
+      if (!ReadOneWayDelay(oneWayDelayText, &oneWayDelayMs)) {
+        std::cerr << "pulvo: --one-way-delay takes milliseconds from 0 to 10000, not \""
+                  << oneWayDelayText << "\"" << std::endl;
+        return kExitPulvoException;
+      }
+    } else if (target->empty()) {
+      std::cerr << "pulvo: " << name << " needs a file name" << std::endl;
+      return kExitPulvoException;
+    }
+    *known = true;
+  }
+  return kContinue;
+}
+
 int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& options,
                                        int& commandIndex) {
   for (int i = 1; i < argc; ++i) {
@@ -174,32 +205,9 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
       if (std::strcmp(argv[i], "help") == 0) helpAsked = true;
       continue;
     }
-    // Options with a value: "--json-lines FILE" or "--json-lines=FILE".
     bool knownValueOption = false;
-    for (auto [name, target] : {std::pair<const char*, std::string*>{"--json-lines", &jsonLinesPath},
-                                {"--metrics", &metricsPath},
-                                {"--one-way-delay", &oneWayDelayText}}) {
-      const size_t length = std::strlen(name);
-      if (std::strncmp(argv[i], name, length) != 0) continue;
-      if (argv[i][length] == '=') {
-        *target = argv[i] + length + 1;
-      } else if (argv[i][length] == '\0' && i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) {
-        *target = argv[++i];
-      } else {
-        continue;
-      }
-      if (target == &oneWayDelayText) {
-        if (!ReadOneWayDelay(oneWayDelayText, &oneWayDelayMs)) {
-          std::cerr << "pulvo: --one-way-delay takes milliseconds from 0 to 10000, not \""
-                    << oneWayDelayText << "\"" << std::endl;
-          return kExitPulvoException;
-        }
-      } else if (target->empty()) {
-        std::cerr << "pulvo: " << name << " needs a file name" << std::endl;
-        return kExitPulvoException;
-      }
-      knownValueOption = true;
-    }
+    const int valueExit = ReadValueOption(argc, argv, i, &knownValueOption);
+    if (valueExit != kContinue) return valueExit;
     if (knownValueOption) continue;
     if (std::strcmp(argv[i], "--json-lines") == 0 || std::strcmp(argv[i], "--metrics") == 0) {
       optionWarnings.push_back(std::string(argv[i]) + " needs a file name: nothing is written");
@@ -476,42 +484,36 @@ std::string ReflectorCountsJson(const TeskReflectorCounts& c) {
   return object.str() + "}";
 }
 
-int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdParams* params,
-                                      char* parameterText) {
-  InputWarnings warnings;
-  CheckParameterText(parameterText, &warnings);
-  if (!ParseParametersStrictly(params, parameterText) ||
-      !ResolveAddresses(options, params, {"localaddr"},
-                        options.IsResultsAsTextOn() ? std::cout : std::cerr)) {
-    return normalizeErrorCode(PARAMETER_ERROR);
+namespace {
+
+// The reflector, each refusal said once for its source on standard error.
+struct SpokenReflector : TeskReflector {
+  using TeskReflector::TeskReflector;
+  void onRefusal(const std::string& what) override {
+    std::cerr << "pulvo: reflect: refused " << what << std::endl;
   }
-  if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
-  PrintParametersIfVerbose(options, "Reflect", *params,
-                           options.IsResultsAsTextOn() ? std::cout : std::cerr);
-  std::string error = params->FirstValueOutOfRange();
-  // Each refusal is said once for its source, on standard error.
-  struct SpokenReflector : TeskReflector {
-    using TeskReflector::TeskReflector;
-    void onRefusal(const std::string& what) override {
-      std::cerr << "pulvo: reflect: refused " << what << std::endl;
-    }
-  } reflector(params->GetLocalAddr(), static_cast<unsigned short>(params->GetLocalPort()));
-  reflector.setMaxSessions(static_cast<unsigned int>(params->GetMaxSessions()));
-  reflector.setPerSourceRate(static_cast<unsigned int>(params->GetRate()));
-  reflector.setIdleSeconds(static_cast<unsigned int>(params->GetIdle()));
-  reflector.setDuration(static_cast<unsigned int>(params->GetDuration()));
-  reflector.setKeyFile(params->GetKeyFile());
-  const std::string mode = params->GetMode();
+};
+
+// The reflector's settings from its parameters: the first one it cannot
+// take, or nothing.
+std::string ConfigureReflector(ReflectCmdParams& params, TeskReflector& reflector) {
+  std::string error = params.FirstValueOutOfRange();
+  reflector.setMaxSessions(static_cast<unsigned int>(params.GetMaxSessions()));
+  reflector.setPerSourceRate(static_cast<unsigned int>(params.GetRate()));
+  reflector.setIdleSeconds(static_cast<unsigned int>(params.GetIdle()));
+  reflector.setDuration(static_cast<unsigned int>(params.GetDuration()));
+  reflector.setKeyFile(params.GetKeyFile());
+  const std::string mode = params.GetMode();
   if (error.empty() && mode != "stamp" && mode != "twamp") {
     error = "mode: " + mode + " is neither stamp nor twamp";
   }
-  if (mode == "twamp") reflector.serveTwampControl(static_cast<unsigned short>(params->GetControlPort()));
-  reflector.setControlLimits(static_cast<unsigned int>(params->GetControlConnections()),
-                             static_cast<unsigned int>(params->GetControlPerSource()),
-                             static_cast<unsigned int>(params->GetServWait()),
-                             static_cast<unsigned int>(params->GetRefWait()));
+  if (mode == "twamp") reflector.serveTwampControl(static_cast<unsigned short>(params.GetControlPort()));
+  reflector.setControlLimits(static_cast<unsigned int>(params.GetControlConnections()),
+                             static_cast<unsigned int>(params.GetControlPerSource()),
+                             static_cast<unsigned int>(params.GetServWait()),
+                             static_cast<unsigned int>(params.GetRefWait()));
   // Prefixes are joined by '+': ',' separates the parameters.
-  const std::string allow = params->GetAllow();
+  const std::string allow = params.GetAllow();
   for (size_t start = 0; error.empty() && start < allow.size();) {
     size_t end = allow.find('+', start);
     if (end == std::string::npos) end = allow.size();
@@ -519,6 +521,24 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
     if (!reflector.allow(prefix)) error = "allow: " + prefix + " is not an address prefix";
     start = end + 1;
   }
+  return error;
+}
+
+}  // namespace
+
+int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdParams* params,
+                                      char* parameterText) {
+  InputWarnings warnings;
+  CheckParameterText(parameterText, &warnings);
+  std::ostream& verbose = options.IsResultsAsTextOn() ? std::cout : std::cerr;
+  if (!ParseParametersStrictly(params, parameterText) ||
+      !ResolveAddresses(options, params, {"localaddr"}, verbose)) {
+    return normalizeErrorCode(PARAMETER_ERROR);
+  }
+  if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
+  PrintParametersIfVerbose(options, "Reflect", *params, verbose);
+  SpokenReflector reflector(params->GetLocalAddr(), static_cast<unsigned short>(params->GetLocalPort()));
+  std::string error = ConfigureReflector(*params, reflector);
   std::string metricsAddress;
   uint16_t metricsPort = 0;
   const std::string metrics = params->GetMetrics();
@@ -542,13 +562,11 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
   }
   const int result = reflector.run();
   endpoint.reset();
-  const TeskReflectorCounts& c = reflector.counts();
-  if (!reflector.started()) {
-    // nothing was counted: only the reason below
-  } else if (options.IsResultsAsTextOn()) {
-    std::cout << FormatReflectorCounts(c) << std::endl;
-  } else {
-    std::cout << ReflectorCountsJson(c) << std::endl;
+  // A reflector that never opened its socket counted nothing: only the reason.
+  if (reflector.started()) {
+    const TeskReflectorCounts& c = reflector.counts();
+    std::cout << (options.IsResultsAsTextOn() ? FormatReflectorCounts(c) : ReflectorCountsJson(c))
+              << std::endl;
   }
   // A reflector runs until it is stopped: a stop by signal is its end.
   if (result < 0) std::cerr << FailureLine(result) << std::endl;

@@ -107,6 +107,7 @@ class PulvoMain {
   // not start with '-'. Returns the exit code when the process must end now
   // (-h, or -V alone), kContinue otherwise.
   int ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& options, int& commandIndex);
+  int ReadValueOption(int argc, char** argv, int& i, bool* known);
   int ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams* params,
                           char* parameterText);
   int ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdParams* params,

@@ -163,6 +163,69 @@ std::vector<std::string> callParameterErrors(const CallConfig& c) {
   return errors;
 }
 
+namespace {
+
+// Opens the call's socket, on the address and port asked or any: 0, or the
+// failure's code.
+int openCallSocket(const CallConfig& config, Environment& env) {
+  const bool ipv6 = isIPv6Text(config.remoteAddress.c_str());
+  const std::string local =
+      config.localAddress.empty() ? (ipv6 ? "::" : "0.0.0.0") : config.localAddress;
+  const int opened = config.localPort == 0
+                         ? env.openSocketOnAnyPort(getOwnThreadId(), local.c_str())
+                         : env.openSocket(getOwnThreadId(), local.c_str(), config.localPort);
+  if (opened == 0) return 0;
+  TESK_LOG_FAILURE(env.failure(), 7, "", "Call: cannot open the socket on " << local << ":"
+                                             << config.localPort);
+  return SOCKET_ERROR;
+}
+
+// Full TWAMP: the session set up over its control connection, and the
+// reflector's address moved to the test port it gave: 0, or the failure's
+// code.
+int setUpTwamp(const CallConfig& config, Environment& env, SocketAddress* reflector,
+               TwampSession* twamp) {
+  const CallSettings& settings = config.settings;
+  SocketAddress server = *reflector;
+  makeSocketAddress(config.remoteAddress.c_str(), config.controlPort, &server);
+  TwampSessionRequest request;
+  request.ipVersion = reflector->family() == AF_INET6 ? 6 : 4;
+  request.senderPort = env.localPort();
+  request.receiverPort = config.remotePort;
+  request.padding = static_cast<uint32_t>(
+      std::max<size_t>(settings.packetLength, kStampBaseLength) - kTwampShortestRequest);
+  request.dscp = dscpOfTos(settings.tos);
+  const int set = startTwampSession(env, server, request, settings.window.timeout, twamp);
+  if (set != 0) return set;
+  if (twamp->testPort != 0) {
+    makeSocketAddress(config.remoteAddress.c_str(), twamp->testPort, reflector);
+  }
+  TESK_LOG(7, "Call: TWAMP session set up; test packets to " << formatAddressAndPort(*reflector));
+  return 0;
+}
+
+// The call's result once its loop ended with `code`: a reflector that never
+// answered, or whose answers none could be scored, is said as such.
+int callResult(int code, const CallSession& session, const CallSettings& settings,
+               Environment& env) {
+  const bool silent = session.answers() == 0 && session.sent() != 0 && !env.stopRequested();
+  if ((code != 0 || !silent) && code != TIMEOUT_ERROR) return code;
+  if (session.unscored().total() != 0 && session.answers() == 0) {
+    TESK_LOG_FAILURE(env.failure(), 7, "",
+                     "Call: answers came back but none could be scored: "
+                         << describeUnscored(session.unscored(), !settings.key.empty()));
+    return ANSWER_ERROR;
+  }
+  if (code == TIMEOUT_ERROR) {
+    TESK_LOG_FAILURE(env.failure(), 7, "", "Call: no answer from the reflector before timeout");
+  } else {
+    TESK_LOG_FAILURE(env.failure(), 7, "", "Call: no answer from the reflector");
+  }
+  return TIMEOUT_ERROR;
+}
+
+}  // namespace
+
 TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
                     CallReport* report) {
   if (!TESK_PARAMETERS_ACCEPTED(callParameterErrors(config), env.failure())) {
@@ -170,42 +233,19 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
   }
   SocketAddress reflector;
   makeSocketAddress(config.remoteAddress.c_str(), config.remotePort, &reflector);
-  const bool ipv6 = isIPv6Text(config.remoteAddress.c_str());
-  const std::string local =
-      config.localAddress.empty() ? (ipv6 ? "::" : "0.0.0.0") : config.localAddress;
-  const int opened = config.localPort == 0 ? env.openSocketOnAnyPort(getOwnThreadId(), local.c_str())
-                                           : env.openSocket(getOwnThreadId(), local.c_str(), config.localPort);
-  if (opened != 0) {
-    TESK_LOG_FAILURE(env.failure(), 7, "", "Call: cannot open the socket on " << local << ":"
-                                               << config.localPort);
-    return outcomeOf(SOCKET_ERROR, env.failure());
-  }
-
-  const CallSettings& settings = config.settings;
+  const int opened = openCallSocket(config, env);
+  if (opened != 0) return outcomeOf(opened, env.failure());
   // The requests go in the call's class with the TTL a session-sender
   // sends with; each answer's class and TTL are read as it arrives.
-  env.setIpMarks(IpMarks{settings.tos, settings.ttl});
+  env.setIpMarks(IpMarks{config.settings.tos, config.settings.ttl});
   env.reportIpMarks();
   TwampSession twamp;
-  if (settings.twamp) {
-    SocketAddress server = reflector;
-    makeSocketAddress(config.remoteAddress.c_str(), config.controlPort, &server);
-    TwampSessionRequest request;
-    request.ipVersion = reflector.family() == AF_INET6 ? 6 : 4;
-    request.senderPort = env.localPort();
-    request.receiverPort = config.remotePort;
-    request.padding = static_cast<uint32_t>(
-        std::max<size_t>(settings.packetLength, kStampBaseLength) - kTwampShortestRequest);
-    request.dscp = dscpOfTos(settings.tos);
-    const int set = startTwampSession(env, server, request, settings.window.timeout, &twamp);
+  if (config.settings.twamp) {
+    const int set = setUpTwamp(config, env, &reflector, &twamp);
     if (set != 0) {
       env.closeSocket();
       return outcomeOf(set, env.failure());
     }
-    if (twamp.testPort != 0) {
-      makeSocketAddress(config.remoteAddress.c_str(), twamp.testPort, &reflector);
-    }
-    TESK_LOG(7, "Call: TWAMP session set up; test packets to " << formatAddressAndPort(reflector));
   }
   CallLoop loop(config, reflector, sink, env);
   LoopSettings loopSettings;
@@ -224,20 +264,6 @@ TestOutcome runCall(const CallConfig& config, CallSink sink, Environment& env,
   report->answers = session.answers();
   report->unscored = session.unscored();
   report->reflectorTimestamps = session.reflectorTimestamps();
-  const bool silent = session.answers() == 0 && session.sent() != 0 && !env.stopRequested();
-  if ((code == 0 && silent) || code == TIMEOUT_ERROR) {
-    const bool authenticated = !settings.key.empty();
-    if (session.unscored().total() != 0 && session.answers() == 0) {
-      TESK_LOG_FAILURE(env.failure(), 7, "",
-                       "Call: answers came back but none could be scored: "
-                           << describeUnscored(session.unscored(), authenticated));
-      code = ANSWER_ERROR;
-    } else if (code == TIMEOUT_ERROR) {
-      TESK_LOG_FAILURE(env.failure(), 7, "", "Call: no answer from the reflector before timeout");
-    } else {
-      TESK_LOG_FAILURE(env.failure(), 7, "", "Call: no answer from the reflector");
-      code = TIMEOUT_ERROR;
-    }
-  }
+  code = callResult(code, session, config.settings, env);
   return outcomeOf(code, env.failure());
 }
