@@ -93,7 +93,7 @@ std::vector<Command> table() {
         {"servwait", "900", "Seconds a control connection may stay silent while setting up.", true},
         {"refwait", "900", "Seconds a TWAMP session may stay silent.", true}},
        make<ReflectCmdParams>, start<ReflectCmdParams, &PulvoMain::ParseAndStartReflector>},
-      {"probe", "many calls from one process, their scores served to Prometheus", 0,
+      {"probe", "many calls from one process, their scores served to Prometheus", kJsonLines,
        {{"config", "/etc/pulvo/probe.conf", "The configuration file: the paths and /metrics.", false},
         {"duration", "0", "Seconds to run; 0: until stopped.", true}},
        make<ProbeCmdParams>, start<ProbeCmdParams, &PulvoMain::ParseAndStartProbe>},

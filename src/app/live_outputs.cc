@@ -29,7 +29,10 @@ std::tm UtcTime(std::time_t seconds) {
 // One line: Event, Time and Command first, then what the caller adds.
 class JsonLine {
  public:
-  JsonLine(const char* event, const TestDescription& test, double time) : w(buffer) {
+  // `path`: the probe's path the line is of, when it is one.
+  JsonLine(const char* event, const TestDescription& test, double time,
+           const std::string& path = "")
+      : w(buffer) {
     w.StartObject();
     w.Key("Event");
     w.String(event);
@@ -37,6 +40,9 @@ class JsonLine {
     w.String(FormatRfc3339(time).c_str());
     w.Key("Command");
     w.String(test.command.c_str());
+    if (path.empty()) return;
+    w.Key("Path");
+    w.String(path.c_str());
   }
   JsonWriter& writer() { return w; }
   std::string Finish() {
@@ -224,8 +230,9 @@ std::string ReceiverSampleLine(const TestDescription& test, double time,
 }
 
 std::string CallSampleLine(const TestDescription& test, double time,
-                           const TeskCallDirection& direction, const TeskCallSample& call) {
-  JsonLine line("sample", test, time);
+                           const TeskCallDirection& direction, const TeskCallSample& call,
+                           const std::string& path) {
+  JsonLine line("sample", test, time, path);
   WriteCallSampleMembers(line.writer(), direction, call);
   WriteEModelMembers(line.writer(), *direction.sample);
   Parameters(line.writer(), test);
@@ -309,19 +316,19 @@ void LiveOutputs::ReceiverSample(double time, const TeskSample& sample) {
   Record(time, ReceiverSampleLine(test, time, sample));
 }
 
-void LiveOutputs::CallSample(double time, const TeskCallSample& sample) {
+void LiveOutputs::CallSample(double time, const TeskCallSample& sample, const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex);
   metrics.haveCallSample = true;
   metrics.call = sample;
   if (sample.silent) {
-    JsonLine line("sample", test, time);
+    JsonLine line("sample", test, time, path);
     WriteSilentCallMembers(line.writer(), sample);
     Parameters(line.writer(), test);
     WriteLine(line.Finish());
   }
   for (const TeskCallDirection& d : scoredDirections(sample)) {
     samples++;
-    WriteLine(CallSampleLine(test, time, d, sample));
+    WriteLine(CallSampleLine(test, time, d, sample, path));
   }
   metrics.lastSampleTime = time;
   WriteMetrics(nullptr);

@@ -44,9 +44,11 @@ std::string StartLine(const TestDescription& test, double time);
 std::string SenderSampleLine(const TestDescription& test, double time, unsigned int sentPackets);
 std::string ReceiverSampleLine(const TestDescription& test, double time,
                                const TeskSample& sample);
-// A call's direction ("forward", "reverse" or "round-trip") with the round trip.
+// A call's direction ("forward", "reverse" or "round-trip") with the round
+// trip; a probe's names its path.
 std::string CallSampleLine(const TestDescription& test, double time,
-                           const TeskCallDirection& direction, const TeskCallSample& call);
+                           const TeskCallDirection& direction, const TeskCallSample& call,
+                           const std::string& path = "");
 std::string EndLine(const TestDescription& test, double time, int exitCode,
                     const std::string& reason, unsigned int samples);
 
@@ -83,7 +85,8 @@ class LiveOutputs {
   void SenderSample(double time, unsigned int sentPackets);
   void ReceiverSample(double time, const TeskSample& sample);
   // One line per scored direction; the metrics carry both.
-  void CallSample(double time, const TeskCallSample& sample);
+  // A call's sample, or with `path` one of a probe's paths.
+  void CallSample(double time, const TeskCallSample& sample, const std::string& path = "");
   // A call's verdict, one "verdict" line with its members before the end;
   // nothing when no window was scored.
   void Verdict(double time, const TeskVerdict& verdict);

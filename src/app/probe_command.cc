@@ -5,6 +5,7 @@
 
 #include "call_results.h"
 #include "interrupt.h"
+#include "live_outputs.h"
 #include "metrics_http.h"
 #include "probe_config.h"
 #include "probe_metrics.h"
@@ -17,7 +18,11 @@ class ProbeApp : public TeskProbe {
   ProbeApp(std::string configPath, bool asText, const ProbeSettings& started)
       : path(std::move(configPath)), text(asText), running(started) {}
 
+  // The JSON lines file of --json-lines, when there is one.
+  void setLiveOutputs(LiveOutputs* outputs) { live = outputs; }
+
   void onSample(const std::string& name, const TeskCallSample& s) override {
+    if (live != nullptr) live->CallSample(WallClockSeconds(), s, name);
     if (!text) return;
     if (s.silent) std::cout << name << " " << FormatSilentCallLine(s) << "\n";
     for (const TeskCallDirection& d : scoredDirections(s)) {
@@ -53,7 +58,17 @@ class ProbeApp : public TeskProbe {
   const std::string path;
   const bool text;
   const ProbeSettings running;  // as the probe started: where /metrics is
+  LiveOutputs* live = nullptr;
 };
+
+TestDescription DescribeProbe(const std::string& config, const ProbeSettings& settings) {
+  TestDescription d;
+  d.command = "probe";
+  d.localEnd = EndText(settings.metricsAddress, settings.metricsPort);
+  d.parameters = {TextParameter("Config", config),
+                  NumberParameter("Paths", settings.paths.size())};
+  return d;
+}
 
 }  // namespace
 
@@ -77,10 +92,15 @@ int PulvoMain::ParseAndStartProbe(const OnOffOptionSet& options, ProbeCmdParams*
     std::cerr << "pulvo: " << teskErrorName(SOCKET_ERROR) << ": " << error << std::endl;
     return normalizeErrorCode(SOCKET_ERROR);
   }
+  // --json-lines: every path's windows, each line naming its path.
+  if (!OpenLiveOutputs(DescribeProbe(params->GetConfig(), settings))) return kExitPulvoException;
+  probe.setLiveOutputs(live);
   InstallReloadHandler();
   const int result = probe.run(static_cast<unsigned int>(params->GetDuration()));
   endpoint.reset();
   // A probe runs until it is stopped: a stop by signal is its end.
   if (result < 0) std::cerr << FailureLine(result) << std::endl;
-  return normalizeErrorCode(result);
+  const int exitCode = normalizeErrorCode(result);
+  EndLiveOutputs(exitCode, result);
+  return exitCode;
 }

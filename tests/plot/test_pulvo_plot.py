@@ -1,6 +1,8 @@
 """pulvo-plot on fixtures of real runs: a clean test, a lossy one through
 pulvo-relay (GSM0610 with FEC), a failed one (time-out), the designed
-JSON array, and a call through the two-way relay (loss and delay each way). Run with Debian's python3 (matplotlib): python3 -m unittest."""
+JSON array, a call through the two-way relay (loss and delay each way), and a
+probe of two paths, one of them silent. Run with Debian's python3 (matplotlib):
+python3 -m unittest."""
 
 import json
 import os
@@ -110,6 +112,31 @@ class PulvoPlotTest(unittest.TestCase):
         [from_array] = pulvo_plot.load_array(array, 1.0)
         self.assertEqual(from_array.command, "call")
         self.assertEqual(sorted({t for t, _ in from_array.samples}), [1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0])
+
+    def test_a_probe_draws_each_path_apart(self):
+        # pulvo probe --json-lines of two paths, one to a silent reflector.
+        with open(fixture("probe.jsonl")) as f:
+            lines = [json.loads(l) for l in f]
+        runs = pulvo_plot.load_json_lines([fixture("probe.jsonl")])
+        self.assertEqual([r.parameters["Path"] for r in runs], ["branch-1", "branch-2"])
+        for run_ in runs:
+            self.assertEqual(run_.command, "call")
+            expected = [l for l in lines if l.get("Path") == run_.parameters["Path"] and
+                        l.get("Direction") in pulvo_plot.DIRECTIONS]
+            self.assertEqual([s["MOS"] for _, s in run_.samples], [l["MOS"] for l in expected])
+            self.assertEqual(run_.end["Event"], "end")
+        self.assertEqual(len(runs[1].samples), 0)  # silent windows have no figures
+        self.assertIn("pulvo probe, path branch-1", pulvo_plot.title(runs[0], runs))
+        result = run(fixture("probe.jsonl"), "-o", self.out("probe.png"))
+        self.assertEqual(result.stdout.split(), [self.out("probe-1.png"), self.out("probe-2.png")])
+        # A stateless reflector's call: the round trip alone is drawn.
+        trip = dict(lines[1], Direction="round-trip", Path="stateless")
+        path = self.out("trip.jsonl")
+        with open(path, "w") as f:
+            f.write("\n".join(json.dumps(l) for l in [lines[0], trip, lines[-1]]) + "\n")
+        [stateless] = pulvo_plot.load_json_lines([path])
+        self.assertEqual([s["Direction"] for _, s in stateless.samples], ["round-trip"])
+        self.assertEqual(run(path, "-o", self.out("trip.png")).returncode, 0)
 
     def test_a_failed_test_keeps_its_reason(self):
         [failed] = pulvo_plot.load_json_lines([fixture("failed.jsonl")])
