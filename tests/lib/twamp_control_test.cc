@@ -239,6 +239,19 @@ TEST(TwampControlServerTest, RefusalsAreAnsweredAndCounted) {
        &TwampControlCounters::senderInUse, Refused(5), true,
        "192.0.2.2:40000: session refused, sender in use: 192.0.2.9:5000 is another control "
        "connection's session"},
+      {"sender in use, IPv6", none,
+       [&](TwampControlServer& s, std::string& out) {
+         TwampRequestSession r = SessionFrom(5000);
+         r.ipVersion = 6;
+         r.senderAddress[0] = 0x20, r.senderAddress[1] = 0x01, r.senderAddress[2] = 0x0d;
+         r.senderAddress[3] = 0xb8, r.senderAddress[15] = 9;
+         send(s, ready(s, out), Request(r), out);
+         const uint64_t other = ready(s, out, "192.0.2.2");
+         return Outcome{send(s, other, Request(r), out), out};
+       },
+       &TwampControlCounters::senderInUse, Refused(5), true,
+       "192.0.2.2:40000: session refused, sender in use: [2001:db8::9]:5000 is another control "
+       "connection's session"},
       {"over connections", [](TwampControlLimits& l) { l.maxConnections = 1; },
        [&](TwampControlServer& s, std::string& out) {
          s.open(From("192.0.2.1", 40000), 0, &out);

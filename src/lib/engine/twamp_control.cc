@@ -54,8 +54,8 @@ std::string sessionKey(const std::string& address, uint16_t port) {
 // "192.0.2.1:5000" for a session's sender.
 std::string describeSender(const uint8_t address[16], uint16_t port) {
   static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-  if (std::memcmp(address, kMapped, 12) == 0) return formatEndpoint(AF_INET, address + 12, port);
-  return formatEndpoint(AF_INET6, address, port);
+  if (std::memcmp(address, kMapped, 12) == 0) return formatEndpoint(4, address + 12, port);
+  return formatEndpoint(6, address, port);
 }
 
 template <size_t N>
