@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "rtp_stream.h"
+#include "udp_socket.h"
 #include "test_util.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include "rtp_stream.h"
 #include "tesk_log.h"
 #include "test_error.h"
+#include "udp_socket.h"
 
 namespace {
 

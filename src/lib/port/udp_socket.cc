@@ -176,3 +176,17 @@ std::string formatAddressAndPort(const SocketAddress& address) {
   if (address.family() == AF_INET6) return "[" + formatAddress(address) + "]:" + port;
   return formatAddress(address) + ":" + port;
 }
+
+std::string formatAddressBytes(int family, const uint8_t* address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  const int af = family == 6 ? AF_INET6 : AF_INET;
+  if (inet_ntop(af, const_cast<uint8_t*>(address), text, sizeof text) == nullptr) text[0] = '\0';
+  return text;
+}
+
+std::string formatEndpoint(int family, const uint8_t* address, uint16_t port) {
+  const std::string text = formatAddressBytes(family, address);
+  const std::string portText = std::to_string(port);
+  if (family == 6) return "[" + text + "]:" + portText;
+  return text + ":" + portText;
+}

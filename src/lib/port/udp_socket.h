@@ -145,5 +145,10 @@ bool sameEndpoint(const SocketAddress& a, const SocketAddress& b);
 std::string formatAddress(const SocketAddress& address);
 // With the port: "192.0.2.1:50000", "[2001:db8::5]:50000".
 std::string formatAddressAndPort(const SocketAddress& address);
+// An address as a packet carries it, `family` 4 or 6: "192.0.2.1" or
+// "2001:db8::5".
+std::string formatAddressBytes(int family, const uint8_t* address);
+// "192.0.2.1:5004" or "[2001:db8::5]:5004".
+std::string formatEndpoint(int family, const uint8_t* address, uint16_t port);
 
 #endif  // TESK_UDP_SOCKET_H

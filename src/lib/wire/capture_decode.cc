@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "net_headers.h"
 
 namespace {
 
@@ -190,16 +189,3 @@ FrameKind decodeFrame(int linkType, const uint8_t* frame, size_t capturedLength,
   }
 }
 
-std::string formatAddressBytes(int family, const uint8_t* address) {
-  char text[INET6_ADDRSTRLEN] = {};
-  const int af = family == 6 ? AF_INET6 : AF_INET;
-  if (inet_ntop(af, const_cast<uint8_t*>(address), text, sizeof text) == nullptr) text[0] = '\0';
-  return text;
-}
-
-std::string formatEndpoint(int family, const uint8_t* address, uint16_t port) {
-  const std::string text = formatAddressBytes(family, address);
-  const std::string portText = std::to_string(port);
-  if (family == 6) return "[" + text + "]:" + portText;
-  return text + ":" + portText;
-}

@@ -48,9 +48,5 @@ enum class FrameKind {
 FrameKind decodeFrame(int linkType, const uint8_t* frame, size_t capturedLength,
                       UdpDatagram* out);
 
-// "192.0.2.1" or "2001:db8::5".
-std::string formatAddressBytes(int family, const uint8_t* address);
-// "192.0.2.1:5004" or "[2001:db8::5]:5004".
-std::string formatEndpoint(int family, const uint8_t* address, uint16_t port);
 
 #endif  // TESK_CAPTURE_DECODE_H
