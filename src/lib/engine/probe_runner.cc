@@ -71,6 +71,35 @@ uint16_t ProbeRunner::nextSessionId() {
   return lastSessionId;
 }
 
+std::unique_ptr<ProbeRunner::Path> ProbeRunner::makePath(const TeskProbePath& p,
+                                                        const StampKey& key, std::string* error) {
+  auto path = std::make_unique<Path>();
+  path->config = p;
+  // The S bit is the environment's to say, when each call begins.
+  CallConfig call = callConfigOf(p.call, 0, false);
+  std::vector<std::string> errors = callParameterErrors(call);
+  if (!errors.empty()) {
+    *error = errors.front();
+    return nullptr;
+  }
+  call.settings.key = key;
+  path->settings = call.settings;
+  const std::string remote = socketAddressText(p.call.remoteAddress);
+  if (!makeSocketAddress(remote.c_str(), p.call.remotePort, &path->to)) {
+    *error = "remote address " + p.call.remoteAddress + " is not usable";
+    return nullptr;
+  }
+  path->peer = formatAddress(path->to);
+  path->control = path->to;
+  makeSocketAddress(remote.c_str(), p.call.controlPort, &path->control);
+  path->status.name = p.name;
+  path->status.peer = (isIPv6Text(p.call.remoteAddress.c_str()) ? "[" + p.call.remoteAddress + "]"
+                                                                   : p.call.remoteAddress) +
+                      ":" + std::to_string(p.call.remotePort);
+  path->status.codec = codecName(p.call.codec);
+  return path;
+}
+
 bool ProbeRunner::setPaths(const std::vector<TeskProbePath>& wanted, std::string* error) {
   std::vector<std::unique_ptr<Path>> next;
   std::vector<std::string> names;
@@ -95,31 +124,11 @@ bool ProbeRunner::setPaths(const std::vector<TeskProbePath>& wanted, std::string
       next.push_back(std::move(*kept));
       continue;
     }
-    auto path = std::make_unique<Path>();
-    path->config = p;
-    // The S bit is the environment's to say, when each call begins.
-    CallConfig call = callConfigOf(p.call, 0, false);
-    std::vector<std::string> errors = callParameterErrors(call);
-    if (!errors.empty()) {
-      *error = "path " + p.name + ": " + errors.front();
+    std::unique_ptr<Path> path = makePath(p, key, error);
+    if (path == nullptr) {
+      *error = "path " + p.name + ": " + *error;
       return false;
     }
-    call.settings.key = key;
-    path->settings = call.settings;
-    if (!makeSocketAddress(socketAddressText(p.call.remoteAddress).c_str(), p.call.remotePort,
-                           &path->to)) {
-      *error = "path " + p.name + ": remote address " + p.call.remoteAddress + " is not usable";
-      return false;
-    }
-    path->peer = formatAddress(path->to);
-    path->control = path->to;
-    makeSocketAddress(socketAddressText(p.call.remoteAddress).c_str(), p.call.controlPort,
-                      &path->control);
-    path->status.name = p.name;
-    path->status.peer = (isIPv6Text(p.call.remoteAddress.c_str()) ? "[" + p.call.remoteAddress + "]"
-                                                                     : p.call.remoteAddress) +
-                        ":" + std::to_string(p.call.remotePort);
-    path->status.codec = codecName(p.call.codec);
     next.push_back(std::move(path));
   }
   // The paths that are gone leave their sessions; their events go stale.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "call_session.h"
+#include "stamp_auth.h"
 #include "environment.h"
 #include "event_loop.h"
 #include "tesk_probe.h"
@@ -51,6 +52,9 @@ class ProbeRunner : public LoopCore {
     bool operator>(const Event& other) const { return at > other.at; }
   };
 
+  // A new path of the settings `p` with its key; null, with `error`, when
+  // they are not usable.
+  std::unique_ptr<Path> makePath(const TeskProbePath& p, const StampKey& key, std::string* error);
   // Starts the path's call afresh: at once, or for TWAMP once its session
   // is set up over a control connection (which waits for nothing else).
   void start(Path& path, Environment& env);
