@@ -258,71 +258,108 @@ AnalyzeResults::StreamsByCall AnalyzeResults::GroupByCall() const {
   return byCall;
 }
 
-void AnalyzeResults::PrintCall(std::ostream& out, const TeskSipCall& call,
-                               const std::vector<const StreamResults*>& ways,
-                               char separator) const {
-  TeskVerdict verdict;
+namespace {
+
+// A call's record: its directions summed up and judged.
+struct CallRecord {
+  const TeskSipCall& call;
   std::vector<CallDirection> directions;
-  for (const StreamResults* stream : ways) {
-    directions.push_back(SummarizeDirection(stream->info, stream->samples, &verdict));
-  }
-  // Its length runs from the answer (or the INVITE) to its end.
-  const double from = call.answered != 0 ? call.answered : call.invited;
-  const double lasted = call.ended != 0 ? Milliseconds(call.ended - from) : -1;
+  double lasted = -1;  // s from the answer (or the INVITE) to its end; -1: not ended
+  bool judged = false;
   TeskDirectionVerdict worse;
-  const bool judged = verdict.call(&worse);
-  const std::vector<TeskDirectionVerdict> judgedWays = verdict.directions();
-  const auto judgedWay = [&](const std::string& name) -> const TeskDirectionVerdict* {
+  std::vector<TeskDirectionVerdict> judgedWays;
+
+  // A direction's verdict; null for one the E-model did not rate.
+  const TeskDirectionVerdict* judgedWay(const std::string& name) const {
     for (const TeskDirectionVerdict& v : judgedWays) {
       if (v.direction == name) return &v;
     }
     return nullptr;
-  };
-  if (asText) {
-    out << "call " << call.callId << ": " << call.caller << " -> " << call.callee
-        << "  invited = " << FormatRfc3339(call.invited);
-    if (call.answered != 0) {
-      out << "  answered after " << Milliseconds(call.answered - call.invited) << " s";
-    }
-    if (lasted >= 0) {
-      out << "  lasted " << lasted << " s  ended by " << call.endedBy;
+  }
+};
+
+void WriteCallText(std::ostream& out, const CallRecord& r) {
+  const TeskSipCall& call = r.call;
+  out << "call " << call.callId << ": " << call.caller << " -> " << call.callee
+      << "  invited = " << FormatRfc3339(call.invited);
+  if (call.answered != 0) out << "  answered after " << Milliseconds(call.answered - call.invited) << " s";
+  if (r.lasted >= 0) {
+    out << "  lasted " << r.lasted << " s  ended by " << call.endedBy;
+  } else {
+    out << "  not ended in the capture";
+  }
+  out << "\n";
+  for (const CallDirection& d : r.directions) {
+    out << "call " << call.callId << " " << d.name << ": stream " << d.info->index << "  "
+        << CodecName(*d.info) << "  packets = " << d.info->packets
+        << "  lost = " << d.info->lostPackets << "  loss = " << 100 * LossRatio(*d.info)
+        << " %  windows = " << d.windows;
+    if (d.rated != 0) {
+      out << "  mos mean = " << d.meanMos << "  worst = " << d.worstMos;
     } else {
-      out << "  not ended in the capture";
+      out << "  mos = none";
+    }
+    const TeskDirectionVerdict* v = r.judgedWay(d.name);
+    if (v != nullptr) {
+      out << "  E-model R mean = " << d.meanR << (d.info->wideband ? " (wideband)" : "")
+          << "  worst = " << d.worstR << "  conversational R = " << v->conversationalR
+          << "  jitter = " << d.meanJitter << " ms  " << v->satisfaction;
     }
     out << "\n";
-    for (const CallDirection& d : directions) {
-      out << "call " << call.callId << " " << d.name << ": stream " << d.info->index << "  "
-          << CodecName(*d.info) << "  packets = " << d.info->packets
-          << "  lost = " << d.info->lostPackets << "  loss = " << 100 * LossRatio(*d.info)
-          << " %  windows = " << d.windows;
-      if (d.rated != 0) {
-        out << "  mos mean = " << d.meanMos << "  worst = " << d.worstMos;
-      } else {
-        out << "  mos = none";
-      }
-      const TeskDirectionVerdict* v = judgedWay(d.name);
-      if (v != nullptr) {
-        out << "  E-model R mean = " << d.meanR << (d.info->wideband ? " (wideband)" : "")
-            << "  worst = " << d.worstR << "  conversational R = " << v->conversationalR
-            << "  jitter = " << d.meanJitter << " ms  " << v->satisfaction;
-      }
-      out << "\n";
-    }
-    if (judged) {
-      out << "call " << call.callId << " verdict: " << worse.satisfaction
-          << " (the worse direction: " << worse.direction << ")\n";
-    }
-    return;
   }
+  if (r.judged) {
+    out << "call " << call.callId << " verdict: " << r.worse.satisfaction
+        << " (the worse direction: " << r.worse.direction << ")\n";
+  }
+}
+
+void WriteText(JsonWriter& w, const std::string& text) {
+  if (text.empty()) {
+    w.Null();
+  } else {
+    w.String(text.c_str());
+  }
+}
+
+void WriteDirectionJson(JsonWriter& w, const CallDirection& d, const TeskDirectionVerdict* v) {
+  w.StartObject();
+  w.Key("Direction");
+  w.String(d.name.c_str());
+  w.Key("Stream");
+  w.Uint(d.info->index);
+  w.Key("Codec");
+  w.String(CodecName(*d.info).c_str());
+  w.Key("Packets");
+  w.Uint64(d.info->packets);
+  w.Key("Lost");
+  w.Int64(d.info->lostPackets);
+  w.Key("LossRate");
+  WriteJsonDouble(w, LossRatio(*d.info));
+  w.Key("Windows");
+  w.Uint(d.windows);
+  const std::pair<const char*, double> figures[] = {
+      {"MeanMOS", d.rated != 0 ? d.meanMos : NAN},
+      {"WorstMOS", d.rated != 0 ? d.worstMos : NAN},
+      {"MeanEModelR", v != nullptr ? d.meanR : NAN},
+      {"WorstEModelR", v != nullptr ? d.worstR : NAN},
+      {"ConversationalR", v != nullptr ? v->conversationalR : NAN}};
+  for (const auto& [key, value] : figures) {
+    w.Key(key);
+    WriteJsonDouble(w, value);
+  }
+  w.Key("Satisfaction");
+  WriteText(w, v != nullptr ? v->satisfaction : "");
+  w.Key("AvgJitter");
+  WriteJsonDouble(w, v != nullptr ? d.meanJitter : NAN);
+  w.Key("Wideband");
+  w.Bool(d.info->wideband);
+  w.EndObject();
+}
+
+std::string CallJson(const CallRecord& r) {
   rapidjson::StringBuffer buffer;
   JsonWriter w(buffer);
-  const auto time = [&w](double t) {
-    if (t != 0) {
-      w.String(FormatRfc3339(t).c_str());
-    } else {
-      w.Null();
-    }
-  };
+  const TeskSipCall& call = r.call;
   w.StartObject();
   w.Key("Call");
   w.String(call.callId.c_str());
@@ -330,68 +367,47 @@ void AnalyzeResults::PrintCall(std::ostream& out, const TeskSipCall& call,
   w.String(call.caller.c_str());
   w.Key("To");
   w.String(call.callee.c_str());
-  w.Key("Invited");
-  time(call.invited);
-  w.Key("Answered");
-  time(call.answered);
-  w.Key("Ended");
-  time(call.ended);
-  w.Key("EndedBy");
-  if (call.endedBy.empty()) {
-    w.Null();
-  } else {
-    w.String(call.endedBy.c_str());
+  for (const auto& [key, time] : {std::pair<const char*, double>{"Invited", call.invited},
+                                  {"Answered", call.answered},
+                                  {"Ended", call.ended}}) {
+    w.Key(key);
+    WriteText(w, time != 0 ? FormatRfc3339(time) : "");
   }
+  w.Key("EndedBy");
+  WriteText(w, call.endedBy);
   w.Key("Duration");
-  WriteJsonDouble(w, lasted >= 0 ? lasted : NAN);
+  WriteJsonDouble(w, r.lasted >= 0 ? r.lasted : NAN);
   w.Key("Directions");
   w.StartArray();
-  for (const CallDirection& d : directions) {
-    const TeskDirectionVerdict* v = judgedWay(d.name);
-    w.StartObject();
-    w.Key("Direction");
-    w.String(d.name.c_str());
-    w.Key("Stream");
-    w.Uint(d.info->index);
-    w.Key("Codec");
-    w.String(CodecName(*d.info).c_str());
-    w.Key("Packets");
-    w.Uint64(d.info->packets);
-    w.Key("Lost");
-    w.Int64(d.info->lostPackets);
-    w.Key("LossRate");
-    WriteJsonDouble(w, LossRatio(*d.info));
-    w.Key("Windows");
-    w.Uint(d.windows);
-    w.Key("MeanMOS");
-    WriteJsonDouble(w, d.rated != 0 ? d.meanMos : NAN);
-    w.Key("WorstMOS");
-    WriteJsonDouble(w, d.rated != 0 ? d.worstMos : NAN);
-    w.Key("MeanEModelR");
-    WriteJsonDouble(w, v != nullptr ? d.meanR : NAN);
-    w.Key("WorstEModelR");
-    WriteJsonDouble(w, v != nullptr ? d.worstR : NAN);
-    w.Key("ConversationalR");
-    WriteJsonDouble(w, v != nullptr ? v->conversationalR : NAN);
-    w.Key("Satisfaction");
-    if (v != nullptr) {
-      w.String(v->satisfaction.c_str());
-    } else {
-      w.Null();
-    }
-    w.Key("AvgJitter");
-    WriteJsonDouble(w, v != nullptr ? d.meanJitter : NAN);
-    w.Key("Wideband");
-    w.Bool(d.info->wideband);
-    w.EndObject();
-  }
+  for (const CallDirection& d : r.directions) WriteDirectionJson(w, d, r.judgedWay(d.name));
   w.EndArray();
   w.Key("Verdict");
-  if (judged) {
-    WriteVerdictSummary(w, worse);
+  if (r.judged) {
+    WriteVerdictSummary(w, r.worse);
   } else {
     w.Null();
   }
   w.EndObject();
-  out << separator << buffer.GetString();
+  return buffer.GetString();
+}
+
+}  // namespace
+
+void AnalyzeResults::PrintCall(std::ostream& out, const TeskSipCall& call,
+                               const std::vector<const StreamResults*>& ways,
+                               char separator) const {
+  TeskVerdict verdict;
+  CallRecord record{call};
+  for (const StreamResults* stream : ways) {
+    record.directions.push_back(SummarizeDirection(stream->info, stream->samples, &verdict));
+  }
+  const double from = call.answered != 0 ? call.answered : call.invited;
+  if (call.ended != 0) record.lasted = Milliseconds(call.ended - from);
+  record.judged = verdict.call(&record.worse);
+  record.judgedWays = verdict.directions();
+  if (asText) {
+    WriteCallText(out, record);
+  } else {
+    out << separator << CallJson(record);
+  }
 }
