@@ -234,6 +234,89 @@ const AnnouncedMedia* CaptureAnalysis::announcedFor(const UdpDatagram& d) const 
   return sipMedia.find(address, d.destinationPort);
 }
 
+bool CaptureAnalysis::classify(const UdpDatagram& d, Key* key, Payload* pulvo,
+                               RtpHeader* rtp) const {
+  *key = Key{};
+  key->family = d.family;
+  std::memcpy(key->source, d.source, sizeof key->source);
+  std::memcpy(key->destination, d.destination, sizeof key->destination);
+  key->sourcePort = d.sourcePort;
+  key->destinationPort = d.destinationPort;
+  if (decodePulvoPacket(d, pulvo)) {
+    key->pulvo = true;
+    return true;
+  }
+  if (!parseRtpHeader(d.payload, d.payloadLength, rtp)) return false;
+  key->ssrc = rtp->ssrc;
+  return true;
+}
+
+CaptureAnalysis::Stream* CaptureAnalysis::streamFor(int64_t timeMicros, const UdpDatagram& d,
+                                                     const Key& key, const Payload& pulvo,
+                                                     const RtpHeader& rtp, bool* firstPacket) {
+  auto found = streams.find(key);
+  if (found != streams.end() && found->second->meter) advance(*found->second, settled(timeMicros));
+  // A stream that has ended is done with: a later data packet of the same
+  // key starts a new stream, the rest of a pulvo sender's end-of-stream
+  // packets are dropped.
+  if (found != streams.end() && found->second->ended) {
+    if (key.pulvo && pulvo.isEndOfStream()) return nullptr;
+    streams.erase(found);
+    found = streams.end();
+  }
+  *firstPacket = found == streams.end();
+  if (!*firstPacket) return found->second.get();
+  // Only an audio payload type, or a pulvo data packet, starts a stream;
+  // comfort noise, telephone events and the like join one.
+  const AnnouncedMedia* announced = key.pulvo ? nullptr : announcedFor(d);
+  const SdpPayloadType* named =
+      announced == nullptr ? nullptr : findPayloadType(announced->audio, rtp.payloadType);
+  const bool noVoice = named != nullptr && codecOfEncoding(named->encoding).noVoice;
+  if (key.pulvo ? pulvo.isEndOfStream() : !startsRtpStream(rtp.payloadType) || noVoice) {
+    captureCounts.otherUdp++;
+    return nullptr;
+  }
+  unconfirmed.emplace_back(timeMicros, key);
+  return streams.emplace(key, newStream(d, key, pulvo, rtp)).first->second.get();
+}
+
+void CaptureAnalysis::count(Stream& s, const Payload& payload, bool rtp, bool placeholder,
+                            int64_t timeMicros) {
+  if (payload.isEndOfStream()) return;
+  if (s.info.packets == 0 || payload.seqNum < s.firstSeq) s.firstSeq = payload.seqNum;
+  if (s.info.packets == 0 || payload.seqNum > s.highestSeq) s.highestSeq = payload.seqNum;
+  s.info.packets++;
+  if (s.duplicates.repeat(payload.seqNum)) s.info.duplicates++;
+  s.info.lastPacketTime = static_cast<double>(timeMicros) / kMicros;
+  if (rtp && !placeholder) s.lastRtpTimestamp = payload.sendSec * 1e6 + payload.sendUsec;
+}
+
+bool CaptureAnalysis::awaitConfirmation(Stream& s, const Key& key, const Payload& payload,
+                                        bool firstPacket, bool placeholder, int64_t timeMicros) {
+  if (s.confirmed) return false;
+  if (firstPacket) {
+    s.firstTime = timeMicros;
+    s.firstRtpTimestamp = payload.sendSec * 1e6 + payload.sendUsec;
+    s.firstPayload = payload;
+    s.info.firstPacketTime = static_cast<double>(timeMicros) / kMicros;
+    return true;
+  }
+  if (payload.isEndOfStream()) {  // one data packet, then the end: nothing to measure
+    streams.erase(key);
+    return true;
+  }
+  // Datagrams that only look like RTP rarely carry the same payload type
+  // and a sequence number just after the first: until one does, the
+  // stream waits (and is forgotten after the time-out).
+  if (!key.pulvo && (placeholder || payload.seqNum <= s.firstPayload.seqNum ||
+                     payload.seqNum - s.firstPayload.seqNum > kMaxConfirmingStep)) {
+    return true;
+  }
+  confirm(s);
+  if (s.meter) advance(s, settled(timeMicros));
+  return false;
+}
+
 void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
   captureCounts.udp++;
   forgetLoneFirstPackets(timeMicros);
@@ -243,50 +326,17 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
     captureCounts.filtered++;
     return;
   }
-  Key key{};
-  key.family = d.family;
-  std::memcpy(key.source, d.source, sizeof key.source);
-  std::memcpy(key.destination, d.destination, sizeof key.destination);
-  key.sourcePort = d.sourcePort;
-  key.destinationPort = d.destinationPort;
-
+  Key key;
   Payload pulvoPayload;
   RtpHeader rtp;
-  if (decodePulvoPacket(d, &pulvoPayload)) {
-    key.pulvo = true;
-  } else if (parseRtpHeader(d.payload, d.payloadLength, &rtp)) {
-    key.ssrc = rtp.ssrc;
-  } else {
+  if (!classify(d, &key, &pulvoPayload, &rtp)) {
     captureCounts.otherUdp++;
     return;
   }
-
-  auto found = streams.find(key);
-  if (found != streams.end() && found->second->meter) advance(*found->second, settled(timeMicros));
-  // A stream that has ended is done with: a later data packet of the same
-  // key starts a new stream, the rest of a pulvo sender's end-of-stream
-  // packets are dropped.
-  if (found != streams.end() && found->second->ended) {
-    if (key.pulvo && pulvoPayload.isEndOfStream()) return;
-    streams.erase(found);
-    found = streams.end();
-  }
-  const bool firstPacket = found == streams.end();
-  if (firstPacket) {
-    // Only an audio payload type, or a pulvo data packet, starts a stream;
-    // comfort noise, telephone events and the like join one.
-    const AnnouncedMedia* announced = key.pulvo ? nullptr : announcedFor(d);
-    const SdpPayloadType* named =
-        announced == nullptr ? nullptr : findPayloadType(announced->audio, rtp.payloadType);
-    const bool noVoice = named != nullptr && codecOfEncoding(named->encoding).noVoice;
-    if (key.pulvo ? pulvoPayload.isEndOfStream() : !startsRtpStream(rtp.payloadType) || noVoice) {
-      captureCounts.otherUdp++;
-      return;
-    }
-    found = streams.emplace(key, newStream(d, key, pulvoPayload, rtp)).first;
-    unconfirmed.emplace_back(timeMicros, key);
-  }
-  Stream& s = *found->second;
+  bool firstPacket = false;
+  Stream* stream = streamFor(timeMicros, d, key, pulvoPayload, rtp, &firstPacket);
+  if (stream == nullptr) return;
+  Stream& s = *stream;
   captureCounts.voice++;
   // Another payload type on the stream's SSRC holds its place in the
   // sequence only.
@@ -294,37 +344,8 @@ void CaptureAnalysis::addDatagram(int64_t timeMicros, const UdpDatagram& d) {
   if (placeholder) (isComfortNoise(rtp.payloadType) ? s.info.comfortNoise : s.info.events)++;
   const Payload payload =
       key.pulvo ? pulvoPayload : s.rtp.toPayload(rtp, s.info.codec, placeholder);
-  if (!payload.isEndOfStream()) {
-    if (s.info.packets == 0 || payload.seqNum < s.firstSeq) s.firstSeq = payload.seqNum;
-    if (s.info.packets == 0 || payload.seqNum > s.highestSeq) s.highestSeq = payload.seqNum;
-    s.info.packets++;
-    if (s.duplicates.repeat(payload.seqNum)) s.info.duplicates++;
-    s.info.lastPacketTime = static_cast<double>(timeMicros) / kMicros;
-    if (!key.pulvo && !placeholder) s.lastRtpTimestamp = payload.sendSec * 1e6 + payload.sendUsec;
-  }
-
-  if (!s.confirmed) {
-    if (firstPacket) {
-      s.firstTime = timeMicros;
-      s.firstRtpTimestamp = payload.sendSec * 1e6 + payload.sendUsec;
-      s.firstPayload = payload;
-      s.info.firstPacketTime = static_cast<double>(timeMicros) / kMicros;
-      return;
-    }
-    if (payload.isEndOfStream()) {  // one data packet, then the end: nothing to measure
-      streams.erase(found);
-      return;
-    }
-    // Datagrams that only look like RTP rarely carry the same payload type
-    // and a sequence number just after the first: until one does, the
-    // stream waits (and is forgotten after the time-out).
-    if (!key.pulvo && (placeholder || payload.seqNum <= s.firstPayload.seqNum ||
-                       payload.seqNum - s.firstPayload.seqNum > kMaxConfirmingStep)) {
-      return;
-    }
-    confirm(s);
-    if (s.meter) advance(s, settled(timeMicros));
-  }
+  count(s, payload, !key.pulvo, placeholder, timeMicros);
+  if (awaitConfirmation(s, key, payload, firstPacket, placeholder, timeMicros)) return;
   if (!s.selected) {
     captureCounts.filtered++;
     return;

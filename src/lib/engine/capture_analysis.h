@@ -68,6 +68,20 @@ class CaptureAnalysis {
   const AnnouncedMedia* announcedFor(const UdpDatagram& d) const;
   std::unique_ptr<Stream> newStream(const UdpDatagram& d, const Key& key, const Payload& pulvo,
                                     const RtpHeader& rtp) const;
+  // The datagram's stream key and its packet, a pulvo test packet's or an
+  // RTP header; false for anything else.
+  bool classify(const UdpDatagram& d, Key* key, Payload* pulvo, RtpHeader* rtp) const;
+  // The stream the packet belongs to, started when it may start one (and
+  // `firstPacket` then set); null when it is dropped.
+  Stream* streamFor(int64_t timeMicros, const UdpDatagram& d, const Key& key,
+                    const Payload& pulvo, const RtpHeader& rtp, bool* firstPacket);
+  // The stream's totals: packets, duplicates, sequence range, last times.
+  void count(Stream& stream, const Payload& payload, bool rtp, bool placeholder,
+             int64_t timeMicros);
+  // An RTP-looking stream waits for a packet that confirms it: true while
+  // the packet goes no further (the stream may be gone).
+  bool awaitConfirmation(Stream& stream, const Key& key, const Payload& payload,
+                         bool firstPacket, bool placeholder, int64_t timeMicros);
   void confirm(Stream& stream);
   // Runs the stream's ticks due at or before `lastTickMicros`, until it ends.
   void advance(Stream& stream, int64_t lastTickMicros);
