@@ -123,6 +123,123 @@ bool millis(const std::string& text, long long low, int64_t& micros) {
 
 }  // namespace
 
+namespace {
+
+enum class Parsed { Ok, Bad, Unknown };
+
+Parsed parsedIf(bool ok) { return ok ? Parsed::Ok : Parsed::Bad; }
+
+// An impairment option's value (either way's): Unknown for another option.
+Parsed impairmentValue(const std::string& name, const std::string& value, ImpairmentSettings& s) {
+  long long n = 0;
+  const std::vector<std::string> colon = split(value, ':');
+  const bool oneOrTwo = colon.size() == 1 || colon.size() == 2;
+  if (name == "--loss") {
+    return parsedIf(oneOrTwo && probability(colon[0], s.lossProbability) &&
+                    (colon.size() == 1 || sequenceRange(colon[1], s.lossFrom, s.lossTo)));
+  }
+  if (name == "--ge") {
+    std::vector<std::string> p = split(value, ',');
+    s.gilbertElliott =
+        (p.size() == 2 || p.size() == 4) && probability(p[0], s.geGoodToBad) &&
+        probability(p[1], s.geBadToGood) &&
+        (p.size() == 2 || (probability(p[2], s.geLossGood) && probability(p[3], s.geLossBad)));
+    return parsedIf(s.gilbertElliott);
+  }
+  if (name == "--drop-every") {
+    long long run = 1;
+    const bool ok = oneOrTwo && toInt(colon[0], 1, UINT32_MAX, n) &&
+                    (colon.size() == 1 || toInt(colon[1], 1, n, run));
+    s.dropEvery = static_cast<uint32_t>(n);
+    s.dropRun = static_cast<uint32_t>(run);
+    return parsedIf(ok);
+  }
+  if (name == "--drop-seq") {
+    bool ok = true;
+    for (const std::string& part : split(value, ',')) {
+      ok = ok && toInt(part, 0, UINT32_MAX, n);
+      s.dropSequences.push_back(static_cast<uint32_t>(n));
+    }
+    return parsedIf(ok);
+  }
+  if (name == "--delay") return parsedIf(millis(value, 0, s.delayMicros));
+  if (name == "--jitter") {
+    return parsedIf(oneOrTwo && millis(colon[0], 0, s.jitterMicros) &&
+                    (colon.size() == 1 || sequenceRange(colon[1], s.jitterFrom, s.jitterTo)));
+  }
+  if (name == "--alternate") {
+    bool ok = true;
+    for (const std::string& part : split(value, ',')) {
+      int64_t micros = 0;
+      ok = ok && millis(part, 0, micros);
+      s.alternatingMicros.push_back(micros);
+    }
+    return parsedIf(ok);
+  }
+  if (name == "--step") {
+    const bool ok = colon.size() == 2 && toInt(colon[0], 0, UINT32_MAX, n) &&
+                    millis(colon[1], 0, s.stepMicros);
+    s.stepFromSequence = static_cast<uint32_t>(n);
+    return parsedIf(ok);
+  }
+  if (name == "--swap-every") {
+    long long offset = 0;
+    const bool ok = oneOrTwo && toInt(colon[0], 2, UINT32_MAX, n) &&
+                    (colon.size() == 1 || toInt(colon[1], 0, n - 1, offset));
+    s.swapEvery = static_cast<uint32_t>(n);
+    s.swapOffset = static_cast<uint32_t>(offset);
+    return parsedIf(ok);
+  }
+  if (name == "--reorder") {
+    return parsedIf(oneOrTwo && probability(colon[0], s.reorderProbability) &&
+                    (colon.size() == 1 || millis(colon[1], 0, s.reorderHoldMicros)));
+  }
+  if (name == "--duplicate") return parsedIf(probability(value, s.duplicateProbability));
+  if (name == "--truncate") {
+    const bool ok = toInt(value, 0, 65535, n);
+    s.truncateLength = static_cast<int>(n);
+    return parsedIf(ok);
+  }
+  return Parsed::Unknown;
+}
+
+// The relay's own options with a value: Unknown for another option.
+Parsed relayValue(const std::string& name, const std::string& value, RelayOptions& o) {
+  long long n = 0;
+  if (name == "--listen" || name == "--forward") {
+    const bool ok = toInt(value, 1, 65535, n);
+    (name == "--listen" ? o.listenPort : o.forwardPort) = static_cast<int>(n);
+    return parsedIf(ok);
+  }
+  if (name == "--listen-addr") o.listenAddress = value;
+  else if (name == "--forward-addr") o.forwardAddress = value;
+  else if (name == "--record") o.recordPath = value;
+  else if (name == "--back-record") o.backRecordPath = value, o.twoWay = true;
+  else if (name == "--format") {
+    o.recordJson = value == "jsonl";
+    return parsedIf(value == "csv" || value == "jsonl");
+  } else if (name == "--duration") {
+    return parsedIf(toDouble(value, o.durationSeconds) && o.durationSeconds > 0);
+  } else if (name == "--idle-exit") {
+    return parsedIf(toDouble(value, o.idleExitSeconds) && o.idleExitSeconds > 0);
+  } else {
+    return Parsed::Unknown;
+  }
+  return Parsed::Ok;
+}
+
+// The options of the way there that the way back cannot have.
+bool oneWayOnly(const std::string& name) {
+  for (const char* only : {"--listen", "--forward", "--listen-addr", "--forward-addr", "--record",
+                           "--format", "--duration", "--idle-exit", "--stamp", "--help",
+                           "--version"}) {
+    if (name == only) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::string& error) {
   bool backSeedGiven = false;
   for (int i = 1; i < argc; ++i) {
@@ -132,33 +249,23 @@ bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::
     if (back) {
       name = "--" + name.substr(7);
       o.twoWay = true;
-      if (name == "--listen" || name == "--forward" || name == "--listen-addr" ||
-          name == "--forward-addr" || name == "--record" || name == "--format" ||
-          name == "--duration" || name == "--idle-exit" || name == "--stamp" || name == "--help" ||
-          name == "--version") {
+      if (oneWayOnly(name)) {
         error = "unknown option " + std::string(argv[i]);
         return false;
       }
     }
     ImpairmentSettings& s = back ? o.back : o.impairment;
-    auto flag = [&](const char* n) { return name == n; };
-    if (flag("--help") || flag("-h") || flag("--version")) {
-      o.show = flag("--version") ? RelayOptions::Show::Version : RelayOptions::Show::Usage;
+    if (name == "--help" || name == "-h" || name == "--version") {
+      o.show = name == "--version" ? RelayOptions::Show::Version : RelayOptions::Show::Usage;
       return true;
     }
-    if (flag("--allow-reorder")) {
-      s.allowReorder = true;
+    if (name == "--allow-reorder" || name == "--rtp" || name == "--stamp") {
+      if (name == "--allow-reorder") s.allowReorder = true;
+      if (name == "--rtp") s.rtp = true;
+      if (name == "--stamp") o.impairment.stamp = o.back.stamp = o.twoWay = true;
       continue;
     }
-    if (flag("--rtp")) {
-      s.rtp = true;
-      continue;
-    }
-    if (flag("--stamp")) {
-      o.impairment.stamp = o.back.stamp = o.twoWay = true;
-      continue;
-    }
-    if (flag("--impair-all")) {
+    if (name == "--impair-all") {
       s.impairAll = true;
       long long minimum = 0;
       if (i + 1 < argc && toInt(argv[i + 1], 0, 65535, minimum)) {
@@ -172,92 +279,22 @@ bool ParseRelayOptions(int argc, const char* const* argv, RelayOptions& o, std::
       return false;
     }
     const std::string value = argv[++i];
-    const std::string bad = "invalid value for " + name + ": " + value;
-    long long n = 0;
-    bool ok = true;
-    if (flag("--listen") || flag("--forward")) {
-      ok = toInt(value, 1, 65535, n);
-      (flag("--listen") ? o.listenPort : o.forwardPort) = static_cast<int>(n);
-    } else if (flag("--listen-addr")) {
-      o.listenAddress = value;
-    } else if (flag("--forward-addr")) {
-      o.forwardAddress = value;
-    } else if (flag("--seed")) {
-      ok = toInt(value, 0, INT64_MAX, n);
+    Parsed parsed;
+    if (name == "--seed") {
+      long long n = 0;
+      parsed = parsedIf(toInt(value, 0, INT64_MAX, n));
       s.seed = static_cast<uint64_t>(n);
       backSeedGiven = backSeedGiven || back;
-    } else if (flag("--loss")) {
-      std::vector<std::string> p = split(value, ':');
-      ok = (p.size() == 1 || p.size() == 2) && probability(p[0], s.lossProbability) &&
-           (p.size() == 1 || sequenceRange(p[1], s.lossFrom, s.lossTo));
-    } else if (flag("--ge")) {
-      std::vector<std::string> p = split(value, ',');
-      ok = (p.size() == 2 || p.size() == 4) && probability(p[0], s.geGoodToBad) &&
-           probability(p[1], s.geBadToGood) &&
-           (p.size() == 2 || (probability(p[2], s.geLossGood) && probability(p[3], s.geLossBad)));
-      s.gilbertElliott = ok;
-    } else if (flag("--drop-every")) {
-      std::vector<std::string> p = split(value, ':');
-      long long run = 1;
-      ok = (p.size() == 1 || p.size() == 2) && toInt(p[0], 1, UINT32_MAX, n) &&
-           (p.size() == 1 || toInt(p[1], 1, n, run));
-      s.dropEvery = static_cast<uint32_t>(n);
-      s.dropRun = static_cast<uint32_t>(run);
-    } else if (flag("--drop-seq")) {
-      for (const std::string& part : split(value, ',')) {
-        ok = ok && toInt(part, 0, UINT32_MAX, n);
-        s.dropSequences.push_back(static_cast<uint32_t>(n));
-      }
-    } else if (flag("--delay")) {
-      ok = millis(value, 0, s.delayMicros);
-    } else if (flag("--jitter")) {
-      std::vector<std::string> p = split(value, ':');
-      ok = (p.size() == 1 || p.size() == 2) && millis(p[0], 0, s.jitterMicros) &&
-           (p.size() == 1 || sequenceRange(p[1], s.jitterFrom, s.jitterTo));
-    } else if (flag("--alternate")) {
-      for (const std::string& part : split(value, ',')) {
-        int64_t micros = 0;
-        ok = ok && millis(part, 0, micros);
-        s.alternatingMicros.push_back(micros);
-      }
-    } else if (flag("--step")) {
-      std::vector<std::string> p = split(value, ':');
-      ok = p.size() == 2 && toInt(p[0], 0, UINT32_MAX, n) && millis(p[1], 0, s.stepMicros);
-      s.stepFromSequence = static_cast<uint32_t>(n);
-    } else if (flag("--swap-every")) {
-      std::vector<std::string> p = split(value, ':');
-      long long offset = 0;
-      ok = (p.size() == 1 || p.size() == 2) && toInt(p[0], 2, UINT32_MAX, n) &&
-           (p.size() == 1 || toInt(p[1], 0, n - 1, offset));
-      s.swapEvery = static_cast<uint32_t>(n);
-      s.swapOffset = static_cast<uint32_t>(offset);
-    } else if (flag("--reorder")) {
-      std::vector<std::string> p = split(value, ':');
-      ok = (p.size() == 1 || p.size() == 2) && probability(p[0], s.reorderProbability) &&
-           (p.size() == 1 || millis(p[1], 0, s.reorderHoldMicros));
-    } else if (flag("--duplicate")) {
-      ok = probability(value, s.duplicateProbability);
-    } else if (flag("--truncate")) {
-      ok = toInt(value, 0, 65535, n);
-      s.truncateLength = static_cast<int>(n);
-    } else if (flag("--record")) {
-      o.recordPath = value;
-    } else if (flag("--back-record")) {
-      o.backRecordPath = value;
-      o.twoWay = true;
-    } else if (flag("--format")) {
-      ok = value == "csv" || value == "jsonl";
-      o.recordJson = value == "jsonl";
-    } else if (flag("--duration")) {
-      ok = toDouble(value, o.durationSeconds) && o.durationSeconds > 0;
-    } else if (flag("--idle-exit")) {
-      ok = toDouble(value, o.idleExitSeconds) && o.idleExitSeconds > 0;
     } else {
+      parsed = impairmentValue(name, value, s);
+      if (parsed == Parsed::Unknown) parsed = relayValue(name, value, o);
+    }
+    if (parsed == Parsed::Unknown) {
       error = "unknown option " + name;
       return false;
     }
-    if (!ok) {
-      error = bad;
+    if (parsed == Parsed::Bad) {
+      error = "invalid value for " + name + ": " + value;
       return false;
     }
   }
