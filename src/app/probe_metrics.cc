@@ -35,8 +35,12 @@ std::vector<TeskCallDirection> Windows(const TeskProbePathStatus& p) {
 
 }  // namespace
 
-std::string ProbeMetricsText(const std::vector<TeskProbePathStatus>& paths) {
-  Exposition e;
+namespace {
+
+using Paths = std::vector<TeskProbePathStatus>;
+
+// Each path's state and its totals since it was configured.
+void PathCounters(Exposition& e, const Paths& paths) {
   e.Family("pulvo_probe_path_up", "gauge",
            "Whether the path's reflector answered within its time-out (1) or not (0).");
   for (const TeskProbePathStatus& p : paths) e.Sample(p, nullptr, p.answering ? 1 : 0);
@@ -57,6 +61,10 @@ std::string ProbeMetricsText(const std::vector<TeskProbePathStatus>& paths) {
     e.Sample(p, "forward", static_cast<double>(p.forwardLost));
     e.Sample(p, "reverse", static_cast<double>(p.reverseLost));
   }
+}
+
+// The last window's scores and figures, per path and direction.
+void WindowFigures(Exposition& e, const Paths& paths) {
   struct WindowGauge {
     const char* name;
     const char* help;
@@ -90,7 +98,10 @@ std::string ProbeMetricsText(const std::vector<TeskProbePathStatus>& paths) {
       for (const TeskCallDirection& d : Windows(p)) e.Sample(p, d.name, g.value(*d.sample));
     }
   }
-  // Each way's class and hops, where the path tells them.
+}
+
+// Each way's class and hops, and the round trip.
+void PathFigures(Exposition& e, const Paths& paths) {
   const struct {
     const char* name;
     const char* help;
@@ -121,6 +132,15 @@ std::string ProbeMetricsText(const std::vector<TeskProbePathStatus>& paths) {
       e.Sample(p, nullptr, p.last.roundTripMeanMs / 1000);
     }
   }
+}
+
+}  // namespace
+
+std::string ProbeMetricsText(const std::vector<TeskProbePathStatus>& paths) {
+  Exposition e;
+  PathCounters(e, paths);
+  WindowFigures(e, paths);
+  PathFigures(e, paths);
   return e.Text();
 }
 
