@@ -24,7 +24,7 @@ class FakeNetwork : public Environment {
   // The far end, called as each datagram leaves.
   using Peer = std::function<void(FakeNetwork& net, const Sent& datagram)>;
 
-  explicit FakeNetwork(Peer far = nullptr) : peer(std::move(far)) {}
+  explicit FakeNetwork(Peer farEnd = nullptr) : peer(std::move(farEnd)) {}
 
   // A datagram that reaches the socket at `at` (monotonic µs).
   void deliver(const uint8_t* data, size_t length, const SocketAddress& from, int64_t at);

@@ -77,8 +77,8 @@ CallRun runCallOn(FakeNetwork& net, const TeskCallConfig& config) {
 }  // namespace
 
 TEST(CallLoopTest, PacesEveryIntervalAndScoresEveryTickOnceItsAnswersAreBack) {
-  FarReflector far;
-  FakeNetwork net(std::ref(far));
+  FarReflector remote;
+  FakeNetwork net(std::ref(remote));
   const CallRun run = runCallOn(net, threeSecondCall());
   ASSERT_EQ(run.outcome.code, 0) << run.outcome.reason;
   ASSERT_EQ(net.sent().size(), 150u);
@@ -99,9 +99,9 @@ TEST(CallLoopTest, PacesEveryIntervalAndScoresEveryTickOnceItsAnswersAreBack) {
 
 TEST(CallLoopTest, LossesAreCountedInTheWayTheyHappened) {
   for (int way : {0, 1}) {
-    FarReflector far;
-    far.lose = [way](uint32_t i, int w) { return w == way && i % 10 == 5; };
-    FakeNetwork net(std::ref(far));
+    FarReflector remote;
+    remote.lose = [way](uint32_t i, int w) { return w == way && i % 10 == 5; };
+    FakeNetwork net(std::ref(remote));
     const CallRun run = runCallOn(net, threeSecondCall());
     ASSERT_EQ(run.outcome.code, 0) << run.outcome.reason;
     EXPECT_EQ(run.report.answers, 135u);
@@ -116,8 +116,8 @@ TEST(CallLoopTest, LossesAreCountedInTheWayTheyHappened) {
 }
 
 TEST(CallLoopTest, ALateWakeIsNotMadeUpWithABurst) {
-  FarReflector far;
-  FakeNetwork net(std::ref(far));
+  FarReflector remote;
+  FakeNetwork net(std::ref(remote));
   net.oversleepOnce(50000);
   const CallRun run = runCallOn(net, threeSecondCall());
   ASSERT_EQ(run.outcome.code, 0) << run.outcome.reason;
@@ -148,9 +148,9 @@ TEST(CallLoopTest, SilenceStopAndAFailedSendEndTheCallAsTheyShould) {
        "Call: error sending to the reflector (network is down)", 0},
   };
   for (const Case& c : cases) {
-    FarReflector far;
-    FakeNetwork net(std::ref(far));
-    c.arrange(net, far);
+    FarReflector remote;
+    FakeNetwork net(std::ref(remote));
+    c.arrange(net, remote);
     const CallRun run = runCallOn(net, threeSecondCall());
     EXPECT_EQ(run.outcome.code, c.code) << c.name;
     EXPECT_NE(run.outcome.reason.find(c.reason), std::string::npos) << c.name << ": " << run.outcome.reason;
@@ -210,10 +210,10 @@ struct CountingHooks : ProbeHooks {
 
 TEST(ProbeLoopTest, EachPathKeepsItsPaceAndASilentOneStartsAfresh) {
   // The reflector answers 127.0.0.1 and never 127.0.0.2.
-  FarReflector far;
+  FarReflector remote;
   const SocketAddress dead = addressOf("::ffff:127.0.0.2", 862);
   FakeNetwork net([&](FakeNetwork& n, const FakeNetwork::Sent& s) {
-    if (!sameEndpoint(s.to, dead)) far(n, s);
+    if (!sameEndpoint(s.to, dead)) remote(n, s);
   });
   std::vector<TeskProbePath> paths(2);
   paths[0].name = "good";
