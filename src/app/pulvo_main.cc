@@ -292,12 +292,18 @@ void PulvoMain::ParseCommandParameters(CmdParamSetBase* params, char* parameterT
 }
 
 bool PulvoMain::ResolveAddresses(const OnOffOptionSet& options, CmdParamSetBase* params,
-                                 std::initializer_list<const char*> names, std::ostream& verbose) {
+                                 std::initializer_list<const char*> names, std::ostream& verbose,
+                                 bool refuseUnresolved) {
   std::vector<std::string> resolved;
   std::string error;
   if (!ResolveHostNames(*params, names, &resolved, &error)) {
-    std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
-    return false;
+    if (refuseUnresolved) {
+      std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
+      return false;
+    }
+    // send and recv: the text goes to the library, which refuses it as it
+    // always has (its own line and exit code, which differ by platform).
+    std::cerr << "pulvo: warning: " << error << std::endl;
   }
   if (options.IsVerboseDisplayOn()) {
     for (const std::string& line : resolved) verbose << line << std::endl;
@@ -328,9 +334,7 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
   InputWarnings warnings;
   CheckParameterText(parameterText, &warnings);
   ParseCommandParameters(params, parameterText);
-  if (!ResolveAddresses(options, params, {"remoteaddr", "localaddr"}, std::cout)) {
-    return normalizeErrorCode(PARAMETER_ERROR);
-  }
+  ResolveAddresses(options, params, {"remoteaddr", "localaddr"}, std::cout, false);
   CheckSendValues(*params, &warnings);
   ChooseSenderLocalAddress(*params);
   if (!LibraryRefusesSender(ReadSenderValues(*params)) && !ReportInputWarnings(warnings)) {
@@ -378,9 +382,7 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
   InputWarnings warnings;
   CheckParameterText(parameterText, &warnings);
   ParseCommandParameters(params, parameterText);
-  if (!ResolveAddresses(options, params, {"localaddr"}, std::cout)) {
-    return normalizeErrorCode(PARAMETER_ERROR);
-  }
+  ResolveAddresses(options, params, {"localaddr"}, std::cout, false);
   CheckReceiveValues(*params, &warnings);
   if (!LibraryRefusesReceiver(ReadReceiverValues(*params)) && !ReportInputWarnings(warnings)) {
     return normalizeErrorCode(PARAMETER_ERROR);

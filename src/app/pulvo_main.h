@@ -129,10 +129,12 @@ class PulvoMain {
   // is a parameter error, said on standard error; false then.
   bool ParseParametersStrictly(CmdParamSetBase* params, char* parameterText);
   // Resolves the host names among the address parameters `names`, saying
-  // with -v on `verbose` what each became; false (after the error line)
-  // when one does not resolve.
+  // with -v on `verbose` what each became. A name that does not resolve is
+  // a parameter error (false, after its line), or with `refuseUnresolved`
+  // false a warning, the text left as it was.
   bool ResolveAddresses(const OnOffOptionSet& options, CmdParamSetBase* params,
-                        std::initializer_list<const char*> names, std::ostream& verbose);
+                        std::initializer_list<const char*> names, std::ostream& verbose,
+                        bool refuseUnresolved = true);
   int normalizeErrorCode(int code) { return code < 0 ? -code : code; }
   void display_usage() const;
   // The line on standard error, after the usage text, that names the
