@@ -90,15 +90,12 @@ TestDescription DescribeCall(const TeskCallConfig& c) {
 
 int PulvoMain::ParseAndStartCall(const OnOffOptionSet& options, CallCmdParams* params,
                                  char* parameterText) {
-  InputWarnings warnings;
-  CheckParameterText(parameterText, &warnings);
   // Standard output holds only the JSON document when it is asked for.
   std::ostream& verbose = options.IsResultsAsTextOn() ? std::cout : std::cerr;
-  if (!ParseParametersStrictly(params, parameterText) ||
-      !ResolveAddresses(options, params, {"remoteaddr", "localaddr"}, verbose)) {
+  if (!ReadParametersStrictly(options, params, parameterText, {"remoteaddr", "localaddr"},
+                              verbose)) {
     return normalizeErrorCode(PARAMETER_ERROR);
   }
-  if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
   PrintParametersIfVerbose(options, "Call", *params, verbose);
   const std::string error = FirstCallError(*params);
   if (!error.empty()) {

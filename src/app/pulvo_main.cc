@@ -311,6 +311,16 @@ bool PulvoMain::ResolveAddresses(const OnOffOptionSet& options, CmdParamSetBase*
   return true;
 }
 
+bool PulvoMain::ReadParametersStrictly(const OnOffOptionSet& options, CmdParamSetBase* params,
+                                       char* parameterText,
+                                       std::initializer_list<const char*> addresses,
+                                       std::ostream& verbose) {
+  InputWarnings warnings;
+  CheckParameterText(parameterText, &warnings);
+  return ParseParametersStrictly(params, parameterText) &&
+         ResolveAddresses(options, params, addresses, verbose) && ReportInputWarnings(warnings);
+}
+
 bool PulvoMain::ParseParametersStrictly(CmdParamSetBase* params, char* parameterText) {
   std::vector<std::string> refused;
   ParseCommandParameters(params, parameterText, &refused);
@@ -404,10 +414,9 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
 
 int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdParams* params,
                                      char* parameterText) {
-  InputWarnings warnings;
-  CheckParameterText(parameterText, &warnings);
-  if (!ParseParametersStrictly(params, parameterText)) return normalizeErrorCode(PARAMETER_ERROR);
-  if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
+  if (!ReadParametersStrictly(options, params, parameterText, {}, std::cout)) {
+    return normalizeErrorCode(PARAMETER_ERROR);
+  }
   PrintParametersIfVerbose(options, "Analyze", *params);
   std::string error;
   const AnalyzerValues v = ReadAnalyzerValues(*params, &error);
@@ -530,14 +539,10 @@ std::string ConfigureReflector(ReflectCmdParams& params, TeskReflector& reflecto
 
 int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdParams* params,
                                       char* parameterText) {
-  InputWarnings warnings;
-  CheckParameterText(parameterText, &warnings);
   std::ostream& verbose = options.IsResultsAsTextOn() ? std::cout : std::cerr;
-  if (!ParseParametersStrictly(params, parameterText) ||
-      !ResolveAddresses(options, params, {"localaddr"}, verbose)) {
+  if (!ReadParametersStrictly(options, params, parameterText, {"localaddr"}, verbose)) {
     return normalizeErrorCode(PARAMETER_ERROR);
   }
-  if (!ReportInputWarnings(warnings)) return normalizeErrorCode(PARAMETER_ERROR);
   PrintParametersIfVerbose(options, "Reflect", *params, verbose);
   SpokenReflector reflector(params->GetLocalAddr(), static_cast<unsigned short>(params->GetLocalPort()));
   std::string error = ConfigureReflector(*params, reflector);

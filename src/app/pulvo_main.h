@@ -128,6 +128,12 @@ class PulvoMain {
   // The newer commands' reading: an unknown name or a name without a value
   // is a parameter error, said on standard error; false then.
   bool ParseParametersStrictly(CmdParamSetBase* params, char* parameterText);
+  // The newer commands' whole reading: the text's shape, the names and
+  // values, the host names among `addresses`, then the warnings (refused
+  // with --strict); false after the line that says why.
+  bool ReadParametersStrictly(const OnOffOptionSet& options, CmdParamSetBase* params,
+                              char* parameterText, std::initializer_list<const char*> addresses,
+                              std::ostream& verbose);
   // Resolves the host names among the address parameters `names`, saying
   // with -v on `verbose` what each became. A name that does not resolve is
   // a parameter error (false, after its line), or with `refuseUnresolved`
