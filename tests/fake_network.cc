@@ -50,6 +50,7 @@ long FakeNetwork::receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
 }
 
 int FakeNetwork::receiveBatch(Datagram* batch, int count) {
+  if (receivesFail) return -1;
   int taken = 0;
   while (taken < count) {
     Datagram& d = batch[taken];

@@ -30,6 +30,9 @@ class FakeNetwork : public Environment {
   void deliver(const uint8_t* data, size_t length, const SocketAddress& from, int64_t at);
   void stopAt(int64_t at) { stopTime = at; }
   void failSends() { sendsFail = true; }
+  void failReceives() { receivesFail = true; }
+  // What opening the socket returns (0: it opens).
+  void refuseSocket(int code) { openResult = code; }
   // The next nap ends this much late.
   void oversleepOnce(int64_t micros) { oversleep = micros; }
   int64_t now() const { return clock; }
@@ -40,12 +43,10 @@ class FakeNetwork : public Environment {
   int64_t monotonicMicros() override { return clock; }
   void nap(unsigned int micros) override;
   void sleep(unsigned int micros) override { clock += micros; }
-  void sleepUnlessWoken(WakeableSleep&, unsigned int micros) override { clock += micros; }
   bool stopRequested() override { return clock >= stopTime; }
   uint32_t random32() override { return 4242; }
   bool clockSynchronized() override { return false; }
-  int startBackground(unsigned long (*)(void*), void*, unsigned short) override { return -1; }
-  int openSocket(unsigned long, const char*, unsigned short) override { return 0; }
+  int openSocket(unsigned long, const char*, unsigned short) override { return openResult; }
   Wait waitForDatagram(uint32_t timeoutMs) override;
   uint16_t localPort() override { return 40000; }
   long receive(uint8_t* buffer, size_t capacity, SocketAddress* from,
@@ -67,6 +68,8 @@ class FakeNetwork : public Environment {
   int64_t stopTime = INT64_MAX;
   int64_t oversleep = 0;
   bool sendsFail = false;
+  bool receivesFail = false;
+  int openResult = 0;
   std::multimap<int64_t, Arrival> inbox;  // by arrival time, in order of delivery
   std::vector<Sent> sentLog;
 };

@@ -57,7 +57,6 @@ class FakeClock : public SystemEnvironment {
   int64_t monotonicMicros() override;
   void nap(unsigned int micros) override { Sleep(micros); }
   void sleep(unsigned int micros) override { Sleep(micros); }
-  void sleepUnlessWoken(WakeableSleep&, unsigned int micros) override { Sleep(micros); }
 
  private:
   void Sleep(unsigned int micros);

@@ -262,6 +262,8 @@ namespace {
 
 // A call's record: its directions summed up and judged.
 struct CallRecord {
+  explicit CallRecord(const TeskSipCall& dialog) : call(dialog) {}
+
   const TeskSipCall& call;
   std::vector<CallDirection> directions;
   double lasted = -1;  // s from the answer (or the INVITE) to its end; -1: not ended
@@ -397,7 +399,7 @@ void AnalyzeResults::PrintCall(std::ostream& out, const TeskSipCall& call,
                                const std::vector<const StreamResults*>& ways,
                                char separator) const {
   TeskVerdict verdict;
-  CallRecord record{call};
+  CallRecord record(call);
   for (const StreamResults* stream : ways) {
     record.directions.push_back(SummarizeDirection(stream->info, stream->samples, &verdict));
   }

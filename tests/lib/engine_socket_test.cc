@@ -51,10 +51,10 @@ TEST(EngineSocketTest, ATimeOfDayStepDoesNotMoveTheTimeOut) {
     }
   };
   Collected samples;
+  SteppingEnvironment env;
   const auto started = std::chrono::steady_clock::now();
   const int result = runServer(ShortReceiveConfig(FreeUdpPort(), 500),
-                               SampleSink{&Collected::Record, &samples},
-                               std::make_shared<SteppingEnvironment>());
+                               SampleSink{&Collected::Record, &samples}, env);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   EXPECT_EQ(result, TIMEOUT_ERROR);
   EXPECT_GT(took.count(), 0.45);

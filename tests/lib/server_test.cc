@@ -1,218 +1,173 @@
+// The receive test on virtual time over a fake network: every way it ends,
+// with its result and when, and the windows it takes.
+
 #include "server.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <deque>
 #include <functional>
+#include <string>
+#include <vector>
 
-#include "recv_start.h"
-#include "sleep_utils.h"
+#include "fake_network.h"
 #include "tesk_errors.h"
 #include "test_util.h"
 
 namespace {
 
-TEST(ServerTest, StopWaitIsBoundedByTimeoutAndTwoIntervals) {
-  EXPECT_EQ(serverStopWaitMillis(30000, 1000), 35000u);
-  EXPECT_EQ(serverStopWaitMillis(1000, 10000), 24000u);
-  EXPECT_EQ(serverStopWaitMillis(UINT32_MAX - 10, 1000), UINT32_MAX);
-}
-
-SampleSink Discard() {
-  return SampleSink{[](void*, const TeskSample&) {}, nullptr};
-}
-
-// The server on the test clock: datagrams arrive at scripted times, every
-// wait moves the clock to the next arrival or to the end of the wait, and a
-// stand-in for the calculation ends the way the real one does.
-class ScriptedEnvironment : public FakeClock,
-                            public std::enable_shared_from_this<ScriptedEnvironment> {
- public:
-  enum class Calculation { EndsAtEndOfStream, GivesUp, NeverEnds, CannotStart };
-
-  ScriptedEnvironment() : origin(Micros()) {
-    OnNap([this](FakeClock&) { Calculate(); });
-  }
-  ~ScriptedEnvironment() override { OnNap(nullptr); }
-
-  // Runs the server on this environment. Then the real task runs once: it
-  // sees the stop request, ends at once and frees its share of the
-  // calculation, which holds this environment in turn.
-  int RunServer(uint32_t timeoutMs) {
-    const int result = runServer(ShortReceiveConfig(50000, timeoutMs), Discard(),
-                                 std::static_pointer_cast<Environment>(shared_from_this()));
-    if (task != nullptr) {
-      stored = calc->storedPackets();
-      calc->requestStop();
-      task(taskArg);
-      task = nullptr;
-      calc = nullptr;
-    }
-    return result;
-  }
-
-  // `count` packets every 20 ms from `fromMs`, then end-of-stream packets
-  // every 20 ms for `eosMs`.
-  void Stream(int64_t fromMs, uint32_t count, int64_t eosMs) {
-    for (uint32_t seq = 0; seq < count; ++seq) Arrive(fromMs + seq * 20, MakePacket(seq, 1, 1));
-    for (int64_t t = 0; t < eosMs; t += 20) Arrive(fromMs + count * 20 + t, MakePacket(count, 0, 0));
-  }
-  void Arrive(int64_t atMs, std::vector<uint8_t> bytes) {
-    script.push_back({atMs * 1000, std::move(bytes)});
-  }
-  int64_t ElapsedMs() { return (Micros() - origin) / 1000; }
-  // Packets the server handed the calculation.
-  uint64_t Stored() const { return stored; }
-
-  Calculation calculation = Calculation::EndsAtEndOfStream;
-  int64_t givesUpAtMs = 0;
-  int64_t stopAtMs = -1;
-  int openResult = 0;
-  bool receiveFails = false;
-
-  // The calculation is the server's one background task; the stand-in
-  // watches it instead of running it.
-  int startBackground(unsigned long (*routine)(void*), void* arg, unsigned short) override {
-    if (calculation == Calculation::CannotStart) return -3;
-    task = routine;
-    taskArg = arg;
-    calc = static_cast<CalculationTask*>(arg)->calculation.get();
-    return 0;
-  }
-  int openSocket(unsigned long, const char*, unsigned short) override { return openResult; }
-  Wait waitForDatagram(uint32_t timeoutMs) override {
-    Calculate();
-    const int64_t now = Micros() - origin;
-    const int64_t deadline = now + int64_t{timeoutMs} * 1000;
-    const int64_t next = script.empty() ? INT64_MAX : std::max(now, script.front().first);
-    if (stopAtMs >= 0 && stopAtMs * 1000 <= std::min(next, deadline)) {
-      Advance(std::max<int64_t>(stopAtMs * 1000 - now, 0));
-      return Wait::StopRequested;
-    }
-    if (next <= deadline) {
-      Advance(next - now);
-      return Wait::Readable;
-    }
-    Advance(deadline - now);
-    return Wait::TimedOut;
-  }
-  long receive(uint8_t* buffer, size_t capacity, SocketAddress* from, TimeOfDay* arrival) override {
-    if (receiveFails) return -1;
-    makeSocketAddress("127.0.0.1", 40000, from);
-    *arrival = Now();
-    const std::vector<uint8_t> bytes = script.front().second;
-    script.pop_front();
-    std::memcpy(buffer, bytes.data(), std::min(capacity, bytes.size()));
-    Payload payload;
-    if (decodePacket(bytes.data(), bytes.size(), payload) && payload.isEndOfStream()) {
-      endOfStreamDelivered = true;
-    }
-    return static_cast<long>(bytes.size());
-  }
-  void closeSocket() override {}
-
- private:
-  int64_t Micros() { return Now().sec * 1000000 + Now().usec; }
-
-  // What the calculation would have done by now: end at an end-of-stream
-  // packet, give up, or stop when asked.
-  void Calculate() {
-    if (calc == nullptr || calc->hasEnded()) return;
-    if (calculation == Calculation::NeverEnds) return;
-    if (calculation == Calculation::GivesUp && ElapsedMs() >= givesUpAtMs) {
-      return calc->end(kQosGaveUp);
-    }
-    if (calc->stopRequested() ||
-        (calculation == Calculation::EndsAtEndOfStream && endOfStreamDelivered)) {
-      calc->end(calc->status());
-    }
-  }
-
-  const int64_t origin;
-  std::deque<std::pair<int64_t, std::vector<uint8_t>>> script;  // µs after the origin
-  unsigned long (*task)(void*) = nullptr;
-  void* taskArg = nullptr;
-  ReceiveCalculation* calc = nullptr;
-  bool endOfStreamDelivered = false;
-  uint64_t stored = 0;
+struct ReceiveRun {
+  int result = 0;
+  int64_t tookMs = 0;
+  std::vector<TeskSample> samples;
+  std::vector<int64_t> deliveredMs;  // when each sample came, from the start
+  std::string failure;
 };
 
-// Every way a receive test ends, with its result and when it comes.
+// A sender seen from the receiver: datagrams reaching the socket at set
+// times after the test starts.
+class Sender {
+ public:
+  explicit Sender(FakeNetwork& network) : net(network), origin(network.now()) {
+    makeSocketAddress("127.0.0.1", 40000, &from);
+  }
+  // Packet `seq`, sent at `sentMs` and arriving `delayMs` later; `endOfStream`
+  // carries no send time.
+  void packet(uint32_t seq, int64_t sentMs, int64_t delayMs = 0, bool endOfStream = false) {
+    const TimeOfDay sent = net.timeOfDayAt(origin + sentMs * 1000);
+    const std::vector<uint8_t> bytes =
+        endOfStream ? MakePacket(seq, 0, 0)
+                    : MakePacket(seq, static_cast<uint32_t>(sent.sec), static_cast<uint32_t>(sent.usec));
+    datagram(bytes, sentMs + delayMs);
+  }
+  void datagram(const std::vector<uint8_t>& bytes, int64_t atMs) {
+    net.deliver(bytes.data(), bytes.size(), from, origin + atMs * 1000);
+  }
+  // `count` packets every 20 ms from `fromMs`, then end-of-stream packets
+  // every 20 ms for `eosMs`.
+  void stream(int64_t fromMs, uint32_t count, int64_t eosMs) {
+    for (uint32_t seq = 0; seq < count; ++seq) packet(seq, fromMs + seq * 20);
+    for (int64_t t = 0; t < eosMs; t += 20) packet(count, fromMs + count * 20 + t, 0, true);
+  }
+
+ private:
+  FakeNetwork& net;
+  const int64_t origin;
+  SocketAddress from;
+};
+
+ReceiveRun receiveOn(FakeNetwork& net, const ReceiveConfig& config) {
+  ReceiveRun run;
+  const int64_t begun = net.now();
+  struct Context {
+    ReceiveRun* run;
+    FakeNetwork* net;
+    int64_t begun;
+  } context{&run, &net, begun};
+  SampleSink sink;
+  sink.context = &context;
+  sink.deliver = [](void* c, const TeskSample& s) {
+    auto* ctx = static_cast<Context*>(c);
+    ctx->run->samples.push_back(s);
+    ctx->run->deliveredMs.push_back((ctx->net->now() - ctx->begun) / 1000);
+  };
+  run.result = runServer(config, sink, net);
+  run.tookMs = (net.now() - begun) / 1000;
+  run.failure = net.failure().text();
+  return run;
+}
+
+// Windows of 1.5 s every 0.5 s, taken 120 ms after their tick.
 TEST(ServerTest, EveryEndOnVirtualTime) {
-  using Calc = ScriptedEnvironment::Calculation;
+  const std::vector<uint8_t> junk(14, 0x71);
   const struct {
     const char* name;
-    std::function<void(ScriptedEnvironment&)> setUp;
+    std::function<void(FakeNetwork&, Sender&)> setUp;
     uint32_t timeoutMs;
     int result;
     int64_t endsAtMs;
+    const char* failure;
   } cases[] = {
-      // The calculation ends at the end of the stream; the server drains the
-      // rest and ends one second after the last of it: 100 packets, 2 s.
-      {"normal end", [](ScriptedEnvironment& e) { e.Stream(0, 100, 2000); }, 2000, 0,
-       100 * 20 + 1980 + 1000},
-      // Any 32-bit time-out is taken in full.
-      {"normal end, longest time-out", [](ScriptedEnvironment& e) { e.Stream(0, 100, 2000); },
-       0x80000000u, 0, 100 * 20 + 1980 + 1000},
-      {"no sender, longest time-out", [](ScriptedEnvironment&) {}, UINT32_MAX, TIMEOUT_ERROR,
-       int64_t{UINT32_MAX} + 10},
-      // Waited for `timeout`, then the calculation is stopped (one 10 ms look).
-      {"no sender", [](ScriptedEnvironment&) {}, 700, TIMEOUT_ERROR, 700 + 10},
-      {"sender stops without end of stream", [](ScriptedEnvironment& e) { e.Stream(0, 50, 0); },
-       700, TIMEOUT_ERROR, 49 * 20 + 700 + 10},
-      // The calculation gives up (at 1.02 s, seen at its next look) while
-      // packets still come: the first one stored after that ends the test.
-      {"calculation gives up",
-       [](ScriptedEnvironment& e) {
-         e.Stream(0, 200, 0);
-         e.calculation = Calc::GivesUp;
-         e.givesUpAtMs = 1010;
+      // The stream ends at the tick after its first end-of-stream packet
+      // (2 s, seen at 2.12 s); the rest is drained until a second of silence.
+      {"normal end", [](FakeNetwork&, Sender& s) { s.stream(0, 100, 2000); }, 2000, 0,
+       3980 + 1000, ""},
+      {"normal end, longest time-out", [](FakeNetwork&, Sender& s) { s.stream(0, 100, 2000); },
+       UINT32_MAX, 0, 3980 + 1000, ""},
+      // End-of-stream packets that go on: the first read 3 s after the
+      // stream ended finishes the test.
+      {"end of stream that goes on", [](FakeNetwork&, Sender& s) { s.stream(0, 10, 5000); }, 2000,
+       0, 1620 + 3000, ""},
+      {"no sender", [](FakeNetwork&, Sender&) {}, 700, TIMEOUT_ERROR, 700,
+       "read timeout or error, waiting QosCalc to terminate. Return val 0"},
+      {"no sender, longest time-out", [](FakeNetwork&, Sender&) {}, UINT32_MAX, TIMEOUT_ERROR,
+       int64_t{UINT32_MAX}, "read timeout"},
+      {"sender stops without end of stream", [](FakeNetwork&, Sender& s) { s.stream(0, 50, 0); },
+       700, TIMEOUT_ERROR, 980 + 700, "read timeout"},
+      // Datagrams that are no test packets keep the socket busy: the wait
+      // for a first packet gives up, and a meter whose windows stay empty
+      // gives up too.
+      {"nothing but foreign datagrams",
+       [&junk](FakeNetwork&, Sender& s) {
+         for (int t = 0; t < 3000; t += 20) s.datagram(junk, t);
        },
-       2000, TIMEOUT_ERROR, 1040},
-      // End-of-stream packets for five seconds: the calculation ends at the
-      // first (0.2 s), the server sees it after the next (0.22 s), and the
-      // first one read three seconds or more after that finishes the test.
-      {"end of stream that goes on", [](ScriptedEnvironment& e) { e.Stream(0, 10, 5000); }, 2000,
-       0, 10 * 20 + 20 + 3000},
-      {"stop request", [](ScriptedEnvironment& e) {
-         e.Stream(0, 100, 0);
-         e.stopAtMs = 500;
+       700, TIMEOUT_ERROR, 700, "Timeout! Exiting!"},
+      {"foreign datagrams after the stream",
+       [&junk](FakeNetwork&, Sender& s) {
+         s.stream(0, 10, 0);
+         for (int t = 200; t < 5000; t += 20) s.datagram(junk, t);
        },
-       2000, 0, 500 + 10},
-      // A calculation that never ends is given timeout + 2 intervals + 3 s.
-      {"calculation never ends", [](ScriptedEnvironment& e) { e.calculation = Calc::NeverEnds; },
-       200, THREAD_ERROR, 200 + 200 + 1000 + 3000 + 10},
-      {"calculation cannot start",
-       [](ScriptedEnvironment& e) { e.calculation = Calc::CannotStart; }, 200, THREAD_ERROR, 0},
-      {"socket cannot open", [](ScriptedEnvironment& e) { e.openResult = SOCKET_ERROR; }, 200,
-       SOCKET_ERROR, 10},
+       700, TIMEOUT_ERROR, 3120, "No packets received before timeout! Exiting!"},
+      {"stop request",
+       [](FakeNetwork& n, Sender& s) {
+         s.stream(0, 100, 0);
+         n.stopAt(n.now() + 500000);
+       },
+       2000, 0, 500, ""},
+      {"socket cannot open", [](FakeNetwork& n, Sender&) { n.refuseSocket(SOCKET_ERROR); }, 200,
+       SOCKET_ERROR, 0, ""},
       {"receive fails",
-       [](ScriptedEnvironment& e) {
-         e.Stream(0, 10, 0);
-         e.receiveFails = true;
+       [](FakeNetwork& n, Sender& s) {
+         s.stream(10, 10, 0);
+         n.failReceives();
        },
-       200, SOCKET_ERROR, 10},
+       200, SOCKET_ERROR, 10, "Error receiving"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto env = std::make_shared<ScriptedEnvironment>();
-    c.setUp(*env);
-    EXPECT_EQ(env->RunServer(c.timeoutMs), c.result);
-    EXPECT_EQ(env->ElapsedMs(), c.endsAtMs);
+    FakeNetwork net;
+    Sender sender(net);
+    c.setUp(net, sender);
+    const ReceiveRun run = receiveOn(net, ShortReceiveConfig(50000, c.timeoutMs));
+    EXPECT_EQ(run.result, c.result);
+    EXPECT_EQ(run.tookMs, c.endsAtMs);
+    EXPECT_NE(run.failure.find(c.failure), std::string::npos) << run.failure;
   }
 }
 
-// Packets are stored until the calculation ends; what comes after is read
-// and dropped. Datagrams shorter than a header are never stored.
-TEST(ServerTest, StoresPacketsUntilTheCalculationEnds) {
-  auto env = std::make_shared<ScriptedEnvironment>();
-  env->Stream(0, 100, 2000);
-  env->Arrive(10, std::vector<uint8_t>(14, 0x71));
-  ASSERT_EQ(env->RunServer(2000), 0);
-  // The packets and two end-of-stream packets: the one the calculation ends
-  // at, and the one read before the server looks at the calculation again.
-  EXPECT_EQ(env->Stored(), 102u);
+// Ticks every interval from the first packet; a window is taken when the
+// de-jitter length after its tick has passed, so a packet held up for less
+// than that is received in time, and one held up longer is lost to it.
+TEST(ServerTest, TakesEachWindowOnceTheDejitterLengthHasPassed) {
+  FakeNetwork net;
+  Sender sender(net);
+  for (uint32_t seq = 0; seq < 150; ++seq) {
+    const int64_t delay = seq == 73 ? 60 : seq == 95 ? 300 : 0;  // sent at 1.46 s and 1.9 s
+    sender.packet(seq, seq * 20, delay);
+  }
+  sender.stream(3100, 0, 200);
+  ReceiveConfig config = ShortReceiveConfig(50000, 2000);
+  config.window.windowSize = 1000;
+  const ReceiveRun run = receiveOn(net, config);
+  ASSERT_EQ(run.result, 0);
+  ASSERT_EQ(run.samples.size(), 5u);  // at 1, 1.5, 2, 2.5 and 3 s
+  for (size_t i = 0; i < run.samples.size(); ++i) {
+    const TeskSample& s = run.samples[i];
+    EXPECT_EQ(s.elapsedSeconds * 1000 + s.elapsedMicroseconds / 1000, 1000 + 500 * i);
+    EXPECT_EQ(run.deliveredMs[i], 1000 + 500 * static_cast<int64_t>(i) + 120);
+  }
+  EXPECT_EQ(run.samples[0].lostPackets, 0u);  // packet 73 came 60 ms late
+  EXPECT_EQ(run.samples[1].lostPackets, 0u);
+  EXPECT_EQ(run.samples[2].lostPackets, 1u);  // packet 95 came after the window was taken
 }
 
 }  // namespace

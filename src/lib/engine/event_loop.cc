@@ -88,7 +88,8 @@ LoopEnd runLoop(Environment& env, LoopCore& core, const LoopSettings& settings) 
     if (!watched.empty()) core.serviceWatched(watched, lastLook);
     if (w != Environment::Wait::Readable || !datagram) continue;
     const int received = env.receiveBatch(in.data(), settings.batch);
-    if (received <= 0) continue;  // a datagram that could not be read is skipped
+    if (received < 0 && !core.receiveFailed()) return LoopEnd::ReceiveFailed;
+    if (received <= 0) continue;
     core.take(in.data(), received, lastLook, out);
     if (!out.flush() && !core.sendFailed(out.lastFailure())) return LoopEnd::SendFailed;
   }

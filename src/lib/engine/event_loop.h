@@ -79,6 +79,8 @@ class LoopCore {
   virtual void serviceWatched(const std::vector<pollfd>& /*fds*/, int64_t /*now*/) {}
   // Some of a turn's datagrams could not be sent: whether to go on.
   virtual bool sendFailed(const std::string& /*reason*/) { return true; }
+  // A readable socket could not be read: whether to go on (skipping it).
+  virtual bool receiveFailed() { return true; }
 };
 
 struct LoopSettings {
@@ -87,7 +89,7 @@ struct LoopSettings {
   uint32_t durationMs = 0;  // 0: until the core finishes or the stop request
 };
 
-enum class LoopEnd { Finished, DurationOver, Stopped, WaitFailed, SendFailed };
+enum class LoopEnd { Finished, DurationOver, Stopped, WaitFailed, SendFailed, ReceiveFailed };
 
 LoopEnd runLoop(Environment& env, LoopCore& core, const LoopSettings& settings);
 

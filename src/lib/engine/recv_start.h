@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "qos_calc.h"
+#include "receive_loop.h"
 #include "test_config.h"
 #include "test_error.h"
 
@@ -15,8 +15,8 @@
 std::vector<std::string> receiverParameterErrors(const ReceiveConfig& config, bool hasSink);
 
 // Validates (logging one line per broken rule and returning PARAMETER_ERROR
-// with the first) and then runs the whole receive test; samples arrive on a
-// pool thread.
+// with the first) and then runs the whole receive test; samples arrive on the
+// calling thread.
 TestOutcome runReceiver(const ReceiveConfig& config, SampleSink sink);
 
 #endif  // TESK_RECV_START_H

@@ -18,10 +18,9 @@ class TESK_EXPORT TeskSenderCallback {
   virtual void doCallback(unsigned int sentPackets, unsigned int testId) = 0;
 };
 
-// Receives one sample per sampling interval of a receive test. It is called
-// on the library's calculation thread, never on the thread that called
-// TeskReceiver::startReceiver; the last call happens before startReceiver
-// returns.
+// Receives one sample per sampling interval of a receive test, on the thread
+// that called TeskReceiver::startReceiver, between two reads of the socket;
+// the last call happens before startReceiver returns.
 class TESK_EXPORT TeskReceiverCallback {
  public:
   virtual ~TeskReceiverCallback() = default;
@@ -77,8 +76,8 @@ class TESK_EXPORT TeskSender {
 };
 
 // One receive test. Window, sampling interval, time-out and dejitter length
-// are in milliseconds. threadCount sizes the library's worker pool the first
-// time it is created.
+// are in milliseconds. The test runs on the calling thread; threadCount is
+// kept for callers that give it and only named in the library log.
 class TESK_EXPORT TeskReceiver {
  public:
   TeskReceiver(std::string localAddress, unsigned short localPort, unsigned short windowSize,

@@ -2,13 +2,12 @@
 #define TESK_ENVIRONMENT_H
 
 // What a test asks of the operating system: the clocks and sleeps, its one
-// UDP socket, background work and the stop request. The generator, the
-// receiving server and the receive calculation use nothing else, so that a
-// test can run them on a clock and a network of its own.
+// UDP socket (and a control connection's TCP sockets), randomness and the
+// stop request. Every test runs on these alone, so that a test of the code
+// can run it on a clock and a network of its own.
 //
-// Thread safety: the clocks, sleeps and the stop request may be used from
-// several threads at once (the server's and the calculation's); the socket
-// belongs to the thread that opened it.
+// Thread safety: one test, one thread; only the stop request comes from
+// elsewhere (a signal).
 
 #include <cstddef>
 #include <cstdint>
@@ -35,8 +34,6 @@ class Environment {
   virtual void nap(unsigned int micros) = 0;
   // An ordinary sleep, which may end a little late: polling.
   virtual void sleep(unsigned int micros) = 0;
-  // An ordinary sleep that `sleeper.wake()`, from another thread, ends.
-  virtual void sleepUnlessWoken(WakeableSleep& sleeper, unsigned int micros) = 0;
   // Whether the process has asked its tests to end early.
   virtual bool stopRequested() = 0;
   // A number no one can guess, for identifiers that must differ from run
@@ -45,9 +42,6 @@ class Environment {
   // Whether the system says its clock is synchronised (NTP or PTP): what
   // the time stamps' S bit tells the far end.
   virtual bool clockSynchronized() = 0;
-  // Starts `task(arg)` on another thread; negative when it cannot.
-  virtual int startBackground(unsigned long (*task)(void*), void* arg,
-                              unsigned short threadCount) = 0;
 
   // Opens the test's socket bound to address:port: 0, or the socket
   // layer's error code with nothing left open.
@@ -147,12 +141,9 @@ class SystemEnvironment : public Environment {
   int64_t monotonicMicros() override;
   void nap(unsigned int micros) override;
   void sleep(unsigned int micros) override;
-  void sleepUnlessWoken(WakeableSleep& sleeper, unsigned int micros) override;
   bool stopRequested() override;
   uint32_t random32() override;
   bool clockSynchronized() override;
-  int startBackground(unsigned long (*task)(void*), void* arg,
-                      unsigned short threadCount) override;
   int openSocket(unsigned long threadId, const char* address, unsigned short port) override;
   int openSocketOnAnyPort(unsigned long threadId, const char* address,
                           bool dualStack = false) override;

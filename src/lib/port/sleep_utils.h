@@ -5,10 +5,8 @@
 // them through its Environment (environment.h); the system's environment
 // is built on these.
 
-#include <condition_variable>
 #include <cstdint>
 #include <ctime>
-#include <mutex>
 
 #include "time_of_day.h"
 
@@ -25,22 +23,6 @@ void platformNap(unsigned int microseconds);
 // An ordinary sleep of about `microseconds`, which may end a little late:
 // for polling waits that need milliseconds, not microseconds.
 void sleepCoarse(unsigned int microseconds);
-
-// An ordinary sleep (millisecond precision, no spinning) that another thread
-// can end early: for waits that must answer a request rather than keep a
-// rhythm.
-class WakeableSleep {
- public:
-  // Sleeps up to `microseconds`; returns early once wake() has been called
-  // (then at once, for good).
-  void sleepFor(unsigned int microseconds);
-  void wake();
-
- private:
-  std::mutex mutex;
-  std::condition_variable woken;
-  bool awake = false;
-};
 
 // A label for the calling thread, used only in log lines.
 unsigned long getOwnThreadId();

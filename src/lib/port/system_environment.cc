@@ -4,7 +4,6 @@
 #include "clock_sync.h"
 #include "environment.h"
 #include "stop_request.h"
-#include "task_pool.h"
 #include "tcp_socket.h"
 
 TimeOfDay SystemEnvironment::timeOfDay() { return platformTimeOfDay(); }
@@ -15,20 +14,11 @@ void SystemEnvironment::nap(unsigned int micros) { platformNap(micros); }
 
 void SystemEnvironment::sleep(unsigned int micros) { sleepCoarse(micros); }
 
-void SystemEnvironment::sleepUnlessWoken(WakeableSleep& sleeper, unsigned int micros) {
-  sleeper.sleepFor(micros);
-}
-
 bool SystemEnvironment::stopRequested() { return testStopRequested(); }
 
 uint32_t SystemEnvironment::random32() { return std::random_device()(); }
 
 bool SystemEnvironment::clockSynchronized() { return systemClockSynchronized(); }
-
-int SystemEnvironment::startBackground(unsigned long (*task)(void*), void* arg,
-                                       unsigned short threadCount) {
-  return queueWorkTask(task, arg, threadCount);
-}
 
 int SystemEnvironment::openSocket(unsigned long threadId, const char* address,
                                   unsigned short port) {
