@@ -35,6 +35,10 @@ class RecordingEnvironment : public FakeClock {
     sent.emplace_back(data, data + length);
     return static_cast<long>(length);
   }
+  // One datagram at a time through send() above, not the system's batch.
+  int sendBatch(const Datagram* batch, int count) override {
+    return Environment::sendBatch(batch, count);
+  }
   void closeSocket() override { closed++; }
 
   int openResult = 0;
@@ -57,8 +61,8 @@ SendConfig TwoSeconds() {
 }
 
 // With a clock that moves only when the generator naps, the stream is exact:
-// a 2000 ms test at 20 ms sends 101 data packets (the turn that passes the
-// duration still sends data) and then 100 end-of-stream packets.
+// a 2000 ms test at 20 ms sends 100 data packets, one every 20 ms, and then
+// 100 end-of-stream packets.
 TEST(TrafgenTest, SendsThePacedStreamThenEndOfStreamPackets) {
   RecordingEnvironment env;
   Samples samples;
@@ -68,7 +72,7 @@ TEST(TrafgenTest, SendsThePacedStreamThenEndOfStreamPackets) {
   EXPECT_EQ(env.destinationPort, 50000);
   EXPECT_EQ(env.closed, 1);
 
-  ASSERT_EQ(env.sent.size(), 201u);
+  ASSERT_EQ(env.sent.size(), 200u);
   for (size_t i = 0; i < env.sent.size(); ++i) {
     const std::vector<uint8_t>& d = env.sent[i];
     ASSERT_EQ(d.size(), 160u);
@@ -78,13 +82,13 @@ TEST(TrafgenTest, SendsThePacedStreamThenEndOfStreamPackets) {
     EXPECT_EQ(d[13], 0x12);
     EXPECT_EQ(d[14], 0x20);
     for (size_t b = kPacketHeaderSize; b < d.size(); ++b) ASSERT_EQ(d[b], 0);
-    if (i < 101) {
+    if (i < 100) {
       const uint64_t sentAtMicros = 1700000000ull * 1000000 + i * 20000;
       EXPECT_EQ(p.seqNum, i);
       EXPECT_EQ(p.sendSec, sentAtMicros / 1000000);
       EXPECT_EQ(p.sendUsec, sentAtMicros % 1000000);
     } else {
-      EXPECT_EQ(p.seqNum, 101u);
+      EXPECT_EQ(p.seqNum, 100u);
       EXPECT_TRUE(p.isEndOfStream());
     }
   }
@@ -93,21 +97,35 @@ TEST(TrafgenTest, SendsThePacedStreamThenEndOfStreamPackets) {
   EXPECT_EQ(samples.testIds, (std::vector<unsigned int>{7, 7}));
 }
 
-TEST(TrafgenTest, OversleepIsMadeUpOnlyWhereThePlatformCarriesDebt) {
-  RecordingEnvironment env;
-  env.OnNap([](FakeClock& c) { c.Advance(5000); });  // every pause runs 5 ms long
-  Samples samples;
-  ASSERT_EQ(runGenerator(TwoSeconds(), SendSink{&Samples::Record, &samples}, env), 0);
-  size_t data = 0;
-  for (const auto& d : env.sent) {
-    Payload p;
-    ASSERT_TRUE(decodePacket(d.data(), d.size(), p));
-    if (!p.isEndOfStream()) data++;
+// Sends keep to slots one interval apart: a pause that runs late shortens
+// the next, so the rate holds; a turn later than half an interval is not
+// made up with a burst.
+TEST(TrafgenTest, APauseThatRunsLateShortensTheNextOne) {
+  for (const int64_t lateMicros : {int64_t{5000}, int64_t{15000}}) {
+    SCOPED_TRACE(lateMicros);
+    RecordingEnvironment env;
+    env.OnNap([lateMicros](FakeClock& c) { c.Advance(lateMicros); });
+    Samples samples;
+    ASSERT_EQ(runGenerator(TwoSeconds(), SendSink{&Samples::Record, &samples}, env), 0);
+    std::vector<int64_t> sentAt;
+    for (const auto& d : env.sent) {
+      Payload p;
+      ASSERT_TRUE(decodePacket(d.data(), d.size(), p));
+      if (!p.isEndOfStream()) sentAt.push_back(int64_t{p.sendSec} * 1000000 + p.sendUsec);
+    }
+    // 5 ms late: every send 5 ms after its slot, all 100 of them. 15 ms late:
+    // each wake is 15 ms past its slot, the next one goes 10 ms after it at
+    // the earliest, so turns come every 25 ms.
+    const int64_t gap = lateMicros == 5000 ? 20000 : 25000;
+    ASSERT_EQ(sentAt.size(), lateMicros == 5000 ? 100u : 81u);
+    for (size_t i = 2; i < sentAt.size(); ++i) ASSERT_EQ(sentAt[i] - sentAt[i - 1], gap) << i;
   }
-  // Linux and macOS start each period after the previous pause: 25 ms per
-  // turn, 2000 / 25 + 1 packets. Windows, whose sleeps are coarse, shortens
-  // each pause by the lateness of the one before, and keeps the rate.
-  EXPECT_EQ(data, platformCarriesPacingDebt() ? 100u : 81u);
+}
+
+TEST(TrafgenTest, SamplesEverySampleIntervalOrEveryTenPackets) {
+  EXPECT_EQ(trafgenPacketsPerCallback(5000, 20), 250u);
+  EXPECT_EQ(trafgenPacketsPerCallback(20, 30), 10u);
+  EXPECT_EQ(trafgenPacketsPerCallback(1000, 0), 10u);
 }
 
 // Every socket failure ends the test with SOCKET_ERROR, the socket closed

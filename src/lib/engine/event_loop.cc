@@ -65,6 +65,10 @@ LoopEnd runLoop(Environment& env, LoopCore& core, const LoopSettings& settings) 
     if (wake.at > end) wake = LoopWake{end, false, false};
     now = env.monotonicMicros();
     const int64_t left = wake.at - now;
+    if (!settings.receives) {
+      if (left > 0) env.nap(static_cast<unsigned int>(left));
+      continue;
+    }
     const bool looked = now - lastLook < kLookMicros;
     if (wake.paced && left < kNapMicros + 1000 && looked) {
       if (left > 0) env.nap(static_cast<unsigned int>(left));

@@ -87,6 +87,9 @@ struct LoopSettings {
   int batch = 64;           // datagrams per receive and per send
   size_t slotBytes = 2048;  // the longest datagram read or sent in full
   uint32_t durationMs = 0;  // 0: until the core finishes or the stop request
+  // A core that only sends: the loop naps to each of its sends and never
+  // waits on the socket; the stop request is the core's to heed.
+  bool receives = true;
 };
 
 enum class LoopEnd { Finished, DurationOver, Stopped, WaitFailed, SendFailed, ReceiveFailed };

@@ -4,7 +4,9 @@
 // The traffic generator: the sending half of a test. It sends one test
 // packet per stream interval for the test duration, then end-of-stream
 // packets at the same pace for 2000 ms, and reports the data packets sent so
-// far once per sampling interval. It runs on the calling thread.
+// far once per sampling interval. It runs on the calling thread, as a core of
+// the event loop that only sends: its sends keep to slots one interval apart,
+// so a late pause shortens the next one rather than slowing the stream.
 
 #include <cstdint>
 
@@ -25,5 +27,9 @@ struct SendSink {
 TestOutcome startGenerator(const SendConfig& config, SendSink sink);
 // The same in a given environment, whose failure note holds the reason.
 int runGenerator(const SendConfig& config, SendSink sink, Environment& env);
+
+// Samples come every `sampleInterval / streamInterval` data packets, or
+// every 10 when the sampling interval is shorter than a packet.
+uint32_t trafgenPacketsPerCallback(uint16_t sampleIntervalMs, uint8_t streamIntervalMs);
 
 #endif  // TESK_TRAFGEN_H

@@ -30,9 +30,4 @@ unsigned long getOwnThreadId();
 // The current local time, for the log's time stamps and file name.
 void localTimeNow(std::tm* t);
 
-// Whether the generator makes up for late and skipped pauses (Windows, whose
-// sleeps are coarse) or lets each period start after the previous pause
-// (Linux, macOS).
-bool platformCarriesPacingDebt();
-
 #endif  // TESK_SLEEP_UTILS_H

@@ -77,5 +77,3 @@ void localTimeNow(std::tm* t) {
   time_t now = time(nullptr);
   localtime_r(&now, t);
 }
-
-bool platformCarriesPacingDebt() { return false; }

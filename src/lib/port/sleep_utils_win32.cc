@@ -56,8 +56,6 @@ TimeOfDay platformTimeOfDay() {
 
 void platformNap(unsigned int microseconds) { timerSleep(microseconds / 1000000.0); }
 
-bool platformCarriesPacingDebt() { return true; }
-
 unsigned long getOwnThreadId() { return GetCurrentThreadId(); }
 
 void localTimeNow(std::tm* t) {
