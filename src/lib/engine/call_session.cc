@@ -180,56 +180,9 @@ size_t CallSession::request(const TimeOfDay& now, uint8_t* out) {
   return length;
 }
 
-bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay& arrival,
-                             const IpMarks& marks) {
-  StampReflectorPacket answer;
-  if (!decodeStampReflector(data, length, &answer, mode())) {
-    if (answersInOtherMode(data, length)) {
-      dropped.otherMode++;
-      return false;
-    }
-    const unsigned int bytes = static_cast<unsigned int>(length);
-    if (dropped.tooShort++ == 0 || bytes < dropped.shortestLength) dropped.shortestLength = bytes;
-    dropped.longestShortLength = std::max(dropped.longestShortLength, bytes);
-    return false;
-  }
-  // A reflector of RFC 8762 alone leaves the session identifier zero.
-  if (answer.ssid != settings.sessionId && answer.ssid != 0) {
-    if (answersInOtherMode(data, length)) {
-      dropped.otherMode++;
-    } else {
-      dropped.wrongSession++;
-    }
-    return false;
-  }
-  if (!settings.key.empty()) {
-    if (!stampPacketSigned(settings.key, data, length)) {
-      if (answersInOtherMode(data, length)) {
-        dropped.otherMode++;
-      } else {
-        dropped.authFailed++;
-      }
-      return false;
-    }
-    if (!answerNumbers.accept(answer.sequence)) {
-      dropped.replayed++;
-      return false;
-    }
-  } else if (!answersWaitingRequest(answer) && answersInOtherMode(data, length)) {
-    dropped.otherMode++;
-    return false;
-  }
-  if (unsigned long long* reason = refusal(answer, arrival)) {
-    ++*reason;
-    return false;
-  }
-  sentRing[answer.senderSequence % sentRing.size()].waiting = false;
-  const size_t requestLength = std::max<size_t>(settings.packetLength, stampBaseLength(mode()));
-  if (length != requestLength && dropped.answerLength == 0) {
-    dropped.requestLength = static_cast<unsigned int>(requestLength);
-    dropped.answerLength = static_cast<unsigned int>(length);
-  }
-  answered++;
+namespace {
+
+Reflection reflectionOf(const StampReflectorPacket& answer, const TimeOfDay& arrival) {
   Reflection r;
   r.senderSequence = answer.senderSequence;
   r.reflectorSequence = answer.sequence;
@@ -237,6 +190,65 @@ bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay
   r.t2 = answer.receiveTimestamp;
   r.t3 = answer.timestamp;
   r.t4 = arrival;
+  return r;
+}
+
+}  // namespace
+
+bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay& arrival,
+                             const IpMarks& marks) {
+  StampReflectorPacket answer;
+  if (!decodeStampReflector(data, length, &answer, mode())) {
+    countUndecoded(data, length);
+    return false;
+  }
+  if (unsigned long long* reason = unscoredReason(answer, data, length, arrival)) {
+    ++*reason;
+    return false;
+  }
+  const Reflection r = score(answer, data, length, arrival);
+  addTrip(answer, r, data, length, marks);
+  return true;
+}
+
+void CallSession::countUndecoded(const uint8_t* data, size_t length) {
+  if (answersInOtherMode(data, length)) {
+    dropped.otherMode++;
+    return;
+  }
+  const unsigned int bytes = static_cast<unsigned int>(length);
+  if (dropped.tooShort++ == 0 || bytes < dropped.shortestLength) dropped.shortestLength = bytes;
+  dropped.longestShortLength = std::max(dropped.longestShortLength, bytes);
+}
+
+unsigned long long* CallSession::unscoredReason(const StampReflectorPacket& answer,
+                                                const uint8_t* data, size_t length,
+                                                const TimeOfDay& arrival) {
+  // A reflector of RFC 8762 alone leaves the session identifier zero.
+  if (answer.ssid != settings.sessionId && answer.ssid != 0) {
+    return answersInOtherMode(data, length) ? &dropped.otherMode : &dropped.wrongSession;
+  }
+  if (!settings.key.empty()) {
+    if (!stampPacketSigned(settings.key, data, length)) {
+      return answersInOtherMode(data, length) ? &dropped.otherMode : &dropped.authFailed;
+    }
+    if (!answerNumbers.accept(answer.sequence)) return &dropped.replayed;
+  } else if (!answersWaitingRequest(answer) && answersInOtherMode(data, length)) {
+    return &dropped.otherMode;
+  }
+  return refusal(answer, arrival);
+}
+
+Reflection CallSession::score(const StampReflectorPacket& answer, const uint8_t* data,
+                              size_t length, const TimeOfDay& arrival) {
+  sentRing[answer.senderSequence % sentRing.size()].waiting = false;
+  const size_t requestLength = std::max<size_t>(settings.packetLength, stampBaseLength(mode()));
+  if (length != requestLength && dropped.answerLength == 0) {
+    dropped.requestLength = static_cast<unsigned int>(requestLength);
+    dropped.answerLength = static_cast<unsigned int>(length);
+  }
+  answered++;
+  const Reflection r = reflectionOf(answer, arrival);
   if (r.reflectorSequence != r.senderSequence) numbersDiverged = true;
   StampDirectMeasurement counts;
   if (settings.key.empty() && !settings.twamp &&
@@ -249,7 +261,11 @@ bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay
   const DirectionPacket both = directions.roundTripPacket(r);
   roundTrip.add(both.arrival, both.payload);
   hold(r);
+  return r;
+}
 
+void CallSession::addTrip(const StampReflectorPacket& answer, const Reflection& r,
+                          const uint8_t* data, size_t length, const IpMarks& marks) {
   Trip trip{unixSeconds(r.t1), TwoWaySplit::roundTrip(r), kUnknown, kUnknown, -1, -1, -1, -1, -1};
   StampClassOfService cos;
   if (settings.key.empty() && !settings.twamp && findStampClassOfService(data, length, &cos) &&
@@ -269,13 +285,12 @@ bool CallSession::takeAnswer(const uint8_t* data, size_t length, const TimeOfDay
   trip.reverseHops = static_cast<int16_t>(hopsFromTtl(marks.ttl));
   if (settings.clockSynchronized && answer.errorEstimate.synchronized) {
     trip.forward = unixSeconds(r.t2) - trip.sent;
-    trip.reverse = arrival.seconds() - unixSeconds(r.t3);
+    trip.reverse = r.t4.seconds() - unixSeconds(r.t3);
   }
   // Kept in send order; an answer overtaken by a later one goes to its place.
   auto at = trips.end();
   while (at != trips.begin() && std::prev(at)->sent > trip.sent) --at;
   trips.insert(at, trip);
-  return true;
 }
 
 void CallSession::split(const Reflection& r) {

@@ -123,8 +123,22 @@ class CallSession {
   StampMode mode() const {
     return settings.key.empty() ? StampMode::Unauthenticated : StampMode::Authenticated;
   }
+  // Counts a datagram that does not read as an answer of this mode.
+  void countUndecoded(const uint8_t* data, size_t length);
+  // Why a decoded answer is not scored (another session's, not authentic,
+  // a replay, or one of refusal's reasons); nullptr when it is.
+  unsigned long long* unscoredReason(const StampReflectorPacket& answer, const uint8_t* data,
+                                     size_t length, const TimeOfDay& arrival);
   // Why a decoded answer of this session is not scored; nullptr when it is.
   unsigned long long* refusal(const StampReflectorPacket& answer, const TimeOfDay& arrival);
+  // Takes an answer that is scored: its request answered, the numbers'
+  // evidence noted and the reflection handed to the meters; the reflection.
+  Reflection score(const StampReflectorPacket& answer, const uint8_t* data, size_t length,
+                   const TimeOfDay& arrival);
+  // Keeps the answer's round trip, with its classes and hops, for the
+  // window's summary.
+  void addTrip(const StampReflectorPacket& answer, const Reflection& r, const uint8_t* data,
+               size_t length, const IpMarks& marks);
   // Whether `answer` names a request still waiting, with its T1.
   bool answersWaitingRequest(const StampReflectorPacket& answer) const;
   // Whether the datagram, read in the other mode's layout, names a waiting

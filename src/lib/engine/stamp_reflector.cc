@@ -120,6 +120,20 @@ size_t StampReflector::answerTwamp(const uint8_t* data, size_t length, const Tim
   return answerLength;
 }
 
+namespace {
+
+// A session's name: its sender's address, port and session identifier.
+std::string sessionName(const std::string& sourceName, uint16_t port, uint16_t ssid) {
+  std::string name = sourceName;
+  name.push_back(static_cast<char>(port >> 8));
+  name.push_back(static_cast<char>(port));
+  name.push_back(static_cast<char>(ssid >> 8));
+  name.push_back(static_cast<char>(ssid));
+  return name;
+}
+
+}  // namespace
+
 size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAddress& from,
                               const TimeOfDay& arrival, uint8_t* out, const IpMarks& received,
                               int* answerTos) {
@@ -154,28 +168,39 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
              " packets a second from one address";
     });
   }
-  std::string name = sourceName;  // the session's: address, port and identifier
-  name.push_back(static_cast<char>(port >> 8));
-  name.push_back(static_cast<char>(port));
-  name.push_back(static_cast<char>(request.ssid >> 8));
-  name.push_back(static_cast<char>(request.ssid));
-  auto found = sessionTable.find(name);
-  if (found == sessionTable.end()) {
-    if (!admit(source, now)) {
-      return refuse(count.overSessions, from, now, [&] {
-        return source.sessions >= sourceShare()
-                   ? "over sessions: its address holds " + std::to_string(source.sessions) +
-                         " sessions, its share of the table"
-                   : std::string("over sessions: the table is full of sessions in a call");
-      });
-    }
-    found = sessionTable.emplace(name, Session{}).first;
-    found->second.byUse = leastRecent.insert(leastRecent.end(), name);
-    source.sessions++;
-  } else {
-    leastRecent.splice(leastRecent.end(), leastRecent, found->second.byUse);
+  Session* session = findOrOpen(sessionName(sourceName, port, request.ssid), source, from, now);
+  if (session == nullptr) return 0;
+  noteRequest(*session, request, now);
+  if (!key.empty() && !session->requests.accept(request.sequence)) {
+    return refuse(count.replayed, from, now,
+                  [] { return std::string("replayed: a sequence number met before"); });
   }
-  Session& session = found->second;
+  return reflect(*session, request, data, length, arrival, out, received, answerTos);
+}
+
+StampReflector::Session* StampReflector::findOrOpen(const std::string& name, Source& source,
+                                                    const SocketAddress& from, double now) {
+  auto found = sessionTable.find(name);
+  if (found != sessionTable.end()) {
+    leastRecent.splice(leastRecent.end(), leastRecent, found->second.byUse);
+    return &found->second;
+  }
+  if (!admit(source, now)) {
+    refuse(count.overSessions, from, now, [&] {
+      return source.sessions >= sourceShare()
+                 ? "over sessions: its address holds " + std::to_string(source.sessions) +
+                       " sessions, its share of the table"
+                 : std::string("over sessions: the table is full of sessions in a call");
+    });
+    return nullptr;
+  }
+  found = sessionTable.emplace(name, Session{}).first;
+  found->second.byUse = leastRecent.insert(leastRecent.end(), name);
+  source.sessions++;
+  return &found->second;
+}
+
+void StampReflector::noteRequest(Session& session, const StampSenderPacket& request, double now) {
   // A sender that starts again from the same address and port numbers from
   // 0 again: its new session is answered from 0 too, not on from the old.
   // Not in authenticated mode, where a replayed first request must not
@@ -189,11 +214,11 @@ size_t StampReflector::answer(const uint8_t* data, size_t length, const SocketAd
   }
   session.lastSeen = now;
   session.highestRequest = std::max(session.highestRequest, request.sequence);
-  if (!key.empty() && !session.requests.accept(request.sequence)) {
-    return refuse(count.replayed, from, now,
-                  [] { return std::string("replayed: a sequence number met before"); });
-  }
+}
 
+size_t StampReflector::reflect(Session& session, const StampSenderPacket& request,
+                               const uint8_t* data, size_t length, const TimeOfDay& arrival,
+                               uint8_t* out, const IpMarks& received, int* answerTos) {
   session.received++;
   const StampReflectorPacket reply =
       reflection(request, session.nextSequence++, arrival, received);

@@ -130,6 +130,17 @@ class StampReflector {
   // A new session's place, if the table and its source's share have room
   // (or the table's idlest session can give it up).
   bool admit(Source& source, double now);
+  // The session named `name`, made the most recent, or a new one where
+  // admit finds room; nullptr (refused and counted) where it does not.
+  Session* findOrOpen(const std::string& name, Source& source, const SocketAddress& from,
+                      double now);
+  // Notes a request of the session: its time and number, restarting the
+  // session when its sender starts again.
+  void noteRequest(Session& session, const StampSenderPacket& request, double now);
+  // Writes the session's answer to an accepted request into `out`; its length.
+  size_t reflect(Session& session, const StampSenderPacket& request, const uint8_t* data,
+                 size_t length, const TimeOfDay& arrival, uint8_t* out, const IpMarks& received,
+                 int* answerTos);
   void forget(std::unordered_map<std::string, Session>::iterator session);
   uint32_t sourceShare() const;
 

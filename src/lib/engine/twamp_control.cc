@@ -73,6 +73,20 @@ std::string acceptWords(uint8_t accept) {
   return twampAcceptText(accept) + " (" + std::to_string(accept) + ")";
 }
 
+// The Request-TW-Session message for what the client asks for.
+TwampRequestSession sessionRequestMessage(const TwampSessionRequest& request) {
+  TwampRequestSession session;
+  session.ipVersion = static_cast<uint8_t>(request.ipVersion);
+  std::memcpy(session.senderAddress, request.senderAddress, 16);
+  std::memcpy(session.receiverAddress, request.receiverAddress, 16);
+  session.senderPort = request.senderPort;
+  session.receiverPort = request.receiverPort;
+  session.padding = request.padding;
+  session.timeout = uint64_t{request.timeoutSeconds} << 32;
+  session.typeP = request.dscp < 0 ? 0 : typePOfDscp(static_cast<uint8_t>(request.dscp));
+  return session;
+}
+
 }  // namespace
 
 TwampControlServer::TwampControlServer(const TwampControlLimits& controlLimits, uint16_t testPort,
@@ -246,43 +260,64 @@ void TwampControlServer::requestSession(uint64_t id, Connection& connection,
   TwampRequestSession request;
   decodeTwampRequestSession(message, kTwampRequestSessionLength, &request);
   TwampAcceptSession reply;
-  auto answer = [&](uint8_t accept) {
-    reply.accept = accept;
-    uint8_t bytes[kTwampAcceptSessionLength];
-    encodeTwampAcceptSession(reply, bytes);
-    append(out, bytes);
-  };
-  const SocketAddress& peer = connection.peer;
+  reply.accept = acceptSession(id, connection, request, &reply);
+  uint8_t bytes[kTwampAcceptSessionLength];
+  encodeTwampAcceptSession(reply, bytes);
+  append(out, bytes);
+}
+
+uint8_t TwampControlServer::acceptSession(uint64_t id, const Connection& connection,
+                                          const TwampRequestSession& request,
+                                          TwampAcceptSession* reply) {
+  if (!servedRequest(request, connection.peer)) return kTwampAcceptNotSupported;
+  std::string sender = requestAddress(request.senderAddress, request.ipVersion);
+  if (sender.empty()) sender = connection.source;
+  const std::string key = sessionKey(sender, request.senderPort);
+  if (!roomForSession(id, key, request.senderPort, connection.peer)) {
+    return kTwampAcceptTemporaryLimit;
+  }
+  TwampTestSession& test = sessionTable[key].test;
+  fillTestSession(id, request, sender, &test);
+  count.sessionsAccepted++;
+  reply->port = port;
+  std::memcpy(reply->sid, test.sid, 16);
+  return kTwampAcceptOk;
+}
+
+bool TwampControlServer::servedRequest(const TwampRequestSession& request,
+                                       const SocketAddress& peer) {
   if (request.ipVersion != 4 && request.ipVersion != 6) {
     refuse(count.sessionsNotSupported, peer, [&] {
       return "session refused, IP version " + std::to_string(request.ipVersion) +
              ": only 4 and 6 are served";
     });
-    return answer(kTwampAcceptNotSupported);
+    return false;
   }
   // The reflector answers whatever comes; it configures no sender or receiver.
   if (request.confSender != 0 || request.confReceiver != 0) {
     refuse(count.sessionsNotSupported, peer, [] {
       return std::string("session refused, Conf-Sender or Conf-Receiver set: TWAMP takes 0");
     });
-    return answer(kTwampAcceptNotSupported);
+    return false;
   }
   // Test packets are told apart by their sender's port.
   if (request.senderPort == 0) {
     refuse(count.sessionsNotSupported, peer,
            [] { return std::string("session refused, sender port 0: a session needs one"); });
-    return answer(kTwampAcceptNotSupported);
+    return false;
   }
   if (request.padding > kMaxPadding) {
     refuse(count.sessionsNotSupported, peer, [&] {
       return "session refused, padding too long: " + std::to_string(request.padding) +
              " bytes, more than a datagram holds";
     });
-    return answer(kTwampAcceptNotSupported);
+    return false;
   }
-  std::string sender = requestAddress(request.senderAddress, request.ipVersion);
-  if (sender.empty()) sender = connection.source;
-  const std::string key = sessionKey(sender, request.senderPort);
+  return true;
+}
+
+bool TwampControlServer::roomForSession(uint64_t id, const std::string& key, uint16_t senderPort,
+                                        const SocketAddress& peer) {
   const auto held = sessionTable.find(key);
   if (held != sessionTable.end()) {
     // Another client's session is not taken from it; the sender is free
@@ -290,10 +325,10 @@ void TwampControlServer::requestSession(uint64_t id, Connection& connection,
     if (held->second.test.connection != id) {
       refuse(count.senderInUse, peer, [&] {
         return "session refused, sender in use: " +
-               describeSender(held->second.test.senderAddress, request.senderPort) +
+               describeSender(held->second.test.senderAddress, senderPort) +
                " is another control connection's session";
       });
-      return answer(kTwampAcceptTemporaryLimit);
+      return false;
     }
     endSession(held);  // the client asks again: its new request replaces the old
   }
@@ -302,27 +337,28 @@ void TwampControlServer::requestSession(uint64_t id, Connection& connection,
       return "session refused, over sessions: " + std::to_string(sessionTable.size()) +
              " held, the maximum";
     });
-    return answer(kTwampAcceptTemporaryLimit);
+    return false;
   }
-  Session& session = sessionTable[key];
-  TwampTestSession& test = session.test;
-  std::memcpy(test.senderAddress, sender.data(), 16);
-  test.senderPort = request.senderPort;
-  test.dscp = dscpOfTypeP(request.typeP);
-  test.padding = request.padding;
-  test.timeout = ntpSeconds(request.timeout);
-  test.connection = id;
+  return true;
+}
+
+void TwampControlServer::fillTestSession(uint64_t id, const TwampRequestSession& request,
+                                         const std::string& sender, TwampTestSession* test) {
+  std::memcpy(test->senderAddress, sender.data(), 16);
+  test->senderPort = request.senderPort;
+  test->dscp = dscpOfTypeP(request.typeP);
+  test->padding = request.padding;
+  test->timeout = ntpSeconds(request.timeout);
+  test->connection = id;
   // SID (RFC 4656 section 3.5): an address of the receiver, a time and a
   // number, unique to this server and, by its start time, to this run of it.
   const uint8_t* receiver = request.receiverAddress + (request.ipVersion == 4 ? 0 : 12);
-  std::memcpy(test.sid, receiver, 4);
-  for (int i = 0; i < 8; ++i) test.sid[4 + i] = static_cast<uint8_t>(serverStart >> (56 - 8 * i));
+  std::memcpy(test->sid, receiver, 4);
+  for (int i = 0; i < 8; ++i) {
+    test->sid[4 + i] = static_cast<uint8_t>(serverStart >> (56 - 8 * i));
+  }
   const uint32_t number = nextSid++;
-  for (int i = 0; i < 4; ++i) test.sid[12 + i] = static_cast<uint8_t>(number >> (24 - 8 * i));
-  count.sessionsAccepted++;
-  reply.port = port;
-  std::memcpy(reply.sid, test.sid, 16);
-  answer(kTwampAcceptOk);
+  for (int i = 0; i < 4; ++i) test->sid[12 + i] = static_cast<uint8_t>(number >> (24 - 8 * i));
 }
 
 void TwampControlServer::startSessions(uint64_t id, Connection& connection, double now) {
@@ -489,73 +525,72 @@ void TwampControlClient::fail(const std::string& words) {
 
 void TwampControlClient::handle(const uint8_t* message, std::string* out) {
   switch (current) {
-    case State::AwaitGreeting: {
-      TwampServerGreeting greeting;
-      decodeTwampGreeting(message, kTwampGreetingLength, &greeting);
-      if (greeting.modes == 0) {
-        return fail("the server refuses this client: its greeting offers no mode");
-      }
-      TwampSetUpResponse setUp;
-      if ((greeting.modes & kTwampModeUnauthenticated) == 0) setUp.mode = 0;
-      uint8_t reply[kTwampSetUpResponseLength];
-      encodeTwampSetUpResponse(setUp, reply);
-      append(out, reply);
-      if (setUp.mode == 0) {
-        char modes[16];
-        std::snprintf(modes, sizeof modes, "0x%x", static_cast<unsigned>(greeting.modes));
-        return fail(std::string("the server offers no unauthenticated mode (modes ") + modes + ")");
-      }
-      current = State::AwaitServerStart;
-      return;
-    }
-    case State::AwaitServerStart: {
-      TwampServerStart start;
-      decodeTwampServerStart(message, kTwampServerStartLength, &start);
-      if (start.accept != kTwampAcceptOk) {
-        return fail("the server refused the control connection: " + acceptWords(start.accept));
-      }
-      TwampRequestSession session;
-      session.ipVersion = static_cast<uint8_t>(request.ipVersion);
-      std::memcpy(session.senderAddress, request.senderAddress, 16);
-      std::memcpy(session.receiverAddress, request.receiverAddress, 16);
-      session.senderPort = request.senderPort;
-      session.receiverPort = request.receiverPort;
-      session.padding = request.padding;
-      session.timeout = uint64_t{request.timeoutSeconds} << 32;
-      session.typeP = request.dscp < 0 ? 0 : typePOfDscp(static_cast<uint8_t>(request.dscp));
-      uint8_t bytes[kTwampRequestSessionLength];
-      encodeTwampRequestSession(session, bytes);
-      append(out, bytes);
-      current = State::AwaitAccept;
-      return;
-    }
-    case State::AwaitAccept: {
-      TwampAcceptSession accept;
-      decodeTwampAcceptSession(message, kTwampAcceptSessionLength, &accept);
-      if (accept.accept != kTwampAcceptOk) {
-        return fail("the reflector refused the session: " + acceptWords(accept.accept));
-      }
-      if (accept.port == 0) return fail("the reflector accepted the session but named no port");
-      port = accept.port;
-      std::memcpy(sid, accept.sid, 16);
-      uint8_t bytes[kTwampStartSessionsLength];
-      encodeTwampStartSessions(bytes);
-      append(out, bytes);
-      current = State::AwaitStartAck;
-      return;
-    }
-    case State::AwaitStartAck: {
-      uint8_t accept = kTwampAcceptOk;
-      decodeTwampStartAck(message, kTwampStartAckLength, &accept);
-      if (accept != kTwampAcceptOk) {
-        return fail("the reflector refused to start the session: " + acceptWords(accept));
-      }
-      current = State::Running;
-      return;
-    }
+    case State::AwaitGreeting:
+      return takeGreeting(message, out);
+    case State::AwaitServerStart:
+      return takeServerStart(message, out);
+    case State::AwaitAccept:
+      return takeAccept(message, out);
+    case State::AwaitStartAck:
+      return takeStartAck(message);
     default:
       return;
   }
+}
+
+void TwampControlClient::takeGreeting(const uint8_t* message, std::string* out) {
+  TwampServerGreeting greeting;
+  decodeTwampGreeting(message, kTwampGreetingLength, &greeting);
+  if (greeting.modes == 0) {
+    return fail("the server refuses this client: its greeting offers no mode");
+  }
+  TwampSetUpResponse setUp;
+  if ((greeting.modes & kTwampModeUnauthenticated) == 0) setUp.mode = 0;
+  uint8_t reply[kTwampSetUpResponseLength];
+  encodeTwampSetUpResponse(setUp, reply);
+  append(out, reply);
+  if (setUp.mode == 0) {
+    char modes[16];
+    std::snprintf(modes, sizeof modes, "0x%x", static_cast<unsigned>(greeting.modes));
+    return fail(std::string("the server offers no unauthenticated mode (modes ") + modes + ")");
+  }
+  current = State::AwaitServerStart;
+}
+
+void TwampControlClient::takeServerStart(const uint8_t* message, std::string* out) {
+  TwampServerStart start;
+  decodeTwampServerStart(message, kTwampServerStartLength, &start);
+  if (start.accept != kTwampAcceptOk) {
+    return fail("the server refused the control connection: " + acceptWords(start.accept));
+  }
+  uint8_t bytes[kTwampRequestSessionLength];
+  encodeTwampRequestSession(sessionRequestMessage(request), bytes);
+  append(out, bytes);
+  current = State::AwaitAccept;
+}
+
+void TwampControlClient::takeAccept(const uint8_t* message, std::string* out) {
+  TwampAcceptSession accept;
+  decodeTwampAcceptSession(message, kTwampAcceptSessionLength, &accept);
+  if (accept.accept != kTwampAcceptOk) {
+    return fail("the reflector refused the session: " + acceptWords(accept.accept));
+  }
+  if (accept.port == 0) return fail("the reflector accepted the session but named no port");
+  port = accept.port;
+  std::memcpy(sid, accept.sid, 16);
+  uint8_t bytes[kTwampStartSessionsLength];
+  encodeTwampStartSessions(bytes);
+  append(out, bytes);
+  current = State::AwaitStartAck;
+}
+
+void TwampControlClient::takeStartAck(const uint8_t* message) {
+  uint8_t accept = kTwampAcceptOk;
+  decodeTwampStartAck(message, kTwampStartAckLength, &accept);
+  if (accept != kTwampAcceptOk) {
+    return fail("the reflector refused to start the session: " + acceptWords(accept));
+  }
+  current = State::Running;
 }
 
 std::string TwampControlClient::stopSessions() const {

@@ -161,6 +161,20 @@ class TwampControlServer {
               std::string* out);
   void requestSession(uint64_t id, Connection& connection, const uint8_t* message,
                       std::string* out);
+  // The Accept value for a Request-TW-Session on connection `id`; an
+  // accepted session is set up, with its port and SID in *reply.
+  uint8_t acceptSession(uint64_t id, const Connection& connection,
+                        const TwampRequestSession& request, TwampAcceptSession* reply);
+  // Whether this server takes sessions like `request` (refused and counted
+  // when not).
+  bool servedRequest(const TwampRequestSession& request, const SocketAddress& peer);
+  // Whether connection `id` may set up the sender's session `key`, its own
+  // earlier one ended (refused and counted when not).
+  bool roomForSession(uint64_t id, const std::string& key, uint16_t senderPort,
+                      const SocketAddress& peer);
+  // A new session's test as the request describes it, with a SID of its own.
+  void fillTestSession(uint64_t id, const TwampRequestSession& request,
+                       const std::string& sender, TwampTestSession* test);
   void startSessions(uint64_t id, Connection& connection, double now);
   void stopSessions(uint64_t id, Connection& connection, double now);
   // Ends the connection's sessions that are not stopped, then the connection.
@@ -238,6 +252,11 @@ class TwampControlClient {
  private:
   size_t messageLength() const;
   void handle(const uint8_t* message, std::string* out);
+  // One for each message the client awaits, in turn.
+  void takeGreeting(const uint8_t* message, std::string* out);
+  void takeServerStart(const uint8_t* message, std::string* out);
+  void takeAccept(const uint8_t* message, std::string* out);
+  void takeStartAck(const uint8_t* message);
   void fail(const std::string& words);
 
   const TwampSessionRequest request;

@@ -28,6 +28,92 @@ bool writeAll(Environment& env, int fd, const std::string& bytes, int64_t deadli
   return true;
 }
 
+// Notes why a step failed in *why; its error code.
+int failed(int code, const std::string& words, std::string* why) {
+  *why = words;
+  return code;
+}
+
+// Reads away a datagram that came before the session: it gets no answer,
+// and must not wake the wait again.
+void dropStrayDatagram(Environment& env) {
+  uint8_t scrap[64];
+  Datagram stray;
+  stray.data = scrap;
+  stray.capacity = sizeof scrap;
+  env.receiveBatch(&stray, 1);
+}
+
+// What the server sent: read, given to the client and its replies written.
+// 0, or the error code with *why.
+int takeServerBytes(Environment& env, int fd, TwampControlClient& client, int64_t deadline,
+                    const std::string& where, std::string* why) {
+  uint8_t buffer[512];
+  const long n = env.readTcp(fd, buffer, sizeof buffer);
+  if (n == kTcpNothing) return 0;
+  if (n <= 0) {
+    return failed(ANSWER_ERROR,
+                  "the reflector closed the TWAMP control connection (" + where +
+                      ") before the session started",
+                  why);
+  }
+  std::string out;
+  const TwampControlClient::State state =
+      client.receive(buffer, static_cast<size_t>(n), env.monotonicMicros() / 1e6, &out);
+  if (!out.empty() && !writeAll(env, fd, out, deadline)) {
+    return failed(SOCKET_ERROR, "cannot write to the TWAMP control connection to " + where, why);
+  }
+  if (state == TwampControlClient::State::Failed) {
+    return failed(ANSWER_ERROR, "TWAMP control (" + where + "): " + client.failure(), why);
+  }
+  return 0;
+}
+
+// Waits for the connection to `where` to open, then runs the client on it
+// until its session runs, within `timeoutMs`: 0, or the error code with *why.
+int runControlExchange(Environment& env, int fd, const std::string& where,
+                       TwampControlClient& client, uint32_t timeoutMs, std::string* why) {
+  const int64_t deadline = env.monotonicMicros() + int64_t{timeoutMs} * 1000;
+  bool connected = false;
+  for (;;) {
+    const int64_t left = deadline - env.monotonicMicros();
+    if (left <= 0) {
+      return failed(TIMEOUT_ERROR,
+                    std::string(connected ? "no answer" : "no connection") +
+                        " on the TWAMP control connection to " + where + " within " +
+                        std::to_string(timeoutMs / 1000) + " s",
+                    why);
+    }
+    pollfd watch = pollEntry(fd, connected ? POLLIN : POLLOUT);
+    bool datagram = false;
+    const Environment::Wait wait =
+        env.waitForAny(&watch, 1, static_cast<uint32_t>(left / 1000 + 1), &datagram);
+    if (wait == Environment::Wait::StopRequested) {
+      return failed(TIMEOUT_ERROR, "stopped before the TWAMP session started", why);
+    }
+    if (wait == Environment::Wait::Failed) {
+      return failed(SOCKET_ERROR, "error waiting on the TWAMP control connection", why);
+    }
+    if (wait != Environment::Wait::Readable) continue;
+    if (watch.revents == 0) {
+      dropStrayDatagram(env);
+      continue;
+    }
+    if (!connected) {
+      std::string error;
+      if (!env.tcpConnected(fd, &error)) {
+        return failed(SOCKET_ERROR,
+                      "cannot open a TWAMP control connection to " + where + ": " + error, why);
+      }
+      connected = true;
+      continue;
+    }
+    const int code = takeServerBytes(env, fd, client, deadline, where, why);
+    if (code != 0) return code;
+    if (client.state() == TwampControlClient::State::Running) return 0;
+  }
+}
+
 }  // namespace
 
 int startTwampSession(Environment& env, const SocketAddress& server,
@@ -40,66 +126,13 @@ int startTwampSession(Environment& env, const SocketAddress& server,
     env.failure().note("Call: cannot open a TWAMP control connection to " + where + ": " + error);
     return SOCKET_ERROR;
   }
-  const int64_t deadline = env.monotonicMicros() + int64_t{timeoutMs} * 1000;
-  const auto fail = [&](int code, const std::string& why) {
+  TwampControlClient client(request);
+  std::string why;
+  const int code = runControlExchange(env, fd, where, client, timeoutMs, &why);
+  if (code != 0) {
     env.closeTcp(fd);
     env.failure().note("Call: " + why);
     return code;
-  };
-  TwampControlClient client(request);
-  bool connected = false;
-  for (;;) {
-    const int64_t left = deadline - env.monotonicMicros();
-    if (left <= 0) {
-      return fail(TIMEOUT_ERROR, std::string(connected ? "no answer" : "no connection") +
-                                     " on the TWAMP control connection to " + where + " within " +
-                                     std::to_string(timeoutMs / 1000) + " s");
-    }
-    pollfd watch = pollEntry(fd, connected ? POLLIN : POLLOUT);
-    bool datagram = false;
-    const Environment::Wait wait =
-        env.waitForAny(&watch, 1, static_cast<uint32_t>(left / 1000 + 1), &datagram);
-    if (wait == Environment::Wait::StopRequested) {
-      return fail(TIMEOUT_ERROR, "stopped before the TWAMP session started");
-    }
-    if (wait == Environment::Wait::Failed) {
-      return fail(SOCKET_ERROR, "error waiting on the TWAMP control connection");
-    }
-    if (wait != Environment::Wait::Readable) continue;
-    if (watch.revents == 0) {
-      // A datagram before the session: no answer of it, and not to wake on again.
-      uint8_t scrap[64];
-      Datagram stray;
-      stray.data = scrap;
-      stray.capacity = sizeof scrap;
-      env.receiveBatch(&stray, 1);
-      continue;
-    }
-    if (!connected) {
-      if (!env.tcpConnected(fd, &error)) {
-        return fail(SOCKET_ERROR,
-                    "cannot open a TWAMP control connection to " + where + ": " + error);
-      }
-      connected = true;
-      continue;
-    }
-    uint8_t buffer[512];
-    const long n = env.readTcp(fd, buffer, sizeof buffer);
-    if (n == kTcpNothing) continue;
-    if (n <= 0) {
-      return fail(ANSWER_ERROR, "the reflector closed the TWAMP control connection (" + where +
-                                    ") before the session started");
-    }
-    std::string out;
-    const TwampControlClient::State state =
-        client.receive(buffer, static_cast<size_t>(n), env.monotonicMicros() / 1e6, &out);
-    if (!out.empty() && !writeAll(env, fd, out, deadline)) {
-      return fail(SOCKET_ERROR, "cannot write to the TWAMP control connection to " + where);
-    }
-    if (state == TwampControlClient::State::Failed) {
-      return fail(ANSWER_ERROR, "TWAMP control (" + where + "): " + client.failure());
-    }
-    if (state == TwampControlClient::State::Running) break;
   }
   session->fd = fd;
   session->testPort = client.reflectorPort();
