@@ -36,6 +36,27 @@ std::string CodecText(const TeskStreamInfo& s) {
   return text;
 }
 
+// The members a stream has only when they apply: why it has no MOS, its
+// call, or that only the E-model rated it.
+void WriteOptionalTotals(JsonWriter& w, const TeskStreamInfo& s) {
+  if (!s.scored) {
+    w.Key("NoMOS");
+    w.String(s.unscoredReason.c_str());
+  }
+  if (!s.callId.empty()) {
+    w.Key("CallId");
+    w.String(s.callId.c_str());
+    w.Key("To");
+    w.String(s.party.c_str());
+  }
+  if (s.scored && !s.modelScored) {
+    w.Key("EModelOnly");
+    w.Bool(true);
+    w.Key("Wideband");
+    w.Bool(s.wideband);
+  }
+}
+
 void WriteStreamTotals(JsonWriter& w, unsigned int index, const TeskStreamInfo& s, int result) {
   w.StartObject();
   w.Key("Stream");
@@ -74,22 +95,26 @@ void WriteStreamTotals(JsonWriter& w, unsigned int index, const TeskStreamInfo& 
   w.String(FormatRfc3339(s.lastPacketTime).c_str());
   w.Key("TimedOut");
   w.Bool(result == TIMEOUT_ERROR);
-  if (!s.scored) {
-    w.Key("NoMOS");
-    w.String(s.unscoredReason.c_str());
-  }
-  if (!s.callId.empty()) {
-    w.Key("CallId");
-    w.String(s.callId.c_str());
-    w.Key("To");
-    w.String(s.party.c_str());
-  }
-  if (s.scored && !s.modelScored) {
-    w.Key("EModelOnly");
-    w.Bool(true);
-    w.Key("Wideband");
-    w.Bool(s.wideband);
-  }
+  WriteOptionalTotals(w, s);
+  w.EndObject();
+}
+
+// One sample's object: the receive test's members and the stream's.
+void WriteStreamSample(JsonWriter& w, unsigned int index, const TeskStreamInfo& info,
+                       double time, const TeskSample& values) {
+  w.StartObject();
+  WriteReceiverSampleMembers(w, values);
+  WriteEModelMembers(w, values);
+  w.Key("Stream");
+  w.Uint(index);
+  w.Key("SSRC");
+  w.Uint(info.ssrc);
+  w.Key("Source");
+  w.String(info.source.c_str());
+  w.Key("Destination");
+  w.String(info.destination.c_str());
+  w.Key("Time");
+  w.String(FormatRfc3339(time).c_str());
   w.EndObject();
 }
 
@@ -185,30 +210,38 @@ void AnalyzeResults::doCallback(unsigned int stream, double sampleTime, const Te
 
 void AnalyzeResults::Print(std::ostream& out) const {
   if (asText) {
-    for (const auto& [index, stream] : streams) {
-      out << FormatStreamHeading(stream.info) << "\n";
-      if (!stream.info.scored) {
-        out << "stream " << index << ": no MOS: " << stream.info.unscoredReason << "\n";
-      } else if (!stream.info.modelScored) {
-        out << "stream " << index << ": E-model only: the MOS model knows G711 and GSM0610 only"
-            << (stream.info.wideband ? "; rated on the wideband scale" : "") << "\n";
-      }
-      // The E-model's column is the only score of a stream the model does
-      // not know.
-      const bool column = emodel || !stream.info.modelScored;
-      for (const Sample& s : stream.samples) {
-        out << FormatReceiverSampleLine(s.values) << (column ? FormatEModelColumn(s.values) : "")
-            << "\n";
-      }
-      out << FormatStreamTotals(stream.info, stream.result) << "\n";
-    }
-    const StreamsByCall byCall = GroupByCall();
-    for (const TeskSipCall& call : calls) {
-      const auto ways = byCall.find(call.callId);
-      if (ways != byCall.end()) PrintCall(out, call, ways->second, '\n');
-    }
-    return;
+    PrintText(out);
+  } else {
+    PrintJson(out);
   }
+}
+
+void AnalyzeResults::PrintText(std::ostream& out) const {
+  for (const auto& [index, stream] : streams) {
+    out << FormatStreamHeading(stream.info) << "\n";
+    if (!stream.info.scored) {
+      out << "stream " << index << ": no MOS: " << stream.info.unscoredReason << "\n";
+    } else if (!stream.info.modelScored) {
+      out << "stream " << index << ": E-model only: the MOS model knows G711 and GSM0610 only"
+          << (stream.info.wideband ? "; rated on the wideband scale" : "") << "\n";
+    }
+    // The E-model's column is the only score of a stream the model does
+    // not know.
+    const bool column = emodel || !stream.info.modelScored;
+    for (const Sample& s : stream.samples) {
+      out << FormatReceiverSampleLine(s.values) << (column ? FormatEModelColumn(s.values) : "")
+          << "\n";
+    }
+    out << FormatStreamTotals(stream.info, stream.result) << "\n";
+  }
+  const StreamsByCall byCall = GroupByCall();
+  for (const TeskSipCall& call : calls) {
+    const auto ways = byCall.find(call.callId);
+    if (ways != byCall.end()) PrintCall(out, call, ways->second, '\n');
+  }
+}
+
+void AnalyzeResults::PrintJson(std::ostream& out) const {
   rapidjson::StringBuffer buffer;
   JsonWriter w;
   char separator = '[';
@@ -216,20 +249,7 @@ void AnalyzeResults::Print(std::ostream& out) const {
     for (const Sample& s : stream.samples) {
       buffer.Clear();
       w.Reset(buffer);
-      w.StartObject();
-      WriteReceiverSampleMembers(w, s.values);
-      WriteEModelMembers(w, s.values);
-      w.Key("Stream");
-      w.Uint(index);
-      w.Key("SSRC");
-      w.Uint(stream.info.ssrc);
-      w.Key("Source");
-      w.String(stream.info.source.c_str());
-      w.Key("Destination");
-      w.String(stream.info.destination.c_str());
-      w.Key("Time");
-      w.String(FormatRfc3339(s.time).c_str());
-      w.EndObject();
+      WriteStreamSample(w, index, stream.info, s.time, s.values);
       out << separator << buffer.GetString();
       separator = ',';
     }

@@ -51,6 +51,9 @@ class AnalyzeResults : public TeskAnalyzerCallback {
     std::vector<Sample> samples;
     int result = 0;
   };
+  // The two forms of Print.
+  void PrintText(std::ostream& out) const;
+  void PrintJson(std::ostream& out) const;
   // The streams of each call, in order of recognition: one pass over the
   // streams for all the calls' records.
   using StreamsByCall = std::map<std::string, std::vector<const StreamResults*>>;

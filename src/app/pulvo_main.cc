@@ -209,59 +209,73 @@ int PulvoMain::ParseCommandLineOptions(int argc, char** argv, OnOffOptionSet& op
     const int valueExit = ReadValueOption(argc, argv, i, &knownValueOption);
     if (valueExit != kContinue) return valueExit;
     if (knownValueOption) continue;
-    if (std::strcmp(argv[i], "--json-lines") == 0 || std::strcmp(argv[i], "--metrics") == 0) {
-      optionWarnings.push_back(std::string(argv[i]) + " needs a file name: nothing is written");
-      continue;
-    }
-    if (std::strcmp(argv[i], "--strict") == 0) {
-      strict = true;
-      continue;
-    }
-    if (std::strcmp(argv[i], "--emodel") == 0) {
-      emodel = true;
-      continue;
-    }
-    // The GNU spellings that users try first.
-    if (std::strcmp(argv[i], "--help") == 0) {
-      std::cout << FullHelpText() << std::flush;
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
+    int exitCode = kContinue;
+    if (!ReadFlagOption(argv[i], &exitCode)) exitCode = ReadLetterOption(argv[i], argc, options);
+    if (exitCode != kContinue) return exitCode;
+  }
+  return kContinue;
+}
+
+bool PulvoMain::ReadFlagOption(const char* argument, int* exitCode) {
+  // Reached without a value: ReadValueOption takes the ones that have one.
+  if (std::strcmp(argument, "--json-lines") == 0 || std::strcmp(argument, "--metrics") == 0) {
+    optionWarnings.push_back(std::string(argument) + " needs a file name: nothing is written");
+    return true;
+  }
+  if (std::strcmp(argument, "--strict") == 0) {
+    strict = true;
+    return true;
+  }
+  if (std::strcmp(argument, "--emodel") == 0) {
+    emodel = true;
+    return true;
+  }
+  // The GNU spellings that users try first.
+  if (std::strcmp(argument, "--help") == 0) {
+    std::cout << FullHelpText() << std::flush;
+    *exitCode = 0;
+    return true;
+  }
+  if (std::strcmp(argument, "--version") == 0) {
+    std::cout << "MOS Library Version: " << TeskControl::GetMosVersion() << std::endl;
+    *exitCode = 0;
+    return true;
+  }
+  return false;
+}
+
+int PulvoMain::ReadLetterOption(char* argument, int argc, OnOffOptionSet& options) {
+  char* cursor = argument + 1;
+  char* token = NextToken(cursor, " ");
+  if (token == nullptr) return kContinue;
+  if (std::strlen(token) > 1 && std::strchr("Vhjlv", token[0]) != nullptr) {
+    optionWarnings.push_back(std::string("-") + token + ": only -" + token[0] +
+                             " applies; give each option on its own");
+  }
+  switch (token[0]) {
+    case 'V':
       std::cout << "MOS Library Version: " << TeskControl::GetMosVersion() << std::endl;
+      if (argc == 2) return 0;
+      break;
+    case 'h':
+      display_usage();
+      PointToFullHelp();
       return 0;
+    case 'j':
+      options.SetResultsAsText(false);
+      break;
+    case 'l': {
+      options.setLog(true);
+      TeskControl control;
+      control.SetEnableLog(true);
+      break;
     }
-    char* cursor = argv[i] + 1;
-    char* token = NextToken(cursor, " ");
-    if (token == nullptr) continue;
-    if (std::strlen(token) > 1 && std::strchr("Vhjlv", token[0]) != nullptr) {
-      optionWarnings.push_back(std::string("-") + token + ": only -" + token[0] +
-                               " applies; give each option on its own");
-    }
-    switch (token[0]) {
-      case 'V':
-        std::cout << "MOS Library Version: " << TeskControl::GetMosVersion() << std::endl;
-        if (argc == 2) return 0;
-        break;
-      case 'h':
-        display_usage();
-        PointToFullHelp();
-        return 0;
-      case 'j':
-        options.SetResultsAsText(false);
-        break;
-      case 'l': {
-        options.setLog(true);
-        TeskControl control;
-        control.SetEnableLog(true);
-        break;
-      }
-      case 'v':
-        options.SetVerboseDisplay(true);
-        break;
-      default:
-        std::cerr << "Invalid option " << "[" << token << "]" << ", ignored" << std::endl;
-        break;
-    }
+    case 'v':
+      options.SetVerboseDisplay(true);
+      break;
+    default:
+      std::cerr << "Invalid option " << "[" << token << "]" << ", ignored" << std::endl;
+      break;
   }
   return kContinue;
 }
@@ -675,9 +689,9 @@ int PulvoMain::Run(int argc, char** argv) {
   OnOffOptionSet options;
   const int exitNow = ParseCommandLineOptions(argc, argv, options, commandIndex);
   if (exitNow != kContinue) return exitNow;
-  CommandBuffer command;
+  CommandBuffer argument;
   char* parameterText = nullptr;
-  char* name = SplitCommandArgument(argv[commandIndex], command, &parameterText);
+  char* name = SplitCommandArgument(argv[commandIndex], argument, &parameterText);
   if (options.IsVerboseDisplayOn()) {
     // The two-way commands keep standard output for the JSON document.
     const bool twoWay = name != nullptr && (std::string(name) == "call" ||
@@ -696,9 +710,11 @@ int PulvoMain::Run(int argc, char** argv) {
       return 0;
     }
     if (command != nullptr) {
-      const unsigned given = (jsonLinesPath.empty() ? 0 : kJsonLines) |
-                             (metricsPath.empty() ? 0 : kMetricsFile) | (emodel ? kEModel : 0) |
-                             (OneWayDelayGiven() ? kOneWayDelay : 0);
+      unsigned given = 0;
+      if (!jsonLinesPath.empty()) given |= kJsonLines;
+      if (!metricsPath.empty()) given |= kMetricsFile;
+      if (emodel) given |= kEModel;
+      if (OneWayDelayGiven()) given |= kOneWayDelay;
       // With --strict an option the command would ignore is refused.
       const std::vector<std::string> ignored = IgnoredOptionLines(*command, given);
       for (const std::string& line : ignored) {

@@ -165,6 +165,12 @@ class PulvoMain {
   bool OneWayDelayGiven() const { return !oneWayDelayText.empty(); }
 
  private:
+  // A long option without a value (--strict, --help, ...): true when
+  // `argument` is one, with `exitCode` set when the process must end now.
+  bool ReadFlagOption(const char* argument, int* exitCode);
+  // A one-letter option ("-v"): the exit code when the process must end now
+  // (-h, or -V alone), kContinue otherwise.
+  int ReadLetterOption(char* argument, int argc, OnOffOptionSet& options);
   // Opens the live outputs for a test, when asked for; false (after a line
   // on standard error) when a file cannot be written.
   bool OpenLiveOutputs(const TestDescription& test);

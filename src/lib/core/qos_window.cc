@@ -31,22 +31,23 @@ bool metInWindow(const WindowWalk& walk, PayloadMap::iterator current, uint32_t 
   return false;
 }
 
-// The packet rules for one packet inside the window.
-void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, WindowWalk& walk,
-                     PayloadMap::iterator current, const QosWindowConfig& config,
-                     QosRunningState& st, QosSampleCounts& c) {
+// The first packet of the pass inside the window opens the walk.
+void enterWindow(WindowWalk& walk, uint32_t s, bool firstOfPass, PayloadMap::iterator current,
+                 const QosRunningState& st) {
+  walk.entered = true;
+  walk.firstSeq = s;
+  walk.first = current;
+  // The first packet of a pass has no packet before it to set prevSeq: a
+  // gap from the previous pass's prevSeq is counted, a lower number
+  // starts the window afresh.
+  walk.floor = firstOfPass ? std::min<int64_t>(st.prevSeq, int64_t{s} - 1) : st.prevSeq;
+}
+
+// Counts the packet as received or late, and adds its jitter step; true when
+// it is late.
+bool countTransit(const Payload& p, double transit, const QosWindowConfig& config,
+                  QosRunningState& st, QosSampleCounts& c) {
   const uint32_t s = p.seqNum;
-  if (!walk.entered) {
-    walk.entered = true;
-    walk.firstSeq = s;
-    walk.first = current;
-    // The first packet of a pass has no packet before it to set prevSeq: a
-    // gap from the previous pass's prevSeq is counted, a lower number
-    // starts the window afresh.
-    walk.floor = firstOfPass ? std::min<int64_t>(st.prevSeq, int64_t{s} - 1) : st.prevSeq;
-  }
-  const double sendTime = p.sendSec + p.sendUsec / 1e6;
-  const double transit = receiveTime - sendTime;
   const double dejitter = config.dejitterLength / 1000.0;
 
   // A packet whose transit time grew by more than the de-jitter buffer would
@@ -66,22 +67,64 @@ void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, Win
     c.jitterSum += st.lastJitterStep;
     if (d > dejitter && !p.talkSpurt) {
       c.lost++;
-      CORE_LOG(config.log, 7, config.logPrefix << "Jitter too high (" << std::fabs(d) << ") calculating packet "
-                                   << s << " as lost (prev " << st.prevSeq << ")...");
+      CORE_LOG(config.log, 7, config.logPrefix << "Jitter too high (" << std::fabs(d)
+                                   << ") calculating packet " << s << " as lost (prev "
+                                   << st.prevSeq << ")...");
       late = true;
       if (!st.prevLate) c.bursts++;
     } else {
       c.received++;
     }
   }
+  return late;
+}
 
+void trackHighestSeq(uint32_t s, QosRunningState& st) {
   if (s > st.highestSeq) {
     st.totPackets++;
     st.highestSeq = s;
   } else if (s == 0 && st.highestSeq == 0 && st.totPackets == 0) {
     st.totPackets = 1;
   }
+}
 
+// A packet that arrived after a higher sequence number: corrects what the
+// gap it left, or the packet itself, has already counted.
+void countDisordered(const Payload& p, bool late, const WindowWalk& walk,
+                     PayloadMap::iterator current, const QosWindowConfig& config,
+                     const QosRunningState& st, QosSampleCounts& c) {
+  const uint32_t s = p.seqNum;
+  c.disordered++;
+  CORE_LOG(config.log, 7, config.logPrefix << "A disordered packet (" << s << ") is found (prev "
+                               << st.prevSeq << ")!");
+  const bool seen = s > walk.floor && metInWindow(walk, current, s);
+  if (classifyDisorder(walk.floor, s, seen) == DisorderCase::UndoesItsLoss) {
+    takeBack(c.lost);
+    if (c.lastDisorderedSeq + 1 != s) c.bursts--;
+    CORE_LOG(config.log, 7, config.logPrefix << "    - will not be calculated as lost (first "
+                                 << walk.firstSeq << ", current " << s << ")");
+  } else {
+    if (s == walk.firstSeq) {
+      CORE_LOG(config.log, 7, config.logPrefix << "    - first packet disordered: " << s);
+    }
+    if (p.placeholder && !p.arrived) {
+      // counted for nothing: nothing to take back
+    } else if (late) {
+      takeBack(c.lost);
+      if (!st.prevLate) c.bursts--;
+    } else {
+      takeBack(c.received);
+    }
+  }
+  c.lastDisorderedSeq = s;
+}
+
+// Judges the packet's sequence number against prevSeq: a gap is lost, a
+// lower number is disorder.
+void countSequence(const Payload& p, bool late, bool firstOfPass, const WindowWalk& walk,
+                   PayloadMap::iterator current, const QosWindowConfig& config,
+                   QosRunningState& st, QosSampleCounts& c) {
+  const uint32_t s = p.seqNum;
   if (static_cast<uint64_t>(st.prevSeq) + 1 < s) {
     c.lost += s - st.prevSeq - 1;
     CORE_LOG(config.log, 7, config.logPrefix << "Packet sequence loss: current = " << s
@@ -91,31 +134,21 @@ void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, Win
   } else if (firstOfPass || st.prevSeq <= s) {
     st.prevSeq = s;
   } else {
-    // Arrived after a higher sequence number. prevSeq stays where it was.
-    c.disordered++;
-    CORE_LOG(config.log, 7, config.logPrefix << "A disordered packet (" << s << ") is found (prev "
-                                 << st.prevSeq << ")!");
-    const bool seen = s > walk.floor && metInWindow(walk, current, s);
-    if (classifyDisorder(walk.floor, s, seen) == DisorderCase::UndoesItsLoss) {
-      takeBack(c.lost);
-      if (c.lastDisorderedSeq + 1 != s) c.bursts--;
-      CORE_LOG(config.log, 7, config.logPrefix << "    - will not be calculated as lost (first "
-                                   << walk.firstSeq << ", current " << s << ")");
-    } else {
-      if (s == walk.firstSeq) {
-        CORE_LOG(config.log, 7, config.logPrefix << "    - first packet disordered: " << s);
-      }
-      if (p.placeholder && !p.arrived) {
-        // counted for nothing: nothing to take back
-      } else if (late) {
-        takeBack(c.lost);
-        if (!st.prevLate) c.bursts--;
-      } else {
-        takeBack(c.received);
-      }
-    }
-    c.lastDisorderedSeq = s;
+    // prevSeq stays where it was.
+    countDisordered(p, late, walk, current, config, st, c);
   }
+}
+
+// The packet rules for one packet inside the window.
+void examineInWindow(const Payload& p, double receiveTime, bool firstOfPass, WindowWalk& walk,
+                     PayloadMap::iterator current, const QosWindowConfig& config,
+                     QosRunningState& st, QosSampleCounts& c) {
+  if (!walk.entered) enterWindow(walk, p.seqNum, firstOfPass, current, st);
+  const double sendTime = p.sendSec + p.sendUsec / 1e6;
+  const double transit = receiveTime - sendTime;
+  const bool late = countTransit(p, transit, config, st, c);
+  trackHighestSeq(p.seqNum, st);
+  countSequence(p, late, firstOfPass, walk, current, config, st, c);
   if (p.placeholder) return;
   st.prevLate = late;
   st.prevTransit = transit;

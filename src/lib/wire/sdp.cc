@@ -45,6 +45,68 @@ bool readConnection(std::string_view value, std::string* address) {
   return true;
 }
 
+// Takes the next line off `text`; a line may end in CRLF or a bare LF.
+std::string_view takeLine(std::string_view* text) {
+  const size_t end = text->find('\n');
+  std::string_view line = text->substr(0, end);
+  text->remove_prefix(end == std::string_view::npos ? text->size() : end + 1);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+// "audio 49170 RTP/AVP 0 8 101": adds the stream to `out`. False when the
+// line starts no audio stream that is kept (another media, a bad port, or
+// one stream too many), so that the lines after it are skipped.
+bool readAudioMedia(std::string_view value, SdpDescription* out) {
+  const std::vector<std::string_view> f = fields(value, 4);
+  uint32_t port = 0;
+  if (f.size() < 3 || f[0] != "audio" || out->audio.size() >= kMaxAudio ||
+      !readNumber(f[1].substr(0, f[1].find('/')), 65535, &port)) {
+    return false;
+  }
+  SdpAudio audio;
+  audio.port = static_cast<uint16_t>(port);
+  if (f.size() == 4) {
+    for (std::string_view p : fields(f[3], kMaxPayloadTypes + 1)) {
+      uint32_t number = 0;
+      if (audio.payloadTypes.size() >= kMaxPayloadTypes) break;
+      if (readNumber(p, 127, &number)) audio.payloadTypes.push_back({int(number), "", 0});
+    }
+  }
+  out->audio.push_back(audio);
+  return true;
+}
+
+// "0 PCMU/8000" or "97 opus/48000/2" (the channel count left out).
+void readRtpmap(std::string_view value, SdpAudio* audio) {
+  const std::vector<std::string_view> f = fields(value, 2);
+  uint32_t number = 0;
+  if (f.size() != 2 || !readNumber(f[0], 127, &number)) return;
+  // A type listed twice on the m= line takes the map at its last place.
+  SdpPayloadType* p = nullptr;
+  for (SdpPayloadType& each : audio->payloadTypes) {
+    if (each.number == int(number)) p = &each;
+  }
+  if (p == nullptr) return;  // a map of a type the m= line does not offer
+  const std::string_view map = f[1];
+  const size_t slash = map.find('/');
+  p->encoding = std::string(map.substr(0, std::min<size_t>(slash, 32)));
+  if (slash != std::string_view::npos) {
+    const std::string_view rate = map.substr(slash + 1);
+    readNumber(rate.substr(0, rate.find('/')), 1000000, &p->clockRate);
+  }
+}
+
+// An a= line of an audio stream; only rtpmap and ptime matter.
+void readAttribute(std::string_view value, SdpAudio* audio) {
+  if (value.substr(0, 7) == "rtpmap:") {
+    readRtpmap(value.substr(7), audio);
+  } else if (value.substr(0, 6) == "ptime:") {
+    uint32_t ptime = 0;
+    if (readNumber(value.substr(6), 10000, &ptime)) audio->ptimeMs = int(ptime);
+  }
+}
+
 }  // namespace
 
 const SdpPayloadType* findPayloadType(const SdpAudio& audio, int number) {
@@ -60,10 +122,7 @@ bool parseSdp(std::string_view text, SdpDescription* out) {
   bool inMedia = false;  // past the first m= line: no session-level line any more
   bool inAudio = false;  // the lines after an m=audio belong to it
   while (!text.empty()) {
-    const size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::string_view line = takeLine(&text);
     if (line.size() < 2 || line[1] != '=') continue;
     const std::string_view value = line.substr(2);
     switch (line[0]) {
@@ -77,53 +136,13 @@ bool parseSdp(std::string_view text, SdpDescription* out) {
         }
         break;
       }
-      case 'm': {
+      case 'm':
         inMedia = true;
-        inAudio = false;
-        const std::vector<std::string_view> f = fields(value, 4);
-        uint32_t port = 0;
-        if (f.size() < 3 || f[0] != "audio" || out->audio.size() >= kMaxAudio ||
-            !readNumber(f[1].substr(0, f[1].find('/')), 65535, &port)) {
-          break;
-        }
-        SdpAudio audio;
-        audio.port = static_cast<uint16_t>(port);
-        if (f.size() == 4) {
-          for (std::string_view p : fields(f[3], kMaxPayloadTypes + 1)) {
-            uint32_t number = 0;
-            if (audio.payloadTypes.size() >= kMaxPayloadTypes) break;
-            if (readNumber(p, 127, &number)) audio.payloadTypes.push_back({int(number), "", 0});
-          }
-        }
-        out->audio.push_back(audio);
-        inAudio = true;
+        inAudio = readAudioMedia(value, out);
         break;
-      }
-      case 'a': {
-        if (!inAudio) break;
-        SdpAudio& audio = out->audio.back();
-        if (value.substr(0, 7) == "rtpmap:") {
-          const std::vector<std::string_view> f = fields(value.substr(7), 2);
-          uint32_t number = 0;
-          if (f.size() != 2 || !readNumber(f[0], 127, &number)) break;
-          SdpPayloadType* p = nullptr;
-          for (SdpPayloadType& each : audio.payloadTypes) {
-            if (each.number == int(number)) p = &each;
-          }
-          if (p == nullptr) break;  // a map of a type the m= line does not offer
-          const std::string_view map = f[1];
-          const size_t slash = map.find('/');
-          p->encoding = std::string(map.substr(0, std::min<size_t>(slash, 32)));
-          if (slash != std::string_view::npos) {
-            const std::string_view rate = map.substr(slash + 1);
-            readNumber(rate.substr(0, rate.find('/')), 1000000, &p->clockRate);
-          }
-        } else if (value.substr(0, 6) == "ptime:") {
-          uint32_t ptime = 0;
-          if (readNumber(value.substr(6), 10000, &ptime)) audio.ptimeMs = int(ptime);
-        }
+      case 'a':
+        if (inAudio) readAttribute(value, &out->audio.back());
         break;
-      }
       default:
         break;
     }

@@ -133,6 +133,77 @@ std::string longName(std::string name) {
   }
 }
 
+// The headers as they are read: the one being collected (a folded header is
+// complete only when the next one starts, or the headers end), how many there
+// were, and the Content-Length the body is cut to.
+struct HeaderReading {
+  std::string name, value;
+  bool haveLength = false;
+  uint32_t contentLength = 0;
+  int headers = 0;
+};
+
+// A CSeq value: "314159 INVITE".
+bool readCseq(std::string_view value, SipMessage* out) {
+  const size_t space = value.find_first_of(" \t");
+  if (space == std::string_view::npos || !readNumber(value.substr(0, space), &out->cseq)) {
+    return false;
+  }
+  const std::string_view method = trim(value.substr(space));
+  if (!isToken(method)) return false;
+  out->cseqMethod = std::string(method);
+  return true;
+}
+
+// Stores the collected header, if any, and clears it for the next one; false
+// when a value the reader relies on cannot be read.
+bool storeHeader(HeaderReading* h, SipMessage* out) {
+  if (h->name.empty()) return true;
+  const std::string_view v = trim(h->value);
+  if (h->name == "call-id") {
+    out->callId = std::string(v.substr(0, std::min<size_t>(v.size(), 256)));
+  } else if (h->name == "cseq") {
+    if (!readCseq(v, out)) return false;
+  } else if (h->name == "from") {
+    readParty(v, &out->fromUser, &out->fromTag);
+  } else if (h->name == "to") {
+    readParty(v, &out->toUser, &out->toTag);
+  } else if (h->name == "content-length") {
+    if (!readNumber(v, &h->contentLength)) return false;
+    h->haveLength = true;
+  } else if (h->name == "content-type") {
+    out->contentType = lower(trim(v.substr(0, v.find(';'))));
+  }
+  h->name.clear();
+  h->value.clear();
+  return true;
+}
+
+// The header lines after the start line, up to and past the empty line that
+// ends them; `at` is left at the body. False when they cannot be read.
+bool readHeaders(std::string_view text, size_t* at, HeaderReading* h, SipMessage* out) {
+  std::string_view line;
+  bool bad = false;
+  while (true) {
+    if (!nextLine(text, at, &line, &bad) || bad) return false;
+    if (line.empty()) return storeHeader(h, out);
+    if (line.front() == ' ' || line.front() == '\t') {
+      if (h->name.empty()) return false;  // a continuation of nothing
+      h->value += ' ';
+      h->value += trim(line);
+      if (h->value.size() > 4096) return false;
+      continue;
+    }
+    if (!storeHeader(h, out) || ++h->headers > kSipMaxHeaders) return false;
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return false;
+    const std::string_view n = trim(line.substr(0, colon));
+    if (!isToken(n)) return false;
+    h->name = longName(lower(n));
+    h->value = std::string(line.substr(colon + 1));
+  }
+}
+
 }  // namespace
 
 SipParse parseSipMessage(const uint8_t* data, size_t length, SipMessage* out, size_t* used) {
@@ -145,64 +216,15 @@ SipParse parseSipMessage(const uint8_t* data, size_t length, SipMessage* out, si
   if (!nextLine(text, &at, &line, &bad) || bad || !readStartLine(line, out)) {
     return SipParse::NotSip;
   }
-  // Headers, each perhaps folded over several lines.
-  std::string name, value;
-  bool haveLength = false;
-  uint32_t contentLength = 0;
-  int headers = 0;
-  const auto take = [&]() -> bool {
-    if (name.empty()) return true;
-    const std::string_view v = trim(value);
-    if (name == "call-id") {
-      out->callId = std::string(v.substr(0, std::min<size_t>(v.size(), 256)));
-    } else if (name == "cseq") {
-      const size_t space = v.find_first_of(" \t");
-      if (space == std::string_view::npos || !readNumber(v.substr(0, space), &out->cseq)) {
-        return false;
-      }
-      const std::string_view method = trim(v.substr(space));
-      if (!isToken(method)) return false;
-      out->cseqMethod = std::string(method);
-    } else if (name == "from") {
-      readParty(v, &out->fromUser, &out->fromTag);
-    } else if (name == "to") {
-      readParty(v, &out->toUser, &out->toTag);
-    } else if (name == "content-length") {
-      if (!readNumber(v, &contentLength)) return false;
-      haveLength = true;
-    } else if (name == "content-type") {
-      out->contentType = lower(trim(v.substr(0, v.find(';'))));
-    }
-    name.clear();
-    value.clear();
-    return true;
-  };
-  while (true) {
-    if (!nextLine(text, &at, &line, &bad) || bad) return SipParse::Malformed;
-    if (line.empty()) break;
-    if (line.front() == ' ' || line.front() == '\t') {
-      if (name.empty()) return SipParse::Malformed;  // a continuation of nothing
-      value += ' ';
-      value += trim(line);
-      if (value.size() > 4096) return SipParse::Malformed;
-      continue;
-    }
-    if (!take() || ++headers > kSipMaxHeaders) return SipParse::Malformed;
-    const size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return SipParse::Malformed;
-    const std::string_view n = trim(line.substr(0, colon));
-    if (!isToken(n)) return SipParse::Malformed;
-    name = longName(lower(n));
-    value = std::string(line.substr(colon + 1));
-  }
-  if (!take()) return SipParse::Malformed;
+  HeaderReading headers;
+  if (!readHeaders(text, &at, &headers, out)) return SipParse::Malformed;
   if (out->request ? out->method.empty() : out->cseqMethod.empty()) return SipParse::Malformed;
   if (out->callId.empty()) return SipParse::Malformed;
   const size_t rest = text.size() - at;
-  if (haveLength && contentLength > rest) {
-    return contentLength > kSipMaxMessage ? SipParse::Malformed : SipParse::Truncated;
+  if (headers.haveLength && headers.contentLength > rest) {
+    return headers.contentLength > kSipMaxMessage ? SipParse::Malformed : SipParse::Truncated;
   }
-  const size_t bodyLength = haveLength ? contentLength : rest;
+  const size_t bodyLength = headers.haveLength ? headers.contentLength : rest;
   out->body.assign(text.substr(at, bodyLength));
   if (used != nullptr) *used = at + bodyLength;
   return SipParse::Ok;
