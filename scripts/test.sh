@@ -9,5 +9,6 @@ shift || true
 "$root/scripts/build.sh" "$dir" "$@"
 cd "$dir"
 # Most end-to-end tests wait on the wall clock; four at a time is plenty on
-# two cores.
-ctest --output-on-failure -j 4
+# two cores. PULVO_CTEST_SELECT narrows the run (ctest's -L/-LE by label).
+# shellcheck disable=SC2086
+ctest --output-on-failure -j 4 ${PULVO_CTEST_SELECT:-}

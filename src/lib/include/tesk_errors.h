@@ -15,7 +15,7 @@ enum TeskError {
   SOCKET_ERROR = -2,     // a UDP socket could not be opened, bound or used
   TIME_ERROR = -3,       // reserved; no operation returns it
   PARAMETER_ERROR = -4,  // parameter validation failed
-  THREAD_ERROR = -5,     // the calculation task could not be started or did not end
+  THREAD_ERROR = -5,     // reserved: the receive test measures on its own thread
   ANSWER_ERROR = -6,     // a call's reflector answered, but no answer could be scored
 };
 
