@@ -45,15 +45,36 @@ int main(int argc, char** argv) {
   std::printf("MOS library %s\n", TeskControl::GetMosVersion());
 
   // Window 2 s, a sample every second, 120 ms de-jitter buffer, 5 s time-out.
+  TeskReceiveSettings receive;
+  receive.localAddress = "127.0.0.1";
+  receive.localPort = port;
+  receive.window.windowSize = 2000;
+  receive.window.sampleInterval = 1000;
+  receive.window.dejitterLength = 120;
+  receive.window.timeout = 5000;
+  receive.window.testId = 7;
   CollectSamples samples;
-  TeskReceiver receiver("127.0.0.1", port, 2000, 1000, 120, 5000, 7, &samples);
+  TeskReceiver receiver(receive, &samples);
   int received = -1;
   std::thread receiving([&] { received = receiver.startReceiver(); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
-  // 5 s of G711 (codec 0, no FEC) every 20 ms in 188-byte datagrams.
+  // 5 s of G711 (codec 0, no FEC) every 20 ms in 188-byte datagrams, a
+  // sample every second. The positional constructors take the same values.
+  TeskSendSettings send;
+  send.localAddress = send.remoteAddress = "127.0.0.1";
+  send.localPort = static_cast<unsigned short>(port + 1);
+  send.remotePort = port;
+  send.testDuration = 5000;
+  send.sampleInterval = 1000;
+  send.codec = 0;
+  send.fec = 0;
+  send.streamInterval = 20;
+  send.packetSize = 188;
+  send.testId = 7;
+  for (const std::string& error : send.validate()) std::fprintf(stderr, "%s\n", error.c_str());
   PrintSent sent;
-  TeskSender sender(5000, 0, 0, 20, 188, 1000, port + 1, port, "127.0.0.1", "127.0.0.1", 7, &sent);
+  TeskSender sender(send, &sent);
   const int sendResult = sender.startSender();
   receiving.join();
 

@@ -68,30 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (std::strcmp(name, "send") == 0) {
     pulvo.ParseCommandParameters(&sendParams, parameterText);
     sendParams.PrintAllParams();
-    SenderValues v = ReadSenderValues(sendParams);
-    SendConfig c;
-    c.localAddress = v.localAddress;
-    c.remoteAddress = v.remoteAddress;
-    c.localPort = v.localPort;
-    c.remotePort = v.remotePort;
-    c.testDuration = v.testDuration;
-    c.sampleInterval = v.sampleInterval;
-    c.codec = v.codec;
-    c.fec = v.fec;
-    c.streamInterval = v.streamInterval;
-    c.packetSize = v.packetSize;
-    senderParameterErrors(c, true);
+    senderParameterErrors(ReadSendSettings(sendParams), true);
   } else if (std::strcmp(name, "recv") == 0) {
     pulvo.ParseCommandParameters(&receiveParams, parameterText);
     receiveParams.PrintAllParams();
-    ReceiverValues v = ReadReceiverValues(receiveParams);
-    ReceiveConfig c;
-    c.localAddress = v.localAddress;
-    c.localPort = v.localPort;
-    c.window.windowSize = v.windowSize;
-    c.window.sampleInterval = v.sampleInterval;
-    c.window.timeout = v.timeout;
-    receiverParameterErrors(c, true);
+    receiverParameterErrors(ReadReceiveSettings(receiveParams), true);
   }
   return 0;
 }

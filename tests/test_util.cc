@@ -52,8 +52,8 @@ std::vector<uint8_t> MakePacket(uint32_t seq, uint32_t sendSec, uint32_t sendUse
   return datagram;
 }
 
-SendConfig DefaultSendConfig() {
-  SendConfig c;
+TeskSendSettings DefaultSendConfig() {
+  TeskSendSettings c;
   c.localAddress = "127.0.0.1";
   c.remoteAddress = "127.0.0.1";
   c.localPort = 49999;
@@ -66,15 +66,15 @@ SendConfig DefaultSendConfig() {
   return c;
 }
 
-ReceiveConfig DefaultReceiveConfig() {
-  ReceiveConfig c;
+TeskReceiveSettings DefaultReceiveConfig() {
+  TeskReceiveSettings c;
   c.localAddress = "127.0.0.1";
   c.localPort = 50000;
   return c;
 }
 
-ReceiveConfig ShortReceiveConfig(uint16_t port, uint32_t timeoutMs) {
-  ReceiveConfig c = DefaultReceiveConfig();
+TeskReceiveSettings ShortReceiveConfig(uint16_t port, uint32_t timeoutMs) {
+  TeskReceiveSettings c = DefaultReceiveConfig();
   c.localPort = port;
   c.window.windowSize = 1500;
   c.window.sampleInterval = 500;

@@ -17,14 +17,14 @@
 #include "packet.h"
 #include "environment.h"
 #include "sleep_utils.h"
-#include "test_config.h"
+#include "tesk_settings.h"
 
 // The command line's defaults, as the library gets them: a valid send and
 // receive configuration on 127.0.0.1 that a test changes where it needs to.
-SendConfig DefaultSendConfig();
-ReceiveConfig DefaultReceiveConfig();
+TeskSendSettings DefaultSendConfig();
+TeskReceiveSettings DefaultReceiveConfig();
 // A 1.5 s window sampled every 0.5 s on `port`, with `timeoutMs`.
-ReceiveConfig ShortReceiveConfig(uint16_t port, uint32_t timeoutMs);
+TeskReceiveSettings ShortReceiveConfig(uint16_t port, uint32_t timeoutMs);
 
 // A stream's packets as a receiver gets them: arrival (time of day in
 // seconds) and payload, in arrival order.

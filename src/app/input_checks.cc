@@ -86,14 +86,15 @@ void CheckReceiveValues(ReceiveCmdParams& params, InputWarnings* out) {
   CheckNumbers(params, out);
 }
 
-bool LibraryRefusesSender(const SenderValues& v) {
+bool LibraryRefusesSender(const TeskSendSettings& v) {
   return v.remotePort == 0 || v.testDuration <= 1000 || v.sampleInterval == 0 ||
          v.testDuration < v.sampleInterval || v.streamInterval == 0 || v.streamInterval > 150;
 }
 
-bool LibraryRefusesReceiver(const ReceiverValues& v) {
-  return v.localPort == 0 || v.windowSize <= 1000 || v.sampleInterval == 0 || v.timeout == 0 ||
-         v.windowSize <= v.sampleInterval;
+bool LibraryRefusesReceiver(const TeskReceiveSettings& v) {
+  const TeskWindowSettings& w = v.window;
+  return v.localPort == 0 || w.windowSize <= 1000 || w.sampleInterval == 0 || w.timeout == 0 ||
+         w.windowSize <= w.sampleInterval;
 }
 
 bool ReadTosText(const std::string& text, int* tos) {

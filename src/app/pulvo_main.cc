@@ -43,33 +43,33 @@ char* NextToken(char*& cursor, const char* delimiters) {
   return start;
 }
 
-// The runners take narrower types than the getters give: the low-order bits
-// are kept.
-SenderValues ReadSenderValues(SendCmdParams& params) {
-  SenderValues v;
-  v.testDuration = static_cast<unsigned int>(params.GetTestDuration());
+// The settings take narrower types than the getters give: the low-order
+// bits are kept.
+TeskSendSettings ReadSendSettings(SendCmdParams& params) {
+  TeskSendSettings v;
+  v.testDuration = static_cast<uint32_t>(params.GetTestDuration());
   v.codec = params.GetCodec();
   v.fec = params.GetFec();
-  v.streamInterval = static_cast<unsigned char>(params.GetStreamInterval());
+  v.streamInterval = static_cast<uint8_t>(params.GetStreamInterval());
   v.packetSize = params.GetPacketSize();
-  v.sampleInterval = static_cast<unsigned short>(params.GetSampleInterval());
+  v.sampleInterval = static_cast<uint16_t>(params.GetSampleInterval());
   v.localAddress = params.GetLocalAddr();
-  v.localPort = static_cast<unsigned short>(params.GetLocalPort());
+  v.localPort = static_cast<uint16_t>(params.GetLocalPort());
   v.remoteAddress = params.GetRemoteAddr();
-  v.remotePort = static_cast<unsigned short>(params.GetRemotePort());
-  v.testId = static_cast<unsigned int>(params.GetTestId());
+  v.remotePort = static_cast<uint16_t>(params.GetRemotePort());
+  v.testId = static_cast<uint32_t>(params.GetTestId());
   return v;
 }
 
-ReceiverValues ReadReceiverValues(ReceiveCmdParams& params) {
-  ReceiverValues v;
-  v.testId = static_cast<unsigned int>(params.GetTestId());
+TeskReceiveSettings ReadReceiveSettings(ReceiveCmdParams& params) {
+  TeskReceiveSettings v;
   v.localAddress = params.GetLocalAddr();
-  v.localPort = static_cast<unsigned short>(params.GetLocalPort());
-  v.timeout = static_cast<unsigned int>(params.GetTimeout());
-  v.windowSize = static_cast<unsigned short>(params.GetWindowSize());
-  v.sampleInterval = static_cast<unsigned short>(params.GetSampleInterval());
-  v.dejitterLength = static_cast<unsigned short>(params.GetDejitterlength());
+  v.localPort = static_cast<uint16_t>(params.GetLocalPort());
+  v.window.testId = static_cast<uint32_t>(params.GetTestId());
+  v.window.timeout = static_cast<uint32_t>(params.GetTimeout());
+  v.window.windowSize = static_cast<uint16_t>(params.GetWindowSize());
+  v.window.sampleInterval = static_cast<uint16_t>(params.GetSampleInterval());
+  v.window.dejitterLength = static_cast<uint16_t>(params.GetDejitterlength());
   return v;
 }
 
@@ -361,15 +361,13 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
   ResolveAddresses(options, params, {"remoteaddr", "localaddr"}, std::cout, false);
   CheckSendValues(*params, &warnings);
   ChooseSenderLocalAddress(*params);
-  if (!LibraryRefusesSender(ReadSenderValues(*params)) && !ReportInputWarnings(warnings)) {
+  if (!LibraryRefusesSender(ReadSendSettings(*params)) && !ReportInputWarnings(warnings)) {
     return normalizeErrorCode(PARAMETER_ERROR);
   }
   PrintParametersIfVerbose(options, "Send", *params);
-  const SenderValues v = ReadSenderValues(*params);
-  if (!OpenLiveOutputs(DescribeSender(v))) return kExitPulvoException;
-  sender = new PulvoSender(v.testDuration, v.codec, v.fec, v.streamInterval, v.packetSize,
-                           v.sampleInterval, v.localPort, v.remotePort, v.remoteAddress,
-                           v.localAddress, v.testId, options.IsResultsAsTextOn());
+  const TeskSendSettings settings = ReadSendSettings(*params);
+  if (!OpenLiveOutputs(DescribeSender(settings))) return kExitPulvoException;
+  sender = new PulvoSender(settings, options.IsResultsAsTextOn());
   sender->SetLiveOutputs(live);
   const int result = sender->RunSender();
   PrintCollectedResults(*sender);
@@ -408,17 +406,16 @@ int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdPa
   ParseCommandParameters(params, parameterText);
   ResolveAddresses(options, params, {"localaddr"}, std::cout, false);
   CheckReceiveValues(*params, &warnings);
-  if (!LibraryRefusesReceiver(ReadReceiverValues(*params)) && !ReportInputWarnings(warnings)) {
+  if (!LibraryRefusesReceiver(ReadReceiveSettings(*params)) && !ReportInputWarnings(warnings)) {
     return normalizeErrorCode(PARAMETER_ERROR);
   }
   PrintParametersIfVerbose(options, "Receive", *params);
-  const ReceiverValues v = ReadReceiverValues(*params);
-  if (!OpenLiveOutputs(DescribeReceiver(v))) return kExitPulvoException;
-  receiver = new PulvoReceiver(v.localAddress, v.localPort, v.windowSize, v.sampleInterval,
-                               v.dejitterLength, v.timeout, v.testId, options.IsResultsAsTextOn());
+  TeskReceiveSettings settings = ReadReceiveSettings(*params);
+  settings.oneWayDelayMs = oneWayDelayMs;
+  if (!OpenLiveOutputs(DescribeReceiver(settings))) return kExitPulvoException;
+  receiver = new PulvoReceiver(settings, options.IsResultsAsTextOn());
   receiver->SetLiveOutputs(live);
   receiver->ShowEModel(emodel);
-  receiver->SetOneWayDelay(oneWayDelayMs);
   const int result = receiver->RunReceiver();
   PrintCollectedResults(*receiver);
   const int exitCode = ExitCodeOf(result);
@@ -621,7 +618,7 @@ std::string FecName(unsigned char fec) {
 
 // Durations in the units of the command line: seconds, the packet interval
 // and the de-jitter length in milliseconds.
-TestDescription DescribeSender(const SenderValues& v) {
+TestDescription DescribeSender(const TeskSendSettings& v) {
   TestDescription d;
   d.command = "send";
   d.testId = v.testId;
@@ -637,15 +634,16 @@ TestDescription DescribeSender(const SenderValues& v) {
   return d;
 }
 
-TestDescription DescribeReceiver(const ReceiverValues& v) {
+TestDescription DescribeReceiver(const TeskReceiveSettings& v) {
+  const TeskWindowSettings& w = v.window;
   TestDescription d;
   d.command = "recv";
-  d.testId = v.testId;
+  d.testId = w.testId;
   d.localEnd = EndText(v.localAddress, v.localPort);
   d.parameters = {TextParameter("LocalAddress", v.localAddress), NumberParameter("LocalPort", v.localPort),
-                  NumberParameter("WindowSize", v.windowSize / 1000),
-                  NumberParameter("SampleInterval", v.sampleInterval / 1000),
-                  NumberParameter("DejitterLength", v.dejitterLength), NumberParameter("Timeout", v.timeout / 1000)};
+                  NumberParameter("WindowSize", w.windowSize / 1000),
+                  NumberParameter("SampleInterval", w.sampleInterval / 1000),
+                  NumberParameter("DejitterLength", w.dejitterLength), NumberParameter("Timeout", w.timeout / 1000)};
   return d;
 }
 

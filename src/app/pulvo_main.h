@@ -54,23 +54,8 @@ char* SplitCommandArgument(const char* argument, CommandBuffer& buffer, char** p
 
 // The values a runner is built from, read from a parameter set in the
 // order and with the conversions the runners expect.
-struct SenderValues {
-  unsigned int testDuration;  // ms
-  unsigned char codec, fec, streamInterval;
-  unsigned short packetSize, sampleInterval, localPort, remotePort;
-  std::string remoteAddress, localAddress;
-  unsigned int testId;
-};
-SenderValues ReadSenderValues(SendCmdParams& params);
-
-struct ReceiverValues {
-  unsigned int testId;
-  std::string localAddress;
-  unsigned short localPort;
-  unsigned int timeout;  // ms
-  unsigned short windowSize, sampleInterval, dejitterLength;
-};
-ReceiverValues ReadReceiverValues(ReceiveCmdParams& params);
+TeskSendSettings ReadSendSettings(SendCmdParams& params);
+TeskReceiveSettings ReadReceiveSettings(ReceiveCmdParams& params);
 
 struct AnalyzerValues {
   unsigned int testId;
@@ -88,8 +73,8 @@ AnalyzerValues ReadAnalyzerValues(AnalyzeCmdParams& params, std::string* error);
 
 // Whether the library will refuse these values itself (its numeric rules):
 // then its own error line says what is wrong, and no warning is added.
-bool LibraryRefusesSender(const SenderValues& v);
-bool LibraryRefusesReceiver(const ReceiverValues& v);
+bool LibraryRefusesSender(const TeskSendSettings& v);
+bool LibraryRefusesReceiver(const TeskReceiveSettings& v);
 
 // The reflector's counts at its end, as one text line.
 std::string FormatReflectorCounts(const TeskReflectorCounts& counts);
@@ -200,7 +185,7 @@ void PrintParametersIfVerbose(const OnOffOptionSet& options, const char* test,
                               CmdParamSetBase& params, std::ostream& out = std::cout);
 
 // What the live outputs say about a test, from the values its runner gets.
-TestDescription DescribeSender(const SenderValues& v);
-TestDescription DescribeReceiver(const ReceiverValues& v);
+TestDescription DescribeSender(const TeskSendSettings& v);
+TestDescription DescribeReceiver(const TeskReceiveSettings& v);
 
 #endif  // PULVO_MAIN_H

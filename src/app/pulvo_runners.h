@@ -42,11 +42,7 @@ class PulvoReceiverCallback : public TeskReceiverCallback {
 
 class PulvoSender {
  public:
-  PulvoSender(unsigned int testDuration, unsigned char codec, unsigned char fec,
-              unsigned char streamInterval, unsigned short packetSize,
-              unsigned short sampleInterval, unsigned short localPort, unsigned short remotePort,
-              std::string remoteAddress, std::string localAddress, unsigned int testId,
-              bool resultsAsText);
+  PulvoSender(const TeskSendSettings& given, bool asText) : settings(given), resultsAsText(asText) {}
 
   // Samples also go to `outputs` (not owned) from the next run on.
   void SetLiveOutputs(LiveOutputs* outputs) { live = outputs; }
@@ -56,12 +52,8 @@ class PulvoSender {
   void PrintResults(std::string& out) { callback->readResults(out); }
 
  private:
-  unsigned int testDuration;
-  unsigned char codec, fec, streamInterval;
-  unsigned short packetSize, sampleInterval, localPort, remotePort;
-  std::string remoteAddress, localAddress;
-  unsigned int testId;
-  bool resultsAsText;
+  const TeskSendSettings settings;
+  const bool resultsAsText;
   TeskSender* sender = nullptr;
   PulvoSenderCallback* callback = nullptr;
   LiveOutputs* live = nullptr;
@@ -69,28 +61,22 @@ class PulvoSender {
 
 class PulvoReceiver {
  public:
-  PulvoReceiver(std::string localAddress, unsigned short localPort, unsigned short windowSize,
-                unsigned short sampleInterval, unsigned short dejitterLength,
-                unsigned int timeout, unsigned int testId, bool resultsAsText);
+  PulvoReceiver(const TeskReceiveSettings& given, bool asText)
+      : settings(given), resultsAsText(asText) {}
 
   void SetLiveOutputs(LiveOutputs* outputs) { live = outputs; }
   // The results carry the E-model's rating too (--emodel).
   void ShowEModel(bool on) { emodel = on; }
-  // The one-way network delay that the conversational rating assumes (ms).
-  void SetOneWayDelay(double milliseconds) { oneWayDelayMs = milliseconds; }
-  // Blocks until the test has ended; the samples arrive meanwhile on a
-  // library thread. 0 or a negative library code.
+  // Blocks until the test has ended; the samples arrive meanwhile, on this
+  // thread. 0 or a negative library code.
   int RunReceiver();
   bool FinalizeResults() { return callback->finalizeResults(); }
   void PrintResults(std::string& out) { callback->readResults(out); }
 
  private:
-  std::string localAddress;
-  unsigned short localPort, windowSize, sampleInterval, dejitterLength;
-  unsigned int timeout, testId;
-  bool resultsAsText;
+  const TeskReceiveSettings settings;
+  const bool resultsAsText;
   bool emodel = false;
-  double oneWayDelayMs = 0.0;
   TeskReceiver* receiver = nullptr;
   PulvoReceiverCallback* callback = nullptr;
   LiveOutputs* live = nullptr;

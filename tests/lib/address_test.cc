@@ -76,7 +76,7 @@ TEST(AddressTest, SameEndpointComparesFamilyAddressAndPort) {
 }
 
 TEST(AddressTest, SenderAddressesMustShareAFamily) {
-  SendConfig s = DefaultSendConfig();
+  TeskSendSettings s = DefaultSendConfig();
   s.localAddress = s.remoteAddress = "::1";
   EXPECT_TRUE(senderParameterErrors(s, true).empty());
   s.localAddress = "127.0.0.1";

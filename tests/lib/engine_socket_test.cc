@@ -23,7 +23,7 @@ struct Collected {
 TEST(EngineSocketTest, PortInUseIsASocketError) {
   UdpPeer occupant;
   Collected samples;
-  ReceiveConfig config = ShortReceiveConfig(occupant.port(), 1000);
+  TeskReceiveSettings config = ShortReceiveConfig(occupant.port(), 1000);
   const TestOutcome inUse = runReceiver(config, SampleSink{&Collected::Record, &samples});
   EXPECT_EQ(inUse.code, SOCKET_ERROR);
   EXPECT_EQ(inUse.reason.rfind("Error binding to the socket (ip=127.0.0.1, port=", 0), 0u)
@@ -67,7 +67,7 @@ TEST(EngineSocketTest, TheGeneratorsSocketFailuresAreSocketErrors) {
   auto noSample = [](void*, unsigned int, unsigned int) { ADD_FAILURE() << "a sample"; };
   int context = 0;
   for (uint16_t localPort : {uint16_t{0}, occupant.port()}) {
-    SendConfig config = DefaultSendConfig();
+    TeskSendSettings config = DefaultSendConfig();
     config.localPort = localPort;
     config.remotePort = receiver.port();
     const TestOutcome outcome = startGenerator(config, SendSink{noSample, &context});

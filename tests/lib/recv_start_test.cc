@@ -10,13 +10,13 @@ namespace {
 
 using Messages = std::vector<std::string>;
 
-ReceiveConfig Valid() { return DefaultReceiveConfig(); }
+TeskReceiveSettings Valid() { return DefaultReceiveConfig(); }
 
 std::string E(const std::string& text) { return "Error in receiver parameter: " + text; }
 
 TEST(RecvStartTest, WindowAndIntervalRules) {
   EXPECT_TRUE(receiverParameterErrors(Valid(), true).empty());
-  ReceiveConfig s = Valid();
+  TeskReceiveSettings s = Valid();
   s.window.windowSize = 1000;
   s.window.sampleInterval = 500;
   EXPECT_EQ(receiverParameterErrors(s, true), Messages{E("invalid window size or sampling interval size")});
@@ -31,7 +31,7 @@ TEST(RecvStartTest, WindowAndIntervalRules) {
 }
 
 TEST(RecvStartTest, EveryBrokenRuleIsNamedInOrder) {
-  ReceiveConfig s = Valid();
+  TeskReceiveSettings s = Valid();
   s.localAddress = "300.1.1.1";
   s.localPort = 0;
   s.window.windowSize = 900;
@@ -50,7 +50,7 @@ TEST(RecvStartTest, EveryBrokenRuleIsNamedInOrder) {
 
 TEST(RecvStartTest, AddressesLongerThanNineteenCharactersAreRefused) {
   if (!platformChecksAddressText()) GTEST_SKIP() << "the socket layer checks them here";
-  ReceiveConfig s = Valid();
+  TeskReceiveSettings s = Valid();
   s.localAddress = "0127.0000.0000.0001";  // 19 characters
   EXPECT_TRUE(receiverParameterErrors(s, true).empty());
   s.localAddress = "00127.0000.0000.0001";

@@ -12,13 +12,13 @@ constexpr bool hasSink = true;
 
 using Messages = std::vector<std::string>;
 
-SendConfig Valid() { return DefaultSendConfig(); }
+TeskSendSettings Valid() { return DefaultSendConfig(); }
 
 std::string E(const std::string& text) { return "Error in sender parameter: " + text; }
 
 TEST(SendStartTest, AcceptsTheDefaultsAndTheLimits) {
   EXPECT_TRUE(senderParameterErrors(Valid(), hasSink).empty());
-  SendConfig s = Valid();
+  TeskSendSettings s = Valid();
   s.testDuration = 1001;
   s.sampleInterval = 1001;
   s.packetSize = 43;
@@ -32,7 +32,7 @@ TEST(SendStartTest, AcceptsTheDefaultsAndTheLimits) {
 }
 
 TEST(SendStartTest, DurationRules) {
-  SendConfig s = Valid();
+  TeskSendSettings s = Valid();
   s.testDuration = 1000;
   s.sampleInterval = 1000;
   EXPECT_EQ(senderParameterErrors(s, hasSink), Messages{E("invalid duration settings")});
@@ -46,7 +46,7 @@ TEST(SendStartTest, DurationRules) {
 }
 
 TEST(SendStartTest, EveryBrokenRuleIsNamedInOrder) {
-  SendConfig s = Valid();
+  TeskSendSettings s = Valid();
   s.codec = 2;
   s.fec = 4;
   s.streamInterval = 0;
@@ -68,7 +68,7 @@ TEST(SendStartTest, EveryBrokenRuleIsNamedInOrder) {
 }
 
 TEST(SendStartTest, PacketSizeEndsTheChecks) {
-  SendConfig s = Valid();
+  TeskSendSettings s = Valid();
   s.packetSize = 42;
   bool sink = false;
   EXPECT_EQ(senderParameterErrors(s, sink),
@@ -85,7 +85,7 @@ TEST(SendStartTest, PacketSizeEndsTheChecks) {
 
 TEST(SendStartTest, AddressesMustFitFifteenCharacters) {
   if (!platformChecksAddressText()) GTEST_SKIP() << "the socket layer checks them here";
-  SendConfig s = Valid();
+  TeskSendSettings s = Valid();
   s.remoteAddress = "127.000.000.001";  // 15 characters, accepted
   EXPECT_TRUE(senderParameterErrors(s, hasSink).empty());
   s.remoteAddress = "0127.000.000.001";  // parses, but does not fit
@@ -99,7 +99,7 @@ TEST(SendStartTest, AddressesMustFitFifteenCharacters) {
 TEST(SendStartTest, RunSenderRefusesBeforeOpeningAnything) {
   int context = 0;
   auto callback = [](void*, unsigned int, unsigned int) {};
-  SendConfig shortTest = Valid();
+  TeskSendSettings shortTest = Valid();
   shortTest.testDuration = 1000;
   shortTest.sampleInterval = 1000;
   const TestOutcome shortOne = runSender(shortTest, SendSink{callback, &context});

@@ -55,7 +55,7 @@ class Sender {
   SocketAddress from;
 };
 
-ReceiveRun receiveOn(FakeNetwork& net, const ReceiveConfig& config) {
+ReceiveRun receiveOn(FakeNetwork& net, const TeskReceiveSettings& config) {
   ReceiveRun run;
   const int64_t begun = net.now();
   struct Context {
@@ -155,7 +155,7 @@ TEST(ServerTest, TakesEachWindowOnceTheDejitterLengthHasPassed) {
     sender.packet(seq, seq * 20, delay);
   }
   sender.stream(3100, 0, 200);
-  ReceiveConfig config = ShortReceiveConfig(50000, 2000);
+  TeskReceiveSettings config = ShortReceiveConfig(50000, 2000);
   config.window.windowSize = 1000;
   const ReceiveRun run = receiveOn(net, config);
   ASSERT_EQ(run.result, 0);

@@ -50,8 +50,8 @@ class RecordingEnvironment : public FakeClock {
   int closed = 0;
 };
 
-SendConfig TwoSeconds() {
-  SendConfig p = DefaultSendConfig();
+TeskSendSettings TwoSeconds() {
+  TeskSendSettings p = DefaultSendConfig();
   p.testDuration = 2000;
   p.sampleInterval = 1000;
   p.codec = 1;
@@ -149,7 +149,7 @@ TEST(TrafgenTest, SocketFailuresAreSocketErrors) {
     RecordingEnvironment env;
     env.openResult = c.openResult;
     env.sendFailsAt = c.sendFailsAt;
-    SendConfig config = TwoSeconds();
+    TeskSendSettings config = TwoSeconds();
     config.remoteAddress = c.remote;
     Samples samples;
     EXPECT_EQ(runGenerator(config, SendSink{&Samples::Record, &samples}, env), SOCKET_ERROR);

@@ -28,6 +28,9 @@ int refuseMissingCallback(const char* message) {
 
 }  // namespace
 
+TeskSender::TeskSender(const TeskSendSettings& given, TeskSenderCallback* givenCallback)
+    : settings(given), callback(givenCallback) {}
+
 TeskSender::TeskSender(unsigned int givenTestDuration, unsigned char givenCodec,
                        unsigned char givenFec, unsigned char givenStreamInterval,
                        unsigned short givenPacketSize, unsigned short givenSampleInterval,
@@ -46,19 +49,19 @@ TeskSender::TeskSender(unsigned int givenTestDuration, unsigned char givenCodec,
                        std::string givenRemoteAddress, std::string givenLocalAddress,
                        unsigned int givenTestId, int givenGeneratorOption,
                        TeskSenderCallback* givenCallback)
-    : testDuration(givenTestDuration),
-      testId(givenTestId),
-      packetSize(givenPacketSize),
-      sampleInterval(givenSampleInterval),
-      localPort(givenLocalPort),
-      remotePort(givenRemotePort),
-      codec(givenCodec),
-      fec(givenFec),
-      streamInterval(givenStreamInterval),
-      remoteAddress(std::move(givenRemoteAddress)),
-      localAddress(std::move(givenLocalAddress)),
-      callback(givenCallback),
-      generatorOption(givenGeneratorOption) {}
+    : callback(givenCallback), generatorOption(givenGeneratorOption) {
+  settings.localAddress = std::move(givenLocalAddress);
+  settings.remoteAddress = std::move(givenRemoteAddress);
+  settings.localPort = givenLocalPort;
+  settings.remotePort = givenRemotePort;
+  settings.testDuration = givenTestDuration;
+  settings.sampleInterval = givenSampleInterval;
+  settings.codec = givenCodec;
+  settings.fec = givenFec;
+  settings.streamInterval = givenStreamInterval;
+  settings.packetSize = givenPacketSize;
+  settings.testId = givenTestId;
+}
 
 int TeskSender::startSender() {
   // The trampoline forwards to the callback object unchecked, so a missing
@@ -66,25 +69,16 @@ int TeskSender::startSender() {
   if (!hasCallback()) return refuseMissingCallback("Error in sender parameter: invalid callback");
   // The generator option is kept for callers that read it back; no
   // generator uses it.
-  SendConfig config;
-  config.localAddress = localAddress;
-  config.remoteAddress = remoteAddress;
-  config.localPort = localPort;
-  config.remotePort = remotePort;
-  config.testDuration = testDuration;
-  config.sampleInterval = sampleInterval;
-  config.codec = codec;
-  config.fec = fec;
-  config.streamInterval = streamInterval;
-  config.packetSize = packetSize;
-  config.testId = testId;
-  return finished(runSender(config, SendSink{senderCallbackWrapper, this}));
+  return finished(runSender(settings, SendSink{senderCallbackWrapper, this}));
 }
 
 void TeskSender::senderCallbackWrapper(void* context, unsigned int sentPackets,
                                        unsigned int testId) {
   static_cast<TeskSender*>(context)->getCallbackHandler()->doCallback(sentPackets, testId);
 }
+
+TeskReceiver::TeskReceiver(const TeskReceiveSettings& given, TeskReceiverCallback* givenCallback)
+    : settings(given), callback(givenCallback) {}
 
 TeskReceiver::TeskReceiver(std::string givenLocalAddress, unsigned short givenLocalPort,
                            unsigned short givenWindowSize, unsigned short givenSampleInterval,
@@ -99,29 +93,20 @@ TeskReceiver::TeskReceiver(std::string givenLocalAddress, unsigned short givenLo
                            unsigned short givenDejitterLength, unsigned int givenTimeout,
                            unsigned int givenTestId, TeskReceiverCallback* givenCallback,
                            unsigned short givenThreadCount)
-    : localAddress(std::move(givenLocalAddress)),
-      localPort(givenLocalPort),
-      windowSize(givenWindowSize),
-      sampleInterval(givenSampleInterval),
-      dejitterLength(givenDejitterLength),
-      testId(givenTestId),
-      timeout(givenTimeout),
-      callback(givenCallback),
-      threadCount(givenThreadCount) {}
+    : callback(givenCallback) {
+  settings.localAddress = std::move(givenLocalAddress);
+  settings.localPort = givenLocalPort;
+  settings.window.windowSize = givenWindowSize;
+  settings.window.sampleInterval = givenSampleInterval;
+  settings.window.dejitterLength = givenDejitterLength;
+  settings.window.timeout = givenTimeout;
+  settings.window.testId = givenTestId;
+  settings.threadCount = givenThreadCount;
+}
 
 int TeskReceiver::startReceiver() {
   if (!hasCallback()) return refuseMissingCallback("Error in receiver parameter: invalid callback");
-  ReceiveConfig config;
-  config.localAddress = localAddress;
-  config.localPort = localPort;
-  config.window.windowSize = windowSize;
-  config.window.sampleInterval = sampleInterval;
-  config.window.dejitterLength = dejitterLength;
-  config.window.timeout = timeout;
-  config.window.testId = testId;
-  config.window.networkDelayMs = oneWayDelayMs;
-  config.threadCount = threadCount;
-  return finished(runReceiver(config, SampleSink{deliverToReceiver, this}));
+  return finished(runReceiver(settings, SampleSink{deliverToReceiver, this}));
 }
 
 void TeskReceiver::receiverCallbackWrapper(void* context, double mos, unsigned int startSeconds,

@@ -30,7 +30,7 @@ Elapsed timeSince(const TimeOfDay& start, const TimeOfDay& now) {
 
 }  // namespace
 
-void WindowSettings::validate(const std::string& prefix, std::vector<std::string>* errors) const {
+void TeskWindowSettings::validate(const std::string& prefix, std::vector<std::string>* errors) const {
   if (windowSize <= 1000 || sampleInterval == 0) {
     errors->push_back(prefix + "invalid window size or sampling interval size");
   }

@@ -16,16 +16,16 @@
 #include "packet.h"
 #include "qos_window.h"
 #include "tesk_sample.h"
+#include "tesk_settings.h"
 #include "time_of_day.h"
 
-// How a stream is measured; shared by the receive test and the capture
+// How a stream is measured: the window that callers give, and what each kind
+// of test knows besides. Shared by the receive test, the call and the capture
 // analysis, and checked by the same rules (validate).
-struct WindowSettings {
-  uint16_t windowSize = 4000;      // ms, more than 1000 and more than sampleInterval
-  uint16_t sampleInterval = 1000;  // ms, not 0
-  uint16_t dejitterLength = 120;   // ms
-  uint32_t timeout = 30000;        // ms, not 0
-  uint32_t testId = 1;
+struct WindowSettings : TeskWindowSettings {
+  WindowSettings() = default;
+  explicit WindowSettings(const TeskWindowSettings& given) : TeskWindowSettings(given) {}
+
   // A sender that suppresses silence (RTP voice): a window expects the
   // packets its sequence numbers say were sent, not the window's length
   // over the interval, and only a time-out without any packet ends it.
@@ -38,10 +38,6 @@ struct WindowSettings {
   // the conversational rating assumes (ms).
   int voiceCodec = -1;
   double networkDelayMs = 0.0;
-
-  // Appends what makes these settings unusable, each after `prefix`, in
-  // rule order.
-  void validate(const std::string& prefix, std::vector<std::string>* errors) const;
 };
 
 class Meter {

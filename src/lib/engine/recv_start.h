@@ -7,16 +7,16 @@
 #include <vector>
 
 #include "receive_loop.h"
-#include "test_config.h"
+#include "tesk_settings.h"
 #include "test_error.h"
 
-// The messages of every rule the configuration breaks, in rule order; empty
-// when it is valid. `hasSink`: samples have somewhere to go.
-std::vector<std::string> receiverParameterErrors(const ReceiveConfig& config, bool hasSink);
+// The settings' broken rules (validate) and, last, a missing sink (samples
+// with nowhere to go), in rule order; empty when the test can run.
+std::vector<std::string> receiverParameterErrors(const TeskReceiveSettings& config, bool hasSink);
 
 // Validates (logging one line per broken rule and returning PARAMETER_ERROR
 // with the first) and then runs the whole receive test; samples arrive on the
 // calling thread.
-TestOutcome runReceiver(const ReceiveConfig& config, SampleSink sink);
+TestOutcome runReceiver(const TeskReceiveSettings& config, SampleSink sink);
 
 #endif  // TESK_RECV_START_H

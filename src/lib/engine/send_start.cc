@@ -6,8 +6,13 @@
 #include "test_error.h"
 #include "udp_socket.h"
 
-std::vector<std::string> senderParameterErrors(const SendConfig& s, bool hasSink) {
-  const std::string prefix = "Error in sender parameter: ";
+namespace {
+const char kSenderPrefix[] = "Error in sender parameter: ";
+}  // namespace
+
+std::vector<std::string> TeskSendSettings::validate() const {
+  const TeskSendSettings& s = *this;
+  const std::string prefix = kSenderPrefix;
   std::vector<std::string> errors;
   if (platformChecksAddressText()) {
     if (!isUsableAddressText(s.remoteAddress, kMaxAddressText)) {
@@ -33,20 +38,22 @@ std::vector<std::string> senderParameterErrors(const SendConfig& s, bool hasSink
   if (s.streamInterval == 0 || s.streamInterval > 150) {
     errors.push_back(prefix + "invalid packetization interval settings");
   }
-  // The packet must hold the header and fit the generator's buffer. A size
-  // error ends the checks; the callback is still named if it is missing too.
+  // The packet must hold the header and fit the generator's buffer.
   if (s.packetSize < kMinPacketSize || s.packetSize > kMaxPacketSize) {
     errors.push_back(prefix + (s.packetSize < kMinPacketSize
                                    ? "invalid packet size (minimum packet size is 43B)"
                                    : "invalid packet size (maximum packet size is 1528B)"));
-    if (!hasSink) errors.push_back(prefix + "invalid callback");
-    return errors;
   }
-  if (!hasSink) errors.push_back(prefix + "invalid callback");
   return errors;
 }
 
-TestOutcome runSender(const SendConfig& config, SendSink sink) {
+std::vector<std::string> senderParameterErrors(const TeskSendSettings& settings, bool hasSink) {
+  std::vector<std::string> errors = settings.validate();
+  if (!hasSink) errors.push_back(std::string(kSenderPrefix) + "invalid callback");
+  return errors;
+}
+
+TestOutcome runSender(const TeskSendSettings& config, SendSink sink) {
   FailureNote failure;
   if (!TESK_PARAMETERS_ACCEPTED(
           senderParameterErrors(config, sink.deliver != nullptr && sink.context != nullptr), failure)) {

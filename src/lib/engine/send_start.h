@@ -8,12 +8,12 @@
 
 #include "trafgen.h"
 
-// The messages of every rule the configuration breaks, in rule order; empty
-// when it is valid. `hasSink`: samples have somewhere to go.
-std::vector<std::string> senderParameterErrors(const SendConfig& config, bool hasSink);
+// The settings' broken rules (validate) and, last, a missing sink (samples
+// with nowhere to go), in rule order; empty when the test can run.
+std::vector<std::string> senderParameterErrors(const TeskSendSettings& config, bool hasSink);
 
 // Validates (logging one line per broken rule and returning PARAMETER_ERROR
 // with the first) and then runs the whole send test on the calling thread.
-TestOutcome runSender(const SendConfig& config, SendSink sink);
+TestOutcome runSender(const TeskSendSettings& config, SendSink sink);
 
 #endif  // TESK_SEND_START_H

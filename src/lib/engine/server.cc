@@ -12,7 +12,7 @@
 
 namespace {
 
-ReceiveLabels labelsOf(const ReceiveConfig& config, unsigned long threadId) {
+ReceiveLabels labelsOf(const TeskReceiveSettings& config, unsigned long threadId) {
   ReceiveLabels labels;
   const std::string id = std::to_string(threadId);
   labels.server = "Server(" + id + "): ";
@@ -25,7 +25,7 @@ ReceiveLabels labelsOf(const ReceiveConfig& config, unsigned long threadId) {
   return labels;
 }
 
-int serve(const ReceiveConfig& config, SampleSink sink, Environment& env) {
+int serve(const TeskReceiveSettings& config, SampleSink sink, Environment& env) {
   const unsigned long threadId = getOwnThreadId();
   const ReceiveLabels labels = labelsOf(config, threadId);
   SERVER_LOG(threadId, "Invoking the QoS calculation thread");
@@ -43,7 +43,9 @@ int serve(const ReceiveConfig& config, SampleSink sink, Environment& env) {
   SERVER_LOG(threadId, "UDP socket communications started.");
   SERVER_LOG(threadId, "Timeout is " << config.window.timeout);
 
-  ReceiveLoop receiver(config.window, sink, labels, env);
+  WindowSettings window(config.window);
+  window.networkDelayMs = config.oneWayDelayMs;
+  ReceiveLoop receiver(window, sink, labels, env);
   LoopSettings settings;
   settings.batch = 16;
   settings.slotBytes = kPacketBufferSize;
@@ -54,14 +56,14 @@ int serve(const ReceiveConfig& config, SampleSink sink, Environment& env) {
 
 }  // namespace
 
-int runServer(const ReceiveConfig& config, SampleSink sink, Environment& env) {
+int runServer(const TeskReceiveSettings& config, SampleSink sink, Environment& env) {
   TESK_LOG(7, "Invoking the server thread");
   const int result = serve(config, sink, env);
   TESK_LOG(7, "Error code: " << result);
   return result;
 }
 
-TestOutcome startServer(const ReceiveConfig& config, SampleSink sink) {
+TestOutcome startServer(const TeskReceiveSettings& config, SampleSink sink) {
   SystemEnvironment env;
   const int code = runServer(config, sink, env);
   return outcomeOf(code, env.failure());

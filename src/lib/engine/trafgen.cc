@@ -20,7 +20,7 @@ constexpr int64_t kEndOfStreamMicros = 2000000;
 // that the receiver ends cleanly.
 class GeneratorLoop : public LoopCore {
  public:
-  GeneratorLoop(const SendConfig& settings, SendSink out, const SocketAddress& to,
+  GeneratorLoop(const TeskSendSettings& settings, SendSink out, const SocketAddress& to,
                 Environment& environment)
       : config(settings),
         sink(out),
@@ -89,7 +89,7 @@ class GeneratorLoop : public LoopCore {
                                                  << ", sleep time = " << askedMicros);
   }
 
-  const SendConfig config;
+  const TeskSendSettings config;
   const SendSink sink;
   const SocketAddress destination;
   Environment& env;
@@ -112,7 +112,7 @@ class GeneratorLoop : public LoopCore {
 // cut and then refused as unparsable.
 std::string addressCopy(const std::string& text) { return text.substr(0, kAddressTextBuffer - 1); }
 
-int trafgen(const SendConfig& config, SendSink sink, Environment& env) {
+int trafgen(const TeskSendSettings& config, SendSink sink, Environment& env) {
   const std::string remoteAddress = addressCopy(config.remoteAddress);
   const std::string localAddress = addressCopy(config.localAddress);
   SocketAddress destination;
@@ -149,14 +149,14 @@ uint32_t trafgenPacketsPerCallback(uint16_t sampleIntervalMs, uint8_t streamInte
   return quotient != 0 ? quotient : 10;
 }
 
-int runGenerator(const SendConfig& config, SendSink sink, Environment& env) {
+int runGenerator(const TeskSendSettings& config, SendSink sink, Environment& env) {
   TESK_LOG(7, "Invoking the traffic generator thread");
   const int result = trafgen(config, sink, env);
   TESK_LOG(7, "Tesk trafgen Error code: " << result);
   return result;
 }
 
-TestOutcome startGenerator(const SendConfig& config, SendSink sink) {
+TestOutcome startGenerator(const TeskSendSettings& config, SendSink sink) {
   SystemEnvironment env;
   const int code = runGenerator(config, sink, env);
   return outcomeOf(code, env.failure());

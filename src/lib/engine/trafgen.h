@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "environment.h"
-#include "test_config.h"
+#include "tesk_settings.h"
 
 typedef void (*SenderSampleCallback)(void* context, unsigned int sentPackets, unsigned int testId);
 
@@ -24,9 +24,9 @@ struct SendSink {
 // Runs a whole send test with a configuration that runSender has checked.
 // Returns 0, or SOCKET_ERROR when the remote address is unusable, the
 // socket cannot be opened or a send fails, with the reason.
-TestOutcome startGenerator(const SendConfig& config, SendSink sink);
+TestOutcome startGenerator(const TeskSendSettings& config, SendSink sink);
 // The same in a given environment, whose failure note holds the reason.
-int runGenerator(const SendConfig& config, SendSink sink, Environment& env);
+int runGenerator(const TeskSendSettings& config, SendSink sink, Environment& env);
 
 // Samples come every `sampleInterval / streamInterval` data packets, or
 // every 10 when the sampling interval is shorter than a packet.

@@ -9,6 +9,7 @@
 #include "tesk_errors.h"
 #include "tesk_export.h"
 #include "tesk_sample.h"
+#include "tesk_settings.h"
 
 // Receives one sample per sampling interval of a send test, on the thread
 // that called TeskSender::startSender.
@@ -40,9 +41,11 @@ class TESK_EXPORT TeskReceiverCallback {
 
 // One send test. Durations are in milliseconds, the packet size in bytes of
 // the whole IP datagram (28 header bytes included). The callback is not
-// owned and must outlive startSender.
+// owned and must outlive startSender. The positional constructors fill the
+// same settings as the first.
 class TESK_EXPORT TeskSender {
  public:
+  TeskSender(const TeskSendSettings& settings, TeskSenderCallback* callback);
   TeskSender(unsigned int testDuration, unsigned char codec, unsigned char fec,
              unsigned char streamInterval, unsigned short packetSize, unsigned short sampleInterval,
              unsigned short localPort, unsigned short remotePort, std::string remoteAddress,
@@ -59,20 +62,16 @@ class TESK_EXPORT TeskSender {
 
   TeskSenderCallback* getCallbackHandler() { return callback; }
   int getGeneratorOption() const { return generatorOption; }
+  const TeskSendSettings& getSettings() const { return settings; }
 
   static void senderCallbackWrapper(void* context, unsigned int sentPackets, unsigned int testId);
 
  private:
   int hasCallback() { return callback != nullptr ? 1 : 0; }
 
-  unsigned int testDuration;
-  unsigned int testId;
-  unsigned short packetSize, sampleInterval, localPort, remotePort;
-  unsigned char codec, fec, streamInterval;
-  std::string remoteAddress;
-  std::string localAddress;
+  TeskSendSettings settings;
   TeskSenderCallback* callback;
-  int generatorOption;
+  int generatorOption = -1;
 };
 
 // One receive test. Window, sampling interval, time-out and dejitter length
@@ -80,6 +79,7 @@ class TESK_EXPORT TeskSender {
 // kept for callers that give it and only named in the library log.
 class TESK_EXPORT TeskReceiver {
  public:
+  TeskReceiver(const TeskReceiveSettings& settings, TeskReceiverCallback* callback);
   TeskReceiver(std::string localAddress, unsigned short localPort, unsigned short windowSize,
                unsigned short sampleInterval, unsigned short dejitterLength, unsigned int timeout,
                unsigned int testId, TeskReceiverCallback* callback);
@@ -93,10 +93,11 @@ class TESK_EXPORT TeskReceiver {
   virtual int startReceiver();
 
   TeskReceiverCallback* getCallbackHandler() { return callback; }
-  unsigned short getThreadCount() const { return threadCount; }
+  unsigned short getThreadCount() const { return settings.threadCount; }
+  const TeskReceiveSettings& getSettings() const { return settings; }
   // The one-way network delay (ms) that the E-model's conversational rating
   // assumes: a one-way stream cannot measure it. 0 unless set.
-  void setOneWayDelay(double milliseconds) { oneWayDelayMs = milliseconds; }
+  void setOneWayDelay(double milliseconds) { settings.oneWayDelayMs = milliseconds; }
 
   static void receiverCallbackWrapper(void* context, double mos, unsigned int startSeconds,
                                       unsigned int startMicroseconds, unsigned int elapsedSeconds,
@@ -108,13 +109,8 @@ class TESK_EXPORT TeskReceiver {
  private:
   int hasCallback() { return callback != nullptr ? 1 : 0; }
 
-  std::string localAddress;
-  unsigned short localPort, windowSize, sampleInterval, dejitterLength;
-  unsigned int testId;
-  unsigned int timeout;
+  TeskReceiveSettings settings;
   TeskReceiverCallback* callback;
-  unsigned short threadCount;
-  double oneWayDelayMs = 0.0;
 };
 
 // Switches the process-wide library log and reports the library version.
