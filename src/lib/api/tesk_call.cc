@@ -21,6 +21,13 @@ std::string TeskCaller::unscoredText() const {
   return teskUnscoredText(unscoredAnswers, !config.keyFile.empty());
 }
 
+std::vector<std::string> TeskCallConfig::validate() const {
+  CallConfig call = callConfigOf(*this, 0, false);
+  // What the key holds does not matter here, only that one is given.
+  if (!keyFile.empty()) call.settings.key.assign(1, 0);
+  return callParameterErrors(call);
+}
+
 int TeskCaller::run() {
   SystemEnvironment env;
   const uint16_t ssid = config.sessionId != 0 ? config.sessionId

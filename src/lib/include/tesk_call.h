@@ -158,6 +158,11 @@ struct TeskCallConfig {
   // (and TWAMP Light).
   bool twamp = false;
   unsigned short controlPort = 862;
+
+  // The messages of every rule this configuration breaks ("Error in call
+  // parameter: ..."), in rule order; empty when it can run. The key file is
+  // read only when the call runs.
+  std::vector<std::string> validate() const;
 };
 
 class TESK_EXPORT TeskCaller {
