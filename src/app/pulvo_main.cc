@@ -516,34 +516,42 @@ struct SpokenReflector : TeskReflector {
   }
 };
 
-// The reflector's settings from its parameters: the first one it cannot
-// take, or nothing.
-std::string ConfigureReflector(ReflectCmdParams& params, TeskReflector& reflector) {
-  std::string error = params.FirstValueOutOfRange();
-  reflector.setMaxSessions(static_cast<unsigned int>(params.GetMaxSessions()));
-  reflector.setPerSourceRate(static_cast<unsigned int>(params.GetRate()));
-  reflector.setIdleSeconds(static_cast<unsigned int>(params.GetIdle()));
-  reflector.setDuration(static_cast<unsigned int>(params.GetDuration()));
-  reflector.setKeyFile(params.GetKeyFile());
+// The reflector's settings from its parameters, and in `error` the first
+// one it cannot take, or nothing.
+TeskReflectSettings ReflectSettingsOf(ReflectCmdParams& params, std::string* error) {
+  *error = params.FirstValueOutOfRange();
+  TeskReflectSettings s;
+  s.localAddress = params.GetLocalAddr();
+  s.localPort = static_cast<unsigned short>(params.GetLocalPort());
+  s.maxSessions = static_cast<unsigned int>(params.GetMaxSessions());
+  s.perSourceRate = static_cast<unsigned int>(params.GetRate());
+  s.idleSeconds = static_cast<unsigned int>(params.GetIdle());
+  s.durationMs = static_cast<unsigned int>(params.GetDuration());
+  s.keyFile = params.GetKeyFile();
   const std::string mode = params.GetMode();
-  if (error.empty() && mode != "stamp" && mode != "twamp") {
-    error = "mode: " + mode + " is neither stamp nor twamp";
+  if (error->empty() && mode != "stamp" && mode != "twamp") {
+    *error = "mode: " + mode + " is neither stamp nor twamp";
   }
-  if (mode == "twamp") reflector.serveTwampControl(static_cast<unsigned short>(params.GetControlPort()));
-  reflector.setControlLimits(static_cast<unsigned int>(params.GetControlConnections()),
-                             static_cast<unsigned int>(params.GetControlPerSource()),
-                             static_cast<unsigned int>(params.GetServWait()),
-                             static_cast<unsigned int>(params.GetRefWait()));
+  s.twamp = mode == "twamp";
+  s.controlPort = static_cast<unsigned short>(params.GetControlPort());
+  s.controlConnections = static_cast<unsigned int>(params.GetControlConnections());
+  s.controlPerSource = static_cast<unsigned int>(params.GetControlPerSource());
+  s.servWaitSeconds = static_cast<unsigned int>(params.GetServWait());
+  s.refWaitSeconds = static_cast<unsigned int>(params.GetRefWait());
   // Prefixes are joined by '+': ',' separates the parameters.
   const std::string allow = params.GetAllow();
-  for (size_t start = 0; error.empty() && start < allow.size();) {
+  for (size_t start = 0; start < allow.size();) {
     size_t end = allow.find('+', start);
     if (end == std::string::npos) end = allow.size();
-    const std::string prefix = allow.substr(start, end - start);
-    if (!reflector.allow(prefix)) error = "allow: " + prefix + " is not an address prefix";
+    s.allowed.push_back(allow.substr(start, end - start));
     start = end + 1;
   }
-  return error;
+  for (const std::string& prefix : s.allowed) {
+    if (error->empty() && !TeskControl::IsAddressPrefix(prefix)) {
+      *error = "allow: " + prefix + " is not an address prefix";
+    }
+  }
+  return s;
 }
 
 }  // namespace
@@ -555,8 +563,8 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
     return normalizeErrorCode(PARAMETER_ERROR);
   }
   PrintParametersIfVerbose(options, "Reflect", *params, verbose);
-  SpokenReflector reflector(params->GetLocalAddr(), static_cast<unsigned short>(params->GetLocalPort()));
-  std::string error = ConfigureReflector(*params, reflector);
+  std::string error;
+  SpokenReflector reflector(ReflectSettingsOf(*params, &error));
   std::string metricsAddress;
   uint16_t metricsPort = 0;
   const std::string metrics = params->GetMetrics();

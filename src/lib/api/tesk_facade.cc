@@ -1,3 +1,4 @@
+#include "address_prefix.h"
 #include "codec_names.h"
 #include "recv_start.h"
 #include "send_start.h"
@@ -143,6 +144,11 @@ bool TeskControl::ResolveHostName(const std::string& name, int ipVersion, std::s
 }
 
 bool TeskControl::NamesAHost(const std::string& text) { return namesAHost(text); }
+
+bool TeskControl::IsAddressPrefix(const std::string& text) {
+  AddressPrefix prefix;
+  return parseAddressPrefix(text, &prefix);
+}
 
 const char* teskCodecName(unsigned codec) { return codecName(codec); }
 int teskCodecNumber(const std::string& name) { return codecNumber(name); }

@@ -4,13 +4,15 @@
 #include "stamp_auth.h"
 #include "test_error.h"
 
-TeskReflector::TeskReflector(std::string address, unsigned short port)
-    : localAddress(std::move(address)), localPort(port) {}
+TeskReflector::TeskReflector(std::string address, unsigned short port) {
+  settings.localAddress = std::move(address);
+  settings.localPort = port;
+}
 
 bool TeskReflector::allow(const std::string& prefix) {
   AddressPrefix parsed;
   if (!parseAddressPrefix(prefix, &parsed)) return false;
-  allowed.push_back(prefix);
+  settings.allowed.push_back(prefix);
   return true;
 }
 
@@ -33,6 +35,31 @@ TeskReflectorCounts countsOf(const ReflectorCounters& c, size_t sessions, bool t
   return counts;
 }
 
+// The engine's configuration, all but the key, which is read when the
+// reflector runs; prefixes that do not parse are left out (validate names
+// them).
+ReflectConfig reflectConfigOf(const TeskReflectSettings& s) {
+  ReflectConfig config;
+  config.localAddress = s.localAddress;
+  config.localPort = s.localPort;
+  config.limits.maxSessions = s.maxSessions;
+  config.limits.perSourceRate = s.perSourceRate;
+  config.limits.idleSeconds = s.idleSeconds;
+  for (const std::string& text : s.allowed) {
+    AddressPrefix prefix;
+    if (parseAddressPrefix(text, &prefix)) config.limits.allowed.push_back(prefix);
+  }
+  config.durationMs = s.durationMs;
+  config.controlPort = s.twamp ? s.controlPort : 0;
+  config.control.maxConnections = s.controlConnections;
+  config.control.perSource = s.controlPerSource;
+  config.control.maxSessions = s.maxSessions;
+  config.control.servWait = s.servWaitSeconds;
+  config.control.refWait = s.refWaitSeconds;
+  config.control.allowed = config.limits.allowed;
+  return config;
+}
+
 }  // namespace
 
 TeskReflectorCounts TeskReflector::countsNow() const {
@@ -40,26 +67,30 @@ TeskReflectorCounts TeskReflector::countsNow() const {
   return live;
 }
 
-int TeskReflector::run() {
-  ReflectConfig config;
-  config.localAddress = localAddress;
-  config.localPort = localPort;
-  config.limits.maxSessions = maxSessions;
-  config.limits.perSourceRate = perSourceRate;
-  config.limits.idleSeconds = idleSeconds;
-  for (const std::string& prefix : allowed) {
-    parseAddressPrefix(prefix, &config.limits.allowed.emplace_back());
+std::vector<std::string> TeskReflectSettings::validate() const {
+  ReflectConfig config = reflectConfigOf(*this);
+  // What the key holds does not matter here, only that one is given.
+  if (!keyFile.empty()) config.key.assign(1, 0);
+  std::vector<std::string> errors = reflectorParameterErrors(config);
+  if (twamp && controlPort == 0) errors.push_back("Error in reflector parameter: invalid control port");
+  for (const std::string& text : allowed) {
+    AddressPrefix prefix;
+    if (!parseAddressPrefix(text, &prefix)) {
+      errors.push_back("Error in reflector parameter: allow " + text + " is not an address prefix");
+    }
   }
-  config.durationMs = duration;
-  config.controlPort = controlPort;
-  config.control.maxConnections = controlConnections;
-  config.control.perSource = controlPerSource;
-  config.control.maxSessions = maxSessions;
-  config.control.servWait = servWaitSeconds;
-  config.control.refWait = refWaitSeconds;
-  config.control.allowed = config.limits.allowed;
+  return errors;
+}
+
+int TeskReflector::run() {
+  FailureNote refused;
+  if (!TESK_PARAMETERS_ACCEPTED(settings.validate(), refused)) {
+    setLastTestError(refused.text());
+    return PARAMETER_ERROR;
+  }
+  ReflectConfig config = reflectConfigOf(settings);
   std::string error;
-  if (!keyFile.empty() && !readStampKeyFile(keyFile, &config.key, &error)) {
+  if (!settings.keyFile.empty() && !readStampKeyFile(settings.keyFile, &config.key, &error)) {
     setLastTestError(error);
     return PARAMETER_ERROR;
   }
@@ -67,7 +98,7 @@ int TeskReflector::run() {
   // The control's counts are the report's, kept current on this thread.
   report.progress = [this, &report](const ReflectorCounters& c, size_t sessions) {
     std::lock_guard<std::mutex> lock(liveMutex);
-    live = countsOf(c, sessions, controlPort != 0, report.control);
+    live = countsOf(c, sessions, settings.twamp, report.control);
   };
   report.refused = [this](const std::string& what) { onRefusal(what); };
   const TestOutcome outcome = runReflector(config, &report);

@@ -138,6 +138,9 @@ class TESK_EXPORT TeskControl {
   // Whether an address parameter's text names a host rather than giving an
   // address: it has a letter and no ':' ("localhost", "reflector.example").
   static bool NamesAHost(const std::string& text);
+  // Whether the text is an address prefix ("192.0.2.0/24", "2001:db8::/32",
+  // or an address alone).
+  static bool IsAddressPrefix(const std::string& text);
   // The address a host name resolves to, as text: the first the system
   // gives of `ipVersion` (4, 6, or 0 for the system's own order). False,
   // with the resolver's reason in `error`, when it resolves to none.

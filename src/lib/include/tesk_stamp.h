@@ -35,37 +35,62 @@ struct TeskReflectorCounts {
   unsigned long long twampSessions = 0, twampSessionsRefused = 0, refWaitEnded = 0;
 };
 
+// A reflector's settings.
+struct TESK_EXPORT TeskReflectSettings {
+  std::string localAddress = "::";  // "::" takes IPv4 callers too
+  unsigned short localPort = 862;   // not 0
+  unsigned int maxSessions = 10000;   // held at once; not 0
+  unsigned int perSourceRate = 1000;  // packets a second from one address; 0: no limit
+  unsigned int idleSeconds = 60;      // a silent session is forgotten; not 0
+  unsigned int durationMs = 0;        // 0: until stopped
+  // Only sources in these prefixes ("192.0.2.0/24", "2001:db8::/32") are
+  // answered; empty: every source.
+  std::vector<std::string> allowed;
+  // Authenticated mode (RFC 8762) with the key in this file, which only its
+  // owner may read (hexadecimal text, 16 bytes or more); empty: none.
+  std::string keyFile;
+  // Full TWAMP (RFC 5357, unauthenticated mode): control connections on
+  // `controlPort` set up the test sessions, and only their test packets are
+  // answered. Then: connections at once and from one address, and the RFC's
+  // SERVWAIT (a silent control connection is closed) and REFWAIT (a session
+  // without test packets ends), in seconds.
+  bool twamp = false;
+  unsigned short controlPort = 862;
+  unsigned int controlConnections = 64, controlPerSource = 8;
+  unsigned int servWaitSeconds = 900, refWaitSeconds = 900;
+
+  // The messages of every rule these settings break ("Error in reflector
+  // parameter: ..."), in rule order; empty when they are usable. The key
+  // file is read only when the reflector runs.
+  std::vector<std::string> validate() const;
+};
+
 class TESK_EXPORT TeskReflector {
  public:
-  // "::" (the default of the command) takes IPv4 callers too.
+  explicit TeskReflector(const TeskReflectSettings& given) : settings(given) {}
   TeskReflector(std::string localAddress, unsigned short localPort);
   virtual ~TeskReflector() = default;
 
-  void setMaxSessions(unsigned int sessions) { maxSessions = sessions; }
-  // Packets per second from one address (0: no limit).
-  void setPerSourceRate(unsigned int packetsPerSecond) { perSourceRate = packetsPerSecond; }
-  void setIdleSeconds(unsigned int seconds) { idleSeconds = seconds; }
-  // Only sources in these prefixes ("192.0.2.0/24", "2001:db8::/32") are
-  // answered; false for a text that is no prefix.
+  // The settings one at a time, for callers that build the reflector first.
+  void setMaxSessions(unsigned int sessions) { settings.maxSessions = sessions; }
+  void setPerSourceRate(unsigned int packetsPerSecond) { settings.perSourceRate = packetsPerSecond; }
+  void setIdleSeconds(unsigned int seconds) { settings.idleSeconds = seconds; }
+  // False for a text that is no prefix, which is not added.
   bool allow(const std::string& prefix);
-  void setDuration(unsigned int milliseconds) { duration = milliseconds; }
-  // Authenticated mode (RFC 8762) with the key in this file, which only its
-  // owner may read (hexadecimal text, 16 bytes or more).
-  void setKeyFile(const std::string& path) { keyFile = path; }
-  // Full TWAMP (RFC 5357, unauthenticated mode): control connections on
-  // this TCP port set up the test sessions, and only their test packets
-  // are answered.
-  void serveTwampControl(unsigned short port) { controlPort = port; }
-  // Control connections at once and from one address, and the RFC's
-  // SERVWAIT (a silent control connection is closed) and REFWAIT (a session
-  // without test packets ends), in seconds.
+  void setDuration(unsigned int milliseconds) { settings.durationMs = milliseconds; }
+  void setKeyFile(const std::string& path) { settings.keyFile = path; }
+  void serveTwampControl(unsigned short port) {
+    settings.twamp = true;
+    settings.controlPort = port;
+  }
   void setControlLimits(unsigned int connections, unsigned int perSource, unsigned int servWait,
                         unsigned int refWait) {
-    controlConnections = connections;
-    controlPerSource = perSource;
-    servWaitSeconds = servWait;
-    refWaitSeconds = refWait;
+    settings.controlConnections = connections;
+    settings.controlPerSource = perSource;
+    settings.servWaitSeconds = servWait;
+    settings.refWaitSeconds = refWait;
   }
+  const TeskReflectSettings& getSettings() const { return settings; }
 
   // Runs until the duration ends or a stop is asked; 0 or a TeskError.
   virtual int run();
@@ -82,14 +107,7 @@ class TESK_EXPORT TeskReflector {
   TeskReflectorCounts countsNow() const;
 
  private:
-  std::string localAddress;
-  unsigned short localPort;
-  unsigned int maxSessions = 10000, perSourceRate = 1000, idleSeconds = 60, duration = 0;
-  std::vector<std::string> allowed;
-  std::string keyFile;
-  unsigned short controlPort = 0;
-  unsigned int controlConnections = 64, controlPerSource = 8, servWaitSeconds = 900,
-               refWaitSeconds = 900;
+  TeskReflectSettings settings;
   TeskReflectorCounts lastCounts;
   bool wasStarted = false;
   mutable std::mutex liveMutex;

@@ -1,5 +1,5 @@
-// What a call's configuration must hold before it runs: each rule with its
-// message, in rule order.
+// What a call's and a reflector's settings must hold before they run: each
+// rule with its message, in rule order.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tesk_call.h"
+#include "tesk_stamp.h"
 
 namespace {
 
@@ -60,6 +61,52 @@ TEST(CallConfigTest, EveryBrokenRuleIsNamedInOrder) {
     c.change(config);
     EXPECT_EQ(config.validate(), c.errors);
   }
+}
+
+TEST(ReflectSettingsTest, EveryBrokenRuleIsNamedInOrder) {
+  const std::string e = "Error in reflector parameter: ";
+  const struct {
+    const char* name;
+    std::function<void(TeskReflectSettings&)> change;
+    std::vector<std::string> errors;
+  } cases[] = {
+      {"the defaults", [](TeskReflectSettings&) {}, {}},
+      {"no port, no session, no idle time",
+       [](TeskReflectSettings& s) {
+         s.localPort = 0;
+         s.maxSessions = 0;
+         s.idleSeconds = 0;
+       },
+       {e + "port = 0", e + "no session allowed", e + "null idle time"}},
+      {"TWAMP with a key",
+       [](TeskReflectSettings& s) {
+         s.twamp = true;
+         s.keyFile = "/nonexistent/key";
+       },
+       {e + "TWAMP control is served in unauthenticated mode alone"}},
+      {"TWAMP without a control port",
+       [](TeskReflectSettings& s) {
+         s.twamp = true;
+         s.controlPort = 0;
+       },
+       {e + "invalid control port"}},
+      {"a control port without TWAMP is not looked at",
+       [](TeskReflectSettings& s) { s.controlPort = 0; }, {}},
+      {"prefixes", [](TeskReflectSettings& s) { s.allowed = {"192.0.2.0/24", "2001:db8::/129", "::1"}; },
+       {e + "allow 2001:db8::/129 is not an address prefix"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TeskReflectSettings settings;
+    c.change(settings);
+    EXPECT_EQ(settings.validate(), c.errors);
+  }
+  // The reflector refuses what its settings break before it opens anything.
+  TeskReflectSettings broken;
+  broken.allowed = {"nonsense"};
+  TeskReflector reflector(broken);
+  EXPECT_EQ(reflector.run(), PARAMETER_ERROR);
+  EXPECT_FALSE(reflector.started());
 }
 
 }  // namespace
