@@ -5,7 +5,8 @@
 # tcpdump needs root (or CAP_NET_RAW) on the loopback device.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh" tcpdump tshark python3-scapy python3 openssl
+# The probe proof serves /metrics, which needs cpp-httplib at build time.
+"$root/scripts/install-deps.sh" tcpdump tshark python3-scapy python3 openssl libcpp-httplib-dev
 PULVO_TARGET="pulvo pulvo-relay" "$root/scripts/build.sh" "$root/build" >/dev/null
 /usr/bin/python3 "$root/tests/stamp/stamp_proofs.py" "$root/build"
 /usr/bin/python3 "$root/tests/stamp/twamp_proofs.py" "$root/build"
