@@ -57,8 +57,8 @@ void WriteOptionalTotals(JsonWriter& w, const TeskStreamInfo& s) {
   }
 }
 
-void WriteStreamTotals(JsonWriter& w, unsigned int index, const TeskStreamInfo& s, int result) {
-  w.StartObject();
+// Which stream a JSON object speaks of: its number, SSRC and two ends.
+void WriteStreamIdentity(JsonWriter& w, unsigned int index, const TeskStreamInfo& s) {
   w.Key("Stream");
   w.Uint(index);
   w.Key("SSRC");
@@ -67,6 +67,11 @@ void WriteStreamTotals(JsonWriter& w, unsigned int index, const TeskStreamInfo& 
   w.String(s.source.c_str());
   w.Key("Destination");
   w.String(s.destination.c_str());
+}
+
+void WriteStreamTotals(JsonWriter& w, unsigned int index, const TeskStreamInfo& s, int result) {
+  w.StartObject();
+  WriteStreamIdentity(w, index, s);
   w.Key("PayloadType");
   if (s.pulvoStream) {
     w.Null();
@@ -105,14 +110,7 @@ void WriteStreamSample(JsonWriter& w, unsigned int index, const TeskStreamInfo& 
   w.StartObject();
   WriteReceiverSampleMembers(w, values);
   WriteEModelMembers(w, values);
-  w.Key("Stream");
-  w.Uint(index);
-  w.Key("SSRC");
-  w.Uint(info.ssrc);
-  w.Key("Source");
-  w.String(info.source.c_str());
-  w.Key("Destination");
-  w.String(info.destination.c_str());
+  WriteStreamIdentity(w, index, info);
   w.Key("Time");
   w.String(FormatRfc3339(time).c_str());
   w.EndObject();
