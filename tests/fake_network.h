@@ -42,7 +42,6 @@ class FakeNetwork : public Environment {
   TimeOfDay timeOfDay() override { return timeOfDayAt(clock); }
   int64_t monotonicMicros() override { return clock; }
   void nap(unsigned int micros) override;
-  void sleep(unsigned int micros) override { clock += micros; }
   bool stopRequested() override { return clock >= stopTime; }
   uint32_t random32() override { return 4242; }
   bool clockSynchronized() override { return false; }

@@ -56,7 +56,6 @@ class FakeClock : public SystemEnvironment {
   TimeOfDay timeOfDay() override { return Now(); }
   int64_t monotonicMicros() override;
   void nap(unsigned int micros) override { Sleep(micros); }
-  void sleep(unsigned int micros) override { Sleep(micros); }
 
  private:
   void Sleep(unsigned int micros);

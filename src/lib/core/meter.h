@@ -54,8 +54,6 @@ class Meter {
   // server): "); a null log takes none.
   Meter(const WindowSettings& settings, std::string logPrefix, LogSink* log);
 
-  void setLogPrefix(std::string prefix) { config.logPrefix = std::move(prefix); }
-
   // A packet that arrived at `arrival` (time of day in seconds, as
   // TimeOfDay::seconds() gives it). Packets of the same arrival are all
   // kept, in the order they are added.

@@ -32,8 +32,6 @@ class Environment {
   virtual int64_t monotonicMicros() = 0;
   // A sleep that ends as close to its end as the platform allows: pacing.
   virtual void nap(unsigned int micros) = 0;
-  // An ordinary sleep, which may end a little late: polling.
-  virtual void sleep(unsigned int micros) = 0;
   // Whether the process has asked its tests to end early.
   virtual bool stopRequested() = 0;
   // A number no one can guess, for identifiers that must differ from run
@@ -140,7 +138,6 @@ class SystemEnvironment : public Environment {
   TimeOfDay timeOfDay() override;
   int64_t monotonicMicros() override;
   void nap(unsigned int micros) override;
-  void sleep(unsigned int micros) override;
   bool stopRequested() override;
   uint32_t random32() override;
   bool clockSynchronized() override;

@@ -1,7 +1,6 @@
 #include "sleep_utils.h"
 
 #include <chrono>
-#include <thread>
 
 int64_t monotonicMicros() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -9,6 +8,3 @@ int64_t monotonicMicros() {
       .count();
 }
 
-void sleepCoarse(unsigned int microseconds) {
-  std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
-}

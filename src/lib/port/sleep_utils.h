@@ -20,10 +20,6 @@ int64_t monotonicMicros();
 // platform allows (on Linux it spins the last microseconds): for pacing.
 void platformNap(unsigned int microseconds);
 
-// An ordinary sleep of about `microseconds`, which may end a little late:
-// for polling waits that need milliseconds, not microseconds.
-void sleepCoarse(unsigned int microseconds);
-
 // A label for the calling thread, used only in log lines.
 unsigned long getOwnThreadId();
 

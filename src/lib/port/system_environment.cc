@@ -12,8 +12,6 @@ int64_t SystemEnvironment::monotonicMicros() { return ::monotonicMicros(); }
 
 void SystemEnvironment::nap(unsigned int micros) { platformNap(micros); }
 
-void SystemEnvironment::sleep(unsigned int micros) { sleepCoarse(micros); }
-
 bool SystemEnvironment::stopRequested() { return testStopRequested(); }
 
 uint32_t SystemEnvironment::random32() { return std::random_device()(); }
