@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "event_loop.h"
+#include "paced_call.h"
 #include "packet.h"
 #include "stamp_packet.h"
 #include "tesk_errors.h"
@@ -13,51 +14,44 @@ namespace {
 
 constexpr size_t kLargestDatagram = 65535;
 
-// The call on the loop: paced requests, answers taken as they come, and each
-// tick scored once its answers have had time to come back.
+// The call on the loop: one paced call and its end. Requests go until the
+// duration; the ticks up to it are scored; silence for the time-out ends it.
 class CallLoop : public LoopCore {
  public:
   CallLoop(const CallConfig& config, const SocketAddress& reflectorAddress, CallSink callSink,
            Environment& environment)
-      : settings(config.settings),
-        session(config.settings),
+      : timeout(int64_t{config.settings.window.timeout} * 1000),
+        paced(config.settings, environment),
         reflector(reflectorAddress),
         sink(callSink),
         env(environment),
-        start(environment.timeOfDay()),
-        startMono(environment.monotonicMicros()),
-        nextSend(startMono),
-        sendEnd(startMono + int64_t{config.testDuration} * 1000),
-        nextScore(callScoreTime(settings.window, startMono, 0)),
-        lastTick(config.testDuration / settings.window.sampleInterval),
-        lastHeard(startMono) {
-    session.begin(start);
-  }
+        sendEnd(paced.nextSend() + int64_t{config.testDuration} * 1000),
+        lastTick(config.testDuration / config.settings.window.sampleInterval),
+        lastHeard(paced.nextSend()) {}
 
   LoopWake due(int64_t now, Outbox& out) override {
     // The time-out counts from the last answer, or from the start.
-    if (now - lastHeard > int64_t{settings.window.timeout} * 1000) {
+    if (now - lastHeard > timeout) {
       code = TIMEOUT_ERROR;
       return LoopWake::finished();
     }
-    if (sending && now >= nextSend) {
-      Datagram& request = out.add();
-      request.length = session.request(env.timeOfDay(), request.data);
-      request.peer = reflector;
-      nextSend = nextPacedSend(nextSend, now, int64_t{settings.streamInterval} * 1000);
-      sending = nextSend < sendEnd;
+    if (sending && now >= paced.nextSend()) {
+      paced.send(now, reflector, out.add());
+      sending = paced.nextSend() < sendEnd;
     }
-    while (now >= nextScore && code == 0) scoreTick();
-    if (code != 0 || tickIndex > lastTick) return LoopWake::finished();
-    if (sending && nextSend <= nextScore) return LoopWake{nextSend, true, false};
-    return LoopWake{nextScore, false, false};
+    while (now >= paced.nextScore() && code == 0) scoreTick();
+    if (code != 0 || paced.ticksScored() > lastTick) return LoopWake::finished();
+    if (sending && paced.nextSend() <= paced.nextScore()) {
+      return LoopWake{paced.nextSend(), true, false};
+    }
+    return LoopWake{paced.nextScore(), false, false};
   }
 
   void take(Datagram* batch, int count, int64_t now, Outbox&) override {
     for (int i = 0; i < count; ++i) {
       const Datagram& answer = batch[i];
       if (!sameEndpoint(answer.peer, reflector)) continue;
-      if (session.takeAnswer(answer.data, answer.length, answer.arrival, answer.marks)) {
+      if (paced.session().takeAnswer(answer.data, answer.length, answer.arrival, answer.marks)) {
         lastHeard = now;
       }
     }
@@ -70,32 +64,24 @@ class CallLoop : public LoopCore {
     return false;
   }
 
-  const CallSession& call() const { return session; }
+  const CallSession& call() const { return paced.session(); }
   int result() const { return code; }
 
  private:
   void scoreTick() {
-    // The tick's time of day: the start plus whole sampling intervals.
-    const int64_t tickStep = int64_t{settings.window.sampleInterval} * 1000;
-    const TimeOfDay tickTime = plusMicros(start, tickIndex * tickStep);
-    session.settle(env.timeOfDay());
     TeskCallSample sample;
-    const CallSession::Tick t = session.tick(tickTime, &sample);
+    const CallSession::Tick t = paced.score(&sample);
     if (t == CallSession::Tick::Sample) sink.deliver(sink.context, sample);
     if (t == CallSession::Tick::GaveUp) code = TIMEOUT_ERROR;
-    tickIndex++;
-    nextScore = callScoreTime(settings.window, startMono, tickIndex);
   }
 
-  const CallSettings& settings;
-  CallSession session;
+  const int64_t timeout;
+  PacedCall paced;
   const SocketAddress reflector;
   CallSink sink;
   Environment& env;
-  const TimeOfDay start;
-  const int64_t startMono;
-  int64_t nextSend, sendEnd, nextScore;
-  uint32_t tickIndex = 0, lastTick;
+  const int64_t sendEnd;
+  const uint32_t lastTick;
   int64_t lastHeard;
   bool sending = true;
   int code = 0;

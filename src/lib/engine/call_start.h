@@ -38,17 +38,6 @@ struct CallReport {
   std::string reflectorTimestamps;  // how the reflector says it stamps T2 and T3
 };
 
-// How long after a tick its windows are scored: the de-jitter length, as a
-// receiver plays out, and then the time an answer may take to come back.
-constexpr uint32_t kAnswerWaitMs = 1000;
-
-// When tick `index` of a call that started at `startMicros` (monotonic) is
-// scored: its time plus the de-jitter length and the answers' wait.
-inline int64_t callScoreTime(const WindowSettings& window, int64_t startMicros, uint32_t index) {
-  return startMicros + int64_t{index} * window.sampleInterval * 1000 +
-         (int64_t{window.dejitterLength} + kAnswerWaitMs) * 1000;
-}
-
 // The call's configuration from the public one, with the codec's packet.
 CallConfig callConfigOf(const TeskCallConfig& config, uint16_t sessionId, bool clockSynchronized);
 std::vector<std::string> callParameterErrors(const CallConfig& config);

@@ -5,6 +5,7 @@
 #include "call_start.h"
 #include "codec_names.h"
 #include "event_loop.h"
+#include "paced_call.h"
 #include "stamp_auth.h"
 #include "tesk_errors.h"
 #include "tesk_log.h"
@@ -39,11 +40,8 @@ struct ProbeRunner::Path {
   SocketAddress to;
   std::string peer;
   uint16_t sessionId = 0;
-  std::unique_ptr<CallSession> session;
+  std::unique_ptr<PacedCall> call;
   uint32_t generation = 0;
-  TimeOfDay start;
-  int64_t startMono = 0;
-  uint32_t tickIndex = 0;
   // The totals of the path's earlier sessions (a silent reflector's call is
   // started afresh).
   uint64_t sentBefore = 0, answersBefore = 0, forwardLostBefore = 0, reverseLostBefore = 0;
@@ -145,7 +143,7 @@ bool ProbeRunner::setPaths(const std::vector<TeskProbePath>& wanted, std::string
       if (running) start(*path, *env);
     }
     byId[path->id] = path.get();
-    if (path->session != nullptr) bySession[path->sessionId] = path.get();
+    if (path->call != nullptr) bySession[path->sessionId] = path.get();
   }
   std::lock_guard<std::mutex> lock(statusMutex);
   published.clear();
@@ -157,11 +155,12 @@ bool ProbeRunner::setPaths(const std::vector<TeskProbePath>& wanted, std::string
 }
 
 void ProbeRunner::start(Path& path, Environment& environment) {
-  if (path.session != nullptr) {
-    path.sentBefore += path.session->sent();
-    path.answersBefore += path.session->answers();
-    path.forwardLostBefore += path.session->forwardLost();
-    path.reverseLostBefore += path.session->reverseLost();
+  if (path.call != nullptr) {
+    const CallSession& ended = path.call->session();
+    path.sentBefore += ended.sent();
+    path.answersBefore += ended.answers();
+    path.forwardLostBefore += ended.forwardLost();
+    path.reverseLostBefore += ended.reverseLost();
     bySession.erase(path.sessionId);
   }
   path.generation++;  // the old call's events go stale
@@ -258,47 +257,37 @@ void ProbeRunner::serviceSetup(Path& path, short ready, int64_t now, Environment
 
 void ProbeRunner::beginCall(Path& path, Environment& environment) {
   path.settings.clockSynchronized = environment.clockSynchronized();
-  path.session = std::make_unique<CallSession>(path.settings);
+  path.call = std::make_unique<PacedCall>(path.settings, environment);
   if (!path.settings.twamp) bySession[path.sessionId] = &path;
-  path.start = environment.timeOfDay();
-  path.startMono = environment.monotonicMicros();
-  path.tickIndex = 0;
-  path.session->begin(path.start);
-  events.push({path.startMono, path.id, path.generation, true});
-  events.push({callScoreTime(path.settings.window, path.startMono, 0), path.id, path.generation,
-               false});
+  events.push({path.call->nextSend(), path.id, path.generation, true});
+  events.push({path.call->nextScore(), path.id, path.generation, false});
 }
 
 void ProbeRunner::publish(Path& path) {
   TeskProbePathStatus& s = path.status;
-  s.sent = path.sentBefore + path.session->sent();
-  s.answers = path.answersBefore + path.session->answers();
-  s.forwardLost = path.forwardLostBefore + path.session->forwardLost();
-  s.reverseLost = path.reverseLostBefore + path.session->reverseLost();
+  const CallSession& session = path.call->session();
+  s.sent = path.sentBefore + session.sent();
+  s.answers = path.answersBefore + session.answers();
+  s.forwardLost = path.forwardLostBefore + session.forwardLost();
+  s.reverseLost = path.reverseLostBefore + session.reverseLost();
   std::lock_guard<std::mutex> lock(statusMutex);
   published[path.slot] = s;
 }
 
 void ProbeRunner::handle(const Event& e, int64_t now, Outbox& out) {
-  Environment& environment = *env;
   auto found = byId.find(e.path);
   if (found == byId.end() || found->second->generation != e.generation) return;  // stale
   Path& path = *found->second;
   const CallSettings& s = path.settings;
   if (e.send) {
     Datagram& d = out.add();
-    d.length = path.session->request(environment.timeOfDay(), d.data);
-    d.peer = path.to;
+    path.call->send(now, path.to, d);
     d.marks.tos = s.tos;  // each path's own class, on the one socket
-    const int64_t interval = int64_t{s.streamInterval} * 1000;
-    events.push({nextPacedSend(e.at, now, interval), path.id, path.generation, true});
+    events.push({path.call->nextSend(), path.id, path.generation, true});
     return;
   }
-  const int64_t step = int64_t{s.window.sampleInterval} * 1000;
-  const TimeOfDay tickTime = plusMicros(path.start, path.tickIndex * step);
-  path.session->settle(environment.timeOfDay());
   TeskCallSample sample;
-  const CallSession::Tick t = path.session->tick(tickTime, &sample);
+  const CallSession::Tick t = path.call->score(&sample);
   // A window the reflector left unanswered shows the path down at once.
   path.status.answering = path.lastAnswerMono >= 0 && !sample.silent &&
                           now - path.lastAnswerMono < int64_t{s.window.timeout} * 1000;
@@ -313,37 +302,40 @@ void ProbeRunner::handle(const Event& e, int64_t now, Outbox& out) {
     path.status.answering = false;
     path.status.restarts++;
     publish(path);
-    start(path, environment);
+    start(path, *env);
     return;
   }
   publish(path);
-  path.tickIndex++;
-  events.push({callScoreTime(s.window, path.startMono, path.tickIndex), path.id, path.generation,
-               false});
+  events.push({path.call->nextScore(), path.id, path.generation, false});
 }
 
 void ProbeRunner::answer(const Datagram& d, int64_t now) {
-  // The session identifier sits at byte 14, or 26 in authenticated mode.
-  for (size_t at : {size_t{14}, size_t{26}}) {
-    if (d.length < at + 2) return;
-    const uint16_t ssid = static_cast<uint16_t>(d.data[at] << 8 | d.data[at + 1]);
+  // The answer names its session where its mode puts the identifier.
+  for (StampMode mode : {StampMode::Unauthenticated, StampMode::Authenticated}) {
+    uint16_t ssid = 0;
+    if (!peekStampSsid(d.data, d.length, mode, &ssid)) return;
     auto found = bySession.find(ssid);
     if (found == bySession.end()) continue;
     Path& path = *found->second;
     const bool authenticated = !path.settings.key.empty();
-    if ((at == 26) != authenticated || !sameEndpoint(d.peer, path.to)) continue;
-    if (path.session->takeAnswer(d.data, d.length, d.arrival, d.marks)) path.lastAnswerMono = now;
+    if ((mode == StampMode::Authenticated) != authenticated || !sameEndpoint(d.peer, path.to)) {
+      continue;
+    }
+    if (path.call->session().takeAnswer(d.data, d.length, d.arrival, d.marks)) {
+      path.lastAnswerMono = now;
+    }
     return;
   }
   // A TWAMP Light reflector leaves the session identifier zero: the answer
   // is that of the path to its reflector whose request it answers.
-  if (d.length < 16 || d.data[14] != 0 || d.data[15] != 0) return;
+  uint16_t ssid = 0;
+  if (!peekStampSsid(d.data, d.length, StampMode::Unauthenticated, &ssid) || ssid != 0) return;
   for (const std::unique_ptr<Path>& path : paths) {
-    if (path->session == nullptr || !sameEndpoint(d.peer, path->to) ||
-        !path->session->answersWaiting(d.data, d.length)) {
+    if (path->call == nullptr || !sameEndpoint(d.peer, path->to) ||
+        !path->call->session().answersWaiting(d.data, d.length)) {
       continue;
     }
-    if (path->session->takeAnswer(d.data, d.length, d.arrival, d.marks)) {
+    if (path->call->session().takeAnswer(d.data, d.length, d.arrival, d.marks)) {
       path->lastAnswerMono = now;
     }
     return;

@@ -15,10 +15,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "call_session.h"
 #include "stamp_auth.h"
 #include "environment.h"
 #include "event_loop.h"
+#include "tesk_call.h"
 #include "tesk_probe.h"
 #include "twamp_session_setup.h"
 #include "test_error.h"
@@ -30,6 +30,8 @@ class ProbeHooks {
   virtual void sample(const std::string& path, const TeskCallSample& sample) = 0;
   virtual void everySecond() = 0;
 };
+
+class PacedCall;
 
 class ProbeRunner : public LoopCore {
  public:

@@ -215,6 +215,15 @@ std::string describeStampTimestamps(const StampTimestampInformation& info) {
   return words;
 }
 
+bool peekStampSsid(const uint8_t* data, size_t length, StampMode mode, uint16_t* ssid) {
+  const size_t at = kSender[modeIndex(mode)].ssid;
+  static_assert(kSender[0].ssid == kReflector[0].ssid && kSender[1].ssid == kReflector[1].ssid,
+                "requests and answers keep the session identifier in one place");
+  if (length < at + 2) return false;
+  *ssid = get16(data + at);
+  return true;
+}
+
 bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* out,
                        StampMode mode) {
   if (data == nullptr || length < stampShortestRequest(mode)) return false;

@@ -153,6 +153,9 @@ void encodeStampSender(const StampSenderPacket& packet, size_t length, uint8_t* 
                        StampMode mode = StampMode::Unauthenticated);
 bool decodeStampSender(const uint8_t* data, size_t length, StampSenderPacket* out,
                        StampMode mode = StampMode::Unauthenticated);
+// The session identifier of a request or an answer (both keep it in the
+// same place in a mode): false when the datagram is too short to hold it.
+bool peekStampSsid(const uint8_t* data, size_t length, StampMode mode, uint16_t* ssid);
 
 // The answer's base into `out`, cut to `length` bytes when that is shorter
 // (an answer is never longer than its request).
