@@ -12,57 +12,53 @@
 
 // Out-of-range values and codec names the library would read as another:
 // a new command refuses them rather than run a different test.
-std::string FirstCallError(CallCmdParams& params) {
+std::string FirstCallError(const CallCmdParams& params) {
   std::string error = params.FirstValueOutOfRange();
   if (!error.empty()) return error;
-  if (params.WasGiven("codec")) {
-    const std::string name = params.GetCodecName();
-    if (teskCodecNumber(name) < 0) return "codec " + name + " is neither G711 nor GSM0610";
+  const std::string& codec = params.Text("codec");
+  if (params.WasGiven("codec") && teskCodecNumber(codec) < 0) {
+    return "codec " + codec + " is neither G711 nor GSM0610";
   }
-  if (params.WasGiven("fec")) {
-    const std::string name = params.GetFecName();
-    if (name != "none" && name != "gsmpiggyback1" && name != "gsmpiggyback2" &&
-        name != "gsmpiggyback3") {
-      return "fec " + name + " is not one of none, gsmpiggyback1-3";
-    }
+  const std::string& fec = params.Text("fec");
+  if (params.WasGiven("fec") && FecNumber(fec) < 0) {
+    return "fec " + fec + " is not one of none, gsmpiggyback1-3";
   }
-  const std::string mode = params.GetMode();
+  const std::string& mode = params.Text("mode");
   if (mode != "stamp" && mode != "twamp") return "mode " + mode + " is neither stamp nor twamp";
-  if (mode == "twamp" && !params.GetKeyFile().empty()) {
+  if (mode == "twamp" && !params.Text("keyfile").empty()) {
     return "a TWAMP session is set up in unauthenticated mode alone: no keyfile with mode=twamp";
   }
-  if (params.GetWindowSize() <= params.GetSampleInterval()) {
-    return "the window must be longer than the sampling interval";
-  }
-  if (params.GetTestDuration() < params.GetSampleInterval()) {
-    return "the test must last a sampling interval at least";
-  }
-  if (params.GetTestDuration() < params.GetWindowSize()) {
+  const unsigned long window = params.Millis("windowsize");
+  const unsigned long sample = params.Millis("sampleinterval");
+  const unsigned long duration = params.Millis("testduration");
+  if (window <= sample) return "the window must be longer than the sampling interval";
+  if (duration < sample) return "the test must last a sampling interval at least";
+  if (duration < window) {
     return "the test must last a window at least, or no window is scored";
   }
   return "";
 }
 
-TeskCallConfig CallConfigOf(CallCmdParams& params) {
+TeskCallConfig CallConfigOf(const CallCmdParams& params) {
   TeskCallConfig config;
-  config.remoteAddress = params.GetRemoteAddr();
-  config.remotePort = static_cast<unsigned short>(params.GetRemotePort());
-  config.localAddress = params.GetLocalAddr();
-  config.localPort = static_cast<unsigned short>(params.GetLocalPort());
-  config.testDuration = static_cast<unsigned int>(params.GetTestDuration());
-  config.codec = params.GetCodec();
-  config.fec = params.GetFec();
-  config.streamInterval = static_cast<unsigned char>(params.GetStreamInterval());
-  config.windowSize = static_cast<unsigned short>(params.GetWindowSize());
-  config.sampleInterval = static_cast<unsigned short>(params.GetSampleInterval());
-  config.dejitterLength = static_cast<unsigned short>(params.GetDejitterlength());
-  config.timeout = static_cast<unsigned int>(params.GetTimeout());
-  config.testId = static_cast<unsigned int>(params.GetTestId());
-  config.keyFile = params.GetKeyFile();
-  config.dscp = static_cast<unsigned char>(params.GetDscp());
-  config.ecn = static_cast<unsigned char>(params.GetEcn());
-  config.twamp = params.GetMode() == "twamp";
-  config.controlPort = static_cast<unsigned short>(params.GetControlPort());
+  config.remoteAddress = params.Text("remoteaddr");
+  config.remotePort = static_cast<unsigned short>(params.Number("remoteport"));
+  config.localAddress = params.Text("localaddr");
+  config.localPort = static_cast<unsigned short>(params.Number("localport"));
+  config.testDuration = static_cast<unsigned int>(params.Millis("testduration"));
+  config.codec = CodecOrG711(params.Text("codec"));
+  config.fec = FecOrNone(params.Text("fec"));
+  config.streamInterval = static_cast<unsigned char>(params.Number("streaminterval"));
+  config.windowSize = static_cast<unsigned short>(params.Millis("windowsize"));
+  config.sampleInterval = static_cast<unsigned short>(params.Millis("sampleinterval"));
+  config.dejitterLength = static_cast<unsigned short>(params.Number("dejitterlength"));
+  config.timeout = static_cast<unsigned int>(params.Millis("timeout"));
+  config.testId = static_cast<unsigned int>(params.Number("testid"));
+  config.keyFile = params.Text("keyfile");
+  config.dscp = static_cast<unsigned char>(params.Number("dscp"));
+  config.ecn = static_cast<unsigned char>(params.Number("ecn"));
+  config.twamp = params.Text("mode") == "twamp";
+  config.controlPort = static_cast<unsigned short>(params.Number("controlport"));
   return config;
 }
 

@@ -11,7 +11,7 @@
 
 // The first value the call refuses (out of range, an unknown codec or FEC
 // name, a window no longer than its interval); empty when there is none.
-std::string FirstCallError(CallCmdParams& params);
-TeskCallConfig CallConfigOf(CallCmdParams& params);
+std::string FirstCallError(const CallCmdParams& params);
+TeskCallConfig CallConfigOf(const CallCmdParams& params);
 
 #endif  // PULVO_CALL_COMMAND_H

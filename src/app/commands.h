@@ -1,8 +1,8 @@
 #ifndef PULVO_COMMANDS_H
 #define PULVO_COMMANDS_H
 
-// Every command of the tool in one table: its name, what it does, how its
-// parameters read in the help, and how it runs. `pulvo --help` and
+// Every command of the tool in one table: its name, what it does, its
+// parameters' descriptors, and how it runs. `pulvo --help` and
 // `pulvo help COMMAND` are written from it, and Run dispatches through it.
 
 #include <memory>
@@ -13,14 +13,6 @@
 
 class OnOffOptionSet;
 class PulvoMain;
-
-// A parameter's line in the help: the set gives its short name and range.
-struct ParamHelp {
-  const char* longName;
-  const char* defaultText;  // as the user would write it
-  const char* description;  // with its unit, or the words it takes
-  bool ranged;              // a whole number: its range follows
-};
 
 // The long options a command may take.
 enum LongOption : unsigned {
@@ -34,7 +26,7 @@ struct Command {
   const char* name;
   const char* summary;
   unsigned longOptions;  // LongOption bits: the others it says it ignores
-  std::vector<ParamHelp> params;
+  const std::vector<ParamDescriptor>& params;  // ParamDescriptors(name)
   std::unique_ptr<CmdParamSetBase> (*makeParams)();
   int (*start)(PulvoMain& front, const OnOffOptionSet& options, CmdParamSetBase& params,
                char* parameterText);
@@ -48,7 +40,14 @@ const Command* FindCommand(const std::string& name);
 // each option in `given` (LongOption bits) that the command does not take.
 std::vector<std::string> IgnoredOptionLines(const Command& command, unsigned given);
 
-// One command's help: its summary and a line per parameter.
+// A parameter's row in the usage text's columns: name from 2, "| " at 17,
+// short name and default from 19, description from 34 (each after a blank
+// when the one before runs over).
+std::string ParamRow(const ParamDescriptor& p, const char* shown, const char* description);
+void PadTo(std::string& line, size_t column);
+
+// One command's help: its summary and a row per parameter, a number's
+// range after its description.
 std::string CommandHelp(const Command& command);
 // The usage text, then every command's help.
 std::string FullHelpText();

@@ -8,17 +8,15 @@ bool ResolveHostNames(CmdParamSetBase& params, std::initializer_list<const char*
   // The family of the first literal among the given addresses.
   int ipVersion = 0;
   for (const char* name : names) {
-    CmdParam param;
-    if (!params.WasGiven(name) || !params.Find(name, param)) continue;
-    const std::string text = param.GetValueAsString();
+    if (!params.WasGiven(name)) continue;
+    const std::string& text = params.Text(name);
     if (IsIPv6Literal(text)) ipVersion = 6;
     if (IsIPv4Literal(text)) ipVersion = 4;
     if (ipVersion != 0) break;
   }
   for (const char* name : names) {
-    CmdParam param;
-    if (!params.WasGiven(name) || !params.Find(name, param)) continue;
-    const std::string host = param.GetValueAsString();
+    if (!params.WasGiven(name)) continue;
+    const std::string host = params.Text(name);
     if (!TeskControl::NamesAHost(host)) continue;
     std::string address, reason;
     if (!TeskControl::ResolveHostName(host, ipVersion, &address, &reason)) {
@@ -27,8 +25,7 @@ bool ResolveHostNames(CmdParamSetBase& params, std::initializer_list<const char*
                reason;
       return false;
     }
-    std::string key = name;
-    params.SetCmdParamInputValue(key, address);
+    params.SetCmdParamInputValue(name, address);
     resolved->push_back(std::string(name) + " " + host + " is " + address);
     if (ipVersion == 0) ipVersion = IsIPv6Literal(address) ? 6 : 4;
   }

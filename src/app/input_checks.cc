@@ -15,22 +15,20 @@ bool AllDigits(const std::string& text) {
   return true;
 }
 
-// Against the ranges the usage text prints for the command.
-void CheckNumbers(CmdParamSetBase& params, InputWarnings* out) {
-  for (const PrintedRange& range : PrintedRanges(params.CmdName())) {
-    if (!params.WasGiven(range.longName)) continue;
-    CmdParam param;
-    params.Find(range.longName, param);
-    const std::string text = param.GetValueAsString();
-    const long value = param.GetValueAsLong();
-    const std::string name = range.longName;
+// Against the ranges of the command's numbers, which its usage text prints.
+void CheckNumbers(const CmdParamSetBase& params, InputWarnings* out) {
+  for (const ParamDescriptor& d : params.Descriptors()) {
+    if (d.kind != ParamKind::Number || !params.WasGiven(d.longName)) continue;
+    const std::string& text = params.Text(d.longName);
+    const long value = ParseLongValue(text);
+    const std::string name = d.longName;
     if (!AllDigits(text)) {
       out->push_back(name + " " + text + " is not a whole number: it is read as " +
                      std::to_string(value < 0 ? 0 : value));
     }
-    if (value < range.low || value > range.high) {
+    if (value < d.low || value > d.high) {
       std::string warning = name + " " + std::to_string(value) + " is outside its range " +
-                            std::to_string(range.low) + " - " + std::to_string(range.high);
+                            std::to_string(d.low) + " - " + std::to_string(d.high);
       if (name.find("port") != std::string::npos && value > 65535) {
         warning += ": the port used is " + std::to_string(static_cast<unsigned short>(value));
       }
@@ -39,16 +37,13 @@ void CheckNumbers(CmdParamSetBase& params, InputWarnings* out) {
   }
 }
 
-void CheckName(CmdParamSetBase& params, const char* longName,
-               std::initializer_list<const char*> known, const char* used, InputWarnings* out) {
-  if (!params.WasGiven(longName)) return;
-  CmdParam param;
-  params.Find(longName, param);
-  const std::string text = param.GetValueAsString();
-  for (const char* name : known) {
-    if (text == name) return;
+// `known`: whether the name given is one the parameter takes.
+void CheckName(const CmdParamSetBase& params, const char* longName,
+               bool (*known)(const std::string&), const char* used, InputWarnings* out) {
+  const std::string& text = params.Text(longName);
+  if (params.WasGiven(longName) && !known(text)) {
+    out->push_back(std::string(longName) + " " + text + " is unknown: " + used + " is used");
   }
-  out->push_back(std::string(longName) + " " + text + " is unknown: " + used + " is used");
 }
 
 }  // namespace
@@ -75,14 +70,15 @@ void CheckParameterText(const std::string& text, InputWarnings* out) {
   }
 }
 
-void CheckSendValues(SendCmdParams& params, InputWarnings* out) {
+void CheckSendValues(const SendCmdParams& params, InputWarnings* out) {
   CheckNumbers(params, out);
-  CheckName(params, "codec", {teskCodecName(0), teskCodecName(1)}, teskCodecName(0), out);
-  CheckName(params, "fec", {"none", "gsmpiggyback1", "gsmpiggyback2", "gsmpiggyback3"}, "none",
+  CheckName(params, "codec", [](const std::string& name) { return teskCodecNumber(name) >= 0; },
+            teskCodecName(0), out);
+  CheckName(params, "fec", [](const std::string& name) { return FecNumber(name) >= 0; }, "none",
             out);
 }
 
-void CheckReceiveValues(ReceiveCmdParams& params, InputWarnings* out) {
+void CheckReceiveValues(const ReceiveCmdParams& params, InputWarnings* out) {
   CheckNumbers(params, out);
 }
 

@@ -19,9 +19,10 @@ using InputWarnings = std::vector<std::string>;
 // The command's parameter text as typed ("co=,td=10"), before it is parsed.
 void CheckParameterText(const std::string& text, InputWarnings* out);
 
-// The values as stored, against the usage text's ranges and names.
-void CheckSendValues(SendCmdParams& params, InputWarnings* out);
-void CheckReceiveValues(ReceiveCmdParams& params, InputWarnings* out);
+// The values as stored, against the ranges the usage text prints and the
+// names the command knows.
+void CheckSendValues(const SendCmdParams& params, InputWarnings* out);
+void CheckReceiveValues(const ReceiveCmdParams& params, InputWarnings* out);
 
 // TESK_TEST_TOS and TESK_TEST_INTERFACE, which the socket layer reads.
 void CheckTestEnvironment(InputWarnings* out);

@@ -78,8 +78,9 @@ int PulvoMain::ParseAndStartProbe(const OnOffOptionSet& options, ProbeCmdParams*
   const std::string range = params->FirstValueOutOfRange();
   ProbeSettings settings;
   std::string error = range;
-  if (error.empty()) ReadProbeConfig(params->GetConfig(), &settings, &error);
-  ProbeApp probe(params->GetConfig(), options.IsResultsAsTextOn(), settings);
+  const std::string& config = params->Text("config");
+  if (error.empty()) ReadProbeConfig(config, &settings, &error);
+  ProbeApp probe(config, options.IsResultsAsTextOn(), settings);
   if (error.empty()) probe.setPaths(settings.paths, &error);
   if (!error.empty()) {
     std::cerr << "pulvo: " << teskErrorName(PARAMETER_ERROR) << ": " << error << std::endl;
@@ -93,10 +94,10 @@ int PulvoMain::ParseAndStartProbe(const OnOffOptionSet& options, ProbeCmdParams*
     return normalizeErrorCode(SOCKET_ERROR);
   }
   // --json-lines: every path's windows, each line naming its path.
-  if (!OpenLiveOutputs(DescribeProbe(params->GetConfig(), settings))) return kExitPulvoException;
+  if (!OpenLiveOutputs(DescribeProbe(config, settings))) return kExitPulvoException;
   probe.setLiveOutputs(live);
   InstallReloadHandler();
-  const int result = probe.run(static_cast<unsigned int>(params->GetDuration()));
+  const int result = probe.run(static_cast<unsigned int>(params->Millis("duration")));
   endpoint.reset();
   // A probe runs until it is stopped: a stop by signal is its end.
   if (result < 0) std::cerr << FailureLine(result) << std::endl;

@@ -43,49 +43,54 @@ char* NextToken(char*& cursor, const char* delimiters) {
   return start;
 }
 
-// The settings take narrower types than the getters give: the low-order
+// The settings take narrower types than Number and Millis give: the low-order
 // bits are kept.
-TeskSendSettings ReadSendSettings(SendCmdParams& params) {
+TeskSendSettings ReadSendSettings(const SendCmdParams& params) {
   TeskSendSettings v;
-  v.testDuration = static_cast<uint32_t>(params.GetTestDuration());
-  v.codec = params.GetCodec();
-  v.fec = params.GetFec();
-  v.streamInterval = static_cast<uint8_t>(params.GetStreamInterval());
-  v.packetSize = params.GetPacketSize();
-  v.sampleInterval = static_cast<uint16_t>(params.GetSampleInterval());
-  v.localAddress = params.GetLocalAddr();
-  v.localPort = static_cast<uint16_t>(params.GetLocalPort());
-  v.remoteAddress = params.GetRemoteAddr();
-  v.remotePort = static_cast<uint16_t>(params.GetRemotePort());
-  v.testId = static_cast<uint32_t>(params.GetTestId());
+  v.testDuration = static_cast<uint32_t>(params.Millis("testduration"));
+  v.codec = CodecOrG711(params.Text("codec"));
+  v.fec = FecOrNone(params.Text("fec"));
+  v.streamInterval = static_cast<uint8_t>(params.Number("streaminterval"));
+  v.packetSize = v.codec == 1 ? 48 : 188;  // bytes of the IP datagram
+  v.sampleInterval = static_cast<uint16_t>(params.Millis("sampleinterval"));
+  v.localAddress = params.Text("localaddr");
+  v.localPort = static_cast<uint16_t>(params.Number("localport"));
+  v.remoteAddress = params.Text("remoteaddr");
+  v.remotePort = static_cast<uint16_t>(params.Number("remoteport"));
+  v.testId = static_cast<uint32_t>(params.Number("testid"));
   return v;
 }
 
-TeskReceiveSettings ReadReceiveSettings(ReceiveCmdParams& params) {
+TeskReceiveSettings ReadReceiveSettings(const ReceiveCmdParams& params) {
   TeskReceiveSettings v;
-  v.localAddress = params.GetLocalAddr();
-  v.localPort = static_cast<uint16_t>(params.GetLocalPort());
-  v.window.testId = static_cast<uint32_t>(params.GetTestId());
-  v.window.timeout = static_cast<uint32_t>(params.GetTimeout());
-  v.window.windowSize = static_cast<uint16_t>(params.GetWindowSize());
-  v.window.sampleInterval = static_cast<uint16_t>(params.GetSampleInterval());
-  v.window.dejitterLength = static_cast<uint16_t>(params.GetDejitterlength());
+  v.localAddress = params.Text("localaddr");
+  v.localPort = static_cast<uint16_t>(params.Number("localport"));
+  // Not clamped as the sender's is: a negative test id wraps.
+  v.window.testId = static_cast<uint32_t>(ParseLongValue(params.Text("testid")));
+  v.window.timeout = static_cast<uint32_t>(params.Millis("timeout"));
+  v.window.windowSize = static_cast<uint16_t>(params.Millis("windowsize"));
+  v.window.sampleInterval = static_cast<uint16_t>(params.Millis("sampleinterval"));
+  v.window.dejitterLength = static_cast<uint16_t>(params.Number("dejitterlength"));
   return v;
 }
 
-AnalyzerValues ReadAnalyzerValues(AnalyzeCmdParams& params, std::string* error) {
+AnalyzerValues ReadAnalyzerValues(const AnalyzeCmdParams& params, std::string* error) {
   AnalyzerValues v;
   *error = params.FirstValueOutOfRange();
-  v.testId = static_cast<unsigned int>(params.GetTestId());
-  v.file = params.GetFile();
-  v.timeout = static_cast<unsigned int>(params.GetTimeout());
-  v.windowSize = static_cast<unsigned short>(params.GetWindowSize());
-  v.sampleInterval = static_cast<unsigned short>(params.GetSampleInterval());
-  v.dejitterLength = static_cast<unsigned short>(params.GetDejitterlength());
-  v.port = static_cast<unsigned short>(params.GetPort());
-  v.stream = static_cast<unsigned int>(params.GetStream());
-  v.codec = params.GetCodec();
-  v.events = static_cast<int>(params.GetEvents());
+  v.testId = static_cast<unsigned int>(params.Number("testid"));
+  v.file = params.Text("file");
+  v.timeout = static_cast<unsigned int>(params.Millis("timeout"));
+  v.windowSize = static_cast<unsigned short>(params.Millis("windowsize"));
+  v.sampleInterval = static_cast<unsigned short>(params.Millis("sampleinterval"));
+  v.dejitterLength = static_cast<unsigned short>(params.Number("dejitterlength"));
+  v.port = static_cast<unsigned short>(params.Number("port"));
+  v.stream = static_cast<unsigned int>(params.Number("stream"));
+  // The codec of dynamic payload types: -1 when not given, -2 for a name
+  // that is neither.
+  const std::string& codec = params.Text("codec");
+  const int codecNumber = teskCodecNumber(codec);
+  v.codec = codec.empty() ? -1 : codecNumber >= 0 ? codecNumber : -2;
+  v.events = static_cast<int>(params.Number("events"));
   if (error->empty() && v.codec < -1) *error = "codec must be G711 or GSM0610";
   if (error->empty() && v.events != 0 && v.events < 96) {
     *error = "events must be a dynamic payload type (96 to 127)";
@@ -119,7 +124,7 @@ char* SplitCommandArgument(const char* argument, CommandBuffer& buffer, char** p
 }
 
 void PrintParametersIfVerbose(const OnOffOptionSet& options, const char* test,
-                              CmdParamSetBase& params, std::ostream& out) {
+                              const CmdParamSetBase& params, std::ostream& out) {
   if (!options.IsVerboseDisplayOn()) return;
   out << std::endl
             << "Beginning " << test << " test, using the following parameters: " << std::endl
@@ -385,7 +390,7 @@ int PulvoMain::ParseAndStartSender(const OnOffOptionSet& options, SendCmdParams*
 // IPv4 default and is refused as the address it is not.
 void ChooseSenderLocalAddress(SendCmdParams& params) {
   if (params.WasGiven("localaddr")) return;
-  const std::string remote = params.GetRemoteAddr();
+  const std::string remote = params.Text("remoteaddr");
   const bool ipv6 = IsIPv6Literal(remote);
   if (!ipv6 && !IsIPv4Literal(remote)) return;
   std::string local;
@@ -395,8 +400,7 @@ void ChooseSenderLocalAddress(SendCmdParams& params) {
   } else {
     local = ipv6 ? "::" : "0.0.0.0";
   }
-  std::string name = "localaddr";
-  params.SetCmdParamInputValue(name, local);
+  params.SetCmdParamInputValue("localaddr", local);
 }
 
 int PulvoMain::ParseAndStartReceiver(const OnOffOptionSet& options, ReceiveCmdParams* params,
@@ -518,28 +522,28 @@ struct SpokenReflector : TeskReflector {
 
 // The reflector's settings from its parameters, and in `error` the first
 // one it cannot take, or nothing.
-TeskReflectSettings ReflectSettingsOf(ReflectCmdParams& params, std::string* error) {
+TeskReflectSettings ReflectSettingsOf(const ReflectCmdParams& params, std::string* error) {
   *error = params.FirstValueOutOfRange();
   TeskReflectSettings s;
-  s.localAddress = params.GetLocalAddr();
-  s.localPort = static_cast<unsigned short>(params.GetLocalPort());
-  s.maxSessions = static_cast<unsigned int>(params.GetMaxSessions());
-  s.perSourceRate = static_cast<unsigned int>(params.GetRate());
-  s.idleSeconds = static_cast<unsigned int>(params.GetIdle());
-  s.durationMs = static_cast<unsigned int>(params.GetDuration());
-  s.keyFile = params.GetKeyFile();
-  const std::string mode = params.GetMode();
+  s.localAddress = params.Text("localaddr");
+  s.localPort = static_cast<unsigned short>(params.Number("localport"));
+  s.maxSessions = static_cast<unsigned int>(params.Number("maxsessions"));
+  s.perSourceRate = static_cast<unsigned int>(params.Number("rate"));
+  s.idleSeconds = static_cast<unsigned int>(params.Number("idle"));
+  s.durationMs = static_cast<unsigned int>(params.Millis("duration"));
+  s.keyFile = params.Text("keyfile");
+  const std::string mode = params.Text("mode");
   if (error->empty() && mode != "stamp" && mode != "twamp") {
     *error = "mode: " + mode + " is neither stamp nor twamp";
   }
   s.twamp = mode == "twamp";
-  s.controlPort = static_cast<unsigned short>(params.GetControlPort());
-  s.controlConnections = static_cast<unsigned int>(params.GetControlConnections());
-  s.controlPerSource = static_cast<unsigned int>(params.GetControlPerSource());
-  s.servWaitSeconds = static_cast<unsigned int>(params.GetServWait());
-  s.refWaitSeconds = static_cast<unsigned int>(params.GetRefWait());
+  s.controlPort = static_cast<unsigned short>(params.Number("controlport"));
+  s.controlConnections = static_cast<unsigned int>(params.Number("controlconnections"));
+  s.controlPerSource = static_cast<unsigned int>(params.Number("controlpersource"));
+  s.servWaitSeconds = static_cast<unsigned int>(params.Number("servwait"));
+  s.refWaitSeconds = static_cast<unsigned int>(params.Number("refwait"));
   // Prefixes are joined by '+': ',' separates the parameters.
-  const std::string allow = params.GetAllow();
+  const std::string allow = params.Text("allow");
   for (size_t start = 0; start < allow.size();) {
     size_t end = allow.find('+', start);
     if (end == std::string::npos) end = allow.size();
@@ -567,7 +571,7 @@ int PulvoMain::ParseAndStartReflector(const OnOffOptionSet& options, ReflectCmdP
   SpokenReflector reflector(ReflectSettingsOf(*params, &error));
   std::string metricsAddress;
   uint16_t metricsPort = 0;
-  const std::string metrics = params->GetMetrics();
+  const std::string metrics = params->Text("metrics");
   if (error.empty() && !metrics.empty() &&
       !ParseMetricsEndpoint(metrics, &metricsAddress, &metricsPort)) {
     error = "metrics: " + metrics + " is not ADDRESS:PORT (127.0.0.1:9862, [::1]:9862)";

@@ -13,6 +13,7 @@
 #include "cmd_param_sets.h"
 #include "input_checks.h"
 #include "live_outputs.h"
+#include "tesk.h"
 #include "tesk_analyze.h"
 #include "tesk_stamp.h"
 
@@ -23,14 +24,6 @@ constexpr int kExitStdException = 20;
 
 // The usage text, every line ended by a newline.
 std::string UsageText();
-
-// The numeric parameters of a command ("send", "recv") and the range the
-// usage text prints for each.
-struct PrintedRange {
-  std::string longName;
-  long low, high;
-};
-std::vector<PrintedRange> PrintedRanges(const std::string& command);
 
 // strtok's rule with an explicit position: skips leading delimiters, ends the
 // token at the next delimiter (overwritten with a zero byte) or at the end.
@@ -54,8 +47,8 @@ char* SplitCommandArgument(const char* argument, CommandBuffer& buffer, char** p
 
 // The values a runner is built from, read from a parameter set in the
 // order and with the conversions the runners expect.
-TeskSendSettings ReadSendSettings(SendCmdParams& params);
-TeskReceiveSettings ReadReceiveSettings(ReceiveCmdParams& params);
+TeskSendSettings ReadSendSettings(const SendCmdParams& params);
+TeskReceiveSettings ReadReceiveSettings(const ReceiveCmdParams& params);
 
 struct AnalyzerValues {
   unsigned int testId;
@@ -67,9 +60,9 @@ struct AnalyzerValues {
   int codec;
   int events;  // payload type of telephone events; 0: any other dynamic type
 };
-// The values, and in `error` the first value out of its recorded range (the
+// The values, and in `error` the first value out of its range (the
 // library would see it narrowed, as a different value), or nothing.
-AnalyzerValues ReadAnalyzerValues(AnalyzeCmdParams& params, std::string* error);
+AnalyzerValues ReadAnalyzerValues(const AnalyzeCmdParams& params, std::string* error);
 
 // Whether the library will refuse these values itself (its numeric rules):
 // then its own error line says what is wrong, and no warning is added.
@@ -182,7 +175,7 @@ TestParameter TextParameter(const char* key, const std::string& value);
 TestParameter NumberParameter(const char* key, uint64_t value);
 // The parameters of a test that is about to start, with -v.
 void PrintParametersIfVerbose(const OnOffOptionSet& options, const char* test,
-                              CmdParamSetBase& params, std::ostream& out = std::cout);
+                              const CmdParamSetBase& params, std::ostream& out = std::cout);
 
 // What the live outputs say about a test, from the values its runner gets.
 TestDescription DescribeSender(const TeskSendSettings& v);

@@ -1,87 +1,46 @@
-#include <cstdio>
-#include <iterator>
+#include <cstring>
 #include <sstream>
 
+#include "commands.h"
 #include "pulvo_main.h"
 #include "tesk.h"
 
 namespace {
 
-struct UsageParam {
+// Where the designed usage text words a row otherwise than the help: its
+// own default (recv's timeout and sampleinterval show 3 and 5, though they
+// are 30 and 1) or description. Null: the descriptor's.
+struct UsageWording {
+  const char* command;
   const char* longName;
-  const char* shortAndDefault;
+  const char* shown;
   const char* description;
-  const char* range;  // empty: the line ends after the description
+};
+const UsageWording kUsageWordings[] = {
+    {"send", "codec", nullptr, "Stream codec. Possible values: G711, GSM0610"},
+    {"send", "fec", nullptr,
+     "Stream fec.   Possible values: none, gsmpiggyback1, gsmpiggyback2, gsmpiggyback3"},
+    {"recv", "timeout", "3", "Receive timeout value in seconds."},
+    {"recv", "sampleinterval", "5", "Sampling interval size in seconds."},
 };
 
-const UsageParam kTestId = {"testid", "tid (1)", "Test Id", "range limit: 0 - 2000000000"};
-
-const UsageParam kSendParams[] = {
-    kTestId,
-    {"localaddr", "la (127.0.0.1)", "Local IP address that will send packets.", "range limit: n/a"},
-    {"localport", "lp (49999)", "Local send port.", "range limit: 10000 - 65535"},
-    {"remoteaddr", "ra (127.0.0.1)", "Remote IP address that will receive packets.",
-     "range limit: n/a"},
-    {"remoteport", "rp (50000)", "Remote receive port.", "range limit: 10000 - 65535"},
-    {"testduration", "td (12)", "Test duration in seconds.", "range limit: 10 - 600"},
-    {"sampleinterval", "sai (5)", "Sampling interval in seconds.", "range limit: 1 - 10"},
-    {"streaminterval", "sti (20)", "Stream interval in milliseconds.", "range limit: 20 - 30"},
-    {"codec", "co (G711)", "Stream codec. Possible values: G711, GSM0610", ""},
-    {"fec", "fe (none)",
-     "Stream fec.   Possible values: none, gsmpiggyback1, gsmpiggyback2, gsmpiggyback3", ""},
-};
-
-// The receive figures are the usage text's own; the parameter set's defaults
-// differ (timeout 30, sampleinterval 1).
-const UsageParam kReceiveParams[] = {
-    kTestId,
-    {"localaddr", "la (127.0.0.1)", "Local IP address that will receive packets.",
-     "range limit: n/a"},
-    {"localport", "lp (50000)", "Receive port.", "range limit: 10000 - 65535"},
-    {"timeout", "to (3)", "Receive timeout value in seconds.", "range limit: 1 - 60"},
-    {"windowsize", "ws (4)", "Window size in seconds.", "range limit: 2 - 20"},
-    {"sampleinterval", "sai (5)", "Sampling interval size in seconds.", "range limit: 1 - 10"},
-    {"dejitterlength", "dj (120)", "Dejittering buffer length in milliseconds.",
-     "range limit: 10 - 200"},
-};
-
-void padTo(std::string& line, size_t column) {
-  if (line.size() < column) line.append(column - line.size(), ' ');
-}
-
-// Fixed columns: name from 2, "| " at 17, short name from 19, description
-// from 34, range from 80.
-std::string paramLine(const UsageParam& p) {
-  std::string line = "  ";
-  line += p.longName;
-  padTo(line, 17);
-  line += "| ";
-  line += p.shortAndDefault;
-  padTo(line, 34);
-  line += p.description;
-  if (p.range[0] != '\0') {
-    padTo(line, 80);
-    line += p.range;
+// The range from column 80: a number's, n/a for a text, none for a word.
+std::string paramLine(const char* command, const ParamDescriptor& p) {
+  const char* shown = p.Shown();
+  const char* description = p.description;
+  for (const UsageWording& w : kUsageWordings) {
+    if (std::strcmp(w.command, command) != 0 || std::strcmp(w.longName, p.longName) != 0) continue;
+    if (w.shown != nullptr) shown = w.shown;
+    description = w.description;
   }
-  return line;
+  std::string line = ParamRow(p, shown, description);
+  if (p.kind == ParamKind::Name) return line;
+  PadTo(line, 80);
+  if (p.kind == ParamKind::Text) return line + "range limit: n/a";
+  return line + "range limit: " + std::to_string(p.low) + " - " + std::to_string(p.high);
 }
 
 }  // namespace
-
-std::vector<PrintedRange> PrintedRanges(const std::string& command) {
-  std::vector<PrintedRange> ranges;
-  auto collect = [&ranges](const UsageParam* begin, const UsageParam* end) {
-    for (const UsageParam* p = begin; p != end; ++p) {
-      long low = 0, high = 0;
-      if (std::sscanf(p->range, "range limit: %ld - %ld", &low, &high) == 2) {
-        ranges.push_back({p->longName, low, high});
-      }
-    }
-  };
-  if (command == "send") collect(std::begin(kSendParams), std::end(kSendParams));
-  if (command == "recv") collect(std::begin(kReceiveParams), std::end(kReceiveParams));
-  return ranges;
-}
 
 std::string UsageText() {
   std::ostringstream out;
@@ -95,10 +54,10 @@ std::string UsageText() {
       << "Each command has a set of parameters.\n"
       << "\n"
       << "send parameters (default value if not provided)\n";
-  for (const UsageParam& p : kSendParams) out << paramLine(p) << "\n";
+  for (const ParamDescriptor& p : ParamDescriptors("send")) out << paramLine("send", p) << "\n";
   out << "\n"
       << "receive parameters\n";
-  for (const UsageParam& p : kReceiveParams) out << paramLine(p) << "\n";
+  for (const ParamDescriptor& p : ParamDescriptors("recv")) out << paramLine("recv", p) << "\n";
   out << "\n"
       << "Command parameters can be in any order.\n"
       << "Spaces should not be inserted in the command parameters.\n"

@@ -5,55 +5,33 @@
 #include "address_text.h"
 #include "cmd_param.h"
 #include "cmd_param_sets.h"
+#include "commands.h"
+#include "plv_exception.h"
 #include "pulvo_main.h"
+#include "test_util.h"
 
 namespace {
 
-// A set with two parameters, as the front end builds them.
-class TwoParamSet : public CmdParamSetBase {
- public:
-  TwoParamSet() {
-    InitLongValueCmdParam(port, "localport", "lp", 49999, 10000, 65535);
-    InitStrValueCmdParam(address, "localaddr", "la", "127.0.0.1");
-  }
-  CmdParam port, address;
+// Two parameters, as a command's descriptors give them.
+const std::vector<ParamDescriptor> kTwo = {
+    {"localport", "lp", "49999", nullptr, ParamKind::Number, 10000, 65535, "port"},
+    {"localaddr", "la", "127.0.0.1", nullptr, ParamKind::Text, 0, 0, "address"},
 };
 
-void Set(CmdParamSetBase& set, std::string name, const std::string& value) {
-  set.SetCmdParamInputValue(name, value);
-}
-
 TEST(CmdParamTest, ValueSetUnderOneNameIsSeenUnderTheOther) {
-  TwoParamSet set;
-  CmdParam out;
-  Set(set, "lp", "40000");
-  ASSERT_TRUE(set.Find("localport", out));
-  EXPECT_EQ(out.GetValueAsString(), "40000");
-  Set(set, "localport", "41000");
-  Set(set, "localport", "42000");
-  ASSERT_TRUE(set.Find("lp", out));
-  EXPECT_EQ(out.GetValueAsLong(), 42000);
-  Set(set, "nosuch", "1");  // ignored
-  EXPECT_FALSE(set.Find("nosuch"));
-  EXPECT_FALSE(set.Find("LP"));
-}
-
-TEST(CmdParamTest, FindOfAnUnknownNameLeavesTheOutputAlone) {
-  TwoParamSet set;
-  CmdParam out;
-  out.SetInputValue("untouched");
-  EXPECT_FALSE(set.Find("xyz", out));
-  EXPECT_EQ(out.GetValueAsString(), "untouched");
-}
-
-TEST(CmdParamTest, LongDefaultIsItsTextAndTheTextDefaultStaysEmpty) {
-  TwoParamSet set;
-  CmdParam out;
-  ASSERT_TRUE(set.Find("lp", out));
-  EXPECT_EQ(out.GetValueAsString(), "49999");
-  EXPECT_EQ(out.StringFrom(),
-            "long name localport short name lp default value string  default value long 49999 "
-            "input value 49999 range high limit 65535 range low limit 10000 usage text ");
+  CmdParamSetBase set("two", kTwo);
+  EXPECT_EQ(set.Text("lp"), "49999");
+  EXPECT_FALSE(set.WasGiven("localport"));
+  set.SetCmdParamInputValue("lp", "40000");
+  EXPECT_EQ(set.Text("localport"), "40000");
+  EXPECT_TRUE(set.WasGiven("localport"));
+  set.SetCmdParamInputValue("localport", "42000");
+  EXPECT_EQ(set.Number("lp"), 42000u);
+  set.SetCmdParamInputValue("nosuch", "1");  // ignored
+  EXPECT_EQ(set.Find("nosuch"), nullptr);
+  EXPECT_EQ(set.Find("LP"), nullptr);
+  EXPECT_EQ(set.Find("la"), &kTwo[1]);
+  EXPECT_THROW(set.Text("nosuch"), PLV_exception);
 }
 
 TEST(CmdParamTest, ConversionsFollowAtolAndSaturate) {
@@ -63,17 +41,22 @@ TEST(CmdParamTest, ConversionsFollowAtolAndSaturate) {
   EXPECT_EQ(ParseLongValue("99999999999999999999999"), LONG_MAX);
   EXPECT_EQ(ParseLongValue("-99999999999999999999999"), LONG_MIN);
 
-  TwoParamSet set;
-  for (auto [text, milli] : std::vector<std::pair<std::string, long>>{
-           {"5", 5000}, {"-5", 0}, {"x", 0}, {"99999999999999999999", LONG_MAX}}) {
-    Set(set, "lp", text);
-    EXPECT_EQ(set.GetValueAsMilli(set.port), milli) << text;
+  CmdParamSetBase set("two", kTwo);
+  const struct {
+    const char* text;
+    unsigned long number, milli;
+  } cases[] = {{"5", 5, 5000}, {"-5", 0, 0}, {"x", 0, 0},
+               {"99999999999999999999", LONG_MAX, LONG_MAX}};
+  for (const auto& c : cases) {
+    set.SetCmdParamInputValue("lp", c.text);
+    EXPECT_EQ(set.Number("lp"), c.number) << c.text;
+    EXPECT_EQ(set.Millis("lp"), c.milli) << c.text;
   }
-  EXPECT_EQ(set.LongToULong(-1), 0u);
-  EXPECT_EQ(set.LongToULong(7), 7u);
 }
 
-TEST(CmdParamTest, PrintAllParamsListsEachParameterOnce) {
+// The -v listing keeps the order of a map keyed by both names: reflect's
+// controlpersource and maxsessions come again after cps and ms.
+TEST(CmdParamTest, PrintAllParamsFollowsTheOrderOfEveryName) {
   EXPECT_EQ(CmdParamSetBase().PrintAllParams(), "");
   SendCmdParams send;
   EXPECT_EQ(send.PrintAllParams(),
@@ -83,79 +66,91 @@ TEST(CmdParamTest, PrintAllParamsListsEachParameterOnce) {
   EXPECT_EQ(receive.PrintAllParams(),
             "dejitterlength 120\nlocaladdr 127.0.0.1\nlocalport 50000\nsampleinterval 1\n"
             "testid 1\ntimeout 30\nwindowsize 4\n");
-  Set(send, "co", "G711");
+  send.SetCmdParamInputValue("co", "G711");
   EXPECT_NE(send.PrintAllParams().find("codec G711\n"), std::string::npos);
+  std::string names;
+  for (const std::string& line : Lines(ReflectCmdParams().PrintAllParams())) {
+    names += line.substr(0, line.find(' ')) + " ";
+  }
+  EXPECT_EQ(names,
+            "allow controlconnections controlpersource controlport controlpersource duration idle "
+            "keyfile localaddr localport maxsessions metrics mode maxsessions metrics rate refwait "
+            "rate refwait servwait ");
 }
 
-TEST(CmdParamTest, AssigningAPlainParameterKeepsTheCodecOverride) {
-  CodecCmdParam codec;
-  CmdParam plain;
-  plain.SetInputValue("GSM0610");
-  CmdParam& asPlain = codec;
-  asPlain = plain;
-  EXPECT_EQ(codec.GetValueAsLong(), 1);
-  EXPECT_EQ(asPlain.GetValueAsLong(), 1);  // still the codec's conversion
-  plain.SetInputValue("gsm0610");
-  asPlain = plain;
-  EXPECT_EQ(codec.GetValueAsType(), 0);
+// A fresh set of every command holds what its own range check takes.
+TEST(CmdParamSetsTest, EveryInitialValueIsWithinItsRange) {
+  for (const Command& command : Commands()) {
+    EXPECT_EQ(command.makeParams()->FirstValueOutOfRange(), "") << command.name;
+  }
 }
 
-TEST(CmdParamSetsTest, SendDefaults) {
-  SendCmdParams p;
-  EXPECT_EQ(p.CmdName(), "send");
-  EXPECT_EQ(p.GetTestDuration(), 12000u);
-  EXPECT_EQ(p.GetCodec(), 0);
-  EXPECT_EQ(p.GetFec(), 0);
-  EXPECT_EQ(p.GetStreamInterval(), 20u);
-  EXPECT_EQ(p.GetPacketSize(), 188);
-  EXPECT_EQ(p.GetSampleInterval(), 5000u);
-  EXPECT_EQ(p.GetLocalAddr(), "127.0.0.1");
-  EXPECT_EQ(p.GetLocalPort(), 49999u);
-  EXPECT_EQ(p.GetRemoteAddr(), "127.0.0.1");
-  EXPECT_EQ(p.GetRemotePort(), 50000u);
-  EXPECT_EQ(p.GetTestId(), 1u);
-}
+TEST(CmdParamSetsTest, SendAndReceiveDefaults) {
+  const TeskSendSettings s = ReadSendSettings(SendCmdParams());
+  EXPECT_EQ(s.testDuration, 12000u);
+  EXPECT_EQ(s.codec, 0);
+  EXPECT_EQ(s.fec, 0);
+  EXPECT_EQ(s.streamInterval, 20);
+  EXPECT_EQ(s.packetSize, 188);
+  EXPECT_EQ(s.sampleInterval, 5000);
+  EXPECT_EQ(s.localAddress, "127.0.0.1");
+  EXPECT_EQ(s.localPort, 49999);
+  EXPECT_EQ(s.remoteAddress, "127.0.0.1");
+  EXPECT_EQ(s.remotePort, 50000);
+  EXPECT_EQ(s.testId, 1u);
 
-TEST(CmdParamSetsTest, ReceiveDefaults) {
-  ReceiveCmdParams p;
-  EXPECT_EQ(p.CmdName(), "recv");
-  EXPECT_EQ(p.GetTestId(), 1);
-  EXPECT_EQ(p.GetLocalAddr(), "127.0.0.1");
-  EXPECT_EQ(p.GetLocalPort(), 50000u);
-  EXPECT_EQ(p.GetTimeout(), 30000u);
-  EXPECT_EQ(p.GetWindowSize(), 4000u);
-  EXPECT_EQ(p.GetSampleInterval(), 1000u);
-  EXPECT_EQ(p.GetDejitterlength(), 120u);
+  const TeskReceiveSettings r = ReadReceiveSettings(ReceiveCmdParams());
+  EXPECT_EQ(r.localAddress, "127.0.0.1");
+  EXPECT_EQ(r.localPort, 50000);
+  EXPECT_EQ(r.window.testId, 1u);
+  EXPECT_EQ(r.window.timeout, 30000u);
+  EXPECT_EQ(r.window.windowSize, 4000);
+  EXPECT_EQ(r.window.sampleInterval, 1000);
+  EXPECT_EQ(r.window.dejitterLength, 120);
 }
 
 TEST(CmdParamSetsTest, CodecFecAndConversions) {
+  const struct {
+    const char* name;
+    const char* value;
+    unsigned codec, fec, packetSize;
+  } cases[] = {
+      {"co", "GSM0610", 1, 0, 48},         {"codec", "gsm0610", 0, 0, 188},
+      {"fe", "gsmpiggyback2", 0, 2, 188},  {"fec", "GSMPIGGYBACK2", 0, 0, 188},
+      {"fec", "2", 0, 0, 188},
+  };
+  for (const auto& c : cases) {
+    SendCmdParams p;
+    p.SetCmdParamInputValue(c.name, c.value);
+    const TeskSendSettings s = ReadSendSettings(p);
+    EXPECT_EQ(s.codec, c.codec) << c.value;
+    EXPECT_EQ(s.fec, c.fec) << c.value;
+    EXPECT_EQ(s.packetSize, c.packetSize) << c.value;
+  }
   SendCmdParams p;
-  Set(p, "co", "GSM0610");
-  EXPECT_EQ(p.GetCodec(), 1);
-  EXPECT_EQ(p.GetPacketSize(), 48);
-  Set(p, "codec", "gsm0610");
-  EXPECT_EQ(p.GetCodec(), 0);
-  EXPECT_EQ(p.GetPacketSize(), 188);
-  Set(p, "fe", "gsmpiggyback2");
-  EXPECT_EQ(p.GetFec(), 2);
-  Set(p, "fec", "GSMPIGGYBACK2");
-  EXPECT_EQ(p.GetFec(), 0);
-  Set(p, "fec", "2");
-  EXPECT_EQ(p.GetFec(), 0);
-  Set(p, "sti", "25");
-  EXPECT_EQ(p.GetStreamInterval(), 25u);
-  Set(p, "td", "-5");
-  EXPECT_EQ(p.GetTestDuration(), 0u);
-  Set(p, "tid", "-1");
-  EXPECT_EQ(p.GetTestId(), 0u);
-  Set(p, "lp", "70000");
-  EXPECT_EQ(static_cast<unsigned short>(p.GetLocalPort()), 4464);
+  for (auto [name, value] : {std::pair<const char*, const char*>{"sti", "25"},
+                             {"td", "-5"}, {"tid", "-1"}, {"lp", "70000"}}) {
+    p.SetCmdParamInputValue(name, value);
+  }
+  const TeskSendSettings s = ReadSendSettings(p);
+  EXPECT_EQ(s.streamInterval, 25);
+  EXPECT_EQ(s.testDuration, 0u);
+  EXPECT_EQ(s.testId, 0u);  // clamped
+  EXPECT_EQ(s.localPort, 4464);
 
   ReceiveCmdParams r;
-  Set(r, "tid", "-1");
-  EXPECT_EQ(static_cast<unsigned int>(r.GetTestId()), 4294967295u);
-  Set(r, "sai", "100");
-  EXPECT_EQ(static_cast<unsigned short>(r.GetSampleInterval()), 34464);
+  r.SetCmdParamInputValue("tid", "-1");
+  r.SetCmdParamInputValue("sai", "100");
+  EXPECT_EQ(ReadReceiveSettings(r).window.testId, 4294967295u);  // wraps
+  EXPECT_EQ(ReadReceiveSettings(r).window.sampleInterval, 34464);
+
+  AnalyzeCmdParams a;
+  std::string error;
+  for (auto [codec, number] : std::vector<std::pair<const char*, int>>{
+           {"", -1}, {"G711", 0}, {"GSM0610", 1}, {"gsm0610", -2}}) {
+    a.SetCmdParamInputValue("co", codec);
+    EXPECT_EQ(ReadAnalyzerValues(a, &error).codec, number) << codec;
+  }
 }
 
 }  // namespace
@@ -205,7 +200,7 @@ TEST(AddressTextTest, SenderLocalAddressFollowsTheReceiver) {
     std::string text = c.parameters;
     front.ParseCommandParameters(&params, text.data());
     ChooseSenderLocalAddress(params);
-    EXPECT_EQ(params.GetLocalAddr(), c.local) << c.parameters;
+    EXPECT_EQ(params.Text("localaddr"), c.local) << c.parameters;
   }
 }
 

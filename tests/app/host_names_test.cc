@@ -23,15 +23,14 @@ TEST(HostNamesTest, NamesAreResolvedAndLiteralsLeftToTheLibrary) {
   };
   for (const auto& c : cases) {
     CallCmdParams params;
-    std::string remote = "remoteaddr", local = "localaddr";
-    params.SetCmdParamInputValue(remote, c.remote);
-    if (c.local[0] != '\0') params.SetCmdParamInputValue(local, c.local);
+    params.SetCmdParamInputValue("remoteaddr", c.remote);
+    if (c.local[0] != '\0') params.SetCmdParamInputValue("localaddr", c.local);
     std::vector<std::string> resolved;
     std::string error;
     ASSERT_EQ(ResolveHostNames(params, {"remoteaddr", "localaddr"}, &resolved, &error), c.resolves)
         << c.remote << " " << error;
     if (c.resolves) {
-      EXPECT_EQ(params.GetRemoteAddr(), c.remoteAfter);
+      EXPECT_EQ(params.Text("remoteaddr"), c.remoteAfter);
       EXPECT_EQ(resolved.size(), std::string(c.remote) == "localhost" ? 1u : 0u);
     } else {
       EXPECT_EQ(error.rfind(c.remoteAfter, 0), 0u) << error;

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "commands.h"
@@ -42,8 +42,8 @@ TEST(ParseCommandParametersTest, StoresPairsAndNamesUnknownOnes) {
   testing::internal::CaptureStderr();
   PulvoMain().ParseCommandParameters(&params, text);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid send parameter [foo]\n");
-  EXPECT_EQ(params.GetTestDuration(), 25000u);
-  EXPECT_EQ(params.GetLocalPort(), 49999u);  // the trailing name has no value
+  EXPECT_EQ(params.Text("testduration"), "25");
+  EXPECT_EQ(params.Text("localport"), "49999");  // the trailing name has no value
 }
 
 TEST(ParseCommandParametersTest, ValuesMayHoldEqualsAndNamesCommas) {
@@ -52,8 +52,8 @@ TEST(ParseCommandParametersTest, ValuesMayHoldEqualsAndNamesCommas) {
   testing::internal::CaptureStderr();
   PulvoMain().ParseCommandParameters(&params, text);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid recv parameter [,to]\n");
-  EXPECT_EQ(params.GetWindowSize(), 0u);
-  EXPECT_EQ(params.GetTimeout(), 30000u);
+  EXPECT_EQ(params.Text("windowsize"), "=20");
+  EXPECT_EQ(params.Text("timeout"), "30");
 }
 
 // The newer commands refuse what send and recv note or reinterpret: an
@@ -74,6 +74,9 @@ TEST(ParseCommandParametersTest, TheNewerCommandsRefuseWhatTheyCannotRead) {
       {"reflect", "du=99999999999999999999", "duration 99999999999999999999 is not a whole number from 0 to 2000000"},
       {"analyze", "st=1e3", "stream 1e3 is not a whole number from 0 to 2000000000"},
       {"analyze", "po=70000", "port 70000 is out of its range 0 - 65535"},
+      // Checked in the order of the descriptors.
+      {"analyze", "to=99,ws=99", "windowsize 99 is out of its range 2 - 20"},
+      {"call", "ws=21,to=61", "timeout 61 is out of its range 1 - 60"},
       {"probe", "du=5s", "duration 5s is not a whole number from 0 to 2000000"},
   };
   for (const auto& c : cases) {
@@ -81,30 +84,27 @@ TEST(ParseCommandParametersTest, TheNewerCommandsRefuseWhatTheyCannotRead) {
     std::vector<char> text(c.text, c.text + std::strlen(c.text) + 1);
     std::vector<std::string> refused;
     PulvoMain().ParseCommandParameters(params.get(), text.data(), &refused);
-    std::string error = refused.empty() ? "" : refused.front();
-    if (error.empty() && std::string(c.command) == "call") {
-      error = dynamic_cast<CallCmdParams&>(*params).FirstValueOutOfRange();
-    } else if (error.empty() && std::string(c.command) == "reflect") {
-      error = dynamic_cast<ReflectCmdParams&>(*params).FirstValueOutOfRange();
-    } else if (error.empty() && std::string(c.command) == "analyze") {
-      error = dynamic_cast<AnalyzeCmdParams&>(*params).FirstValueOutOfRange();
-    } else if (error.empty()) {
-      error = dynamic_cast<ProbeCmdParams&>(*params).FirstValueOutOfRange();
-    }
+    const std::string error = refused.empty() ? params->FirstValueOutOfRange() : refused.front();
     EXPECT_EQ(error, c.error) << c.command << ":" << c.text;
   }
 }
 
-// The help is written from the command table and the parameter sets: each
-// command's help names every parameter it takes, and nothing else.
-TEST(CommandTableTest, TheHelpNamesEveryParameterOfEveryCommand) {
+// The help is written from the descriptors: a row for each, once, in their
+// order; no two parameters of a command answer to the same name.
+TEST(CommandTableTest, TheHelpListsEveryDescriptorOnce) {
   for (const Command& command : Commands()) {
-    std::vector<std::string> helped;
-    for (const ParamHelp& p : command.params) helped.push_back(p.longName);
-    std::sort(helped.begin(), helped.end());
-    EXPECT_EQ(helped, command.makeParams()->LongNames()) << command.name;
+    EXPECT_EQ(&command.params, &ParamDescriptors(command.name));
     const std::vector<std::string> lines = Lines(CommandHelp(command));
-    EXPECT_EQ(lines.size(), command.params.size() + 1) << command.name;
+    ASSERT_EQ(lines.size(), command.params.size() + 1) << command.name;
+    std::set<std::string> names;
+    for (size_t i = 0; i < command.params.size(); ++i) {
+      const ParamDescriptor& p = command.params[i];
+      EXPECT_EQ(lines[i + 1].rfind(std::string("  ") + p.longName + " ", 0), 0u) << lines[i + 1];
+      EXPECT_TRUE(names.insert(p.longName).second) << command.name << " " << p.longName;
+      if (std::string(p.shortName) != p.longName) {
+        EXPECT_TRUE(names.insert(p.shortName).second) << command.name << " " << p.shortName;
+      }
+    }
   }
   EXPECT_EQ(FindCommand("help"), nullptr);
   EXPECT_EQ(IgnoredOptionLines(*FindCommand("probe"), kEModel | kOneWayDelay),
@@ -134,11 +134,20 @@ TEST(UsageTextTest, HasItsFixedRowsAndColumns) {
             "pulvo recv:la=198.51.100.3,lp=50000,timeout=3,ws=10,sampleinterval=5,dj=120 -t -v");
   EXPECT_EQ(lines[57], "");
   EXPECT_EQ(lines[58], "");
+  // Rows 10-19 are send's, 22-28 recv's; a number's range, n/a for an
+  // address, none for a codec or FEC name.
+  const char* const kRanges[] = {"0 - 2000000000", "n/a", "10000 - 65535", "n/a",
+                                 "10000 - 65535", "10 - 600", "1 - 10", "20 - 30", "", "",
+                                 "0 - 2000000000", "n/a", "10000 - 65535", "1 - 60", "2 - 20",
+                                 "1 - 10", "10 - 200"};
+  const char* const* range = kRanges;
   for (int row = 10; row < 29; ++row) {
-    if (lines[row].empty() || lines[row][0] != ' ') continue;
+    if (row == 20 || row == 21) continue;
     EXPECT_EQ(lines[row].substr(17, 2), "| ") << row;
-    if (lines[row].size() > 80 && row != 19) {
-      EXPECT_EQ(lines[row].substr(80, 12), "range limit:");
+    const size_t at = lines[row].find("range limit: ");
+    EXPECT_EQ(at == std::string::npos ? "" : lines[row].substr(at + 13), *range++) << row;
+    if (at != std::string::npos) {
+      EXPECT_EQ(at, 80u) << row;
     }
   }
 }
