@@ -11,16 +11,17 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(packets_fuzzer cmdline_fuzzer capture_fuzzer stamp_fuzzer
                                   twamp_control_fuzzer sip_fuzzer)
-"$root/scripts/install-deps.sh" clang libclang-rt-14-dev
-CC=clang CXX=clang++ "$root/scripts/build.sh" "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DPULVO_FUZZ=ON -DPULVO_BUILD_TESTS=OFF -DPULVO_SANITIZE=address,undefined \
-  -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=undefined >/dev/null
+# shellcheck source=scripts/asan_build.sh
+. "$root/scripts/asan_build.sh"
+"$root/scripts/install-deps.sh" "${asan_packages[@]}"
+CC=clang CXX=clang++ PULVO_TARGET="${targets[*]}" "$root/scripts/build.sh" "$root/build-asan" \
+  "${asan_cmake_args[@]}" >/dev/null
 for target in "${targets[@]}"; do
   work=$(mktemp -d)
   corpus="$root/fuzz/corpus/${target%_fuzzer}"
   [ -d "$corpus" ] || { echo "$target: no seed corpus at $corpus"; exit 1; }
   echo "== $target for ${seconds}s (seed corpus $corpus) =="
-  (cd "$work" && "$root/build-fuzz/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+  (cd "$work" && "$root/build-asan/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
      -artifact_prefix="$work/" "$work" "$corpus" > "$work/log" 2>&1 || true)
   grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|==|SUMMARY|Done)' "$work/log" || true
   # A sanitizer report that did not stop the run is a failure too.
