@@ -105,3 +105,24 @@ bool IsIPv6Literal(const std::string& text) {
   const int after = CountGroups(address.substr(gap + 2), true);
   return before >= 0 && after >= 0 && before + after <= 7;
 }
+
+bool ParseMetricsEndpoint(const std::string& text, std::string* address, uint16_t* port) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  std::string host = text.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+    if (!IsIPv6Literal(host)) return false;
+  } else if (!IsIPv4Literal(host)) {
+    return false;
+  }
+  const std::string digits = text.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  const unsigned long value = std::stoul(digits);
+  if (value == 0 || value > 65535) return false;
+  *address = host;
+  *port = static_cast<uint16_t>(value);
+  return true;
+}

@@ -3,6 +3,7 @@
 
 // What kind of address a parameter's text is, before the library parses it.
 
+#include <cstdint>
 #include <string>
 
 // A numeric IPv6 address ("2001:db8::5", "::ffff:192.0.2.1", "fe80::1%eth0").
@@ -15,5 +16,8 @@ bool IsIPv4Literal(const std::string& text);
 // An IPv4 or IPv6 literal of the host itself: 127.0.0.0/8, ::1, or 127/8
 // mapped into IPv6.
 bool IsLoopbackLiteral(const std::string& text);
+
+// "127.0.0.1:9863" or "[::1]:9863": an address literal and a port.
+bool ParseMetricsEndpoint(const std::string& text, std::string* address, uint16_t* port);
 
 #endif  // PULVO_ADDRESS_TEXT_H

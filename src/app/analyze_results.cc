@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "call_results.h"
+#include "call_format.h"
 #include "live_outputs.h"
 #include "result_callbacks.h"
 #include "tesk.h"

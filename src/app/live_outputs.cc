@@ -10,7 +10,7 @@
 #include <ctime>
 #include <sstream>
 
-#include "call_results.h"
+#include "call_format.h"
 #include "prometheus_text.h"
 #include "result_callbacks.h"
 

@@ -3,7 +3,7 @@
 
 #include <iostream>
 
-#include "call_results.h"
+#include "call_format.h"
 #include "interrupt.h"
 #include "live_outputs.h"
 #include "metrics_http.h"

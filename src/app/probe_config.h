@@ -30,7 +30,5 @@ struct ProbeSettings {
 bool ParseProbeConfig(const std::string& text, const std::string& name, ProbeSettings* out,
                       std::string* error);
 bool ReadProbeConfig(const std::string& path, ProbeSettings* out, std::string* error);
-// "127.0.0.1:9863" or "[::1]:9863": an address literal and a port.
-bool ParseMetricsEndpoint(const std::string& text, std::string* address, uint16_t* port);
 
 #endif  // PULVO_PROBE_CONFIG_H

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "call_results.h"
+#include "call_format.h"
 #include "prometheus_text.h"
 
 namespace {

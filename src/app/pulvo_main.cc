@@ -13,7 +13,6 @@
 #include "commands.h"
 #include "host_names.h"
 #include "metrics_http.h"
-#include "probe_config.h"
 #include "probe_metrics.h"
 #include "pulvo_runners.h"
 #include "tesk.h"
