@@ -18,10 +18,14 @@ fi
 export ZIG_GLOBAL_CACHE_DIR=$out/zig-cache ZIG_LOCAL_CACHE_DIR=$out/zig-cache
 
 declare -A expected=([x86_64]="Mach-O 64-bit x86_64 executable" [aarch64]="Mach-O 64-bit arm64 executable")
+# Nothing built here runs, so nothing is optimised: this build checks that
+# the code compiles and links for macOS, and -O0 does that in about two
+# thirds of the CPU time of -O3.
 for arch in x86_64 aarch64; do
   dir=$out/$arch
   cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/zig-macos.cmake" \
-    -DPULVO_ZIG="$zig" -DPULVO_MACOS_ARCH=$arch -DPULVO_BUILD_TESTS=ON >/dev/null
+    -DPULVO_ZIG="$zig" -DPULVO_MACOS_ARCH=$arch -DPULVO_BUILD_TESTS=ON \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O0 >/dev/null
   cmake --build "$dir" -j "$(nproc)" --target pulvo pulvo-relay pulvo_unit_tests
   for program in src/app/pulvo tools/relay/pulvo-relay tests/pulvo_unit_tests; do
     description=$(file -b "$dir/$program")

@@ -31,7 +31,7 @@
    call's requests carry the HMAC Python computes, and forged or replayed
    answers from a reflector written here are counted and never scored.
 
-Usage: stamp_proofs.py BUILD_DIR   (needs root for tcpdump on lo)
+Usage: stamp_proofs.py BUILD_DIR [PROOF...]   (needs root for tcpdump on lo)
 """
 import collections
 import csv
@@ -274,9 +274,8 @@ def through_relay(command, impairment, seconds, reflector_port=None):
                                    stdout=subprocess.DEVNULL)
         wait_for_udp_port(far)
     else:
-        far_end = subprocess.Popen([PULVO, "-j", "recv:la=127.0.0.1,lp=50000"],
+        far_end = subprocess.Popen([PULVO, "-j", "recv:la=127.0.0.1,lp=%d" % far],
                                    stdout=subprocess.PIPE, text=True)
-        far = 50000
         wait_for_udp_port(far)
     relay = subprocess.Popen([RELAY, "--listen", str(near), "--forward", str(far), "--record", truth,
                               "--back-record", back_truth, "--idle-exit", "3"] + impairment)
@@ -490,7 +489,7 @@ def two_way_relay_proof():
         # count in no window (the packet after a gap carries it): recv is
         # run again then, up to three times.
         for attempt in range(3):
-            recv, _, _ = through_relay(["send:ra=127.0.0.1,rp={port},td=8,sai=1,lp=49111"],
+            recv, _, _ = through_relay(["send:ra=127.0.0.1,rp={port},td=8,sai=1,lp=%d" % free_port()],
                                        ["--drop-every", one_way], 8)
             recv_mos = [w["MOS"] for w in recv if kind(w) == typical]
             if recv_mos:
@@ -626,7 +625,7 @@ def auth_proof():
           "never scored: their answers count as lost, on the round trip (%s)" % trip)
 
 
-def main():
+def scapy_and_tshark_proof():
     port = free_port()
     reflector = subprocess.Popen([PULVO, "-j", "reflect:la=::,lp=%d,du=30" % port],
                                  stdout=subprocess.PIPE, text=True)
@@ -640,14 +639,8 @@ def main():
     check(reflector.returncode == 0 and counts["Reflected"] == 13 and counts["Sessions"] == 3,
           "the reflector answered 13 in 3 sessions and ended at SIGINT with 0: %s" % counts)
 
-    call_proof()
-    two_way_relay_proof()
-    stateless_proof()
-    outage_proof()
-    twampy_responder_proof()
-    twampy_sender_proof()
-    auth_proof()
 
+def allow_list_proof():
     print("== a source outside the allow-list ==")
     port = free_port()
     reflector = subprocess.Popen([PULVO, "-j", "reflect:la=::,lp=%d,du=3,al=192.0.2.0/24+2001:db8::/32"
@@ -657,6 +650,31 @@ def main():
     counts = json.loads(reflector.communicate(timeout=30)[0])
     check(all(data is None for _, _, data in answers) and counts["NotAllowed"] == 2,
           "no answer, both counted: %s" % counts)
+
+
+PROOFS = {
+    "scapy": scapy_and_tshark_proof,
+    "call": call_proof,
+    "relay": two_way_relay_proof,
+    "stateless": stateless_proof,
+    "outage": outage_proof,
+    "twampy-responder": twampy_responder_proof,
+    "twampy-sender": twampy_sender_proof,
+    "auth": auth_proof,
+    "allow": allow_list_proof,
+}
+
+
+def main():
+    # The proofs named after the build folder, or all of them in this order.
+    # They use ports of their own, so several runs of this script may run
+    # side by side, each with some of them.
+    names = sys.argv[2:] or list(PROOFS)
+    unknown = [n for n in names if n not in PROOFS]
+    if unknown:
+        raise SystemExit("no such proof: %s (there are %s)" % (", ".join(unknown), ", ".join(PROOFS)))
+    for name in names:
+        PROOFS[name]()
 
 
 if __name__ == "__main__":
