@@ -49,11 +49,12 @@ TeskCallConfig CallConfigOf(const CallCmdParams& params) {
   config.codec = CodecOrG711(params.Text("codec"));
   config.fec = FecOrNone(params.Text("fec"));
   config.streamInterval = static_cast<unsigned char>(params.Number("streaminterval"));
-  config.windowSize = static_cast<unsigned short>(params.Millis("windowsize"));
-  config.sampleInterval = static_cast<unsigned short>(params.Millis("sampleinterval"));
-  config.dejitterLength = static_cast<unsigned short>(params.Number("dejitterlength"));
-  config.timeout = static_cast<unsigned int>(params.Millis("timeout"));
-  config.testId = static_cast<unsigned int>(params.Number("testid"));
+  const TeskWindowSettings window = WindowSettingsOf(params);
+  config.windowSize = window.windowSize;
+  config.sampleInterval = window.sampleInterval;
+  config.dejitterLength = window.dejitterLength;
+  config.timeout = window.timeout;
+  config.testId = window.testId;
   config.keyFile = params.Text("keyfile");
   config.dscp = static_cast<unsigned char>(params.Number("dscp"));
   config.ecn = static_cast<unsigned char>(params.Number("ecn"));

@@ -11,8 +11,6 @@ long ParseLongValue(const std::string& text) {
   return std::strtol(text.c_str(), nullptr, 10);
 }
 
-CmdParamSetBase::CmdParamSetBase() : CmdParamSetBase("", ParamDescriptors("")) {}
-
 CmdParamSetBase::CmdParamSetBase(const std::string& command)
     : CmdParamSetBase(command, ParamDescriptors(command)) {}
 

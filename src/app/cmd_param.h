@@ -18,8 +18,8 @@ long ParseLongValue(const std::string& text);
 // Each parameter answers to its long and its short name.
 class CmdParamSetBase {
  public:
-  CmdParamSetBase();  // no parameters
-  // The parameters of `command` (ParamDescriptors), each at its initial value.
+  // The parameters of `command` (ParamDescriptors), each at its initial
+  // value; none for a command there is not.
   explicit CmdParamSetBase(const std::string& command);
   // `list` must outlive the set.
   CmdParamSetBase(std::string command, const std::vector<ParamDescriptor>& list);

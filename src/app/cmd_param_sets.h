@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cmd_param.h"
+#include "tesk_settings.h"
 
 struct SendCmdParams : CmdParamSetBase { SendCmdParams() : CmdParamSetBase("send") {} };
 struct ReceiveCmdParams : CmdParamSetBase { ReceiveCmdParams() : CmdParamSetBase("recv") {} };
@@ -15,6 +16,10 @@ struct AnalyzeCmdParams : CmdParamSetBase { AnalyzeCmdParams() : CmdParamSetBase
 struct ReflectCmdParams : CmdParamSetBase { ReflectCmdParams() : CmdParamSetBase("reflect") {} };
 struct CallCmdParams : CmdParamSetBase { CallCmdParams() : CmdParamSetBase("call") {} };
 struct ProbeCmdParams : CmdParamSetBase { ProbeCmdParams() : CmdParamSetBase("probe") {} };
+
+// The window a command's testid, timeout, windowsize, sampleinterval and
+// dejitterlength give, in the library's units (the test id never negative).
+TeskWindowSettings WindowSettingsOf(const CmdParamSetBase& params);
 
 // The number of a FEC name, exactly as written (none 0, gsmpiggyback1-3
 // 1-3); -1 for a name that is none of them.

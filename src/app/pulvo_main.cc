@@ -64,24 +64,17 @@ TeskReceiveSettings ReadReceiveSettings(const ReceiveCmdParams& params) {
   TeskReceiveSettings v;
   v.localAddress = params.Text("localaddr");
   v.localPort = static_cast<uint16_t>(params.Number("localport"));
+  v.window = WindowSettingsOf(params);
   // Not clamped as the sender's is: a negative test id wraps.
   v.window.testId = static_cast<uint32_t>(ParseLongValue(params.Text("testid")));
-  v.window.timeout = static_cast<uint32_t>(params.Millis("timeout"));
-  v.window.windowSize = static_cast<uint16_t>(params.Millis("windowsize"));
-  v.window.sampleInterval = static_cast<uint16_t>(params.Millis("sampleinterval"));
-  v.window.dejitterLength = static_cast<uint16_t>(params.Number("dejitterlength"));
   return v;
 }
 
 AnalyzerValues ReadAnalyzerValues(const AnalyzeCmdParams& params, std::string* error) {
   AnalyzerValues v;
   *error = params.FirstValueOutOfRange();
-  v.testId = static_cast<unsigned int>(params.Number("testid"));
+  v.window = WindowSettingsOf(params);
   v.file = params.Text("file");
-  v.timeout = static_cast<unsigned int>(params.Millis("timeout"));
-  v.windowSize = static_cast<unsigned short>(params.Millis("windowsize"));
-  v.sampleInterval = static_cast<unsigned short>(params.Millis("sampleinterval"));
-  v.dejitterLength = static_cast<unsigned short>(params.Number("dejitterlength"));
   v.port = static_cast<unsigned short>(params.Number("port"));
   v.stream = static_cast<unsigned int>(params.Number("stream"));
   // The codec of dynamic payload types: -1 when not given, -2 for a name
@@ -441,8 +434,9 @@ int PulvoMain::ParseAndStartAnalyzer(const OnOffOptionSet& options, AnalyzeCmdPa
   // The analysis runs on this thread alone and is over when analyzeCapture
   // returns: nothing needs to outlive this function.
   AnalyzeResults results(options.IsResultsAsTextOn(), emodel);
-  TeskAnalyzer analyzer(v.file, v.windowSize, v.sampleInterval, v.dejitterLength, v.timeout,
-                        v.testId, &results);
+  const TeskWindowSettings& w = v.window;
+  TeskAnalyzer analyzer(v.file, w.windowSize, w.sampleInterval, w.dejitterLength, w.timeout,
+                        w.testId, &results);
   analyzer.setPort(v.port);
   analyzer.setStream(v.stream);
   analyzer.setDynamicPayloadCodec(v.codec);

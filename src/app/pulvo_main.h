@@ -51,10 +51,8 @@ TeskSendSettings ReadSendSettings(const SendCmdParams& params);
 TeskReceiveSettings ReadReceiveSettings(const ReceiveCmdParams& params);
 
 struct AnalyzerValues {
-  unsigned int testId;
+  TeskWindowSettings window;
   std::string file;
-  unsigned int timeout;  // ms
-  unsigned short windowSize, sampleInterval, dejitterLength;
   unsigned short port;
   unsigned int stream;
   int codec;

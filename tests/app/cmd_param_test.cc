@@ -57,7 +57,7 @@ TEST(CmdParamTest, ConversionsFollowAtolAndSaturate) {
 // The -v listing keeps the order of a map keyed by both names: reflect's
 // controlpersource and maxsessions come again after cps and ms.
 TEST(CmdParamTest, PrintAllParamsFollowsTheOrderOfEveryName) {
-  EXPECT_EQ(CmdParamSetBase().PrintAllParams(), "");
+  EXPECT_EQ(CmdParamSetBase("").PrintAllParams(), "");
   SendCmdParams send;
   EXPECT_EQ(send.PrintAllParams(),
             "codec 0\nfec 0\nlocaladdr 127.0.0.1\nlocalport 49999\nremoteaddr 127.0.0.1\n"
